@@ -1,0 +1,102 @@
+// The byte reader over the MIDI input and the dump writer.
+//
+// Every byte of the input except the chunk identifiers goes through read_byte, which also counts down
+// the bytes left in the current track chunk. A byte value is 0..255, or -1 once the input has ended;
+// -1 takes part in all arithmetic like any other value. Numbers are written as unsigned 32-bit values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// ---- input state ----
+extern std::FILE* midi_input;                 // the MIDI file, opened for binary reading; null when reading from memory
+extern std::int32_t chunk_remaining;          // bytes left in the current track chunk; every read_byte lowers it, even past the end
+extern bool input_ended;                      // set when a read finds no more data (not when the last byte is taken); never cleared
+extern const unsigned char* input_next;       // next unread byte of the buffered input
+extern const unsigned char* input_limit;      // one past the last buffered byte
+
+// ---- dump state ----
+extern std::FILE* dump_output;                // default.txt, opened for text writing; null while the dump goes to memory
+extern std::string* dump_capture;             // when not null, the dump is appended here instead of to a file
+extern bool dump_failed;                      // set once a write to the dump file has failed
+extern std::size_t dump_used;                 // bytes waiting in the dump buffer
+constexpr std::size_t dump_buffer_size = 1 << 18;
+extern char dump_buffer[dump_buffer_size];    // output collected before it is handed to the file
+
+// Starts reading the input from an opened file, from its first byte.
+void open_input_file(std::FILE* file);
+// Starts reading the input from bytes in memory (which must outlive the reading).
+void open_input_memory(const unsigned char* data, std::size_t size);
+// Starts writing the dump to an opened file.
+void open_dump_file(std::FILE* file);
+// Starts writing the dump to the end of a string held by the caller.
+void open_dump_memory(std::string* sink);
+// Hands the buffered dump to its file or string; a failed file write sets dump_failed.
+void flush_dump();
+// Forgets both streams and resets every counter and indicator to its state at start.
+void reset_stream_state();
+
+// Refills the input buffer and takes one byte from it; -1 (and input_ended set) when none is left.
+std::int32_t read_byte_refill();
+
+// Takes the next byte of the input after lowering chunk_remaining; -1 at end of the input.
+inline std::int32_t read_byte() {
+    chunk_remaining = static_cast<std::int32_t>(static_cast<std::uint32_t>(chunk_remaining) - 1u);
+    if (input_next != input_limit) return *input_next++;
+    return read_byte_refill();
+}
+// Big-endian value of n bytes, each missing byte joining the sum as -1; wraps in 32 bits.
+std::int32_t read_be(std::int32_t n);
+// Variable-length quantity of any number of bytes; at end of input it stops after the byte it just read.
+std::int32_t read_vlq();
+// True once a read has found no more input.
+inline bool input_at_end() { return input_ended; }
+// The next input byte without taking it and without touching chunk_remaining; -1 at end of input.
+std::int32_t peek_input_byte();
+// Takes the next input byte without touching chunk_remaining (for the chunk identifiers).
+void skip_input_byte();
+
+// Makes room for at least n more bytes in the dump buffer.
+inline void dump_reserve(std::size_t n) {
+    if (dump_used + n > dump_buffer_size) flush_dump();
+}
+// Writes one raw byte to the dump.
+inline void put_char(char c) {
+    dump_reserve(1);
+    dump_buffer[dump_used++] = c;
+}
+// Writes len raw bytes to the dump.
+void put_bytes(const char* s, std::size_t len);
+// Writes a terminated string unchanged ("%s").
+void put_text(const char* s);
+// Writes v as unsigned decimal with nothing before or after it ("%u").
+void put_uint(std::uint32_t v);
+// Writes v as unsigned decimal followed by one space ("%u ").
+void put_uint_sp(std::uint32_t v);
+// Writes v as unsigned decimal right-aligned in at least width characters ("%3u" for width 3).
+void put_uint_right(std::uint32_t v, int width);
+// Writes the label, then v as unsigned decimal and one space ("%s" then "%u ").
+void put_labelled_uint(const char* label, std::uint32_t v);
+// Writes v in lower-case hex, right-aligned in 3 characters, then "H " ("%3xH ").
+void put_hex(std::uint32_t v);
+// Writes v in lower-case hex with nothing around it ("%x").
+void put_hex_plain(std::uint32_t v);
+// Writes n line ends, and one when n is 0 or less.
+void put_line_ends(std::int32_t n);
+// Writes a line end, 22 hyphens and another line end.
+void put_separator();
+
+// Writes the label, then reads n bytes and writes each in decimal; returns the last byte value.
+std::int32_t show_bytes_dec(std::uint32_t n, const char* label);
+// Reads one byte and writes it with put_hex; returns it.
+std::int32_t show_hex_byte();
+// Reads and writes n bytes in hex (none when n <= 0), missing bytes shown as -1; returns the last.
+std::int32_t show_hex_bytes(std::int32_t n);
+// Reads and writes in hex up to n bytes of a body whose length came from the file, stopping at the
+// end of the input; returns the last byte value read.
+std::int32_t show_hex_body(std::int32_t n);
+// Writes the label and "/", then up to n raw bytes (stopping at the end of the input), then "/";
+// returns the last byte value read.
+std::int32_t show_text_bytes(std::uint32_t n, const char* label);
