@@ -1,0 +1,159 @@
+#include "listing/events.h"
+
+#include "listing/meta_events.h"
+#include "listing/name_tables.h"
+#include "stream/byte_stream.h"
+
+std::int32_t last_status = 0;
+
+namespace {
+// Writes the program name of p between slashes.
+void show_program_name(std::int32_t p) {
+    put_char('/');
+    put_text(program_name(p));
+    put_char('/');
+}
+}  // namespace
+
+void dump_event() {
+    std::int32_t e = read_byte();
+    if (e < 128) {
+        dump_running_data(e);  // a data byte, or -1 at end of input: the last status stays as it was
+    } else {
+        dump_status_event(e);
+        last_status = e;
+    }
+}
+
+void dump_status_event(std::int32_t e) {
+    std::uint32_t c = static_cast<std::uint32_t>(e & 0x0F) + 1;
+    switch (e & 0xF0) {
+        case 0x80:
+            put_labelled_uint(" x: c:", c);
+            show_note(read_byte(), "_");
+            show_velocity();
+            return;
+        case 0x90:
+            put_labelled_uint(" o: c:", c);
+            show_note(read_byte(), "_");
+            show_velocity();
+            return;
+        case 0xA0:
+            put_labelled_uint(" poly key press: c:", c);
+            show_hex_bytes(2);
+            return;
+        case 0xB0:
+            put_labelled_uint(" cc: c:", c);
+            put_text(controller_name(read_byte()));
+            show_bytes_dec(1, " val ");
+            return;
+        case 0xC0:
+            put_labelled_uint(" pc: c:", c);
+            show_program_name(show_hex_bytes(1));
+            return;
+        case 0xD0:
+            put_labelled_uint(" channel press: c:", c);
+            show_hex_bytes(1);
+            return;
+        case 0xE0:
+            put_labelled_uint(" pitch bend: c:", c);
+            show_hex_bytes(2);
+            return;
+        default:
+            break;
+    }
+    switch (e) {
+        case 0xF0:
+            put_text(" exclusive:");
+            show_hex_body(read_vlq());  // every byte the length covers, a closing 0xF7 included
+            return;
+        case 0xF1:
+            put_text(" time code:");
+            show_hex_bytes(1);
+            return;
+        case 0xF2:
+            put_text(" song position:");
+            show_hex_bytes(2);
+            return;
+        case 0xF3:
+            put_text(" song select:");
+            show_hex_bytes(1);
+            return;
+        case 0xF7:
+            put_text(" exclusive2:");
+            show_hex_body(read_vlq());
+            return;
+        case 0xFF:
+            put_text(" .:");
+            dump_meta();
+            return;
+        default:
+            put_text(" unknown ex:");  // 0xF4..0xF6, 0xF8..0xFE: the status byte is the whole event
+            put_hex_plain(static_cast<std::uint32_t>(e));
+            put_text("(hex)");
+            return;
+    }
+}
+
+void dump_running_data(std::int32_t a) {
+    std::int32_t s = last_status;
+    std::uint32_t c = static_cast<std::uint32_t>(s & 0x0F) + 1;
+    switch (s & 0xF0) {
+        case 0x80:
+            put_labelled_uint(" x: c:", c);
+            show_note(a, "-");
+            show_velocity();
+            return;
+        case 0x90:
+            put_labelled_uint(" o: c:", c);
+            show_note(a, "-");
+            show_velocity();
+            return;
+        case 0xA0:
+            put_labelled_uint(" poly key press: c:", c);
+            put_hex(static_cast<std::uint32_t>(a));
+            show_hex_bytes(1);
+            return;
+        case 0xB0:
+            put_labelled_uint(" cc: c:", c);
+            put_text(controller_name(a));
+            show_bytes_dec(1, " val ");
+            return;
+        case 0xC0:
+            put_labelled_uint(" pc: c:", c);
+            put_hex(static_cast<std::uint32_t>(a));
+            show_program_name(a);
+            return;
+        case 0xD0:
+            put_labelled_uint(" channel press: c:", c);
+            put_hex(static_cast<std::uint32_t>(a));
+            return;
+        case 0xE0:
+            put_labelled_uint(" pitch bend: c:", c);
+            put_hex(static_cast<std::uint32_t>(a));
+            show_hex_bytes(1);
+            return;
+        case 0xF0:
+            put_text(" unknown ex(bad running status):");  // no running status after system and meta events
+            break;
+        default:
+            put_text(" unknown event(bad running status):");  // no status byte seen yet
+            break;
+    }
+    put_hex_plain(static_cast<std::uint32_t>(a));
+    put_text("(hex)");
+}
+
+void show_note(std::int32_t n, const char* sep) {
+    put_char('\t');
+    put_text(note_name(n));
+    put_text(sep);
+    put_uint_sp(static_cast<std::uint32_t>(n / 12));  // truncated toward zero: -1 is octave 0
+}
+
+void show_velocity() {
+    // signed comparison: a velocity missing at end of input (-1) gets no warning
+    if (show_bytes_dec(1, "...") > 127) put_text("(too big velocity) ");
+}
+
+void reset_event_state() { last_status = 0; }

@@ -1,0 +1,19 @@
+// Decoding of one event: channel events, system-exclusive and system events, and the meta marker.
+#pragma once
+
+#include <cstdint>
+
+extern std::int32_t last_status;  // the last byte of 0x80 or more that began an event; 0 before any; kept across tracks
+
+// Reads and lists one event after its line prefix.
+void dump_event();
+// Lists an event that began with the status byte e.
+void dump_status_event(std::int32_t e);
+// Lists an event that began with the data byte a (or -1 at end of input), under the last status.
+void dump_running_data(std::int32_t a);
+// Writes a tab, the pitch-class name of n, sep, and the octave followed by a space.
+void show_note(std::int32_t n, const char* sep);
+// Reads and writes a velocity after "...", warning when it is above 127.
+void show_velocity();
+// Forgets the last status byte.
+void reset_event_state();

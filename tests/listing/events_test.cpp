@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "listing/events.h"
+#include "listing/name_tables.h"
+#include "support/listing_harness.h"
+#include "support/smf_builder.h"
+
+using namespace smf;
+
+namespace {
+// The event lines of a format-1 file holding the given tracks' events (division 480).
+std::string track_lines(const std::vector<Bytes>& tracks) {
+    Bytes file = header(1, static_cast<int>(tracks.size()), 480);
+    for (const Bytes& events : tracks) file += track(events);
+    return event_lines(list_file(file));
+}
+}  // namespace
+
+TEST(Events, ChannelAndSystemEventsOfOneTrack) {
+    reset_program_state();
+    std::strcpy(program_name_table[0], "Acoustic Grand");
+    Bytes events = event(0, {0xFF, 0x58, 4, 4, 2, 24, 8}) +  // time 4/4, 24 clocks, 8 32nds
+                   event(0, {0xC0, 0}) +                      // program change, channel 1, program 0
+                   event(0, {0xB3, 7, 100}) +                 // channel volume, channel 4
+                   event(0, {0xB0, 3, 5}) +                   // controller 3 has no name
+                   event(0, {0x90, 60, 100}) +                // note on C 5
+                   event(240, {64, 90}) +                     // running status: note on E 5
+                   event(240, {0x80, 60, 64}) +               // note off with its own status
+                   event(0, {0xA1, 60, 0x20}) +               // polyphonic pressure, channel 2
+                   event(0, {0xD1, 0x30}) +                   // channel pressure, channel 2
+                   event(1200, {0xE0, 0x00, 0x40}) +          // pitch bend, centre
+                   event(0, {0xF0, 3, 0x7E, 0x7F, 0xF7}) +    // system exclusive of three bytes
+                   event(0, {0x50}) +                         // a stray data byte
+                   event(0, {0xF8}) +                         // timing clock: not handled
+                   end_of_track();
+    std::string listing = list_file_keeping_state(header(1, 1, 480) + track(events));
+    EXPECT_LISTING(event_lines(listing), "  1T:0:0:0\t .:time 4/4 metronome 24:8\n"
+                                         "  1T:0:0:0\t pc: c:1   0H /Acoustic Grand/\n"
+                                         "  1T:0:0:0\t cc: c:4 ch vol MSB val 100\n"
+                                         "  1T:0:0:0\t cc: c:1  val 5\n"
+                                         "  1T:0:0:0\t o: c:1 \tC_5 ...100\n"
+                                         "  1T:0:0:240\t o: c:1 \tE-5 ...90\n"
+                                         "  1T:0:1:0\t x: c:1 \tC_5 ...64\n"
+                                         "  1T:0:1:0\t poly key press: c:2  3cH  20H \n"
+                                         "  1T:0:1:0\t channel press: c:2  30H \n"
+                                         "  1T:0:3:240\t pitch bend: c:1   0H  40H \n"
+                                         "  1T:0:3:240\t exclusive: 7eH  7fH  f7H \n"
+                                         "  1T:0:3:240\t unknown ex(bad running status):50(hex)\n"
+                                         "  1T:0:3:240\t unknown ex:f8(hex)\n"
+                                         "  1T:0:3:240\t .:end of track//\n");
+}
+
+TEST(Events, RunningStatusForEveryChannelKind) {
+    reset_program_state();
+    std::strcpy(program_name_table[5], "Piano 6");
+    std::strcpy(program_name_table[6], "Piano 7");
+    Bytes events = event(0, {0x82, 61, 11}) + event(0, {62, 12}) +          // note off, channel 3
+                   event(0, {0xA3, 63, 13}) + event(0, {64, 14}) +          // poly pressure, channel 4
+                   event(0, {0xB4, 1, 15}) + event(0, {10, 16}) +           // controllers, channel 5
+                   event(0, {0xC5, 5}) + event(0, {6}) +                    // programs, channel 6
+                   event(0, {0xD6, 17}) + event(0, {18}) +                  // channel pressure, channel 7
+                   event(0, {0xE7, 19, 20}) + event(0, {21, 22}) +          // pitch bend, channel 8
+                   end_of_track();
+    EXPECT_LISTING(event_lines(list_file_keeping_state(header(1, 1, 480) + track(events))),
+                   "  1T:0:0:0\t x: c:3 \tC#_5 ...11\n"
+                   "  1T:0:0:0\t x: c:3 \tD-5 ...12\n"
+                   "  1T:0:0:0\t poly key press: c:4  3fH   dH \n"
+                   "  1T:0:0:0\t poly key press: c:4  40H   eH \n"
+                   "  1T:0:0:0\t cc: c:5 mod  MSB val 15\n"
+                   "  1T:0:0:0\t cc: c:5 pan MSB val 16\n"
+                   "  1T:0:0:0\t pc: c:6   5H /Piano 6/\n"
+                   "  1T:0:0:0\t pc: c:6   6H /Piano 7/\n"
+                   "  1T:0:0:0\t channel press: c:7  11H \n"
+                   "  1T:0:0:0\t channel press: c:7  12H \n"
+                   "  1T:0:0:0\t pitch bend: c:8  13H  14H \n"
+                   "  1T:0:0:0\t pitch bend: c:8  15H  16H \n"
+                   "  1T:0:0:0\t .:end of track//\n");
+}
+
+TEST(Events, TrackStartingWithADataByteUsesTheStatusOfThePreviousTrack) {
+    // at the very start of the file there is no status at all
+    EXPECT_EQ(track_lines({event(0, {0x45}) + end_of_track()}),
+              "  1T:0:0:0\t unknown event(bad running status):45(hex)\n"
+              "  1T:0:0:0\t .:end of track//\n");
+    // after a track that ended with its end-of-track event, the last status is 0xFF
+    EXPECT_EQ(track_lines({end_of_track(), event(3, {0x46}) + end_of_track()}),
+              "  1T:0:0:0\t .:end of track//\n"
+              "  2T:0:0:3\t unknown ex(bad running status):46(hex)\n"
+              "  2T:0:0:3\t .:end of track//\n");
+    // after a track whose last event was a channel event, that status goes on
+    EXPECT_EQ(track_lines({event(0, {0x9A, 70, 71}), event(5, {72, 73}) + end_of_track()}),
+              "  1T:0:0:0\t o: c:11 \tA#_5 ...71\n"
+              "  2T:0:0:5\t o: c:11 \tC-6 ...73\n"
+              "  2T:0:0:5\t .:end of track//\n");
+}
+
+TEST(Events, NoteAndChannelExtremes) {
+    EXPECT_EQ(track_lines({event(0, {0x9F, 127, 1}) +  // channel 16, the highest note
+                           event(0, {0x80, 0, 2}) +    // the lowest note
+                           event(0, {64, 200}) +       // a velocity of 0x80 or more is still the velocity
+                           event(0, {0x90, 65, 128}) + // too big under its own status too
+                           event(0, {0x90, 66, 0}) +   // velocity 0 stays a note-on
+                           end_of_track()}),
+              "  1T:0:0:0\t o: c:16 \tG_10 ...1\n"
+              "  1T:0:0:0\t x: c:1 \tC_0 ...2\n"
+              "  1T:0:0:0\t x: c:1 \tE-5 ...200(too big velocity) \n"
+              "  1T:0:0:0\t o: c:1 \tF_5 ...128(too big velocity) \n"
+              "  1T:0:0:0\t o: c:1 \tF#_5 ...0\n"
+              "  1T:0:0:0\t .:end of track//\n");
+}
+
+TEST(Events, NumbersBeyondTheTablesShowEmptyNames) {
+    EXPECT_EQ(track_lines({event(0, {0xB0, 200, 5}) +   // controller 200
+                           event(0, {0xC0, 0x8C}) +      // program 140
+                           event(0, {0x90, 0xF0, 9}) +   // note 240: name and octave still reckoned
+                           end_of_track()}),
+              "  1T:0:0:0\t cc: c:1  val 5\n"
+              "  1T:0:0:0\t pc: c:1  8cH //\n"
+              "  1T:0:0:0\t o: c:1 \tC_20 ...9\n"
+              "  1T:0:0:0\t .:end of track//\n");
+}
+
+TEST(Events, SystemStatuses) {
+    EXPECT_EQ(track_lines({event(0, {0xF1, 0x21}) + event(0, {0xF2, 0x22, 0x23}) + event(0, {0xF3, 0x24}) +
+                           event(0, {0xF4}) + event(0, {0xF5}) + event(0, {0xF6}) + event(0, {0xF9}) +
+                           event(0, {0xFE}) + end_of_track()}),
+              "  1T:0:0:0\t time code: 21H \n"
+              "  1T:0:0:0\t song position: 22H  23H \n"
+              "  1T:0:0:0\t song select: 24H \n"
+              "  1T:0:0:0\t unknown ex:f4(hex)\n"
+              "  1T:0:0:0\t unknown ex:f5(hex)\n"
+              "  1T:0:0:0\t unknown ex:f6(hex)\n"
+              "  1T:0:0:0\t unknown ex:f9(hex)\n"
+              "  1T:0:0:0\t unknown ex:fe(hex)\n"
+              "  1T:0:0:0\t .:end of track//\n");
+}
+
+TEST(Events, SystemExclusiveShowsWhatItsLengthCovers) {
+    EXPECT_EQ(track_lines({event(0, {0xF0, 2, 0x43, 0x12}) +       // no closing F7: none is looked for
+                           event(0, {0xF7, 3, 0x01, 0x02, 0xF7}) +  // an escape or continuation packet
+                           event(0, {0xF0, 0}) +                    // empty
+                           end_of_track()}),
+              "  1T:0:0:0\t exclusive: 43H  12H \n"
+              "  1T:0:0:0\t exclusive2:  1H   2H  f7H \n"
+              "  1T:0:0:0\t exclusive:\n"
+              "  1T:0:0:0\t .:end of track//\n");
+}
+
+TEST(Events, SystemExclusiveLongerThanTheFileStopsAtItsEnd) {
+    Bytes file = header(0, 1, 480) + track(event(0, {0xF0, 0xFF, 0xFF, 0xFF, 0x7F,  // length 0x0FFFFFFF
+                                                     0x41, 0x42}));
+    EXPECT_EQ(event_lines(list_file(file)), "  1T:0:0:0\t exclusive: 41H  42H \n");
+}
+
+TEST(Events, EndOfInputInsideAnEvent) {
+    // the velocity is missing: -1 is written as a number, with no warning
+    EXPECT_EQ(event_lines(list_file(header(0, 1, 480) + track(event(0, {0x90, 60})))),
+              "  1T:0:0:0\t o: c:1 \tC_5 ...4294967295\n");
+    // the note is missing too: no name, octave 0
+    EXPECT_EQ(event_lines(list_file(header(0, 1, 480) + track(event(0, {0x90})))),
+              "  1T:0:0:0\t o: c:1 \t_0 ...4294967295\n");
+    // fixed counts show each missing byte as -1
+    EXPECT_EQ(event_lines(list_file(header(0, 1, 480) + track(event(0, {0xE5})))),
+              "  1T:0:0:0\t pitch bend: c:6 ffffffffH ffffffffH \n");
+}
