@@ -1,0 +1,59 @@
+#include "control/names_file.h"
+
+#include <cstring>
+
+#include "listing/name_tables.h"
+
+namespace {
+constexpr int piece_size = program_name_size - 1;  // characters a line piece takes at most
+
+// The next character of the names file as text reading sees it: CR bytes are dropped wherever they
+// stand and a 0x1A byte ends the file for good; EOF at the end.
+int next_name_char(std::FILE* file, bool& ended) {
+    if (ended) return EOF;
+    int c;
+    do {
+        c = std::getc(file);
+    } while (c == '\r');
+    if (c == 0x1A || c == EOF) {
+        ended = true;
+        return EOF;
+    }
+    return c;
+}
+}  // namespace
+
+void read_program_names(std::FILE* file) {
+    bool ended = false;
+    int count = 0;
+    for (;;) {
+        int c = next_name_char(file, ended);
+        if (c == EOF) break;  // only a piece that starts at the end fails; a last line without a line end is read
+        char piece[piece_size + 1] = {};
+        int taken = 0;
+        while (c != '\n') {  // the line end is not part of the piece; it is the one character consumed after it
+            piece[taken++] = static_cast<char>(c);
+            if (taken == piece_size) {
+                next_name_char(file, ended);  // one further character, whatever it is, is consumed
+                break;
+            }
+            c = next_name_char(file, ended);
+            if (c == EOF) break;
+        }
+        // a zero byte counts toward the piece's length but ends the name stored
+        if (piece[0] != '[' && piece[0] != '\0' && count < 128) {
+            std::memcpy(program_name_table[count], piece, sizeof piece);
+            ++count;
+        }
+    }
+}
+
+void load_program_names(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");  // CR and 0x1A are handled here alike on every platform
+    if (file != nullptr) {
+        read_program_names(file);
+        std::fclose(file);
+    }
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
