@@ -1,5 +1,7 @@
 #include "listing/events.h"
 
+#include <cstring>
+
 #include "listing/meta_events.h"
 #include "listing/name_tables.h"
 #include "stream/byte_stream.h"
@@ -145,15 +147,30 @@ void dump_running_data(std::int32_t a) {
 }
 
 void show_note(std::int32_t n, const char* sep) {
-    put_char('\t');
-    put_text(note_name(n));
-    put_text(sep);
-    put_uint_sp(static_cast<std::uint32_t>(n / 12));  // truncated toward zero: -1 is octave 0
+    dump_reserve(32);  // the tab, name, separator and octave, written in place
+    char* at = dump_buffer + dump_used;
+    *at++ = '\t';
+    if (n >= 0) {  // a note missing at end of input has no name
+        for (const char* name = note_name_table[n % 12]; *name != '\0'; ++name) *at++ = *name;
+    }
+    while (*sep != '\0') *at++ = *sep++;
+    at += decimal_at(at, static_cast<std::uint32_t>(n / 12));  // truncated toward zero: -1 is octave 0
+    *at++ = ' ';
+    dump_used = static_cast<std::size_t>(at - dump_buffer);
 }
 
 void show_velocity() {
-    // signed comparison: a velocity missing at end of input (-1) gets no warning
-    if (show_bytes_dec(1, "...") > 127) put_text("(too big velocity) ");
+    std::int32_t v = read_byte();
+    dump_reserve(40);  // "...", the number and the warning, written in place
+    char* at = dump_buffer + dump_used;
+    std::memcpy(at, "...", 3);
+    at += 3;
+    at += decimal_at(at, static_cast<std::uint32_t>(v));
+    if (v > 127) {  // signed: a velocity missing at end of input (-1) gets no warning
+        std::memcpy(at, "(too big velocity) ", 19);
+        at += 19;
+    }
+    dump_used = static_cast<std::size_t>(at - dump_buffer);
 }
 
 void reset_event_state() { last_status = 0; }

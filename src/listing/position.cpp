@@ -1,5 +1,7 @@
 #include "listing/position.h"
 
+#include <cstring>
+
 #include "listing/file_structure.h"
 #include "listing/meta_events.h"
 #include "stream/byte_stream.h"
@@ -7,8 +9,19 @@
 std::uint32_t pos_measure = 0;
 std::uint32_t pos_beat = 0;
 std::uint32_t pos_tick = 0;
+std::uint64_t beat_first_total = 0;
+std::uint64_t beat_end_total = 0;
+std::uint32_t beat_tick_origin = 0;
+std::uint32_t beat_reckoned_with[4] = {};
 
 namespace {
+// Keeps the beat that starts at total first and lasts length ticks, whose ticks count from origin.
+void keep_beat(std::uint64_t first, std::uint32_t length, std::uint32_t origin) {
+    beat_first_total = first;
+    beat_end_total = first + length;
+    beat_tick_origin = origin;
+}
+
 // Where a division by zero looms, the running total stands as the tick at measure 0, beat 0.
 void position_without_beats(std::uint32_t total) {
     pos_measure = 0;
@@ -24,9 +37,12 @@ void quarter_note_position(std::uint32_t total, std::uint32_t ticks, std::uint32
         return;
     }
     std::uint32_t beats = total / per_beat;
-    pos_tick = total - ((beats * ticks) * 4u) / d;
+    std::uint32_t origin = ((beats * ticks) * 4u) / d;
+    pos_tick = total - origin;
     pos_measure = (beats * d) / (n * 4u);
     pos_beat = beats - ((pos_measure * 4u) * n) / d;
+    // every total of the same beat has the same measure and beat, and its tick is counted from origin
+    keep_beat(static_cast<std::uint64_t>(beats) * per_beat, per_beat, origin);
 }
 
 // n beats of a 1/d note to a measure, a beat lasting 4 * ticks / d, reckoned exactly in 64 bits.
@@ -37,21 +53,35 @@ void note_value_position(std::uint32_t total, std::uint32_t ticks, std::uint32_t
     }
     std::uint64_t four_ticks = 4u * static_cast<std::uint64_t>(ticks);
     std::uint64_t beats = (static_cast<std::uint64_t>(total) * d) / four_ticks;
-    pos_tick = static_cast<std::uint32_t>(total - (beats * four_ticks) / d);
+    std::uint64_t origin = (beats * four_ticks) / d;
+    pos_tick = static_cast<std::uint32_t>(total - origin);
     pos_measure = static_cast<std::uint32_t>(beats / n);
     pos_beat = static_cast<std::uint32_t>(beats % n);
+    if (four_ticks % d == 0) keep_beat(origin, static_cast<std::uint32_t>(four_ticks / d), static_cast<std::uint32_t>(origin));
 }
 }  // namespace
 
 void show_line_prefix() {
-    put_uint_right(current_track, 3);
-    put_text(position_label);
     compute_position();
-    put_uint(pos_measure);
-    put_char(':');
-    put_uint(pos_beat);
-    put_char(':');
-    put_uint(pos_tick);
+    dump_reserve(48);  // the whole prefix, written in place
+    char* at = dump_buffer + dump_used;
+    std::uint32_t track = current_track;
+    if (track < 1000) {  // right-aligned in three places
+        at[0] = track < 100 ? ' ' : static_cast<char>('0' + track / 100);
+        at[1] = track < 10 ? ' ' : digit_pairs[2 * (track % 100)];
+        at[2] = static_cast<char>('0' + track % 10);
+        at += 3;
+    } else {
+        at += decimal_at(at, track);
+    }
+    *at++ = position_label[0];
+    *at++ = position_label[1];
+    at += decimal_at(at, pos_measure);
+    *at++ = ':';
+    at += decimal_at(at, pos_beat);
+    *at++ = ':';
+    at += decimal_at(at, pos_tick);
+    dump_used = static_cast<std::size_t>(at - dump_buffer);
 }
 
 void compute_position() {
@@ -61,6 +91,13 @@ void compute_position() {
         pos_tick = total;  // a time code: measure and beat stay as they are (0 for the whole file)
         return;
     }
+    std::uint32_t now[4] = {ticks, ts_numerator, ts_denominator, time_signature_seen};
+    if (std::memcmp(now, beat_reckoned_with, sizeof now) == 0 && total >= beat_first_total && total < beat_end_total) {
+        pos_tick = total - beat_tick_origin;  // still in the beat reckoned last
+        return;
+    }
+    std::memcpy(beat_reckoned_with, now, sizeof now);
+    beat_end_total = beat_first_total;  // nothing is kept unless the reckoning below keeps its beat
     if (!time_signature_seen) {
         quarter_note_position(total, ticks, 4, 4);  // no time signature yet: the file's default 4/4
     } else if (ts_denominator == 4) {
@@ -74,4 +111,8 @@ void reset_position_state() {
     pos_measure = 0;
     pos_beat = 0;
     pos_tick = 0;
+    beat_first_total = 0;
+    beat_end_total = 0;
+    beat_tick_origin = 0;
+    std::memset(beat_reckoned_with, 0, sizeof beat_reckoned_with);
 }

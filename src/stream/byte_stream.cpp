@@ -14,15 +14,15 @@ bool dump_failed = false;
 std::size_t dump_used = 0;
 char dump_buffer[dump_buffer_size];
 
+const char digit_pairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 namespace {
 constexpr std::size_t input_buffer_size = 1 << 16;
 unsigned char input_buffer[input_buffer_size];  // the slice of the MIDI file read so far and not yet taken
 
-// Two decimal digits for each number 0..99, for writing numbers two digits at a time.
-constexpr char digit_pairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 constexpr char hex_digits[] = "0123456789abcdef";
 
 // Fills the buffer from the input file; false when it holds no byte afterwards.
@@ -127,7 +127,7 @@ std::int32_t read_be(std::int32_t n) {
     return static_cast<std::int32_t>(value);
 }
 
-std::int32_t read_vlq() {
+std::int32_t read_vlq_through() {
     std::uint32_t value = 0;
     for (;;) {
         std::int32_t b = read_byte();
@@ -150,7 +150,7 @@ void skip_input_byte() {
     if (peek_input_byte() >= 0) ++input_next;
 }
 
-void put_bytes(const char* s, std::size_t len) {
+void put_bytes_through(const char* s, std::size_t len) {
     while (len > 0) {
         dump_reserve(1);
         std::size_t room = dump_buffer_size - dump_used;
@@ -162,43 +162,21 @@ void put_bytes(const char* s, std::size_t len) {
     }
 }
 
-void put_text(const char* s) { put_bytes(s, std::strlen(s)); }
-
-void put_uint(std::uint32_t v) {
+std::size_t long_decimal_at(char* p, std::uint32_t v) {
     char digits[10];
     char* end = digits + sizeof digits;
     char* start = decimal_digits(v, end);
-    put_bytes(start, static_cast<std::size_t>(end - start));
+    std::size_t n = static_cast<std::size_t>(end - start);
+    std::memcpy(p, start, n);
+    return n;
 }
 
-void put_uint_sp(std::uint32_t v) {
-    char digits[11];
-    char* end = digits + sizeof digits;
-    end[-1] = ' ';
-    char* start = decimal_digits(v, end - 1);
-    put_bytes(start, static_cast<std::size_t>(end - start));
-}
-
-void put_uint_right(std::uint32_t v, int width) {
-    char digits[10];
-    char* end = digits + sizeof digits;
-    char* start = decimal_digits(v, end);
-    for (int used = static_cast<int>(end - start); used < width; ++used) put_char(' ');
-    put_bytes(start, static_cast<std::size_t>(end - start));
-}
-
-void put_labelled_uint(const char* label, std::uint32_t v) {
-    put_text(label);
-    put_uint_sp(v);
-}
-
-void put_hex(std::uint32_t v) {
-    char text[12];
-    std::memset(text, ' ', sizeof text);
-    char* end = text + 10;
+void put_long_hex(std::uint32_t v) {
+    char text[10];
+    char* end = text + 8;
     end[0] = 'H';
+    end[1] = ' ';
     char* start = hex_digits_of(v, end);
-    if (start > end - 3) start = end - 3;  // right-aligned in three places; the slots are spaces
     put_bytes(start, static_cast<std::size_t>(end + 2 - start));
 }
 
@@ -209,24 +187,9 @@ void put_hex_plain(std::uint32_t v) {
     put_bytes(start, static_cast<std::size_t>(end - start));
 }
 
-void put_line_ends(std::int32_t n) {
-    put_char('\n');
-    for (; n > 1; --n) put_char('\n');
-}
-
 void put_separator() {
     put_text("\n----------------------");
     put_line_ends(1);
-}
-
-std::int32_t show_bytes_dec(std::uint32_t n, const char* label) {
-    put_text(label);
-    std::int32_t b = 0;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        b = read_byte();
-        put_uint(static_cast<std::uint32_t>(b));
-    }
-    return b;
 }
 
 std::int32_t show_hex_byte() {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 // ---- input state ----
@@ -49,8 +50,16 @@ inline std::int32_t read_byte() {
 }
 // Big-endian value of n bytes, each missing byte joining the sum as -1; wraps in 32 bits.
 std::int32_t read_be(std::int32_t n);
+// Variable-length quantity whose first byte may have bit 7 set or be missing (the slow way round).
+std::int32_t read_vlq_through();
 // Variable-length quantity of any number of bytes; at end of input it stops after the byte it just read.
-std::int32_t read_vlq();
+inline std::int32_t read_vlq() {
+    if (input_next != input_limit && *input_next < 0x80) {  // the common one-byte quantity
+        chunk_remaining = static_cast<std::int32_t>(static_cast<std::uint32_t>(chunk_remaining) - 1u);
+        return *input_next++;
+    }
+    return read_vlq_through();
+}
 // True once a read has found no more input.
 inline bool input_at_end() { return input_ended; }
 // The next input byte without taking it and without touching chunk_remaining; -1 at end of input.
@@ -67,29 +76,107 @@ inline void put_char(char c) {
     dump_reserve(1);
     dump_buffer[dump_used++] = c;
 }
+// Writes len raw bytes to the dump, through as many flushes as they need.
+void put_bytes_through(const char* s, std::size_t len);
 // Writes len raw bytes to the dump.
-void put_bytes(const char* s, std::size_t len);
+inline void put_bytes(const char* s, std::size_t len) {
+    if (len <= dump_buffer_size - dump_used) {
+        std::memcpy(dump_buffer + dump_used, s, len);
+        dump_used += len;
+    } else {
+        put_bytes_through(s, len);
+    }
+}
 // Writes a terminated string unchanged ("%s").
-void put_text(const char* s);
+inline void put_text(const char* s) { put_bytes(s, std::strlen(s)); }
+// Writes a short terminated string (a name) unchanged, a byte at a time.
+inline void put_short_text(const char* s) {
+    while (*s != '\0') put_char(*s++);
+}
+
+extern const char digit_pairs[201];  // "00" to "99": two decimal digits for each number below 100
+
+// Writes the decimal digits of v (1000 or more) at p; returns how many.
+std::size_t long_decimal_at(char* p, std::uint32_t v);
+// Writes the decimal digits of v at p, which has room for 10; returns how many.
+inline std::size_t decimal_at(char* p, std::uint32_t v) {
+    if (v < 10) {
+        p[0] = static_cast<char>('0' + v);
+        return 1;
+    }
+    if (v < 100) {
+        std::memcpy(p, digit_pairs + 2 * v, 2);
+        return 2;
+    }
+    if (v < 1000) {
+        p[0] = static_cast<char>('0' + v / 100);
+        std::memcpy(p + 1, digit_pairs + 2 * (v % 100), 2);
+        return 3;
+    }
+    return long_decimal_at(p, v);
+}
 // Writes v as unsigned decimal with nothing before or after it ("%u").
-void put_uint(std::uint32_t v);
+inline void put_uint(std::uint32_t v) {
+    dump_reserve(10);
+    dump_used += decimal_at(dump_buffer + dump_used, v);
+}
 // Writes v as unsigned decimal followed by one space ("%u ").
-void put_uint_sp(std::uint32_t v);
+inline void put_uint_sp(std::uint32_t v) {
+    dump_reserve(11);
+    std::size_t n = decimal_at(dump_buffer + dump_used, v);
+    dump_buffer[dump_used + n] = ' ';
+    dump_used += n + 1;
+}
 // Writes v as unsigned decimal right-aligned in at least width characters ("%3u" for width 3).
-void put_uint_right(std::uint32_t v, int width);
+inline void put_uint_right(std::uint32_t v, int width) {
+    char digits[10];
+    std::size_t n = decimal_at(digits, v);
+    for (int pad = width - static_cast<int>(n); pad > 0; --pad) put_char(' ');
+    put_bytes(digits, n);
+}
 // Writes the label, then v as unsigned decimal and one space ("%s" then "%u ").
-void put_labelled_uint(const char* label, std::uint32_t v);
+inline void put_labelled_uint(const char* label, std::uint32_t v) {
+    put_text(label);
+    put_uint_sp(v);
+}
+// Writes v (0x100 or more) in lower-case hex followed by "H ".
+void put_long_hex(std::uint32_t v);
 // Writes v in lower-case hex, right-aligned in 3 characters, then "H " ("%3xH ").
-void put_hex(std::uint32_t v);
+inline void put_hex(std::uint32_t v) {
+    if (v >= 0x100) {
+        put_long_hex(v);
+        return;
+    }
+    constexpr char hex[] = "0123456789abcdef";
+    dump_reserve(5);
+    char* p = dump_buffer + dump_used;
+    p[0] = ' ';
+    p[1] = v < 0x10 ? ' ' : hex[v >> 4];
+    p[2] = hex[v & 0xF];
+    p[3] = 'H';
+    p[4] = ' ';
+    dump_used += 5;
+}
 // Writes v in lower-case hex with nothing around it ("%x").
 void put_hex_plain(std::uint32_t v);
 // Writes n line ends, and one when n is 0 or less.
-void put_line_ends(std::int32_t n);
+inline void put_line_ends(std::int32_t n) {
+    put_char('\n');
+    for (; n > 1; --n) put_char('\n');
+}
 // Writes a line end, 22 hyphens and another line end.
 void put_separator();
 
 // Writes the label, then reads n bytes and writes each in decimal; returns the last byte value.
-std::int32_t show_bytes_dec(std::uint32_t n, const char* label);
+inline std::int32_t show_bytes_dec(std::uint32_t n, const char* label) {
+    put_text(label);
+    std::int32_t b = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        b = read_byte();
+        put_uint(static_cast<std::uint32_t>(b));
+    }
+    return b;
+}
 // Reads one byte and writes it with put_hex; returns it.
 std::int32_t show_hex_byte();
 // Reads and writes n bytes in hex (none when n <= 0), missing bytes shown as -1; returns the last.

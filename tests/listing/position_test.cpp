@@ -112,3 +112,31 @@ TEST(LinePrefix, TrackNumberTakesThreePlacesOrMore) {
     });
     EXPECT_EQ(out, "  7T:0:1:112345F:0:1:97");
 }
+
+TEST(Position, BeatKeptFromTheLastLineGivesWhatAFullReckoningGives) {
+    // (division, numerator, denominator); a numerator of 0 here stands for "no signature read yet"
+    const std::uint32_t signatures[][3] = {{96, 0, 4},  {480, 3, 4}, {960, 4, 4}, {480, 6, 8},   {480, 5, 16},
+                                           {7, 3, 8},   {480, 2, 2}, {1, 7, 4},   {3, 3, 64},    {32768, 9, 4},
+                                           {0, 4, 4},   {96, 4, 0},  {5, 1, 1},   {96, 255, 128}};
+    for (auto& s : signatures) {
+        reset_program_state();
+        division = static_cast<std::int32_t>(s[0]);
+        ts_numerator = s[1];
+        ts_denominator = s[2];
+        time_signature_seen = s[1] != 0;
+        std::uint32_t total = 0;
+        std::uint32_t step = 1;
+        for (int i = 0; i < 3000; ++i) {
+            // totals rising by small and large steps, wrapping past 2^32, and now and then going back
+            total += (i % 7 == 6) ? 0u - step : step;
+            step = step < (1u << 29) ? step * 3 + 1 : static_cast<std::uint32_t>(i % 50);
+            running_total = total;
+            compute_position();  // may use the beat kept from the total before
+            std::string kept = std::to_string(pos_measure) + ":" + std::to_string(pos_beat) + ":" + std::to_string(pos_tick);
+            reset_position_state();  // forget the kept beat and reckon in full
+            compute_position();
+            std::string full = std::to_string(pos_measure) + ":" + std::to_string(pos_beat) + ":" + std::to_string(pos_tick);
+            ASSERT_EQ(kept, full) << "division " << s[0] << ", " << s[1] << "/" << s[2] << ", total " << total;
+        }
+    }
+}
