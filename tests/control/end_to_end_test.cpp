@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/example_songs.h"
 #include "support/listing_harness.h"
 #include "support/smf_builder.h"
 
@@ -154,99 +155,24 @@ class EndToEnd : public ::testing::Test {
     fs::path work;
 };
 
-// The first of the two example songs: one track in format 0.
-const Bytes format0_song = header(0, 1, 480) + track(meta(0, 0x03, "Piano") +                // sequence name
-                                                     event(0, {0xFF, 0x58, 4, 4, 2, 24, 8}) +  // time 4/4
-                                                     event(0, {0x90, 60, 100}) +               // note on C 5
-                                                     event(480, {0x80, 60, 64}) +              // note off
-                                                     end_of_track());
-
-const std::string format0_listing =
-    "dump of song.mid\n"
-    "\n"
-    "T..time  c..channel  o..note on  x..note off  cc..control change  pc..program change\n"
-    "\n"
-    "\n"
-    "\n"
-    "----------------------\n"
-    "header chunk.length(default 6):6 format:0\n"
-    "track max:1\n"
-    "division:delta time: 480\n"
-    "\n"
-    "----------------------\n"
-    "track:1\n"
-    "track chunk.data length:30\n"
-    "\n"
-    "  1T:0:0:0\t .:sequence name /Piano/\n"
-    "  1T:0:0:0\t .:time 4/4 metronome 24:8\n"
-    "  1T:0:0:0\t o: c:1 \tC_5 ...100\n"
-    "  1T:0:1:0\t x: c:1 \tC_5 ...64\n"
-    "  1T:0:1:0\t .:end of track//\n"
-    "----------------------\n"
-    "end of song.mid\n";
 }  // namespace
 
 TEST_F(EndToEnd, DialogueAndListingOfTheFormatZeroExample) {
     fs::path program = program_with_names(root / "bin", "[names]\nAcoustic Grand\n");
-    write_whole(work / "song.mid", format0_song);
+    write_whole(work / "song.mid", examples::format0_song());
     RunResult result = run(program, "song.mid\n");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.console, lines(shown(root / "bin") + "\n\ninput *.mid file:dump output file:default.txt\n"));
-    EXPECT_LISTING(read_whole(work / "default.txt"), lines(format0_listing));
+    EXPECT_LISTING(read_whole(work / "default.txt"), lines(examples::format0_listing));
     EXPECT_FALSE(fs::exists(root / "bin" / "default.txt"));  // written in the working folder only
 }
 
 TEST_F(EndToEnd, FormatOneExampleWithProgramNamesFromBesideTheProgram) {
     fs::path program = program_with_names(root / "bin", "[General MIDI]\r\nAcoustic Grand\r\n");
-    Bytes events = event(0, {0xFF, 0x58, 4, 4, 2, 24, 8}) +  // time 4/4
-                   event(0, {0xC0, 0}) +                      // program 0, channel 1
-                   event(0, {0xB3, 7, 100}) +                 // channel volume, channel 4
-                   event(0, {0xB0, 3, 5}) +                   // controller 3: no name
-                   event(0, {0x90, 60, 100}) +                // note on C 5
-                   event(240, {64, 90}) +                     // running status: note on E 5
-                   event(240, {0x80, 60, 64}) +               // note off C 5
-                   event(0, {0xA1, 60, 0x20}) +               // polyphonic pressure, channel 2
-                   event(0, {0xD1, 0x30}) +                   // channel pressure, channel 2
-                   event(1200, {0xE0, 0x00, 0x40}) +          // pitch bend
-                   event(0, {0xF0, 3, 0x7E, 0x7F, 0xF7}) +    // system exclusive
-                   event(0, {0x50}) +                         // stray data byte
-                   event(0, {0xF8}) +                         // unhandled system status
-                   end_of_track();
-    write_whole(work / "example.mid", header(1, 1, 480) + track(events));
+    write_whole(work / "example.mid", examples::format1_song());
     RunResult result = run(program, "  example.mid  \n");  // blanks around the name are not part of it
     EXPECT_EQ(result.status, 0);
-    EXPECT_LISTING(read_whole(work / "default.txt"),
-                   lines("dump of example.mid\n"
-                   "\n"
-                   "T..time  c..channel  o..note on  x..note off  cc..control change  pc..program change\n"
-                   "\n"
-                   "\n"
-                   "\n"
-                   "----------------------\n"
-                   "header chunk.length(default 6):6 format:1\n"
-                   "track max:1\n"
-                   "division:delta time: 480\n"
-                   "\n"
-                   "----------------------\n"
-                   "track:1\n"
-                   "track chunk.data length:58\n"
-                   "\n"
-                   "  1T:0:0:0\t .:time 4/4 metronome 24:8\n"
-                   "  1T:0:0:0\t pc: c:1   0H /Acoustic Grand/\n"
-                   "  1T:0:0:0\t cc: c:4 ch vol MSB val 100\n"
-                   "  1T:0:0:0\t cc: c:1  val 5\n"
-                   "  1T:0:0:0\t o: c:1 \tC_5 ...100\n"
-                   "  1T:0:0:240\t o: c:1 \tE-5 ...90\n"
-                   "  1T:0:1:0\t x: c:1 \tC_5 ...64\n"
-                   "  1T:0:1:0\t poly key press: c:2  3cH  20H \n"
-                   "  1T:0:1:0\t channel press: c:2  30H \n"
-                   "  1T:0:3:240\t pitch bend: c:1   0H  40H \n"
-                   "  1T:0:3:240\t exclusive: 7eH  7fH  f7H \n"
-                   "  1T:0:3:240\t unknown ex(bad running status):50(hex)\n"
-                   "  1T:0:3:240\t unknown ex:f8(hex)\n"
-                   "  1T:0:3:240\t .:end of track//\n"
-                   "----------------------\n"
-                   "end of example.mid\n"));
+    EXPECT_LISTING(read_whole(work / "default.txt"), lines(examples::format1_listing("example.mid")));
 }
 
 TEST_F(EndToEnd, MissingFileIsReportedAndLeavesTheOldDumpAlone) {
@@ -267,7 +193,7 @@ TEST_F(EndToEnd, EndOfInputAtThePromptIsAnEmptyName) {
 }
 
 TEST_F(EndToEnd, ASecondRunOverwritesTheDump) {
-    write_whole(work / "song.mid", format0_song);
+    write_whole(work / "song.mid", examples::format0_song());
     write_whole(work / "empty.mid", "");
     ASSERT_EQ(run(program_under_test(), "song.mid").status, 0);
     ASSERT_EQ(run(program_under_test(), "empty.mid").status, 0);
@@ -280,8 +206,8 @@ TEST_F(EndToEnd, OverLongNameIsRefusedWithoutOpeningAnything) {
     std::string name99(95, 'a');
     name99 += ".mid";
     std::string name100 = "b" + name99;
-    write_whole(work / name99, format0_song);
-    write_whole(work / name100, format0_song);
+    write_whole(work / name99, examples::format0_song());
+    write_whole(work / name100, examples::format0_song());
     // 100 characters: refused, even though such a file exists and its first 99 characters name another
     RunResult refused = run(program_under_test(), (name100 + "\n").c_str());
     EXPECT_EQ(refused.status, 0);
@@ -300,7 +226,7 @@ TEST_F(EndToEnd, TypedTextIsANameNeverAFormat) {
 }
 
 TEST_F(EndToEnd, DumpThatCannotBeCreatedIsAFailure) {
-    write_whole(work / "song.mid", format0_song);
+    write_whole(work / "song.mid", examples::format0_song());
     fs::create_directory(work / "default.txt");  // a folder in its place can't be opened for writing
     RunResult result = run(program_under_test(), "song.mid\n");
     EXPECT_EQ(result.status, 1);
@@ -312,7 +238,7 @@ TEST_F(EndToEnd, DumpThatCannotBeWrittenIsAFailure) {
         // Windows has no /dev/full, and Wine reports writes to it as done: nothing to fail here
         GTEST_SKIP() << "no device that refuses every write for a Windows program under Wine";
     }
-    write_whole(work / "song.mid", format0_song);
+    write_whole(work / "song.mid", examples::format0_song());
     fs::create_symlink("/dev/full", work / "default.txt");  // every write fails: the disk is full
     RunResult result = run(program_under_test(), "song.mid\n");
     EXPECT_EQ(result.status, 1);

@@ -4,6 +4,7 @@
 
 #include "listing/events.h"
 #include "listing/name_tables.h"
+#include "support/example_songs.h"
 #include "support/listing_harness.h"
 #include "support/smf_builder.h"
 
@@ -21,35 +22,7 @@ std::string track_lines(const std::vector<Bytes>& tracks) {
 TEST(Events, ChannelAndSystemEventsOfOneTrack) {
     reset_program_state();
     std::strcpy(program_name_table[0], "Acoustic Grand");
-    Bytes events = event(0, {0xFF, 0x58, 4, 4, 2, 24, 8}) +  // time 4/4, 24 clocks, 8 32nds
-                   event(0, {0xC0, 0}) +                      // program change, channel 1, program 0
-                   event(0, {0xB3, 7, 100}) +                 // channel volume, channel 4
-                   event(0, {0xB0, 3, 5}) +                   // controller 3 has no name
-                   event(0, {0x90, 60, 100}) +                // note on C 5
-                   event(240, {64, 90}) +                     // running status: note on E 5
-                   event(240, {0x80, 60, 64}) +               // note off with its own status
-                   event(0, {0xA1, 60, 0x20}) +               // polyphonic pressure, channel 2
-                   event(0, {0xD1, 0x30}) +                   // channel pressure, channel 2
-                   event(1200, {0xE0, 0x00, 0x40}) +          // pitch bend, centre
-                   event(0, {0xF0, 3, 0x7E, 0x7F, 0xF7}) +    // system exclusive of three bytes
-                   event(0, {0x50}) +                         // a stray data byte
-                   event(0, {0xF8}) +                         // timing clock: not handled
-                   end_of_track();
-    std::string listing = list_file_keeping_state(header(1, 1, 480) + track(events));
-    EXPECT_LISTING(event_lines(listing), "  1T:0:0:0\t .:time 4/4 metronome 24:8\n"
-                                         "  1T:0:0:0\t pc: c:1   0H /Acoustic Grand/\n"
-                                         "  1T:0:0:0\t cc: c:4 ch vol MSB val 100\n"
-                                         "  1T:0:0:0\t cc: c:1  val 5\n"
-                                         "  1T:0:0:0\t o: c:1 \tC_5 ...100\n"
-                                         "  1T:0:0:240\t o: c:1 \tE-5 ...90\n"
-                                         "  1T:0:1:0\t x: c:1 \tC_5 ...64\n"
-                                         "  1T:0:1:0\t poly key press: c:2  3cH  20H \n"
-                                         "  1T:0:1:0\t channel press: c:2  30H \n"
-                                         "  1T:0:3:240\t pitch bend: c:1   0H  40H \n"
-                                         "  1T:0:3:240\t exclusive: 7eH  7fH  f7H \n"
-                                         "  1T:0:3:240\t unknown ex(bad running status):50(hex)\n"
-                                         "  1T:0:3:240\t unknown ex:f8(hex)\n"
-                                         "  1T:0:3:240\t .:end of track//\n");
+    EXPECT_LISTING(event_lines(list_file_keeping_state(examples::format1_song())), examples::format1_event_lines);
 }
 
 TEST(Events, RunningStatusForEveryChannelKind) {

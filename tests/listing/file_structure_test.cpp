@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "listing/file_structure.h"
+#include "listing/name_tables.h"
+#include "support/example_songs.h"
 #include "support/listing_harness.h"
 #include "support/smf_builder.h"
 
@@ -20,33 +24,14 @@ const Bytes one_note_events = event(0, {0x90, 60, 100}) +  // note on, channel 1
 }  // namespace
 
 TEST(FileListing, FormatZeroSongAsAWhole) {
-    Bytes song = header(0, 1, 480) + track(meta(0, 0x03, "Piano") +                // sequence name
-                                           event(0, {0xFF, 0x58, 4, 4, 2, 24, 8}) +  // time 4/4
-                                           event(0, {0x90, 60, 100}) +               // note on, C 5
-                                           event(480, {0x80, 60, 64}) +              // note off, own status
-                                           end_of_track());
-    EXPECT_LISTING(list_file(song), "dump of song.mid\n"
-                                    "\n"
-                                    "T..time  c..channel  o..note on  x..note off  cc..control change  pc..program change\n"
-                                    "\n"
-                                    "\n"
-                                    "\n"
-                                    "----------------------\n"
-                                    "header chunk.length(default 6):6 format:0\n"
-                                    "track max:1\n"
-                                    "division:delta time: 480\n"
-                                    "\n"
-                                    "----------------------\n"
-                                    "track:1\n"
-                                    "track chunk.data length:30\n"
-                                    "\n"
-                                    "  1T:0:0:0\t .:sequence name /Piano/\n"
-                                    "  1T:0:0:0\t .:time 4/4 metronome 24:8\n"
-                                    "  1T:0:0:0\t o: c:1 \tC_5 ...100\n"
-                                    "  1T:0:1:0\t x: c:1 \tC_5 ...64\n"
-                                    "  1T:0:1:0\t .:end of track//\n"
-                                    "----------------------\n"
-                                    "end of song.mid\n");
+    EXPECT_LISTING(list_file(examples::format0_song()), examples::format0_listing);
+}
+
+TEST(FileListing, FormatOneSongAsAWhole) {
+    reset_program_state();
+    std::strcpy(program_name_table[0], "Acoustic Grand");
+    EXPECT_LISTING(list_file_keeping_state(examples::format1_song(), "example.mid"),
+                   examples::format1_listing("example.mid"));
 }
 
 TEST(FileListing, EmptyFileListsTheHeaderFromMissingBytes) {
