@@ -151,7 +151,9 @@ void show_note(std::int32_t n, const char* sep) {
     char* at = dump_buffer + dump_used;
     *at++ = '\t';
     if (n >= 0) {  // a note missing at end of input has no name
-        for (const char* name = note_name_table[n % 12]; *name != '\0'; ++name) *at++ = *name;
+        const char* name = note_name_table[n % 12];  // one or two letters, and a terminator
+        std::memcpy(at, name, 2);
+        at += name[1] == '\0' ? 1 : 2;
     }
     while (*sep != '\0') *at++ = *sep++;
     at += decimal_at(at, static_cast<std::uint32_t>(n / 12));  // truncated toward zero: -1 is octave 0

@@ -91,12 +91,16 @@ void compute_position() {
         pos_tick = total;  // a time code: measure and beat stay as they are (0 for the whole file)
         return;
     }
-    std::uint32_t now[4] = {ticks, ts_numerator, ts_denominator, time_signature_seen};
-    if (std::memcmp(now, beat_reckoned_with, sizeof now) == 0 && total >= beat_first_total && total < beat_end_total) {
+    if (total >= beat_first_total && total < beat_end_total && ticks == beat_reckoned_with[0] &&
+        ts_numerator == beat_reckoned_with[1] && ts_denominator == beat_reckoned_with[2] &&
+        time_signature_seen == (beat_reckoned_with[3] != 0)) {
         pos_tick = total - beat_tick_origin;  // still in the beat reckoned last
         return;
     }
-    std::memcpy(beat_reckoned_with, now, sizeof now);
+    beat_reckoned_with[0] = ticks;
+    beat_reckoned_with[1] = ts_numerator;
+    beat_reckoned_with[2] = ts_denominator;
+    beat_reckoned_with[3] = time_signature_seen;
     beat_end_total = beat_first_total;  // nothing is kept unless the reckoning below keeps its beat
     if (!time_signature_seen) {
         quarter_note_position(total, ticks, 4, 4);  // no time signature yet: the file's default 4/4
