@@ -4,7 +4,11 @@
 
 #include "control/names_file.h"
 #include "control/platform.h"
+#include "listing/events.h"
 #include "listing/file_structure.h"
+#include "listing/meta_events.h"
+#include "listing/name_tables.h"
+#include "listing/position.h"
 #include "stream/byte_stream.h"
 
 char program_path[program_path_size] = "";
@@ -19,25 +23,28 @@ bool is_blank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // Writes text to the console.
 void say(const char* text) { std::fputs(text, stdout); }
 
-// Reads one whitespace-delimited word from the console into input_name; false when it is longer than
-// the name can hold (the rest of the word is read and dropped, the name left empty).
-bool read_typed_name() {
+// Reads one whitespace-delimited word from the console into input_name; returns why the word can't be
+// taken as a file name (the name is then left empty), or null when it can. A cut name could open
+// another file, so a word too long for the name, or one that a zero byte would cut short, is refused.
+const char* read_typed_name() {
     int c;
     do {
         c = std::getchar();
     } while (is_blank(c));
     int length = 0;
-    bool too_long = false;
+    const char* refusal = nullptr;
     while (c != EOF && !is_blank(c)) {
-        if (length < input_name_size - 1) {
-            input_name[length++] = static_cast<char>(c);
+        if (c == '\0') {
+            refusal = "can't open a file name holding a zero byte.";
+        } else if (length == input_name_size - 1) {
+            if (refusal == nullptr) refusal = "can't open a file name longer than 99 characters.";
         } else {
-            too_long = true;
+            input_name[length++] = static_cast<char>(c);
         }
         c = std::getchar();
     }
-    input_name[too_long ? 0 : length] = '\0';
-    return !too_long;
+    input_name[refusal != nullptr ? 0 : length] = '\0';
+    return refusal;
 }
 
 // Finds the program's directory, shows it and loads the program names from the names file in it.
@@ -74,11 +81,11 @@ bool program_directory(char* path) {
 int open_files() {
     say("input *.mid file:");
     std::fflush(stdout);  // the prompt must show before the read waits
-    bool name_fits = read_typed_name();
+    const char* refusal = read_typed_name();
     say("dump output file:");
     say("default.txt\n");
-    if (!name_fits) {
-        say("can't open a file name longer than 99 characters.");  // a cut name could open another file
+    if (refusal != nullptr) {
+        say(refusal);
         return 0;
     }
     input_stream = open_midi_file(input_name);
@@ -132,4 +139,14 @@ void reset_driver_state() {
     input_name[0] = '\0';
     input_stream = nullptr;
     dump_stream = nullptr;
+}
+
+void reset_program_state() {
+    reset_stream_state();
+    reset_file_state();
+    reset_event_state();
+    reset_meta_state();
+    reset_position_state();
+    reset_driver_state();
+    reset_program_names();
 }

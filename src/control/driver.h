@@ -22,3 +22,5 @@ bool close_files();
 int run_program();
 // Forgets the typed name and the program path (for tests).
 void reset_driver_state();
+// Puts every piece of program-wide state, in every unit, back as it is when the program starts.
+void reset_program_state();

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -119,11 +120,11 @@ class EndToEnd : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(root); }
 
-    // Runs program in the working folder with typed as its standard input (none at all when null).
-    RunResult run(const fs::path& program, const char* typed) {
+    // Runs program in the working folder with typed as its standard input (none at all without it).
+    RunResult run(const fs::path& program, const std::optional<std::string>& typed) {
         fs::path input = root / "typed.txt";
         fs::path console = root / "console.txt";
-        if (typed != nullptr) write_whole(input, typed);
+        if (typed) write_whole(input, *typed);
         std::string command = "cd '";
         command += work.string();
         command += "' && ";
@@ -134,7 +135,7 @@ class EndToEnd : public ::testing::Test {
         command += "'";
         command += program.string();
         command += "' <";
-        command += typed != nullptr ? input.string() : std::string("/dev/null");
+        command += typed ? input.string() : std::string("/dev/null");
         command += " >'";
         command += console.string();
         command += "' 2>&1";
@@ -185,7 +186,7 @@ TEST_F(EndToEnd, MissingFileIsReportedAndLeavesTheOldDumpAlone) {
 }
 
 TEST_F(EndToEnd, EndOfInputAtThePromptIsAnEmptyName) {
-    RunResult result = run(program_under_test(), nullptr);
+    RunResult result = run(program_under_test(), std::nullopt);
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(result.console.ends_with(lines("input *.mid file:dump output file:default.txt\ncan't open .")))
         << result.console;
@@ -209,13 +210,13 @@ TEST_F(EndToEnd, OverLongNameIsRefusedWithoutOpeningAnything) {
     write_whole(work / name99, examples::format0_song());
     write_whole(work / name100, examples::format0_song());
     // 100 characters: refused, even though such a file exists and its first 99 characters name another
-    RunResult refused = run(program_under_test(), (name100 + "\n").c_str());
+    RunResult refused = run(program_under_test(), name100 + "\n");
     EXPECT_EQ(refused.status, 0);
     EXPECT_TRUE(refused.console.ends_with(lines("dump output file:default.txt\ncan't open a file name longer than 99 characters.")))
         << refused.console;
     EXPECT_FALSE(fs::exists(work / "default.txt"));
     // 99 characters: listed
-    RunResult listed = run(program_under_test(), (name99 + "\n").c_str());
+    RunResult listed = run(program_under_test(), name99 + "\n");
     EXPECT_EQ(listed.status, 0);
     EXPECT_TRUE(read_whole(work / "default.txt").starts_with(lines("dump of " + name99 + "\n")));
 }
@@ -273,4 +274,30 @@ TEST_F(EndToEnd, ShippedNamesFileGivesGeneralMidiNames) {
     std::string listing = read_whole(work / "default.txt");
     EXPECT_NE(listing.find(" pc: c:1   0H /Acoustic Grand Piano/"), std::string::npos) << listing;
     EXPECT_NE(listing.find(" pc: c:10  7fH /Gunshot/"), std::string::npos) << listing;
+}
+
+TEST_F(EndToEnd, TypedNameWithFormatSequencesIsListedUnderThatName) {
+    write_whole(work / "100%s%n%x.mid", examples::format0_song());
+    RunResult result = run(program_under_test(), "100%s%n%x.mid\n");
+    EXPECT_EQ(result.status, 0);
+    std::string listing = read_whole(work / "default.txt");
+    EXPECT_TRUE(listing.starts_with(lines("dump of 100%s%n%x.mid\n"))) << listing;
+    EXPECT_TRUE(listing.ends_with(lines("end of 100%s%n%x.mid\n"))) << listing;
+}
+
+TEST_F(EndToEnd, TypedControlCharactersArePartOfTheName) {
+    // an escape sequence, a bell and DEL reach the console as the bytes typed
+    RunResult result = run(program_under_test(), "\x1B[2J\a\x7F.mid\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.console.ends_with("can't open \x1B[2J\a\x7F.mid.")) << result.console;
+}
+
+TEST_F(EndToEnd, TypedNameCutShortByAZeroByteIsRefused) {
+    // "song.mid", a zero byte, then more: taken up to the zero byte it would name another file
+    write_whole(work / "song.mid", examples::format0_song());
+    RunResult result = run(program_under_test(), std::string("song.mid\0.bak\n", 14));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.console.ends_with(lines("dump output file:default.txt\ncan't open a file name holding a zero byte.")))
+        << result.console;
+    EXPECT_FALSE(fs::exists(work / "default.txt"));
 }

@@ -94,3 +94,24 @@ TEST(NamesFile, MissingFileLeavesAllNamesEmpty) {
     load_program_names("/nonexistent-folder/initial.txt");
     EXPECT_EQ(names_filled(), 0);
 }
+
+TEST(NamesFile, ControlCharactersAreKeptAndShownRaw) {
+    // a tab, a bell, an escape sequence, DEL and a byte above 0x7F: all of them are name characters
+    const std::string name = "\tTab\aBell\x1B[2JRed\x7F\xFF";
+    load_names_from(name + "\n");
+    EXPECT_EQ(program_name_table[0], name);
+    using namespace smf;
+    std::string listing = list_file_keeping_state(header(0, 1, 96) + track(event(0, {0xC0, 0})));  // program 0
+    EXPECT_NE(listing.find(" pc: c:1   0H /" + name + "/"), std::string::npos);
+}
+
+TEST(NamesFile, VeryLongLineFillsEntriesOf29CharactersAndNoMore) {
+    // 6000 letters on one line: pieces of 30 characters, each keeping 29; the 129th piece on is dropped
+    std::string line;
+    for (int i = 0; i < 6000; ++i) line += static_cast<char>('a' + i % 26);
+    load_names_from(line + "\nnever\n");
+    EXPECT_EQ(names_filled(), 128);
+    for (int i : {0, 1, 64, 127}) {
+        EXPECT_EQ(program_name_table[i], line.substr(30 * static_cast<std::size_t>(i), 29)) << "entry " << i;
+    }
+}

@@ -4,22 +4,8 @@
 #include <sstream>
 
 #include "control/driver.h"
-#include "listing/events.h"
 #include "listing/file_structure.h"
-#include "listing/meta_events.h"
-#include "listing/name_tables.h"
-#include "listing/position.h"
 #include "stream/byte_stream.h"
-
-void reset_program_state() {
-    reset_stream_state();
-    reset_file_state();
-    reset_event_state();
-    reset_meta_state();
-    reset_position_state();
-    reset_driver_state();
-    reset_program_names();
-}
 
 std::string list_file_keeping_state(const std::string& file, const char* name) {
     std::strncpy(input_name, name, sizeof input_name - 1);

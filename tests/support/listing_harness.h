@@ -5,8 +5,8 @@
 
 #include <string>
 
-// Puts every piece of program-wide state back as it is when the program starts.
-void reset_program_state();
+#include "control/driver.h"  // reset_program_state
+
 // Lists file (as if typed in as name) with fresh state and returns the whole dump.
 std::string list_file(const std::string& file, const char* name = "song.mid");
 // Lists file with the state as it is (for tests that prepare names or other state first).

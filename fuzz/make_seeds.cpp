@@ -1,0 +1,104 @@
+// Writes the starting corpus of the fuzz targets: into <folder>/listing a few whole multi-track files
+// with every kind of event, and damaged ones; into <folder>/names a few names files.
+#include <cstddef>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "support/smf_builder.h"
+
+namespace fs = std::filesystem;
+using namespace smf;
+
+namespace {
+// Writes content to folder/name; false when the file can't be written whole.
+bool write_seed(const fs::path& folder, const char* name, const std::string& content) {
+    std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+    out << content;
+    return static_cast<bool>(out);
+}
+
+// The bytes of a string literal, zero bytes inside it included.
+template <std::size_t N>
+std::string raw(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+// A track with every channel event kind, each under its own status and under running status.
+Bytes channel_track() {
+    return track(event(0, {0xC0, 0}) +               // program change, channel 1
+                 event(0, {1}) +                      // running status: program 1
+                 event(0, {0xB3, 7, 100}) +           // channel volume, channel 4
+                 event(0, {10, 64}) +                 // running status: pan
+                 event(0, {0x90, 60, 100}) +          // note on C 5
+                 event(240, {64, 90}) +               // running status: note on E 5
+                 event(240, {0x80, 60, 64}) +         // note off
+                 event(0, {62, 0}) +                  // running status: note off D 5
+                 event(0, {0xA1, 60, 32}) +           // polyphonic pressure, channel 2
+                 event(0, {61, 33}) +                 // running status
+                 event(0, {0xD1, 48}) +               // channel pressure, channel 2
+                 event(0, {49}) +                     // running status
+                 event(1200, {0xEF, 0, 64}) +         // pitch bend, channel 16
+                 event(0, {1, 64}) +                  // running status
+                 end_of_track());
+}
+
+// A track with every system and meta event kind.
+Bytes system_track() {
+    return track(meta(0, 0x03, "Piano") +                      // sequence name
+                 meta(0, 0x01, "verse 1") +                     // text
+                 meta(0, 0x02, "(c) nobody") +                  // copyright
+                 meta(0, 0x06, "A") +                           // marker
+                 meta(0, 0x05, "la") +                          // lyric: shown by its type number
+                 event(0, {0xFF, 0x51, 3, 7, 161, 32}) +        // tempo 500000
+                 event(0, {0xFF, 0x58, 4, 6, 3, 24, 8}) +       // time 6/8
+                 event(0, {0xFF, 0x59, 2, 254, 1}) +            // key: 2 flats, minor
+                 event(0, {0xF0, 3, 0x7E, 0x7F, 0xF7}) +        // system exclusive
+                 event(0, {0xF7, 2, 0x43, 0xF7}) +              // system exclusive, continued
+                 event(0, {0xF1, 5}) +                          // time code quarter frame
+                 event(0, {0xF2, 0, 8}) +                       // song position
+                 event(0, {0xF3, 2}) +                          // song select
+                 event(0, {0xF8}) +                             // unhandled system status
+                 event(0, {80}) +                               // stray data byte after a system event
+                 end_of_track());
+}
+
+// A format-1 file of three tracks covering every event kind.
+Bytes whole_song() { return header(1, 3, 480) + system_track() + channel_track() + channel_track(); }
+}  // namespace
+
+// Writes every seed file into the folder named by the one argument; 0 when all were written.
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: smfdump_make_seeds FOLDER\n");
+        return 2;
+    }
+    fs::path listing = fs::path(argv[1]) / "listing";
+    fs::path names = fs::path(argv[1]) / "names";
+    fs::create_directories(listing);
+    fs::create_directories(names);
+    Bytes song = whole_song();
+    bool ok = true;
+    // whole files
+    ok &= write_seed(listing, "format1.mid", song);
+    ok &= write_seed(listing, "format0.mid", header(0, 1, 96) + channel_track());
+    ok &= write_seed(listing, "format2.mid", header(2, 2, 0xE728) + system_track() + channel_track());  // time code
+    // damaged files
+    ok &= write_seed(listing, "cut-in-track.mid", song.substr(0, song.size() / 2));
+    ok &= write_seed(listing, "cut-in-header.mid", song.substr(0, 11));  // ends inside the track count
+    ok &= write_seed(listing, "more-tracks-declared.mid", header(1, 9, 480) + channel_track());
+    ok &= write_seed(listing, "header-length-10.mid", chunk("MThd", 10, be(1, 2) + be(1, 2) + be(96, 2) + "abcd") +
+                                                          channel_track());
+    ok &= write_seed(listing, "track-length-0.mid", header(1, 1, 96) + chunk("MTrk", 0, event(0, {0x90, 60, 100})));
+    ok &= write_seed(listing, "runaway-sysex.mid", header(0, 1, 96) + chunk("MTrk", 9, vlq(0) + bytes({0xF0}) +
+                                                                                    vlq(0x0FFFFFFF) + bytes({1, 2})));
+    ok &= write_seed(listing, "meta-length-missing.mid", header(0, 1, 96) + chunk("MTrk", 4, bytes({0, 0xFF, 0x01})));
+    ok &= write_seed(listing, "unknown-format.mid", header(7, 1, 96) + channel_track());
+    ok &= write_seed(listing, "odd-chunk-id.mid", header(1, 1, 96) + raw(" \nXY\0") + be(4, 4) + end_of_track());
+    // names files
+    ok &= write_seed(names, "general.txt", "[General MIDI]\r\nAcoustic Grand\r\n\r\nBright Acoustic\r\n");
+    ok &= write_seed(names, "long-line.txt", "abcdefghijklmnopqrstuvwxyz012_45678\nnext\n");
+    ok &= write_seed(names, "odd-bytes.txt", raw("Fl\0ute\n\0hidden\n100% %s\tx\x1B\x7F\n\xFFz\x1Alast"));
+    return ok ? 0 : 1;
+}

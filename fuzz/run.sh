@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Usage: fuzz/run.sh SECONDS
+# Builds the fuzz targets with clang++ in build-fuzz/, writes the seed corpus, and runs the listing
+# target for two thirds of SECONDS and the names file target for the rest, one after the other.
+# Exits non-zero when either finds anything (crash, sanitizer report, broken bound, hang, memory);
+# the input that did it is kept in build-fuzz/findings/. Prints the number of inputs each one ran.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-}"
+if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 2 ]; then
+  echo "usage: fuzz/run.sh SECONDS (at least 2)" >&2
+  exit 2
+fi
+
+build=build-fuzz
+CXX="${CXX:-clang++}" cmake -S . -B "$build" -DSMFDUMP_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target smfdump_fuzz_listing smfdump_fuzz_names smfdump_make_seeds
+
+rm -rf "$build/seeds"
+"$build/fuzz/smfdump_make_seeds" "$build/seeds"
+mkdir -p "$build/corpus/listing" "$build/corpus/names" "$build/findings"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+
+listing_seconds=$(( seconds * 2 / 3 ))
+names_seconds=$(( seconds - listing_seconds ))
+failed=0
+total=0
+
+# Runs one target for the given seconds over its corpus and seeds; adds its run count to the total.
+run_target() {
+  local name="$1" time="$2"
+  local log="$build/fuzz-$name.log"
+  echo "== fuzzing $name for ${time}s"
+  local status=0
+  # -max_len: inputs up to 4 KiB; -timeout: an input listed for 10 s counts as a hang
+  "$build/fuzz/smfdump_fuzz_$name" -max_total_time="$time" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$build/findings/$name-" \
+    "$build/corpus/$name" "$build/seeds/$name" >"$log" 2>&1 || status=$?
+  local runs
+  runs=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  if [ "$status" -ne 0 ] || [ -z "$runs" ]; then
+    echo "!! $name: libFuzzer exited with status $status; the end of $log:"
+    tail -n 60 "$log"
+    failed=1
+  fi
+  echo "$name: ${runs:-0} runs"
+  total=$(( total + ${runs:-0} ))
+}
+
+run_target listing "$listing_seconds"
+run_target names "$names_seconds"
+echo "total: $total runs"
+if [ "$failed" -ne 0 ]; then
+  echo "fuzzing found a fault; inputs kept in $build/findings/" >&2
+  exit 1
+fi
