@@ -150,9 +150,9 @@ void show_note(std::int32_t n, const char* sep) {
     dump_reserve(32);  // the tab, name, separator and octave, written in place
     char* at = dump_buffer + dump_used;
     *at++ = '\t';
-    if (n >= 0) {  // a note missing at end of input has no name
-        const char* name = note_name_table[n % 12];  // one or two letters, and a terminator
-        std::memcpy(at, name, 2);
+    const char* name = note_name(n);  // one or two letters; none for a note missing at end of input
+    if (name[0] != '\0') {
+        std::memcpy(at, name, 2);  // the terminator of a one-letter name is overwritten by what follows
         at += name[1] == '\0' ? 1 : 2;
     }
     while (*sep != '\0') *at++ = *sep++;

@@ -85,8 +85,6 @@ const char controller_name_table[128][controller_name_size] = {
 
 char program_name_table[128][program_name_size];
 
-const char* note_name(std::int32_t n) { return n < 0 ? "" : note_name_table[n % 12]; }
-
 const char* controller_name(std::int32_t k) {
     return (k >= 0 && k < 128) ? controller_name_table[k] : "";
 }

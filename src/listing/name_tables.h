@@ -11,7 +11,7 @@ extern const char controller_name_table[128][controller_name_size];  // controll
 extern char program_name_table[128][program_name_size];              // program names from the names file; empty until loaded
 
 // The name of pitch class n mod 12; empty for a note value below 0 (a byte missing at end of input).
-const char* note_name(std::int32_t n);
+inline const char* note_name(std::int32_t n) { return n < 0 ? "" : note_name_table[n % 12]; }
 // The controller's name; empty for numbers outside 0..127.
 const char* controller_name(std::int32_t k);
 // The program's name from the names file; empty for numbers outside 0..127.

@@ -89,10 +89,6 @@ inline void put_bytes(const char* s, std::size_t len) {
 }
 // Writes a terminated string unchanged ("%s").
 inline void put_text(const char* s) { put_bytes(s, std::strlen(s)); }
-// Writes a short terminated string (a name) unchanged, a byte at a time.
-inline void put_short_text(const char* s) {
-    while (*s != '\0') put_char(*s++);
-}
 
 extern const char digit_pairs[201];  // "00" to "99": two decimal digits for each number below 100
 
@@ -126,13 +122,6 @@ inline void put_uint_sp(std::uint32_t v) {
     std::size_t n = decimal_at(dump_buffer + dump_used, v);
     dump_buffer[dump_used + n] = ' ';
     dump_used += n + 1;
-}
-// Writes v as unsigned decimal right-aligned in at least width characters ("%3u" for width 3).
-inline void put_uint_right(std::uint32_t v, int width) {
-    char digits[10];
-    std::size_t n = decimal_at(digits, v);
-    for (int pad = width - static_cast<int>(n); pad > 0; --pad) put_char(' ');
-    put_bytes(digits, n);
 }
 // Writes the label, then v as unsigned decimal and one space ("%s" then "%u ").
 inline void put_labelled_uint(const char* label, std::uint32_t v) {
