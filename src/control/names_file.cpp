@@ -21,9 +21,20 @@ int next_name_char(std::FILE* file, bool& ended) {
     }
     return c;
 }
+
+// Takes a UTF-8 byte-order mark (EF BB BF) at the very start of the file, as editors on Windows
+// save one; any other first bytes are left to be read. A stream that can't go back is read as it is.
+void skip_byte_order_mark(std::FILE* file) {
+    long start = std::ftell(file);
+    if (start != 0) return;  // the mark counts only at the file's very start
+    unsigned char head[3] = {};
+    if (std::fread(head, 1, sizeof head, file) == sizeof head && std::memcmp(head, "\xEF\xBB\xBF", 3) == 0) return;
+    std::fseek(file, start, SEEK_SET);
+}
 }  // namespace
 
 void read_program_names(std::FILE* file) {
+    skip_byte_order_mark(file);
     bool ended = false;
     int count = 0;
     for (;;) {

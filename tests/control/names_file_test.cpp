@@ -115,3 +115,17 @@ TEST(NamesFile, VeryLongLineFillsEntriesOf29CharactersAndNoMore) {
         EXPECT_EQ(program_name_table[i], line.substr(30 * static_cast<std::size_t>(i), 29)) << "entry " << i;
     }
 }
+
+TEST(NamesFile, ByteOrderMarkFromAWindowsEditorDoesNotShiftTheNames) {
+    // "UTF-8 with BOM": EF BB BF before the heading once hid the heading's "[" and made it program 0
+    const std::string names = "[General MIDI]\nAcoustic Grand\nBright Acoustic\n";
+    load_names_from("\xEF\xBB\xBF" + names);
+    EXPECT_STREQ(program_name_table[0], "Acoustic Grand");
+    EXPECT_STREQ(program_name_table[1], "Bright Acoustic");
+    EXPECT_EQ(names_filled(), 2);
+    // the same three bytes anywhere else are name bytes, and a partial mark is read as it stands
+    load_names_from(names + "\xEF\xBB\xBFOboe\n");
+    EXPECT_STREQ(program_name_table[2], "\xEF\xBB\xBFOboe");
+    load_names_from("\xEF\xBBHarp\n");
+    EXPECT_STREQ(program_name_table[0], "\xEF\xBBHarp");
+}
