@@ -1,25 +1,61 @@
-# Installation and the Debian package.
+# Installation, the Debian package and the Windows zip.
 #
 # The program looks for initial.txt beside its real executable, so both go together into
 # <prefix>/lib/smfdump; <prefix>/bin/smfdump is a relative symbolic link to ../lib/smfdump/smfdump, which
 # the program resolves to its real folder. The manual page goes to <prefix>/share/man/man1.
 #
+# The Debian package (component "debian", left out of a plain installation) differs in one point: the
+# names file is a configuration file, /etc/smfdump/initial.txt, so that an upgrade keeps a user's edits;
+# /usr/lib/smfdump/initial.txt is a link to it. The package also carries its copyright, changelog and
+# lintian overrides. On Windows the executable, the names file, README.txt and LICENSE.txt lie side by
+# side, the text files with CR LF line ends; cpack -G ZIP packs them below one top folder.
+#
 #   cmake --install build --prefix /usr/local      (DESTDIR=... works as well)
 #   cd build && cpack -G DEB
+#   cd build-win && cpack -G ZIP
 
 set(SMFDUMP_MAN_PAGE ${CMAKE_SOURCE_DIR}/man/smfdump.1)
 
 if(WIN32)
-  # No symbolic links and no manual pages there: the executable and its names file side by side.
-  install(TARGETS smfdump RUNTIME DESTINATION bin)
-  install(FILES ${CMAKE_SOURCE_DIR}/data/initial.txt DESTINATION bin)
+  # No symbolic links and no manual pages there: everything in one folder, the text files with the
+  # line ends Notepad expects, converted when the build runs.
+  install(TARGETS smfdump RUNTIME DESTINATION .)
+  set(smfdump_windows_texts)
+  foreach(pair IN ITEMS "data/initial.txt=initial.txt" "packaging/windows/README.txt=README.txt"
+                        "LICENSE=LICENSE.txt")
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 from)
+    list(GET pair 1 to)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/windows/${to}
+      COMMAND ${CMAKE_COMMAND} -DFROM=${CMAKE_SOURCE_DIR}/${from} -DTO=${CMAKE_BINARY_DIR}/windows/${to}
+              -P ${CMAKE_SOURCE_DIR}/cmake/crlf.cmake
+      DEPENDS ${CMAKE_SOURCE_DIR}/${from} ${CMAKE_SOURCE_DIR}/cmake/crlf.cmake
+      VERBATIM)
+    list(APPEND smfdump_windows_texts ${CMAKE_BINARY_DIR}/windows/${to})
+  endforeach()
+  add_custom_target(smfdump_windows_texts ALL DEPENDS ${smfdump_windows_texts})
+  install(FILES ${smfdump_windows_texts} DESTINATION .)
 else()
   set(SMFDUMP_INSTALL_BINDIR bin)
   set(SMFDUMP_INSTALL_PKGDIR lib/smfdump)
   set(SMFDUMP_INSTALL_MANDIR share/man/man1)
 
   install(TARGETS smfdump RUNTIME DESTINATION ${SMFDUMP_INSTALL_PKGDIR})
-  install(FILES ${CMAKE_SOURCE_DIR}/data/initial.txt DESTINATION ${SMFDUMP_INSTALL_PKGDIR})
+  # A stripped executable (cpack, cmake --install --strip) also loses the compilers' version notes in
+  # .comment, as Debian's own packages do.
+  if(CMAKE_OBJCOPY)
+    install(CODE "set(smfdump_objcopy \"${CMAKE_OBJCOPY}\")
+      set(smfdump_installed \"${SMFDUMP_INSTALL_PKGDIR}/smfdump\")")
+    install(CODE [[
+      if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND "${smfdump_objcopy}" --remove-section=.comment
+                                "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${smfdump_installed}"
+                        COMMAND_ERROR_IS_FATAL ANY)
+      endif()
+    ]])
+  endif()
+  # A plain installation: the names file itself beside the executable.
+  install(FILES ${CMAKE_SOURCE_DIR}/data/initial.txt DESTINATION ${SMFDUMP_INSTALL_PKGDIR} COMPONENT names)
 
   # The link is made once in the build tree (dangling there) and installed as a link: install(FILES)
   # copies a symbolic link as a link, so it honours DESTDIR and CPack's staging like any other file.
@@ -42,6 +78,28 @@ else()
   else()
     install(FILES ${SMFDUMP_MAN_PAGE} DESTINATION ${SMFDUMP_INSTALL_MANDIR})
   endif()
+
+  # The Debian package only (cpack packs this component instead of "names"). The link to the
+  # configuration file crosses from /usr to /etc, so it is absolute, as Debian wants such links.
+  set(smfdump_debian ${CMAKE_SOURCE_DIR}/packaging/debian)
+  install(FILES ${CMAKE_SOURCE_DIR}/data/initial.txt DESTINATION /etc/smfdump
+    COMPONENT debian EXCLUDE_FROM_ALL)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install-link/debian)
+  file(CREATE_LINK /etc/smfdump/initial.txt ${CMAKE_BINARY_DIR}/install-link/debian/initial.txt SYMBOLIC)
+  install(FILES ${CMAKE_BINARY_DIR}/install-link/debian/initial.txt DESTINATION ${SMFDUMP_INSTALL_PKGDIR}
+    COMPONENT debian EXCLUDE_FROM_ALL)
+  if(SMFDUMP_GZIP)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+      COMMAND ${SMFDUMP_GZIP} -9 -n -c ${smfdump_debian}/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
+      DEPENDS ${smfdump_debian}/changelog
+      VERBATIM)
+    add_custom_target(smfdump_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+    install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION share/doc/smfdump
+      COMPONENT debian EXCLUDE_FROM_ALL)
+  endif()
+  install(FILES ${smfdump_debian}/copyright DESTINATION share/doc/smfdump COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES ${smfdump_debian}/lintian-overrides DESTINATION share/lintian/overrides RENAME smfdump
+    COMPONENT debian EXCLUDE_FROM_ALL)
 endif()
 
 # Packaging.
@@ -59,12 +117,14 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "line per event with its track number, its position as measure:beat:tick and"
   "the decoded event (note names, channels, controller and program names,"
   "system-exclusive data in hex, tempo, time and key signatures). Program names"
-  "come from initial.txt beside the executable, a General MIDI list that the"
-  "user may edit.")
+  "come from /etc/smfdump/initial.txt, a General MIDI list that the user may"
+  "edit and that upgrades keep.")
 set(CPACK_PACKAGE_CONTACT "${SMFDUMP_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES TRUE)
 if(WIN32)
-  set(CPACK_GENERATOR ZIP)  # smfdump.exe and initial.txt side by side
+  set(CPACK_GENERATOR ZIP)  # smfdump-<version>-win32.zip: one folder with the four files
+  set(CPACK_PACKAGE_FILE_NAME smfdump-${PROJECT_VERSION}-win32)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
 endif()
@@ -75,6 +135,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SMFDUMP_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# One package of everything but the plain installation's names file, which the package replaces
+# with the configuration file and its link.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified debian)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/debian/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # The dependencies are settled when the package is built, not when the project is configured: with
 # dpkg-shlibdeps (package dpkg-dev) at hand they are worked out from the executable, with versions;

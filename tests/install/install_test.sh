@@ -24,6 +24,10 @@ cmake --install "$build" --prefix "$prefix" >"$root/install.log" || { cat "$root
   fail "lib/smfdump/smfdump is not an executable file"
 cmp -s "$prefix/lib/smfdump/initial.txt" "$source/data/initial.txt" ||
   fail "lib/smfdump/initial.txt is not the General MIDI list of data/initial.txt"
+# The Debian package's configuration file, its link and its documents are the package's alone.
+[ ! -L "$prefix/lib/smfdump/initial.txt" ] || fail "lib/smfdump/initial.txt is a link in a plain installation"
+[ ! -e "$prefix/share/doc" ] && [ ! -e "$prefix/share/lintian" ] ||
+  fail "a plain installation holds the package's documents"
 [ -L "$prefix/bin/smfdump" ] || fail "bin/smfdump is not a symbolic link"
 link=$(readlink "$prefix/bin/smfdump")
 [ "$link" = "../lib/smfdump/smfdump" ] || fail "bin/smfdump points to '$link', not ../lib/smfdump/smfdump"
@@ -75,6 +79,7 @@ target=/opt/smfdump-install-test-$$
 DESTDIR=$root/stage cmake --install "$build" --prefix "$target" >"$root/stage.log" ||
   { cat "$root/stage.log"; fail "cmake --install with DESTDIR"; }
 [ ! -e "$target" ] || fail "the staged installation wrote into $target itself"
+[ ! -e "$root/stage/etc" ] || fail "a plain installation wrote into /etc"
 staged=$root/stage$target
 [ -x "$staged/lib/smfdump/smfdump" ] && [ -f "$staged/lib/smfdump/initial.txt" ] ||
   fail "the staged installation lacks lib/smfdump/smfdump or initial.txt"

@@ -47,29 +47,55 @@ for name in $names; do
     *) fail "unexpected dependency $name in '$depends'" ;;
   esac
 done
-grep -qx libc6 <<<"$names" && grep -qx 'libstdc++6' <<<"$names" ||
-  fail "Depends '$depends' lacks libc6 or libstdc++6"
+# libstdc++6 only where the executable links it dynamically.
+grep -qx libc6 <<<"$names" || fail "Depends '$depends' lacks libc6"
 
 # Contents.
 dpkg-deb -c "$deb" >"$root/contents"
 has() { grep -qE "$1" "$root/contents" || { cat "$root/contents"; fail "the package lacks $2"; }; }
-has '^-rwxr-xr-x .* \./usr/lib/smfdump/smfdump$' "an executable /usr/lib/smfdump/smfdump"
-has '^-rw-r--r-- .* \./usr/lib/smfdump/initial\.txt$' "/usr/lib/smfdump/initial.txt"
+has '^-rwxr-xr-x root/root .* \./usr/lib/smfdump/smfdump$' "an executable /usr/lib/smfdump/smfdump"
+has '^-rw-r--r-- root/root .* \./etc/smfdump/initial\.txt$' "the names file /etc/smfdump/initial.txt"
+has '^l.* \./usr/lib/smfdump/initial\.txt -> /etc/smfdump/initial\.txt$' \
+  "the link /usr/lib/smfdump/initial.txt -> /etc/smfdump/initial.txt"
 has '^l.* \./usr/bin/smfdump -> \.\./lib/smfdump/smfdump$' "the link /usr/bin/smfdump -> ../lib/smfdump/smfdump"
-has ' \./usr/share/man/man1/smfdump\.1(\.gz)?$' "the manual page"
-# Nothing else: every file (not folder) in it is one of those four.
+has '^-rw-r--r-- root/root .* \./usr/share/man/man1/smfdump\.1(\.gz)?$' "the manual page"
+has '^-rw-r--r-- root/root .* \./usr/share/doc/smfdump/copyright$' "the copyright file"
+has '^-rw-r--r-- root/root .* \./usr/share/doc/smfdump/changelog\.gz$' "the changelog"
+# Nothing else: every file (not folder) in it is one of those, or the lintian overrides.
 awk '{print $6}' "$root/contents" | grep -v '/$' | while read -r path; do
   case $path in
-    ./usr/bin/smfdump | ./usr/lib/smfdump/smfdump | ./usr/lib/smfdump/initial.txt) ;;
+    ./usr/bin/smfdump | ./usr/lib/smfdump/smfdump | ./usr/lib/smfdump/initial.txt | ./etc/smfdump/initial.txt) ;;
     ./usr/share/man/man1/smfdump.1 | ./usr/share/man/man1/smfdump.1.gz) ;;
+    ./usr/share/doc/smfdump/copyright | ./usr/share/doc/smfdump/changelog.gz) ;;
+    ./usr/share/lintian/overrides/smfdump) ;;
     *) fail "the package holds the unexpected file $path" ;;
   esac
 done
+# Every folder and file belongs to root, and no folder is writable by others than root.
+awk '$2 != "root/root" {print}' "$root/contents" | grep . && fail "files not owned by root/root"
+awk '$1 ~ /^d/ && $1 != "drwxr-xr-x" {print}' "$root/contents" | grep . && fail "folders not drwxr-xr-x"
 
-# Unpacked, the program runs through its link and finds the names beside it.
+# The names file is a configuration file (so dpkg keeps a user's edits), and the only one.
+dpkg-deb -e "$deb" "$root/control"
+[ "$(cat "$root/control/conffiles")" = /etc/smfdump/initial.txt ] ||
+  fail "conffiles is '$(cat "$root/control/conffiles" 2>/dev/null)', not /etc/smfdump/initial.txt"
+
+# The copyright file is machine-readable, under the licence of LICENSE; the changelog's latest entry
+# is this version's.
 dpkg-deb -x "$deb" "$root/tree"
-cmp -s "$root/tree/usr/lib/smfdump/initial.txt" "$source/data/initial.txt" ||
+doc=$root/tree/usr/share/doc/smfdump
+head -n 1 "$doc/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "the copyright file is not machine-readable: $(head -n 1 "$doc/copyright")"
+grep -qx 'Copyright: 2026 the smfdump authors' "$doc/copyright" || fail "the copyright file names no holder"
+grep -qF 'Permission is hereby granted' "$doc/copyright" || fail "the copyright file lacks the licence text"
+entry=$(gzip -dc "$doc/changelog.gz" | head -n 1)
+[[ $entry == "smfdump ($version) "* ]] || fail "the changelog's latest entry is '$entry', not version $version"
+
+# Unpacked, the program runs through its link and finds the names. The package's link points to the
+# installed /etc; here it is pointed to the unpacked one.
+cmp -s "$root/tree/etc/smfdump/initial.txt" "$source/data/initial.txt" ||
   fail "the packaged initial.txt is not data/initial.txt"
+ln -sfn ../../../etc/smfdump/initial.txt "$root/tree/usr/lib/smfdump/initial.txt"
 mkdir "$root/work"
 cp "$source/samples/demo.mid" "$root/work/"
 status=0
