@@ -95,6 +95,10 @@ int open_files() {
         say(".");
         return 0;
     }
+    if (same_file_as_dump(input_stream)) {
+        say("can't list default.txt into itself.");  // creating the dump would wipe the input first
+        return 1;
+    }
     dump_stream = create_dump_file();
     if (dump_stream == nullptr) {
         say("can't create default.txt.");  // a failure, not to be reported as success

@@ -14,7 +14,8 @@ extern std::FILE* dump_stream;                // default.txt, open for text writ
 // Cuts path at its last separator (the separator and all after it go); false when it holds none.
 bool program_directory(char* path);
 // Prompts for the MIDI file's name, opens it and, if that worked, creates default.txt, telling the
-// console when either fails; returns the exit status so far (1 when default.txt can't be created).
+// console when either fails; returns the exit status so far (1 when default.txt can't be created or
+// is the MIDI file itself).
 int open_files();
 // Closes the input and the dump that were opened; false when the dump could not be written whole.
 bool close_files();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <sys/stat.h>
@@ -50,3 +51,34 @@ std::FILE* open_midi_file(const char* name) {
 }
 
 std::FILE* create_dump_file() { return std::fopen("default.txt", "w"); }
+
+#ifdef _WIN32
+namespace {
+// The identity of the open file behind handle (volume serial number and file index); false when unknown.
+bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
+    return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info) != 0;
+}
+}  // namespace
+
+bool same_file_as_dump(std::FILE* input) {
+    BY_HANDLE_FILE_INFORMATION in;
+    if (!file_identity(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input))), in)) return false;
+    // opened the way creating it would reach it (links followed), sharing everything, changing nothing
+    HANDLE dump = CreateFileW(L"default.txt", FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (dump == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION out;
+    bool known = file_identity(dump, out);
+    CloseHandle(dump);
+    return known && in.dwVolumeSerialNumber == out.dwVolumeSerialNumber && in.nFileIndexHigh == out.nFileIndexHigh &&
+           in.nFileIndexLow == out.nFileIndexLow;
+}
+#else
+bool same_file_as_dump(std::FILE* input) {
+    struct stat in;
+    struct stat out;
+    // stat follows links as creating default.txt would; a missing default.txt is no other file
+    if (fstat(fileno(input), &in) != 0 || stat("default.txt", &out) != 0) return false;
+    return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+#endif

@@ -15,3 +15,6 @@ bool executable_path(char* out, std::size_t size);
 std::FILE* open_midi_file(const char* name);
 // Creates or truncates default.txt in the working directory for text writing; null on failure.
 std::FILE* create_dump_file();
+// True when input is the very file (by identity, whatever path or link led to it) that creating
+// default.txt in the working directory would truncate; false when default.txt is absent or another file.
+bool same_file_as_dump(std::FILE* input);
