@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "control/platform.h"
 #include "listing/name_tables.h"
 
 namespace {
@@ -59,8 +60,9 @@ void read_program_names(std::FILE* file) {
     }
 }
 
-void load_program_names(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");  // CR and 0x1A are handled here alike on every platform
+namespace {
+// Fills the program-name table from file if it opened, closes it, then writes a line end to the console.
+void load_from(std::FILE* file) {
     if (file != nullptr) {
         read_program_names(file);
         std::fclose(file);
@@ -68,3 +70,10 @@ void load_program_names(const char* path) {
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
+}  // namespace
+
+void load_program_names(const char* path) { load_from(open_names_file(path)); }
+
+#ifdef _WIN32
+void load_program_names(const wchar_t* path) { load_from(open_names_file(path)); }
+#endif

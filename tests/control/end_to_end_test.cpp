@@ -301,3 +301,36 @@ TEST_F(EndToEnd, TypedNameCutShortByAZeroByteIsRefused) {
         << result.console;
     EXPECT_FALSE(fs::exists(work / "default.txt"));
 }
+
+TEST_F(EndToEnd, InputThatIsTheDumpIsNeitherTruncatedNorListed) {
+    // each name reaches the very file default.txt is: creating the dump would wipe it before a byte is read
+    const std::string earlier = examples::format0_song();
+    write_whole(work / "default.txt", earlier);
+    fs::create_symlink("default.txt", work / "link.mid");
+    fs::create_hard_link(work / "default.txt", work / "hard.mid");
+    fs::create_directory(work / "songs");
+    write_whole(work / "songs" / "song.mid", earlier);
+    for (const char* typed : {"default.txt", "./default.txt", "songs/../default.txt", "link.mid", "hard.mid"}) {
+        RunResult result = run(program_under_test(), std::string(typed) + "\n");
+        EXPECT_EQ(result.status, 1) << typed;
+        EXPECT_TRUE(result.console.ends_with(lines("dump output file:default.txt\ncan't list default.txt into itself.")))
+            << typed << ": " << result.console;
+        EXPECT_EQ(read_whole(work / "default.txt"), earlier) << typed;
+    }
+    // default.txt a link to the typed file: creating it would truncate that file
+    fs::remove(work / "default.txt");
+    fs::create_symlink("songs/song.mid", work / "default.txt");
+    RunResult through_link = run(program_under_test(), "songs/song.mid\n");
+    EXPECT_EQ(through_link.status, 1);
+    EXPECT_TRUE(through_link.console.ends_with("can't list default.txt into itself.")) << through_link.console;
+    EXPECT_EQ(read_whole(work / "songs" / "song.mid"), earlier);
+}
+
+TEST_F(EndToEnd, CopyOfTheDumpIsAnotherFileAndIsListed) {
+    // same bytes, another file: only the very file is refused
+    write_whole(work / "default.txt", examples::format0_song());
+    write_whole(work / "copy.mid", examples::format0_song());
+    RunResult result = run(program_under_test(), "copy.mid\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(read_whole(work / "default.txt").starts_with(lines("dump of copy.mid\n")));
+}
