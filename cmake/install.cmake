@@ -122,8 +122,13 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGE_CONTACT "${SMFDUMP_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES TRUE)
 if(WIN32)
-  set(CPACK_GENERATOR ZIP)  # smfdump-<version>-win32.zip: one folder with the four files
-  set(CPACK_PACKAGE_FILE_NAME smfdump-${PROJECT_VERSION}-win32)
+  # smfdump-<version>-win32.zip (win64 for a 64-bit build): one folder with the four files
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME smfdump-${PROJECT_VERSION}-win64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME smfdump-${PROJECT_VERSION}-win32)
+  endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
