@@ -88,7 +88,7 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   if(SMFDUMP_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")  # the C++ runtime is linked into the program
   endif()
 endif()
 ]])
