@@ -68,7 +68,20 @@ constexpr std::array<FieldText<8>, 256> make_velocity_texts() {
     return table;
 }
 
+// The digits of each tick below 1000 followed by the tab that ends the line prefix.
+constexpr std::array<FieldText<4>, 1000> make_tick_texts() {
+    std::array<FieldText<4>, 1000> table{};
+    for (unsigned t = 0; t < 1000; ++t) {
+        if (t >= 100) table[t].text[table[t].length++] = static_cast<char>('0' + t / 100);
+        if (t >= 10) table[t].text[table[t].length++] = static_cast<char>('0' + t / 10 % 10);
+        table[t].text[table[t].length++] = static_cast<char>('0' + t % 10);
+        table[t].text[table[t].length++] = '\t';
+    }
+    return table;
+}
+
 constexpr std::array<FieldText<16>, 32> note_labels = make_note_labels();
+constexpr std::array<FieldText<4>, 1000> tick_texts = make_tick_texts();
 constexpr std::array<FieldText<8>, 256> notes_after_status = make_note_texts("_");
 constexpr std::array<FieldText<8>, 256> notes_running = make_note_texts("-");
 constexpr std::array<FieldText<8>, 256> velocity_texts = make_velocity_texts();
@@ -139,7 +152,12 @@ std::uint32_t list_common_event_lines() {
         if (total >= beat_first && total < beat_end) {
             tick = total - tick_origin;  // still in the beat of the kept line head
             out = copy_line_head(out);
-            out += decimal_at(out, tick);
+            if (tick < 1000) {
+                out = put_field(out, tick_texts[tick]);
+            } else {
+                out += decimal_at(out, tick);
+                *out++ = '\t';
+            }
         } else {
             running_total = total;
             out = write_line_prefix(out);
@@ -148,8 +166,8 @@ std::uint32_t list_common_event_lines() {
             beat_first = kept ? beat_first_total : 0;
             beat_end = kept ? beat_end_total : 0;
             tick_origin = beat_tick_origin;
+            *out++ = '\t';
         }
-        *out++ = '\t';
 
         std::uint32_t e = in[0];
         if ((e & 0xE0) == 0x80) {  // note off or note on with its status byte
