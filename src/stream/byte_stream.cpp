@@ -9,7 +9,7 @@ const unsigned char* input_next = nullptr;
 const unsigned char* input_limit = nullptr;
 
 std::FILE* dump_output = nullptr;
-std::string* dump_capture = nullptr;
+void (*dump_hand_over)(const char* bytes, std::size_t n) = nullptr;
 bool dump_failed = false;
 std::size_t dump_used = 0;
 char dump_buffer[dump_buffer_size];
@@ -77,22 +77,15 @@ void open_input_memory(const unsigned char* data, std::size_t size) {
 
 void open_dump_file(std::FILE* file) {
     dump_output = file;
-    dump_capture = nullptr;
-    dump_used = 0;
-    dump_failed = false;
-}
-
-void open_dump_memory(std::string* sink) {
-    dump_output = nullptr;
-    dump_capture = sink;
+    dump_hand_over = nullptr;
     dump_used = 0;
     dump_failed = false;
 }
 
 void flush_dump() {
     if (dump_used == 0) return;
-    if (dump_capture != nullptr) {
-        dump_capture->append(dump_buffer, dump_used);
+    if (dump_hand_over != nullptr) {
+        dump_hand_over(dump_buffer, dump_used);
     } else if (dump_output != nullptr && !dump_failed) {
         if (std::fwrite(dump_buffer, 1, dump_used, dump_output) != dump_used) dump_failed = true;
     }
@@ -105,7 +98,7 @@ void reset_stream_state() {
     input_ended = false;
     input_next = input_limit = nullptr;
     dump_output = nullptr;
-    dump_capture = nullptr;
+    dump_hand_over = nullptr;
     dump_failed = false;
     dump_used = 0;
 }

@@ -20,7 +20,8 @@ extern const unsigned char* input_limit;      // one past the last buffered byte
 
 // ---- dump state ----
 extern std::FILE* dump_output;                // default.txt, opened for text writing; null while the dump goes to memory
-extern std::string* dump_capture;             // when not null, the dump is appended here instead of to a file
+extern void (*dump_hand_over)(const char* bytes, std::size_t n);  // when not null, the dump goes here instead of to a file
+extern std::string* dump_capture;             // the string open_dump_memory appends to (defined with it, apart)
 extern bool dump_failed;                      // set once a write to the dump file has failed
 extern std::size_t dump_used;                 // bytes waiting in the dump buffer
 constexpr std::size_t dump_buffer_size = 1 << 18;
@@ -32,7 +33,8 @@ void open_input_file(std::FILE* file);
 void open_input_memory(const unsigned char* data, std::size_t size);
 // Starts writing the dump to an opened file.
 void open_dump_file(std::FILE* file);
-// Starts writing the dump to the end of a string held by the caller.
+// Starts writing the dump to the end of a string held by the caller. (It lives in a unit of its own,
+// so that the program, which never calls it, carries no string code.)
 void open_dump_memory(std::string* sink);
 // Hands the buffered dump to its file or string; a failed file write sets dump_failed.
 void flush_dump();
