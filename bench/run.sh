@@ -100,17 +100,18 @@ elapsed() { awk -v s="$1" -v e="$2" 'BEGIN { printf "%.4f\n", (e - s) / 1e9 }'; 
 rm -f "$out"/*.wall "$out"/*.rss "$out"/*.user
 
 # --- collection --------------------------------------------------------------------------------------
-# The same loop for each tool: the file's name piped in (smfdump asks for it), one run per file. The
-# runs work in a folder of their own, where smfdump overwrites default.txt and midicsv its .csv.
+# The same loop for each tool: the file's name on standard input (smfdump asks for it; a here-string,
+# as a pipe would fail when a tool exits without reading it), one run per file. The runs work in a
+# folder of their own, where smfdump overwrites default.txt and midicsv its .csv.
 loop="$out/loop"
 mkdir -p "$loop"
 run_collection() {
   local name=$1 start end f
   start=$(now)
   case $name in
-    smfdump) for f in "${files[@]}"; do echo "$f" | (cd "$loop" && exec "$smfdump") >/dev/null; done ;;
-    midicsv) for f in "${files[@]}"; do echo "$f" | (cd "$loop" && exec midicsv "$f" song.csv) >/dev/null; done ;;
-    true)    for f in "${files[@]}"; do echo "$f" | (cd "$loop" && exec /bin/true) >/dev/null; done ;;
+    smfdump) for f in "${files[@]}"; do (cd "$loop" && exec "$smfdump") <<<"$f" >/dev/null; done ;;
+    midicsv) for f in "${files[@]}"; do (cd "$loop" && exec midicsv "$f" song.csv) <<<"$f" >/dev/null; done ;;
+    true)    for f in "${files[@]}"; do (cd "$loop" && exec /bin/true) <<<"$f" >/dev/null; done ;;
   esac
   end=$(now)
   elapsed "$start" "$end" >>"$out/loop-$name.wall"
@@ -223,9 +224,9 @@ rss_any=$(printf '%s\n' "$rss_big" "$rss_mid" "$rss_small" | sort -g | tail -n 1
   printf '%-9s %12s %14s  %s\n' "loop" "median (s)" "per file (ms)" "one run per file of the collection"
   for tool in "${loops[@]}"; do
     case $tool in
-      smfdump) what='echo FILE | smfdump' ;;
-      midicsv) what='echo FILE | midicsv FILE song.csv' ;;
-      true)    what='echo FILE | /bin/true  (the floor)' ;;
+      smfdump) what='smfdump <<<FILE' ;;
+      midicsv) what='midicsv FILE song.csv <<<FILE' ;;
+      true)    what='/bin/true <<<FILE  (the floor)' ;;
     esac
     printf '%-9s %12s %14.2f  %s\n' "$tool" "${cmed[$tool]}" "$(awk -v t="${cmed[$tool]}" -v n="${#files[@]}" 'BEGIN { print 1000 * t / n }')" "$what"
   done

@@ -88,7 +88,7 @@ constexpr std::array<FieldText<8>, 256> velocity_texts = make_velocity_texts();
 
 // The most one line written here takes, whole-field copies included.
 constexpr std::size_t line_room = 1 + line_head_size + 10 + 1 + 16 + 8 + 8 + 19 + 16;
-static_assert(line_room < dump_buffer_size);
+static_assert(line_room < dump_first_limit);
 
 // Copies field f whole to `at`; returns the end of its counted characters.
 template <std::size_t N>
@@ -106,7 +106,7 @@ std::uint32_t list_common_event_lines() {
     std::uint32_t total = running_total;
     std::int32_t status = last_status;
     char* out = dump_buffer + dump_used;
-    char* const out_full = dump_buffer + dump_buffer_size - line_room;
+    char* out_full = dump_buffer + dump_limit - line_room;
     // the beat whose line head is kept: totals in [beat_first, beat_end) need only a subtraction
     std::uint64_t beat_first = 0;
     std::uint64_t beat_end = 0;  // an empty beat until the position has been reckoned in full here
@@ -143,6 +143,7 @@ std::uint32_t list_common_event_lines() {
             store();
             flush_dump();
             out = dump_buffer + dump_used;
+            out_full = dump_buffer + dump_limit - line_room;
         }
         in += used;
         remaining -= used;
@@ -201,6 +202,7 @@ std::uint32_t list_common_event_lines() {
             remaining = static_cast<std::uint32_t>(chunk_remaining);
             status = last_status;
             out = dump_buffer + dump_used;
+            out_full = dump_buffer + dump_limit - line_room;
             beat_end = beat_first;  // a meta event may have changed the time signature
             ++lines;
             if (remaining == 0 || input_at_end()) return lines;

@@ -26,6 +26,13 @@ extern bool dump_failed;                      // set once a write to the dump fi
 extern std::size_t dump_used;                 // bytes waiting in the dump buffer
 constexpr std::size_t dump_buffer_size = 1 << 18;
 extern char dump_buffer[dump_buffer_size];    // output collected before it is handed to the file
+// The dump is handed over once dump_limit bytes of the buffer are used. The limit starts small and
+// doubles whenever eight times as much has been handed over, up to the whole buffer: a small listing
+// touches (and pays page faults for) only a few pages of the buffer, a large one is written in
+// whole-buffer pieces.
+constexpr std::size_t dump_first_limit = 1 << 14;
+extern std::size_t dump_limit;                // bytes of the buffer used before a hand-over
+extern std::uint64_t dump_handed_over_total;  // bytes handed to the file or string since the dump was opened
 
 // Starts reading the input from an opened file, from its first byte.
 void open_input_file(std::FILE* file);
@@ -71,7 +78,7 @@ void skip_input_byte();
 
 // Makes room for at least n more bytes in the dump buffer.
 inline void dump_reserve(std::size_t n) {
-    if (dump_used + n > dump_buffer_size) flush_dump();
+    if (dump_used + n > dump_limit) flush_dump();
 }
 // Writes one raw byte to the dump.
 inline void put_char(char c) {
@@ -82,7 +89,7 @@ inline void put_char(char c) {
 void put_bytes_through(const char* s, std::size_t len);
 // Writes len raw bytes to the dump.
 inline void put_bytes(const char* s, std::size_t len) {
-    if (len <= dump_buffer_size - dump_used) {
+    if (len <= dump_limit - dump_used) {
         std::memcpy(dump_buffer + dump_used, s, len);
         dump_used += len;
     } else {

@@ -15,5 +15,7 @@ void open_dump_memory(std::string* sink) {
     dump_capture = sink;
     dump_hand_over = append_to_capture;
     dump_used = 0;
+    dump_limit = dump_first_limit;
+    dump_handed_over_total = 0;
     dump_failed = false;
 }
