@@ -19,14 +19,14 @@
 # Prints medians, ratios and every target with "met" or "NOT met". The big files are deleted at the
 # end; the printed report stays in bench/out/report.txt.
 #
-# Settings from the environment: ROUNDS (5), CROUNDS (7), COLLECTION (120 files), BIG_MB (50),
+# Settings from the environment: ROUNDS (5), CROUNDS (9), COLLECTION (120 files), BIG_MB (50),
 # MID_MB (10), SMALL_MB (2), KEEP_FILES=1 to keep the generated and output files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 rounds=${ROUNDS:-5}
-crounds=${CROUNDS:-7}
+crounds=${CROUNDS:-9}
 collection_size=${COLLECTION:-120}
 big_mb=${BIG_MB:-50}
 mid_mb=${MID_MB:-10}
