@@ -1,5 +1,7 @@
 // Writes a large, valid Standard MIDI File for the benchmark, the same bytes on every run.
-// Usage: make_big_smf <output.mid> <megabytes>     (1 megabyte = 1,048,576 bytes; 1..4000)
+// Usage: make_big_smf <output.mid> <megabytes> [seed]    (1 megabyte = 1,048,576 bytes; 1..4000)
+//        make_big_smf <output.mid> <kilobytes>K [seed]   (1 kilobyte = 1,024 bytes; 1..4096000)
+// A seed other than 0 (the default) gives other notes, so that the small files of a collection differ.
 //
 // Format 1, 16 tracks, 480 ticks per quarter note. Track 1 holds the tempo (120 beats a minute) and a
 // 4/4 time signature; tracks 2..16 each play on a channel of their own (1..15): mostly note on / note
@@ -21,7 +23,9 @@ namespace {
 constexpr int track_count = 16;
 constexpr int division = 480;
 constexpr std::uint64_t megabyte = 1024 * 1024;
+constexpr std::uint64_t kilobyte = 1024;
 constexpr long max_megabytes = 4000;  // keeps every chunk length well inside 32 bits
+std::uint64_t seed_mix = 0;           // mixed into every track's seed: 0 gives the benchmark's big files
 
 // xorshift64*: small, fast and fully determined by its seed.
 class Random {
@@ -139,7 +143,8 @@ std::uint32_t small_delta(Random& random) { return random.below(2) == 0 ? 0 : 1 
 
 // The body of note track `track` (1..15), at least `target` bytes long before its closing events.
 void note_track(Sink& sink, int track, std::uint64_t target, Tally& tally) {
-    Random random(0x5EED0000ULL + static_cast<std::uint64_t>(track) * 0x9E3779B97F4A7C15ULL);
+    Random random((0x5EED0000ULL + static_cast<std::uint64_t>(track) * 0x9E3779B97F4A7C15ULL) ^
+                  (seed_mix * 0xD1B54A32D192ED03ULL));
     const unsigned channel = static_cast<unsigned>(track - 1);
     const unsigned note_on = 0x90 | channel;
     ChannelWriter out(sink, tally);
@@ -206,16 +211,28 @@ void track_chunk(Sink& file, Body body) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs("usage: make_big_smf <output.mid> <megabytes>\n", stderr);
+    if (argc != 3 && argc != 4) {
+        std::fputs("usage: make_big_smf <output.mid> <megabytes>|<kilobytes>K [seed]\n", stderr);
         return 2;
     }
     char* end = nullptr;
     errno = 0;
-    const long megabytes = std::strtol(argv[2], &end, 10);
-    if (errno != 0 || end == argv[2] || *end != '\0' || megabytes < 1 || megabytes > max_megabytes) {
-        std::fprintf(stderr, "make_big_smf: megabytes must be a whole number from 1 to %ld\n", max_megabytes);
+    const long amount = std::strtol(argv[2], &end, 10);
+    const bool in_kilobytes = *end == 'K';
+    if (in_kilobytes) ++end;
+    const long limit = in_kilobytes ? max_megabytes * 1024 : max_megabytes;
+    if (errno != 0 || end == argv[2] || *end != '\0' || amount < 1 || amount > limit) {
+        std::fprintf(stderr, "make_big_smf: the size must be a whole number of megabytes from 1 to %ld, or of kilobytes "
+                             "followed by K\n", max_megabytes);
         return 2;
+    }
+    if (argc == 4) {
+        errno = 0;
+        seed_mix = std::strtoull(argv[3], &end, 10);
+        if (errno != 0 || end == argv[3] || *end != '\0') {
+            std::fputs("make_big_smf: the seed must be a whole number\n", stderr);
+            return 2;
+        }
     }
     std::FILE* file = std::fopen(argv[1], "wb");
     if (file == nullptr) {
@@ -237,7 +254,7 @@ int main(int argc, char** argv) {
 
         // Share what is left among the note tracks; each chunk header is 8 bytes and each track adds
         // its opening and closing events (about 40 bytes) to its target.
-        const std::uint64_t total = static_cast<std::uint64_t>(megabytes) * megabyte;
+        const std::uint64_t total = static_cast<std::uint64_t>(amount) * (in_kilobytes ? kilobyte : megabyte);
         const std::uint64_t per_track = (total - out.count()) / (track_count - 1);
         const std::uint64_t target = per_track > 64 ? per_track - 64 : 1;
         for (int track = 1; track < track_count; ++track) {

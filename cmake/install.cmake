@@ -150,8 +150,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # The dependencies are settled when the package is built, not when the project is configured: with
 # dpkg-shlibdeps (package dpkg-dev) at hand they are worked out from the executable, with versions;
-# without it libc6 and libstdc++6 are declared by hand, the only libraries the program links.
-# `cpack -G DEB -D SMFDUMP_DPKG_SHLIBDEPS=OFF` declares them by hand even where dpkg-shlibdeps is.
+# without it libc6 is declared by hand, the only library the program links (its C++ runtime is built in).
+# `cpack -G DEB -D SMFDUMP_DPKG_SHLIBDEPS=OFF` declares it by hand even where dpkg-shlibdeps is.
 set(smfdump_cpack_config ${CMAKE_BINARY_DIR}/smfdump_cpack_config.cmake)
 file(WRITE ${smfdump_cpack_config} [[
 # Written by cmake/install.cmake; read by cpack for every package it builds.
@@ -160,7 +160,7 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   if(SMFDUMP_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")  # the C++ runtime is linked into the program
   endif()
 endif()
 ]])

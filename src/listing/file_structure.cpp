@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "control/driver.h"
+#include "listing/event_lines.h"
 #include "listing/events.h"
 #include "listing/position.h"
 #include "stream/byte_stream.h"
@@ -94,6 +95,7 @@ void dump_track(std::uint32_t n) {
 void dump_events() {
     running_total = 0;
     do {
+        if (list_common_event_lines() != 0) continue;  // the usual lines, the short way
         put_line_ends(1);  // each event line is preceded by its line end
         running_total += static_cast<std::uint32_t>(read_vlq());
         show_line_prefix();

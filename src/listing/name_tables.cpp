@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-const char* const note_name_table[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
-
 const char controller_name_table[128][controller_name_size] = {
     "bank sel MSB",      // 0
     "mod  MSB",          // 1 (two spaces, as it always was)

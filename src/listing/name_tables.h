@@ -6,7 +6,8 @@
 constexpr int program_name_size = 30;     // 29 visible characters and the terminator
 constexpr int controller_name_size = 40;  // 39 visible characters and the terminator
 
-extern const char* const note_name_table[12];                        // pitch-class names, sharps only, by note number mod 12
+// Pitch-class names, sharps only, by note number mod 12 (known at compile time, for the tables built from them).
+inline constexpr const char* note_name_table[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
 extern const char controller_name_table[128][controller_name_size];  // controller names by number; unnamed ones are empty
 extern char program_name_table[128][program_name_size];              // program names from the names file; empty until loaded
 

@@ -13,6 +13,9 @@ std::uint64_t beat_first_total = 0;
 std::uint64_t beat_end_total = 0;
 std::uint32_t beat_tick_origin = 0;
 std::uint32_t beat_reckoned_with[4] = {};
+char line_head_text[line_head_size] = {};
+std::uint32_t line_head_length = 0;
+std::uint32_t line_head_made_for[4] = {};
 
 namespace {
 // Keeps the beat that starts at total first and lasts length ticks, whose ticks count from origin.
@@ -59,12 +62,9 @@ void note_value_position(std::uint32_t total, std::uint32_t ticks, std::uint32_t
     pos_beat = static_cast<std::uint32_t>(beats % n);
     if (four_ticks % d == 0) keep_beat(origin, static_cast<std::uint32_t>(four_ticks / d), static_cast<std::uint32_t>(origin));
 }
-}  // namespace
-
-void show_line_prefix() {
-    compute_position();
-    dump_reserve(48);  // the whole prefix, written in place
-    char* at = dump_buffer + dump_used;
+// Makes the line head for the current track, pos_measure, pos_beat and the position label.
+void make_line_head(std::uint32_t label) {
+    char* at = line_head_text;
     std::uint32_t track = current_track;
     if (track < 1000) {  // right-aligned in three places
         at[0] = track < 100 ? ' ' : static_cast<char>('0' + track / 100);
@@ -80,8 +80,29 @@ void show_line_prefix() {
     *at++ = ':';
     at += decimal_at(at, pos_beat);
     *at++ = ':';
+    line_head_length = static_cast<std::uint32_t>(at - line_head_text);
+    line_head_made_for[0] = track;
+    line_head_made_for[1] = pos_measure;
+    line_head_made_for[2] = pos_beat;
+    line_head_made_for[3] = label;
+}
+}  // namespace
+
+void show_line_prefix() {
+    dump_reserve(line_head_size + 10);
+    dump_used = static_cast<std::size_t>(write_line_prefix(dump_buffer + dump_used) - dump_buffer);
+}
+
+char* write_line_prefix(char* at) {
+    compute_position();
+    std::uint32_t label = static_cast<unsigned char>(position_label[0]) | static_cast<unsigned char>(position_label[1]) << 8;
+    if (current_track != line_head_made_for[0] || pos_measure != line_head_made_for[1] || pos_beat != line_head_made_for[2] ||
+        label != line_head_made_for[3]) {
+        make_line_head(label);
+    }
+    at = copy_line_head(at);
     at += decimal_at(at, pos_tick);
-    dump_used = static_cast<std::size_t>(at - dump_buffer);
+    return at;
 }
 
 void compute_position() {
@@ -119,4 +140,7 @@ void reset_position_state() {
     beat_end_total = 0;
     beat_tick_origin = 0;
     std::memset(beat_reckoned_with, 0, sizeof beat_reckoned_with);
+    std::memset(line_head_text, 0, sizeof line_head_text);
+    line_head_length = 0;
+    std::memset(line_head_made_for, 0, sizeof line_head_made_for);
 }

@@ -9,10 +9,12 @@ const unsigned char* input_next = nullptr;
 const unsigned char* input_limit = nullptr;
 
 std::FILE* dump_output = nullptr;
-std::string* dump_capture = nullptr;
+void (*dump_hand_over)(const char* bytes, std::size_t n) = nullptr;
 bool dump_failed = false;
 std::size_t dump_used = 0;
 char dump_buffer[dump_buffer_size];
+std::size_t dump_limit = dump_first_limit;
+std::uint64_t dump_handed_over_total = 0;
 
 const char digit_pairs[201] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -22,13 +24,20 @@ const char digit_pairs[201] =
 namespace {
 constexpr std::size_t input_buffer_size = 1 << 16;
 unsigned char input_buffer[input_buffer_size];  // the slice of the MIDI file read so far and not yet taken
+// Bytes asked of the file at each refill: few at first, so that a small file touches few pages of the
+// buffer, doubling whenever eight times as much has been read, up to the whole buffer.
+constexpr std::size_t input_first_read = 1 << 14;
+std::size_t input_read_size = input_first_read;
+std::uint64_t input_read_total = 0;  // bytes read from the file since it was opened
 
 constexpr char hex_digits[] = "0123456789abcdef";
 
 // Fills the buffer from the input file; false when it holds no byte afterwards.
 bool refill_input() {
     if (input_ended || midi_input == nullptr) return false;
-    std::size_t got = std::fread(input_buffer, 1, input_buffer_size, midi_input);
+    std::size_t got = std::fread(input_buffer, 1, input_read_size, midi_input);
+    input_read_total += got;
+    if (input_read_size < input_buffer_size && input_read_total >= 8 * input_read_size) input_read_size *= 2;
     if (got == 0) return false;
     input_next = input_buffer;
     input_limit = input_buffer + got;
@@ -65,6 +74,8 @@ char* hex_digits_of(std::uint32_t v, char* end) {
 void open_input_file(std::FILE* file) {
     midi_input = file;
     input_ended = false;
+    input_read_size = input_first_read;
+    input_read_total = 0;
     input_next = input_limit = input_buffer;
 }
 
@@ -77,26 +88,23 @@ void open_input_memory(const unsigned char* data, std::size_t size) {
 
 void open_dump_file(std::FILE* file) {
     dump_output = file;
-    dump_capture = nullptr;
+    dump_hand_over = nullptr;
     dump_used = 0;
-    dump_failed = false;
-}
-
-void open_dump_memory(std::string* sink) {
-    dump_output = nullptr;
-    dump_capture = sink;
-    dump_used = 0;
+    dump_limit = dump_first_limit;
+    dump_handed_over_total = 0;
     dump_failed = false;
 }
 
 void flush_dump() {
     if (dump_used == 0) return;
-    if (dump_capture != nullptr) {
-        dump_capture->append(dump_buffer, dump_used);
+    if (dump_hand_over != nullptr) {
+        dump_hand_over(dump_buffer, dump_used);
     } else if (dump_output != nullptr && !dump_failed) {
         if (std::fwrite(dump_buffer, 1, dump_used, dump_output) != dump_used) dump_failed = true;
     }
+    dump_handed_over_total += dump_used;
     dump_used = 0;
+    if (dump_limit < dump_buffer_size && dump_handed_over_total >= 8 * dump_limit) dump_limit *= 2;
 }
 
 void reset_stream_state() {
@@ -105,9 +113,11 @@ void reset_stream_state() {
     input_ended = false;
     input_next = input_limit = nullptr;
     dump_output = nullptr;
-    dump_capture = nullptr;
+    dump_hand_over = nullptr;
     dump_failed = false;
     dump_used = 0;
+    dump_limit = dump_first_limit;
+    dump_handed_over_total = 0;
 }
 
 std::int32_t read_byte_refill() {
@@ -153,7 +163,7 @@ void skip_input_byte() {
 void put_bytes_through(const char* s, std::size_t len) {
     while (len > 0) {
         dump_reserve(1);
-        std::size_t room = dump_buffer_size - dump_used;
+        std::size_t room = dump_limit - dump_used;
         std::size_t part = len < room ? len : room;
         std::memcpy(dump_buffer + dump_used, s, part);
         dump_used += part;

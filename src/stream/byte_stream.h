@@ -20,11 +20,19 @@ extern const unsigned char* input_limit;      // one past the last buffered byte
 
 // ---- dump state ----
 extern std::FILE* dump_output;                // default.txt, opened for text writing; null while the dump goes to memory
-extern std::string* dump_capture;             // when not null, the dump is appended here instead of to a file
+extern void (*dump_hand_over)(const char* bytes, std::size_t n);  // when not null, the dump goes here instead of to a file
+extern std::string* dump_capture;             // the string open_dump_memory appends to (defined with it, apart)
 extern bool dump_failed;                      // set once a write to the dump file has failed
 extern std::size_t dump_used;                 // bytes waiting in the dump buffer
 constexpr std::size_t dump_buffer_size = 1 << 18;
 extern char dump_buffer[dump_buffer_size];    // output collected before it is handed to the file
+// The dump is handed over once dump_limit bytes of the buffer are used. The limit starts small and
+// doubles whenever eight times as much has been handed over, up to the whole buffer: a small listing
+// touches (and pays page faults for) only a few pages of the buffer, a large one is written in
+// whole-buffer pieces.
+constexpr std::size_t dump_first_limit = 1 << 14;
+extern std::size_t dump_limit;                // bytes of the buffer used before a hand-over
+extern std::uint64_t dump_handed_over_total;  // bytes handed to the file or string since the dump was opened
 
 // Starts reading the input from an opened file, from its first byte.
 void open_input_file(std::FILE* file);
@@ -32,7 +40,8 @@ void open_input_file(std::FILE* file);
 void open_input_memory(const unsigned char* data, std::size_t size);
 // Starts writing the dump to an opened file.
 void open_dump_file(std::FILE* file);
-// Starts writing the dump to the end of a string held by the caller.
+// Starts writing the dump to the end of a string held by the caller. (It lives in a unit of its own,
+// so that the program, which never calls it, carries no string code.)
 void open_dump_memory(std::string* sink);
 // Hands the buffered dump to its file or string; a failed file write sets dump_failed.
 void flush_dump();
@@ -69,7 +78,7 @@ void skip_input_byte();
 
 // Makes room for at least n more bytes in the dump buffer.
 inline void dump_reserve(std::size_t n) {
-    if (dump_used + n > dump_buffer_size) flush_dump();
+    if (dump_used + n > dump_limit) flush_dump();
 }
 // Writes one raw byte to the dump.
 inline void put_char(char c) {
@@ -80,7 +89,7 @@ inline void put_char(char c) {
 void put_bytes_through(const char* s, std::size_t len);
 // Writes len raw bytes to the dump.
 inline void put_bytes(const char* s, std::size_t len) {
-    if (len <= dump_buffer_size - dump_used) {
+    if (len <= dump_limit - dump_used) {
         std::memcpy(dump_buffer + dump_used, s, len);
         dump_used += len;
     } else {

@@ -47,8 +47,14 @@ for name in $names; do
     *) fail "unexpected dependency $name in '$depends'" ;;
   esac
 done
-# libstdc++6 only where the executable links it dynamically.
 grep -qx libc6 <<<"$names" || fail "Depends '$depends' lacks libc6"
+# The C++ runtime is named exactly when the program loads it: a program linked with its own copy
+# must not pull the shared library in, and one that loads it must declare it.
+if objdump -p "$build/smfdump" 2>/dev/null | grep -q 'NEEDED.*libstdc++'; then
+  grep -qx 'libstdc++6' <<<"$names" || fail "the program loads libstdc++ but Depends '$depends' lacks libstdc++6"
+else
+  ! grep -qx 'libstdc++6' <<<"$names" || fail "Depends '$depends' names libstdc++6, which the program does not load"
+fi
 
 # Contents.
 dpkg-deb -c "$deb" >"$root/contents"

@@ -99,6 +99,26 @@ TEST(Position, TimeSignatureCarriesIntoTheNextTrack) {
                                                  "  2T:1:1:240\t .:end of track//\n");
 }
 
+// Lines within one beat reuse the text of their measure and beat; a time signature between them, or
+// the next track, must not leave a stale one.
+TEST(LinePrefix, KeptMeasureAndBeatRenewedAfterATimeSignatureAndInTheNextTrack) {
+    Bytes file = header(1, 2, 480) +
+                 track(event(0, {0x90, 60, 1}) + event(100, {70, 2}) +  // beat 0 of 4/4
+                       event(0, {0xFF, 0x58, 4, 3, 3, 24, 8}) +        // 3/8: the beat is 240 ticks now
+                       event(150, {0x90, 61, 3}) + event(20, {62, 4}) + event(500, {63, 5}) + end_of_track()) +
+                 track(event(770, {0x91, 64, 6}) + event(0, {65, 7}) + end_of_track());
+    EXPECT_LISTING(event_lines(list_file(file)), "  1T:0:0:0\t o: c:1 \tC_5 ...1\n"
+                                                 "  1T:0:0:100\t o: c:1 \tA#-5 ...2\n"
+                                                 "  1T:0:0:100\t .:time 3/8 metronome 24:8\n"
+                                                 "  1T:0:1:10\t o: c:1 \tC#_5 ...3\n"
+                                                 "  1T:0:1:30\t o: c:1 \tD-5 ...4\n"
+                                                 "  1T:1:0:50\t o: c:1 \tD#-5 ...5\n"
+                                                 "  1T:1:0:50\t .:end of track//\n"
+                                                 "  2T:1:0:50\t o: c:2 \tE_5 ...6\n"
+                                                 "  2T:1:0:50\t o: c:2 \tF-5 ...7\n"
+                                                 "  2T:1:0:50\t .:end of track//\n");
+}
+
 TEST(LinePrefix, TrackNumberTakesThreePlacesOrMore) {
     std::string out = with_streams("", [] {
         division = 96;
