@@ -4,10 +4,11 @@
 // each block from the same carried state (the last identifier, the missing-byte length, one event
 // decoded from missing bytes), so from the second such block on they differ only in the track number.
 // Listing thousands of them per input (some 150 bytes each) would take most of the fuzzing time, so
-// the target lowers a declared count beyond what the input could hold, in its own copy of the input:
-// every track that begins before the end takes at least its identifier's first byte, so the input
-// holds at most one track per byte after the count, one more meets the end, and a few blocks past the
-// end are still listed. The full range of the track loop, up to 65535, is covered by the unit tests.
+// the target lowers a declared count beyond what the input could hold, in its own copy of the input.
+// A track listed whole before the end reads at least six bytes (the identifier's first byte, four of
+// length, one of delta time), so the bytes after the count hold at most one track per six; one more
+// meets the end, and a few blocks past the end are still listed. The full range of the track loop, up
+// to 65535, is covered by the unit tests.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t count_at = track_count_offset(input.data(), size);
     if (count_at < size) {
         std::uint32_t format = be16(&input[count_at - 2]);
-        std::size_t most = size - (count_at + 2) + 1 + blocks_past_end_kept;  // tracks worth listing
+        std::size_t most = (size - (count_at + 2)) / 6 + 1 + blocks_past_end_kept;  // tracks worth listing
         if ((format == 1 || format == 2) && be16(&input[count_at]) > most) {
             input[count_at] = static_cast<std::uint8_t>(most >> 8);
             input[count_at + 1] = static_cast<std::uint8_t>(most & 0xFF);
