@@ -1,20 +1,25 @@
-// What the fuzz targets share: a fresh start for every input, the listing into memory, and the checks
-// that hold for any input whatever.
+// What the fuzz targets share: a fresh start for every input, the listing streamed into a sink that
+// counts its bytes and keeps only its tail, and the checks that hold for any input whatever.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <cstdio>
 
 // The most output a listing may write for an input of size bytes: 64 bytes per input byte plus 16 MiB
 // (65535 track blocks past the end of a short file come to about 9 MB).
 constexpr std::size_t listing_bound(std::size_t size) { return 64 * size + (std::size_t{16} << 20); }
 
-// The listing of the last input; kept between inputs so that its room, up to some 9 MB, is reused
-// rather than grown anew for every input.
-extern std::string fuzz_listing;
+constexpr std::size_t listing_tail_size = 256;  // the listing's last bytes kept: room for the closing line
 
-// Lists size bytes at data as the file name, with the state as it is, into out (replacing its content).
-void list_into(std::string& out, const std::uint8_t* data, std::size_t size, const char* name);
-// Stops the run with a message on stderr when a listing of size input bytes broke a bound or lacks its closing line.
-void check_listing(const std::string& out, std::size_t size, const char* name);
+extern std::FILE* listing_sink;                // unbuffered stream that counts what is written and keeps its tail; opened once
+extern std::size_t listing_written;            // bytes of the current listing so far
+extern std::size_t listing_input_size;         // bytes of the input being listed: the sink stops the run once their bound is passed
+extern char listing_tail[listing_tail_size];   // the last bytes of the current listing, the oldest first
+extern std::size_t listing_tail_used;          // how many of listing_tail hold listing bytes
+
+// Lists size bytes at data as the file name, with the state as it is, into the counting sink, and
+// stops the run as soon as the listing passes the bound for size input bytes.
+void list_counted(const std::uint8_t* data, std::size_t size, const char* name);
+// Stops the run with a message on stderr when the last listing of size input bytes lacks its closing line.
+void check_listing(std::size_t size, const char* name);

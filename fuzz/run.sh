@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Usage: fuzz/run.sh SECONDS
-# Builds the fuzz targets with clang++ in build-fuzz/, writes the seed corpus, and runs the listing
-# target for two thirds of SECONDS and the names file target for the rest, one after the other.
+# Builds the fuzz targets with clang++ in build-fuzz/, writes the seed corpus, copies the kept corpus
+# (fuzz/corpus/, what earlier campaigns found interesting) into the working corpus in build-fuzz/corpus/,
+# and runs the listing target for two thirds of SECONDS and the names file target for the rest, one
+# after the other. libFuzzer adds to the working copy only; fuzz/corpus/ is not written.
 # Exits non-zero when either finds anything (crash, sanitizer report, broken bound, hang, memory);
 # the input that did it is kept in build-fuzz/findings/. Prints the number of inputs each one ran.
 set -euo pipefail
@@ -20,6 +22,9 @@ cmake --build "$build" -j2 --target smfdump_fuzz_listing smfdump_fuzz_names smfd
 rm -rf "$build/seeds"
 "$build/fuzz/smfdump_make_seeds" "$build/seeds"
 mkdir -p "$build/corpus/listing" "$build/corpus/names" "$build/findings"
+for name in listing names; do
+  if [ -d "fuzz/corpus/$name" ]; then cp -R "fuzz/corpus/$name/." "$build/corpus/$name/"; fi
+done
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
@@ -39,14 +44,15 @@ run_target() {
   "$build/fuzz/smfdump_fuzz_$name" -max_total_time="$time" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$build/findings/$name-" \
     "$build/corpus/$name" "$build/seeds/$name" >"$log" 2>&1 || status=$?
-  local runs
+  local runs rate
   runs=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *\([0-9]*\).*/\1/p' "$log" | tail -n 1)
   if [ "$status" -ne 0 ] || [ -z "$runs" ]; then
     echo "!! $name: libFuzzer exited with status $status; the end of $log:"
     tail -n 60 "$log"
     failed=1
   fi
-  echo "$name: ${runs:-0} runs"
+  echo "$name: ${runs:-0} runs (${rate:-0} a second)"
   total=$(( total + ${runs:-0} ))
 }
 

@@ -120,8 +120,8 @@ void load_names_beside_program() {
         std::fflush(stdout);
         return;
     }
-    std::strcpy(program_path, full);
-    std::strcat(program_path, name);
+    std::strcpy(program_path, full);  // NOLINT(clang-analyzer-security.insecureAPI.strcpy): both lengths were checked above
+    std::strcat(program_path, name);  // NOLINT(clang-analyzer-security.insecureAPI.strcpy): both lengths were checked above
     load_program_names(program_path);
 }
 #else
