@@ -11,11 +11,7 @@ void append_to_capture(const char* bytes, std::size_t n) {
 }  // namespace
 
 void open_dump_memory(std::string* sink) {
-    dump_output = nullptr;
+    open_dump_file(nullptr);  // a dump started afresh, with no file behind it
     dump_capture = sink;
     dump_hand_over = append_to_capture;
-    dump_used = 0;
-    dump_limit = dump_first_limit;
-    dump_handed_over_total = 0;
-    dump_failed = false;
 }
