@@ -96,6 +96,16 @@ char* put_field(char* at, const FieldText<N>& f) {
     std::memcpy(at, f.text, N);
     return at + f.length;
 }
+
+// Writes "...", the velocity byte v and, above 127, the warning after it at `at`; returns the end.
+char* put_velocity(char* at, std::uint32_t v) {
+    at = put_field(at, velocity_texts[v]);
+    if (v > 127) {
+        std::memcpy(at, "(too big velocity) ", 19);
+        at += 19;
+    }
+    return at;
+}
 }  // namespace
 
 std::uint32_t list_common_event_lines() {
@@ -175,23 +185,13 @@ std::uint32_t list_common_event_lines() {
             status = static_cast<std::int32_t>(e);
             out = put_field(out, note_labels[e - 0x80]);
             out = put_field(out, notes_after_status[in[1]]);
-            std::uint32_t v = in[2];
-            out = put_field(out, velocity_texts[v]);
-            if (v > 127) {
-                std::memcpy(out, "(too big velocity) ", 19);
-                out += 19;
-            }
+            out = put_velocity(out, in[2]);
             in += 3;
             remaining -= 3;
         } else if (e < 0x80 && (status & 0xE0) == 0x80) {  // the same under running status
             out = put_field(out, note_labels[static_cast<std::uint32_t>(status) - 0x80]);
             out = put_field(out, notes_running[e]);
-            std::uint32_t v = in[1];
-            out = put_field(out, velocity_texts[v]);
-            if (v > 127) {
-                std::memcpy(out, "(too big velocity) ", 19);
-                out += 19;
-            }
+            out = put_velocity(out, in[1]);
             in += 2;
             remaining -= 2;
         } else {  // any other event the ordinary way, after the prefix written here
