@@ -1,8 +1,10 @@
 #include "listing/event_lines.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <string_view>
 
 #include "listing/events.h"
 #include "listing/file_structure.h"
@@ -100,10 +102,8 @@ char* put_field(char* at, const FieldText<N>& f) {
 // Writes "...", the velocity byte v and, above 127, the warning after it at `at`; returns the end.
 char* put_velocity(char* at, std::uint32_t v) {
     at = put_field(at, velocity_texts[v]);
-    if (v > 127) {
-        std::memcpy(at, "(too big velocity) ", 19);
-        at += 19;
-    }
+    constexpr std::string_view warning = "(too big velocity) ";
+    if (v > 127) at = std::copy(warning.begin(), warning.end(), at);
     return at;
 }
 }  // namespace
