@@ -125,17 +125,25 @@ run_collection() {
   end=$(now)
   elapsed "$start" "$end" >>"$out/loop-$name.wall"
 }
+# Runs COUNT rounds of RUNNER over the named tools, each round starting one tool later than the last,
+# so that no tool always runs first or after the same one.
+rotated_rounds() {
+  local count=$1 runner=$2 round i
+  shift 2
+  local names=("$@")
+  for ((round = 0; round < count; round++)); do
+    for ((i = 0; i < ${#names[@]}; i++)); do
+      "$runner" "${names[(i + round) % ${#names[@]}]}"
+    done
+    printf '   round %d done\n' $((round + 1))
+  done
+}
 loops=(smfdump midicsv writer true)
 echo "== collection: ${#files[@]} files, $collection_bytes bytes; warm-up round (not counted)"
 for tool in "${loops[@]}"; do run_collection "$tool"; done
 rm -f "$out"/loop-*.wall
 echo "== timing $crounds rounds over the collection"
-for ((round = 0; round < crounds; round++)); do
-  for ((i = 0; i < ${#loops[@]}; i++)); do
-    run_collection "${loops[(i + round) % ${#loops[@]}]}"
-  done
-  printf '   round %d done\n' $((round + 1))
-done
+rotated_rounds "$crounds" run_collection "${loops[@]}"
 
 # --- large file --------------------------------------------------------------------------------------
 # Runs one named command under /usr/bin/time -v; appends its wall time (seconds) to $out/<name>.wall,
@@ -166,12 +174,7 @@ for tool in "${tools[@]:1}"; do run_one "$tool"; done
 rm -f "$out"/smfdump.* "$out"/midicsv.* "$out"/mftext.* "$out"/cat.* "$out"/writer.*
 
 echo "== timing $rounds rounds on the ${big_mb} MB file"
-for ((round = 0; round < rounds; round++)); do
-  for ((i = 0; i < ${#tools[@]}; i++)); do
-    run_one "${tools[(i + round) % ${#tools[@]}]}"
-  done
-  printf '   round %d done\n' $((round + 1))
-done
+rotated_rounds "$rounds" run_one "${tools[@]}"
 
 # output sizes now, before anything else writes in bench/out/
 declare -A outsize
