@@ -106,9 +106,10 @@ char* put_velocity(char* at, std::uint32_t v) {
     if (v > 127) at = std::copy(warning.begin(), warning.end(), at);
     return at;
 }
-}  // namespace
 
-std::uint32_t list_common_event_lines() {
+// The lines the short way; with `watched`, the event line and note watchers are told of each.
+template <bool watched>
+std::uint32_t list_lines() {
     // Locals rather than the shared state: the writes into the dump could otherwise alias any of it.
     const unsigned char* in = input_next;
     const unsigned char* in_end = input_limit;
@@ -152,6 +153,10 @@ std::uint32_t list_common_event_lines() {
         if (out > out_full) {
             store();
             flush_dump();
+            // a resume point after every hand-over, so that the listing can be taken up near any place
+            if constexpr (watched) {
+                if (lines != 0 && resume_point_watcher != nullptr) return lines;
+            }
             out = dump_buffer + dump_used;
             out_full = dump_buffer + dump_limit - line_room;
         }
@@ -160,6 +165,9 @@ std::uint32_t list_common_event_lines() {
         total += delta;
 
         *out++ = '\n';  // each event line is preceded by its line end
+        if constexpr (watched) {
+            if (event_line_watcher != nullptr) event_line_watcher(dump_handed_over_total + static_cast<std::size_t>(out - dump_buffer), total);
+        }
         if (total >= beat_first && total < beat_end) {
             tick = total - tick_origin;  // still in the beat of the kept line head
             out = copy_line_head(out);
@@ -186,12 +194,18 @@ std::uint32_t list_common_event_lines() {
             out = put_field(out, note_labels[e - 0x80]);
             out = put_field(out, notes_after_status[in[1]]);
             out = put_velocity(out, in[2]);
+            if constexpr (watched) {
+                if (note_watcher != nullptr) note_watcher(status, in[1], in[2]);
+            }
             in += 3;
             remaining -= 3;
         } else if (e < 0x80 && (status & 0xE0) == 0x80) {  // the same under running status
             out = put_field(out, note_labels[static_cast<std::uint32_t>(status) - 0x80]);
             out = put_field(out, notes_running[e]);
             out = put_velocity(out, in[1]);
+            if constexpr (watched) {
+                if (note_watcher != nullptr) note_watcher(status, static_cast<std::int32_t>(e), in[1]);
+            }
             in += 2;
             remaining -= 2;
         } else {  // any other event the ordinary way, after the prefix written here
@@ -213,4 +227,11 @@ std::uint32_t list_common_event_lines() {
     }
     store();
     return lines;
+}
+}  // namespace
+
+std::uint32_t list_common_event_lines() {
+    // the console program watches nothing and pays nothing for the watchers in its busiest loop
+    bool watched = event_line_watcher != nullptr || note_watcher != nullptr || resume_point_watcher != nullptr;
+    return watched ? list_lines<true>() : list_lines<false>();
 }

@@ -7,6 +7,7 @@
 #include "stream/byte_stream.h"
 
 std::int32_t last_status = 0;
+void (*note_watcher)(std::int32_t status, std::int32_t note, std::int32_t velocity) = nullptr;
 
 namespace {
 // Writes the program name of p between slashes.
@@ -14,6 +15,13 @@ void show_program_name(std::int32_t p) {
     put_char('/');
     put_text(program_name(p));
     put_char('/');
+}
+
+// Lists the note and velocity of a note on or off (the label is written) and tells the note watcher.
+void show_note_event(std::int32_t status, std::int32_t n, const char* sep) {
+    show_note(n, sep);
+    std::int32_t v = show_velocity();
+    if (note_watcher != nullptr) note_watcher(status, n, v);
 }
 }  // namespace
 
@@ -32,13 +40,11 @@ void dump_status_event(std::int32_t e) {
     switch (e & 0xF0) {
         case 0x80:
             put_labelled_uint(" x: c:", c);
-            show_note(read_byte(), "_");
-            show_velocity();
+            show_note_event(e, read_byte(), "_");
             return;
         case 0x90:
             put_labelled_uint(" o: c:", c);
-            show_note(read_byte(), "_");
-            show_velocity();
+            show_note_event(e, read_byte(), "_");
             return;
         case 0xA0:
             put_labelled_uint(" poly key press: c:", c);
@@ -103,13 +109,11 @@ void dump_running_data(std::int32_t a) {
     switch (s & 0xF0) {
         case 0x80:
             put_labelled_uint(" x: c:", c);
-            show_note(a, "-");
-            show_velocity();
+            show_note_event(s, a, "-");
             return;
         case 0x90:
             put_labelled_uint(" o: c:", c);
-            show_note(a, "-");
-            show_velocity();
+            show_note_event(s, a, "-");
             return;
         case 0xA0:
             put_labelled_uint(" poly key press: c:", c);
@@ -161,7 +165,7 @@ void show_note(std::int32_t n, const char* sep) {
     dump_used = static_cast<std::size_t>(at - dump_buffer);
 }
 
-void show_velocity() {
+std::int32_t show_velocity() {
     std::int32_t v = read_byte();
     dump_reserve(40);  // "...", the number and the warning, written in place
     char* at = dump_buffer + dump_used;
@@ -173,6 +177,10 @@ void show_velocity() {
         at += 19;
     }
     dump_used = static_cast<std::size_t>(at - dump_buffer);
+    return v;
 }
 
-void reset_event_state() { last_status = 0; }
+void reset_event_state() {
+    last_status = 0;
+    note_watcher = nullptr;
+}

@@ -4,6 +4,11 @@
 #include <cstdint>
 
 extern std::int32_t last_status;  // the last byte of 0x80 or more that began an event; 0 before any; kept across tracks
+// Told of every note on and note off once its line is written: the status byte in force (its own or
+// the running one), the note and the velocity as byte values (-1 where the input had ended). The
+// browser page builds its piano roll from it; null in the console program. It must not write to the
+// dump or change any listing state.
+extern void (*note_watcher)(std::int32_t status, std::int32_t note, std::int32_t velocity);
 
 // Reads and lists one event after its line prefix.
 void dump_event();
@@ -13,7 +18,7 @@ void dump_status_event(std::int32_t e);
 void dump_running_data(std::int32_t a);
 // Writes a tab, the pitch-class name of n, sep, and the octave followed by a space.
 void show_note(std::int32_t n, const char* sep);
-// Reads and writes a velocity after "...", warning when it is above 127.
-void show_velocity();
-// Forgets the last status byte.
+// Reads and writes a velocity after "...", warning when it is above 127; returns it.
+std::int32_t show_velocity();
+// Forgets the last status byte and the note watcher.
 void reset_event_state();

@@ -16,6 +16,9 @@ std::int32_t division = 0;
 char position_label[3] = "T:";
 std::uint32_t current_track = 0;
 std::uint32_t running_total = 0;
+const char* listed_name = input_name;
+void (*event_line_watcher)(std::uint64_t offset, std::uint32_t total) = nullptr;
+void (*resume_point_watcher)() = nullptr;
 
 namespace {
 // True for the bytes a formatted word read skips: space, tab, LF, VT, FF and CR.
@@ -24,19 +27,24 @@ bool is_white_space(std::int32_t c) { return c == ' ' || (c >= '\t' && c <= '\r'
 
 void dump_file() {
     put_text("dump of ");
-    put_text(input_name);
+    put_text(listed_name);
     put_text("\n\n");
     put_text("T..time  c..channel  o..note on  x..note off  cc..control change  pc..program change");
     put_line_ends(3);
     dump_header_chunk();
+    dump_rest_of_file(1);
+}
+
+void dump_rest_of_file(std::uint32_t first_track) {
     switch (midi_format) {
         case 0:
+            if (first_track > 1) break;
             current_track = 1;
             dump_track(1);
             break;
         case 1:
         case 2:
-            for (current_track = 1; current_track <= static_cast<std::uint32_t>(track_count); ++current_track) {
+            for (current_track = first_track; current_track <= static_cast<std::uint32_t>(track_count); ++current_track) {
                 // a count made of missing bytes could mean billions of blocks: none is listed past the end
                 if (track_count_cut_off && input_at_end()) break;
                 dump_track(current_track);
@@ -48,7 +56,7 @@ void dump_file() {
     }
     put_separator();
     put_text("end of ");
-    put_text(input_name);
+    put_text(listed_name);
     put_char('\n');
 }
 
@@ -94,10 +102,16 @@ void dump_track(std::uint32_t n) {
 
 void dump_events() {
     running_total = 0;
+    dump_rest_of_track();
+}
+
+void dump_rest_of_track() {
     do {
+        if (resume_point_watcher != nullptr) resume_point_watcher();
         if (list_common_event_lines() != 0) continue;  // the usual lines, the short way
         put_line_ends(1);  // each event line is preceded by its line end
         running_total += static_cast<std::uint32_t>(read_vlq());
+        if (event_line_watcher != nullptr) event_line_watcher(dump_handed_over_total + dump_used, running_total);
         show_line_prefix();
         put_char('\t');
         dump_event();
@@ -141,4 +155,7 @@ void reset_file_state() {
     std::memcpy(position_label, "T:", 3);
     current_track = 0;
     running_total = 0;
+    listed_name = input_name;
+    event_line_watcher = nullptr;
+    resume_point_watcher = nullptr;
 }

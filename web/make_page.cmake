@@ -1,0 +1,32 @@
+# Puts the page together into one file: page.html with page.css in its style element, page.js in its
+# script element, and the worker (the compiled module MODULE, roll.js and worker.js) as text that the
+# page starts from a blob, so that the page needs nothing beside itself, not even from file://.
+# Usage: cmake -DSOURCE=web -DMODULE=smfdump_web.js -DOUTPUT=smfdump.html -P make_page.cmake
+
+# Text to go inside a script element: the parser would take "</script" as its end and "<!--" as the
+# start of an escape, so both are written with a backslash that JavaScript strings and regular
+# expressions read through; anywhere else in the code they can't stand.
+function(script_text file out)
+  file(READ "${file}" text)
+  string(REPLACE "</script" "<\\/script" text "${text}")
+  string(REPLACE "<!--" "<\\!--" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+file(READ "${SOURCE}/page.html" page)
+file(READ "${SOURCE}/page.css" style)
+script_text("${SOURCE}/page.js" script)
+script_text("${MODULE}" module)
+script_text("${SOURCE}/roll.js" roll)
+script_text("${SOURCE}/worker.js" worker)
+
+foreach(mark "/* style */" "/* page script */" "/* worker script */")
+  string(FIND "${page}" "${mark}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "page.html lacks the mark ${mark}")
+  endif()
+endforeach()
+string(REPLACE "/* style */" "${style}" page "${page}")
+string(REPLACE "/* worker script */" "${module}\n${roll}\n${worker}" page "${page}")
+string(REPLACE "/* page script */" "${script}" page "${page}")
+file(WRITE "${OUTPUT}" "${page}")

@@ -1,0 +1,281 @@
+// The listing in a browser. The page's worker puts a MIDI file's bytes (and a names file's, when the
+// user gives one) into the module's memory and asks for the listing, which is written just as the
+// console program writes default.txt and handed to the page in pieces. The first listing of a file also
+// gathers the piano roll's notes and keeps resume points; any part of the listing is then made again
+// on demand by listing on from the resume point before it, so the page never holds a whole listing.
+// Each function here is called from JavaScript.
+#include <emscripten.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "control/driver.h"
+#include "control/names_file.h"
+#include "listing/events.h"
+#include "listing/file_structure.h"
+#include "listing/meta_events.h"
+#include "listing/name_tables.h"
+#include "listing/position.h"
+#include "listing_resume.h"
+#include "roll_notes.h"
+#include "stream/byte_stream.h"
+
+extern const unsigned char builtin_names_file[];   // the General MIDI names file shipped with the program (made by the build)
+extern const std::size_t builtin_names_file_size;  // its size in bytes
+
+// Hands a piece of the listing that starts at dump offset `offset` to the page, with the share of
+// the input listed so far (0 to 1). The page may end the listing there by throwing.
+EM_JS(void, take_listing_piece, (const char* bytes, std::size_t n, double offset, double listed), {
+    Module.takeListingPiece(bytes, n, offset, listed);
+});
+// Tells the page that an event line of the given track starts at dump offset `offset`, at the running total.
+EM_JS(void, take_event_line, (double offset, std::uint32_t total, std::uint32_t track), {
+    Module.takeEventLine(offset, total, track);
+});
+// Tells the page of a note on or off on the event line it was last told of.
+EM_JS(void, take_note, (std::int32_t status, std::int32_t note, std::int32_t velocity), {
+    Module.takeNote(status, note, velocity);
+});
+
+namespace {
+std::vector<unsigned char> input_bytes;       // the MIDI file being listed
+std::vector<unsigned char> names_file_bytes;  // the names file in use: the user's or the built-in one
+std::vector<char> listed_file_name;           // the file's name as the page gives it, terminated
+std::vector<double> found_offsets;            // dump offsets of the matches of the last search (the first found_offsets_kept)
+std::uint64_t found_count = 0;                // matches of the last search, all of them
+std::vector<unsigned char> search_text;       // what the last search looked for, ASCII letters in lower case
+std::vector<unsigned char> search_carry;      // the last bytes of the piece before, in lower case, for matches across pieces
+std::uint32_t position_fields[3] = {};        // measure, beat and tick of the last web_position
+std::uint32_t gathered_lists[16] = {};        // address and count of each list web_gathered tells of
+
+constexpr std::size_t roll_note_limit = 100000000;  // notes the roll keeps: 1 GB of the module's memory
+constexpr std::uint64_t resume_spacing = 1 << 16;   // dump bytes between resume points, at least
+constexpr std::size_t found_offsets_kept = 1000000;  // matches whose place a search keeps
+
+// The share of the input listed so far.
+double share_listed() {
+    if (input_bytes.empty()) return 1.0;
+    return static_cast<double>(input_next - input_bytes.data()) / static_cast<double>(input_bytes.size());
+}
+
+// Passes a piece of the dump on to the page.
+void hand_over_piece(const char* bytes, std::size_t n) {
+    take_listing_piece(bytes, n, static_cast<double>(dump_handed_over_total), share_listed());
+}
+
+// Tells the page of an event line.
+void tell_event_line(std::uint64_t offset, std::uint32_t total) { take_event_line(static_cast<double>(offset), total, current_track); }
+
+// Tells the page of a note.
+void tell_note(std::int32_t status, std::int32_t note, std::int32_t velocity) { take_note(status, note, velocity); }
+
+// A byte with ASCII capitals in lower case: searches ignore the case of Latin letters.
+unsigned char folded(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+
+// Counts the matches of search_text in a piece of the dump, keeping their offsets; a match may
+// start in the bytes carried from the piece before.
+void search_piece(const char* bytes, std::size_t n) {
+    std::size_t length = search_text.size();
+    std::uint64_t offset = dump_handed_over_total;
+    std::vector<unsigned char>& window = search_carry;  // carried bytes, then this piece, folded
+    std::size_t carried = window.size();
+    window.resize(carried + n);
+    for (std::size_t i = 0; i < n; ++i) window[carried + i] = folded(static_cast<unsigned char>(bytes[i]));
+    const unsigned char* first = window.data();
+    const unsigned char* end = first + window.size();
+    for (const unsigned char* at = first; end - at >= static_cast<std::ptrdiff_t>(length);) {
+        at = std::search(at, end, search_text.begin(), search_text.end());
+        if (at == end) break;
+        ++found_count;
+        if (found_offsets.size() < found_offsets_kept) {
+            found_offsets.push_back(static_cast<double>(offset - carried + static_cast<std::size_t>(at - first)));
+        }
+        ++at;
+    }
+    std::size_t keep = std::min(window.size(), length - 1);  // a match may begin in the last length - 1 bytes
+    window.erase(window.begin(), window.end() - static_cast<std::ptrdiff_t>(keep));
+    take_listing_piece(bytes, n, static_cast<double>(offset), share_listed());  // for the progress shown
+}
+
+// Fills the program names from the names file in use, as the console program reads initial.txt.
+void load_names() {
+    if (names_file_bytes.empty()) return;  // an empty file gives no names, as one with nothing in it does
+    std::FILE* file = fmemopen(names_file_bytes.data(), names_file_bytes.size(), "rb");
+    if (file == nullptr) return;
+    read_program_names(file);
+    std::fclose(file);
+}
+
+// Starts a listing of the input afresh: every state reset, the names loaded, the dump handed to hand_over.
+void start_listing(void (*hand_over)(const char*, std::size_t)) {
+    reset_program_state();
+    load_names();
+    open_input_memory(input_bytes.data(), input_bytes.size());
+    open_dump_file(nullptr);
+    dump_hand_over = hand_over;
+    listed_name = listed_file_name.empty() ? input_name : listed_file_name.data();
+}
+}  // namespace
+
+extern "C" {
+
+// Makes room for a MIDI file of size bytes and returns where the page is to put them.
+EMSCRIPTEN_KEEPALIVE unsigned char* web_input(std::size_t size) {
+    input_bytes.assign(size, 0);
+    input_bytes.shrink_to_fit();
+    return input_bytes.data();
+}
+
+// Makes room for the file's name (size bytes of UTF-8 and the terminator) and returns where it goes.
+EMSCRIPTEN_KEEPALIVE char* web_name(std::size_t size) {
+    listed_file_name.assign(size + 1, '\0');
+    return listed_file_name.data();
+}
+
+// Makes room for a names file of size bytes and returns where the page is to put them.
+EMSCRIPTEN_KEEPALIVE unsigned char* web_names_file(std::size_t size) {
+    names_file_bytes.assign(size, 0);
+    return names_file_bytes.data();
+}
+
+// Goes back to the built-in General MIDI names.
+EMSCRIPTEN_KEEPALIVE void web_builtin_names() {
+    names_file_bytes.assign(builtin_names_file, builtin_names_file + builtin_names_file_size);
+}
+
+// Lists the input in full, handing the listing over in pieces, gathering the roll's notes and keeping
+// resume points; returns the listing's size in bytes.
+EMSCRIPTEN_KEEPALIVE double web_list() {
+    start_listing(hand_over_piece);
+    start_roll_notes(input_bytes.size(), roll_note_limit);
+    start_resume_points(input_bytes.data(), resume_spacing);
+    dump_file();
+    flush_dump();
+    finish_roll_notes();
+    finish_resume_points();
+    return static_cast<double>(dump_handed_over_total);
+}
+
+// Lists the input again from resume point `point` (or from its start when point is -1) to its end,
+// handing the pieces over; with `watch` 1 the page is also told of each event line, with 2 also of
+// each note. The page stops it by throwing once it has what it wants.
+EMSCRIPTEN_KEEPALIVE void web_list_again(std::int32_t point, std::int32_t watch) {
+    if (point < 0 || static_cast<std::size_t>(point) >= resume_points.size()) {
+        start_listing(hand_over_piece);
+        if (watch >= 1) event_line_watcher = tell_event_line;
+        if (watch >= 2) note_watcher = tell_note;
+        dump_file();
+    } else {  // the program names stay as the full listing loaded them
+        open_dump_file(nullptr);
+        dump_hand_over = hand_over_piece;
+        event_line_watcher = watch >= 1 ? tell_event_line : nullptr;
+        note_watcher = watch >= 2 ? tell_note : nullptr;
+        resume_point_watcher = nullptr;
+        resume_listing(resume_points[static_cast<std::size_t>(point)], input_bytes.data(), input_bytes.size());
+    }
+    flush_dump();
+}
+
+// The last resume point at or before dump offset `offset`; -1 when there is none (the listing's
+// opening lines come before the first).
+EMSCRIPTEN_KEEPALIVE std::int32_t web_resume_point_before(double offset) {
+    auto after = std::upper_bound(resume_points.begin(), resume_points.end(), offset,
+                                  [](double at, const ListingState& p) { return at < static_cast<double>(p.offset); });
+    return static_cast<std::int32_t>(after - resume_points.begin()) - 1;
+}
+
+// The last resume point before the note on of roll note `note`, which is in the track at `track_index`.
+EMSCRIPTEN_KEEPALIVE std::int32_t web_resume_point_for_note(std::uint32_t note, std::uint32_t track_index) {
+    auto after = std::upper_bound(resume_points.begin(), resume_points.end(), std::make_pair(track_index, note),
+                                  [](std::pair<std::uint32_t, std::uint32_t> at, const ListingState& p) {
+                                      return at.first < p.track_index || (at.first == p.track_index && at.second < p.notes_before);
+                                  });
+    return static_cast<std::int32_t>(after - resume_points.begin()) - 1;
+}
+
+// Roll notes started before resume point `point`.
+EMSCRIPTEN_KEEPALIVE std::uint32_t web_notes_before(std::int32_t point) {
+    return point < 0 ? 0 : resume_points[static_cast<std::size_t>(point)].notes_before;
+}
+
+// Searches the whole listing for `length` bytes at `text` (ASCII letters in any case), handing the
+// pieces over for progress; returns the number of matches, whose offsets web_gathered tells of.
+EMSCRIPTEN_KEEPALIVE double web_search(const unsigned char* text, std::size_t length) {
+    search_text.assign(text, text + length);
+    for (auto& c : search_text) c = folded(c);
+    search_carry.clear();
+    found_offsets.clear();
+    found_count = 0;
+    if (length > 0) {
+        start_listing(search_piece);
+        dump_file();
+        flush_dump();
+    }
+    return static_cast<double>(found_count);
+}
+
+// True when the input starts as the listing knows a MIDI file: "MThd" after any white space.
+EMSCRIPTEN_KEEPALIVE int web_starts_like_midi() {
+    std::size_t at = 0;
+    while (at < input_bytes.size() && (input_bytes[at] == ' ' || (input_bytes[at] >= '\t' && input_bytes[at] <= '\r'))) ++at;
+    return input_bytes.size() - at >= 4 && input_bytes[at] == 'M' && input_bytes[at + 1] == 'T' && input_bytes[at + 2] == 'h' &&
+           input_bytes[at + 3] == 'd';
+}
+
+// The header's format field as the full listing read it.
+EMSCRIPTEN_KEEPALIVE std::int32_t web_format() { return midi_format; }
+
+// The header's division as the full listing read it (above 32768: a time code).
+EMSCRIPTEN_KEEPALIVE std::uint32_t web_division() { return static_cast<std::uint32_t>(division); }
+
+// True when the file held more notes than the roll keeps.
+EMSCRIPTEN_KEEPALIVE int web_roll_cut_short() { return roll_cut_short; }
+
+// Where each gathered list is and how many entries it holds, in pairs of address and count, in the
+// order the page reads them: note starts, ends and keys, track numbers and first notes, reckonings'
+// tracks, totals and signatures, and the offsets of the last search's matches.
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* web_gathered() {
+    std::size_t at = 0;
+    auto keep = [&at](const auto& list) {
+        gathered_lists[at++] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(list.data()));
+        gathered_lists[at++] = static_cast<std::uint32_t>(list.size());
+    };
+    keep(note_starts);
+    keep(note_ends);
+    keep(note_keys);
+    keep(track_numbers);
+    keep(track_first_notes);
+    keep(reckoning_tracks);
+    keep(reckoning_totals);
+    keep(reckoning_signatures);
+    return gathered_lists;
+}
+
+// The offsets of the last search's matches (the first of them all): address, then count in web_found_count.
+EMSCRIPTEN_KEEPALIVE const double* web_found_offsets() { return found_offsets.data(); }
+// How many offsets web_found_offsets holds.
+EMSCRIPTEN_KEEPALIVE std::uint32_t web_found_kept() { return static_cast<std::uint32_t>(found_offsets.size()); }
+
+// The measure, beat and tick the listing shows for a running total reckoned with the given time
+// signature (numerator, denominator, whether one was seen) and the full listing's division.
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* web_position(std::uint32_t total, std::uint32_t numerator, std::uint32_t denominator,
+                                                      int seen) {
+    running_total = total;
+    ts_numerator = numerator;
+    ts_denominator = denominator;
+    time_signature_seen = seen != 0;
+    pos_measure = 0;  // a time code keeps measure and beat at 0
+    pos_beat = 0;
+    beat_end_total = beat_first_total;  // nothing kept from an earlier reckoning
+    compute_position();
+    position_fields[0] = pos_measure;
+    position_fields[1] = pos_beat;
+    position_fields[2] = pos_tick;
+    return position_fields;
+}
+
+// The listing's name of the pitch class of note n (empty for a missing note, -1).
+EMSCRIPTEN_KEEPALIVE const char* web_note_name(std::int32_t n) { return note_name(n); }
+}
