@@ -1,6 +1,7 @@
-# Puts the page together into one file: page.html with page.css in its style element, page.js in its
-# script element, and the worker (the compiled module MODULE, roll.js and worker.js) as text that the
-# page starts from a blob, so that the page needs nothing beside itself, not even from file://.
+# Puts the page together into one file: page.html with page.css in its style element, roll_view.js
+# and page.js in its script element, and the worker (the compiled module MODULE, roll_view.js, roll.js
+# and worker.js) as text that the page starts from a blob, so that the page needs nothing beside
+# itself, not even from file://.
 # Usage: cmake -DSOURCE=web -DMODULE=smfdump_web.js -DOUTPUT=smfdump.html -P make_page.cmake
 
 # Text to go inside a script element: the parser would take "</script" as its end and "<!--" as the
@@ -17,6 +18,7 @@ file(READ "${SOURCE}/page.html" page)
 file(READ "${SOURCE}/page.css" style)
 script_text("${SOURCE}/page.js" script)
 script_text("${MODULE}" module)
+script_text("${SOURCE}/roll_view.js" geometry)
 script_text("${SOURCE}/roll.js" roll)
 script_text("${SOURCE}/worker.js" worker)
 
@@ -27,6 +29,6 @@ foreach(mark "/* style */" "/* page script */" "/* worker script */")
   endif()
 endforeach()
 string(REPLACE "/* style */" "${style}" page "${page}")
-string(REPLACE "/* worker script */" "${module}\n${roll}\n${worker}" page "${page}")
-string(REPLACE "/* page script */" "${script}" page "${page}")
+string(REPLACE "/* worker script */" "${module}\n${geometry}\n${roll}\n${worker}" page "${page}")
+string(REPLACE "/* page script */" "${geometry}\n${script}" page "${page}")
 file(WRITE "${OUTPUT}" "${page}")

@@ -1,1 +1,507 @@
-// roll.js
+// The piano roll, drawn in the worker: the notes the listing gathered, as bars on the page's canvas.
+// Few notes in view are drawn one by one; when a pixel holds more than one bin of the finest overview,
+// the overview (a pyramid of bins by note value, each holding the topmost track that sounds in it) is
+// drawn instead, so that a full window of millions of notes costs no more than a few notes.
+'use strict';
+
+const overviewBins = 32768;   // bins across the whole roll in the finest level of the overview
+const overviewAbove = 100000;  // notes from which the overview is made and used
+const longNote = 64;           // finest bins a note may span and still be marked in the overview
+const blockSize = 256;       // notes per block whose latest end is kept, to find notes still sounding
+const palettes = {
+  light: ['#1f77b4', '#d95f02', '#2ca02c', '#d62728', '#7b4fb0', '#8c564b', '#d4449a', '#5f6b6d', '#9a9a00', '#0f9db5', '#e6a100', '#1b3f8f'],
+  dark: ['#5aa9e6', '#ff9f43', '#5fd35f', '#ff6b6b', '#b48cf2', '#c99a85', '#ff8ad0', '#b6c2c4', '#d8d84a', '#4fd6ea', '#ffcf4a', '#7fa0ff'],
+};
+let canvas = null;       // the page's canvas, handed over to the worker
+let notesCanvas = null;  // the notes alone, drawn pixel by pixel, then laid over the grid
+let pixels = null;       // the pixels of notesCanvas
+
+// Takes the canvas the page handed over.
+function takeCanvas(offscreen) {
+  canvas = offscreen;
+}
+
+// The gathered lists, read in place from the module's memory; made anew when the memory has grown.
+function views(listed) {
+  const heap = wasm.HEAPU8.buffer;  // eslint-disable-line no-undef
+  if (listed.views && listed.views.heap === heap) return listed.views;
+  const lists = wasm._web_gathered() / 4;  // eslint-disable-line no-undef
+  const u32 = wasm.HEAPU32;  // eslint-disable-line no-undef
+  const at = (i) => [u32[lists + 2 * i], u32[lists + 2 * i + 1]];
+  const list = (i, Type) => {
+    const [address, count] = at(i);
+    return new Type(heap, address, count);
+  };
+  listed.views = {
+    heap,
+    starts: list(0, Uint32Array),
+    ends: list(1, Uint32Array),
+    keys: list(2, Uint16Array),
+    trackNumbers: list(3, Uint32Array),
+    trackFirstNotes: list(4, Uint32Array),
+    reckoningTracks: list(5, Uint32Array),
+    reckoningTotals: list(6, Uint32Array),
+    reckoningSignatures: list(7, Uint32Array),
+  };
+  return listed.views;
+}
+
+// What the roll needs of the last full listing: its tracks with their notes and colours, the extent in
+// time and in note values.
+function rollFromModule() {
+  const listed = {};
+  const v = views(listed);
+  const noteCount = v.starts.length;
+  const tracks = [];
+  for (let i = 0; i < v.trackNumbers.length; i += 1) {
+    const first = v.trackFirstNotes[i];
+    const end = i + 1 < v.trackNumbers.length ? v.trackFirstNotes[i + 1] : noteCount;
+    tracks.push({ index: i, number: v.trackNumbers[i], first, count: end - first, colour: i % palettes.light.length });
+  }
+  let keyLow = wasm._web_roll_note_range(1);  // eslint-disable-line no-undef
+  let keyHigh = wasm._web_roll_note_range(0);  // eslint-disable-line no-undef
+  if (keyHigh < keyLow) {
+    keyLow = 48;
+    keyHigh = 83;
+  }
+  // at least two octaves, and a little room above and below
+  keyLow = Math.max(-1, keyLow - 2);
+  keyHigh = Math.min(255, keyHigh + 2);
+  while (keyHigh - keyLow < 23) {
+    if (keyLow > -1) keyLow -= 1;
+    if (keyHigh < 255 && keyHigh - keyLow < 23) keyHigh += 1;
+  }
+  const maxTick = Math.max(1, wasm._web_roll_last_end() >>> 0);  // eslint-disable-line no-undef
+  return { views: listed.views, noteCount, tracks, maxTick, keyLow, keyHigh };
+}
+
+// Readies the roll: for each track, the latest end in each block of its notes and whether its notes
+// start in order (not when a running total wrapped: such a track is searched whole); and the overview,
+// when there are notes enough to need it.
+function prepareRoll(listed) {
+  listed.overview = null;
+  const many = listed.noteCount > overviewAbove;
+  const overview = many ? startOverview(listed) : null;
+  const v = views(listed);
+  const { starts, ends, keys } = v;
+  for (const track of listed.tracks) {
+    const blocks = Math.ceil(track.count / blockSize);
+    const blockEnds = new Uint32Array(blocks);
+    let ordered = true;
+    const end = track.first + track.count;
+    for (let b = 0; b < blocks; b += 1) {
+      let latest = 0;
+      const first = track.first + b * blockSize;
+      const last = Math.min(first + blockSize, end);
+      for (let i = first; i < last; i += 1) {
+        if (ends[i] > latest) latest = ends[i];
+        if (i > track.first && starts[i] < starts[i - 1]) ordered = false;
+      }
+      blockEnds[b] = latest;
+    }
+    track.blockEnds = blockEnds;
+    track.ordered = ordered;
+    if (overview) markTrack(listed, overview, track);
+  }
+  if (overview) listed.overview = finishOverview(overview, '');
+}
+
+// The index of the track that holds note i.
+function trackOfNote(listed, i) {
+  let low = 0;
+  let high = listed.tracks.length - 1;
+  while (low < high) {
+    const mid = (low + high + 1) >> 1;
+    if (listed.tracks[mid].first <= i) low = mid;
+    else high = mid - 1;
+  }
+  return low;
+}
+
+// Note i's start, end, value and channel.
+function noteFacts(listed, i) {
+  const v = views(listed);
+  return { start: v.starts[i], end: v.ends[i], key: (v.keys[i] & 0x1ff) - 1, channel: v.keys[i] >> 9 };
+}
+
+// A note value's name as the listing writes it, with its octave: "G5" for 67 ("?" for a missing one).
+function noteName(key) {
+  if (key < 0) return '?';
+  return `${wasm.UTF8ToString(wasm._web_note_name(key))}${Math.floor(key / 12)}`;  // eslint-disable-line no-undef
+}
+
+// The time signature (numerator, denominator, seen) the listing reckoned the track's positions with
+// at tick, and the tick it held from.
+function reckoningAt(listed, trackIndex, tick) {
+  const v = views(listed);
+  let found = -1;
+  for (let r = 0; r < v.reckoningTracks.length; r += 1) {
+    if (v.reckoningTracks[r] !== trackIndex) continue;
+    if (found < 0 || v.reckoningTotals[r] <= tick) found = r;
+  }
+  if (found < 0) return { numerator: 4, denominator: 4, seen: 0, from: 0 };
+  const s = v.reckoningSignatures;
+  return { numerator: s[3 * found], denominator: s[3 * found + 1], seen: s[3 * found + 2], from: v.reckoningTotals[found] };
+}
+
+// The measure, beat and tick the listing shows for tick in the given track.
+function positionAt(listed, trackIndex, tick) {
+  const r = reckoningAt(listed, trackIndex, tick);
+  const at = wasm._web_position(tick >>> 0, r.numerator, r.denominator, r.seen) / 4;  // eslint-disable-line no-undef
+  const u32 = wasm.HEAPU32;  // eslint-disable-line no-undef
+  return { measure: u32[at], beat: u32[at + 1], tick: u32[at + 2] };
+}
+
+// "measure:beat:tick" as the listing shows it for tick in the track at trackIndex.
+function positionText(trackIndex, tick) {
+  const p = positionAt(listed, trackIndex, tick);  // eslint-disable-line no-undef
+  return `${p.measure}:${p.beat}:${p.tick}`;
+}
+
+// The measure lines in view for the track whose reckoning the grid follows: the tick where each shown
+// measure starts and its number, at most about one every 48 pixels.
+function measureLines(listed, view) {
+  const v = views(listed);
+  const track = view.gridTrack;
+  const segments = [];
+  for (let r = 0; r < v.reckoningTracks.length; r += 1) {
+    if (v.reckoningTracks[r] === track) segments.push(r);
+  }
+  if (segments.length === 0) return [];
+  const s = v.reckoningSignatures;
+  const measure = (r, tick) => wasm.HEAPU32[wasm._web_position(tick >>> 0, s[3 * r], s[3 * r + 1], s[3 * r + 2]) / 4];  // eslint-disable-line no-undef
+  const lines = [];
+  const span = view.t1 - view.t0;
+  const most = Math.max(2, Math.floor(view.width / (48 * view.scale)));
+  for (let k = 0; k < segments.length; k += 1) {
+    const r = segments[k];
+    const from = k === 0 ? 0 : v.reckoningTotals[r];
+    const to = k + 1 < segments.length ? v.reckoningTotals[segments[k + 1]] : 0x100000000;
+    const low = Math.max(from, Math.floor(view.t0));
+    const high = Math.min(to, Math.ceil(view.t1) + 1);
+    if (low >= high) continue;
+    const first = measure(r, low);
+    const last = measure(r, high - 1);
+    // a round step between the measures shown, so that they are never crowded
+    const share = (high - low) / span;
+    let step = 1;
+    const steps = [1, 2, 5];
+    for (let e = 1; (last - first) / step > most * share + 1; e *= 10) {
+      for (const m of steps) {
+        step = m * e;
+        if ((last - first) / step <= most * share + 1) break;
+      }
+    }
+    let m = Math.ceil(first / step) * step;
+    if (m === first && low !== 0 && measure(r, low - 1) >= first) m += step;  // measure `first` began before the view
+    for (; m <= last; m += step) {
+      // the first tick of measure m: the least tick in view whose measure is m or more
+      let a = low;
+      let b = high - 1;
+      if (measure(r, a) >= m) {
+        lines.push({ tick: a, number: m });
+        continue;
+      }
+      while (a + 1 < b) {
+        const mid = Math.floor((a + b) / 2);
+        if (measure(r, mid) >= m) b = mid;
+        else a = mid;
+      }
+      lines.push({ tick: b, number: m });
+    }
+  }
+  return lines;
+}
+
+// The colour of each track as a pixel (alpha, blue, green, red from the high byte down).
+function trackPixels(theme) {
+  return palettes[theme].map((hex) => {
+    const n = parseInt(hex.slice(1), 16);
+    return (0xff000000 | ((n & 0xff) << 16) | (n & 0xff00) | (n >> 16)) >>> 0;
+  });
+}
+
+// An empty finest level of the overview: overviewBins bins across the roll (each 2^shift ticks), one
+// row for each note value in the roll; a cell holds 1 + the index of the topmost track that sounds in
+// it (0: none). Notes longer than longNote bins are drawn one by one instead.
+function startOverview(listed) {
+  let shift = 0;
+  while (listed.maxTick / 2 ** shift >= overviewBins) shift += 1;
+  const rows = listed.keyHigh - listed.keyLow + 1;
+  const bins = (listed.maxTick >>> shift) + 1;
+  return { shift, bins, rows, cells: new Uint16Array(rows * bins), long: [] };
+}
+
+// Marks the short notes of a track in the finest level and keeps its long ones aside.
+function markTrack(listed, overview, track) {
+  const { starts, ends, keys } = views(listed);
+  const { shift, bins, cells } = overview;
+  const mark = track.index + 1;
+  const top = listed.keyHigh + 1;  // a key field holds the note value + 1
+  const long = [];
+  for (let i = track.first, end = track.first + track.count; i < end; i += 1) {
+    const b0 = starts[i] >>> shift;
+    const b1 = ends[i] >>> shift;
+    if (b1 - b0 > longNote || b1 < b0) {
+      long.push(i);
+      continue;
+    }
+    const base = (top - (keys[i] & 0x1ff)) * bins;
+    cells.fill(mark, base + b0, base + b1 + 1);
+  }
+  if (long.length > 0) overview.long.push({ track, notes: Uint32Array.from(long) });
+}
+
+// Makes the coarser levels of the overview from its finest, each with half as many bins.
+function finishOverview(overview, hidden) {
+  const { rows } = overview;
+  const levels = [{ shift: overview.shift, bins: overview.bins, cells: overview.cells }];
+  while (levels[levels.length - 1].bins > 64) {
+    const below = levels[levels.length - 1];
+    const count = Math.ceil(below.bins / 2);
+    const cells = new Uint16Array(rows * count);
+    for (let row = 0; row < rows; row += 1) {
+      const from = row * below.bins;
+      const to = row * count;
+      for (let b = 0; b < count; b += 1) {
+        const left = below.cells[from + 2 * b];
+        const right = 2 * b + 1 < below.bins ? below.cells[from + 2 * b + 1] : 0;
+        cells[to + b] = left > right ? left : right;
+      }
+    }
+    levels.push({ shift: below.shift + 1, bins: count, cells });
+  }
+  return { hidden, levels, long: overview.long };
+}
+
+// The overview anew for the tracks not hidden.
+function buildOverview(listed, hidden) {
+  const overview = startOverview(listed);
+  for (const track of listed.tracks) if (!hidden.has(track.index) && track.count > 0) markTrack(listed, overview, track);
+  return finishOverview(overview, [...hidden].sort().join(','));
+}
+
+// Fills the rows of the roll from the overview level whose bins are no wider than a pixel.
+function drawFromOverview(listed, view, level, colours) {
+  const { width } = view;
+  const rowHeight = rollRowHeight(view);
+  const binTicks = 2 ** level.shift;
+  const perPixel = (view.t1 - view.t0) / width;
+  const rows = listed.keyHigh - listed.keyLow + 1;
+  const firstBins = new Int32Array(width + 1);
+  for (let x = 0; x <= width; x += 1) firstBins[x] = Math.floor((view.t0 + x * perPixel) / binTicks);
+  let drawn = 0;
+  for (let row = 0; row < rows; row += 1) {
+    const key = listed.keyHigh - row;
+    if (key < view.keyLow || key > view.keyHigh) continue;
+    const top = Math.round(rollY(view, key));
+    const bottom = Math.max(top + 1, Math.round(rollY(view, key - 1)) - (rowHeight >= 4 ? 1 : 0));
+    const base = row * level.bins;
+    for (let x = 0; x < width; x += 1) {
+      let b = Math.max(0, firstBins[x]);
+      const last = Math.min(level.bins - 1, Math.max(firstBins[x + 1] - 1, firstBins[x]));
+      let mark = 0;
+      for (; b <= last; b += 1) if (level.cells[base + b] > mark) mark = level.cells[base + b];
+      if (mark === 0) continue;
+      drawn += 1;
+      const colour = colours[listed.tracks[mark - 1].colour];
+      for (let y = top; y < bottom; y += 1) pixels[y * width + x] = colour;
+    }
+  }
+  return drawn;
+}
+
+// Calls visit(i) for each note of the track that sounds within [from, to].
+function notesWithin(listed, track, from, to, visit) {
+  const v = views(listed);
+  const end = track.first + track.count;
+  if (!track.ordered) {
+    for (let i = track.first; i < end; i += 1) if (v.starts[i] <= to && v.ends[i] >= from) visit(i);
+    return;
+  }
+  // the notes that start after `to` are out; of the others, only blocks with a late enough end count
+  let low = track.first;
+  let high = end;
+  while (low < high) {
+    const mid = (low + high) >> 1;
+    if (v.starts[mid] <= to) low = mid + 1;
+    else high = mid;
+  }
+  const stop = low;
+  for (let b = 0; b * blockSize + track.first < stop; b += 1) {
+    if (track.blockEnds[b] < from) continue;
+    const last = Math.min(track.first + (b + 1) * blockSize, stop);
+    for (let i = track.first + b * blockSize; i < last; i += 1) if (v.ends[i] >= from) visit(i);
+  }
+}
+
+// Draws note i as a bar of the given colour; returns whether it was in view.
+function drawNote(listed, view, i, colour) {
+  const { starts, ends, keys } = views(listed);
+  const key = (keys[i] & 0x1ff) - 1;
+  if (key < view.keyLow || key > view.keyHigh || ends[i] < view.t0 || starts[i] > view.t1) return false;
+  const { width, height } = view;
+  const rowHeight = rollRowHeight(view);
+  const x0 = Math.max(0, Math.floor(rollX(view, starts[i])));
+  const x1 = Math.min(width, Math.max(x0 + 1, Math.floor(rollX(view, ends[i]))));
+  const top = Math.max(view.band, Math.round(rollY(view, key)));
+  const bottom = Math.min(height, Math.max(top + 1, Math.round(rollY(view, key - 1)) - (rowHeight >= 4 ? 1 : 0)));
+  for (let y = top; y < bottom; y += 1) pixels.fill(colour, y * width + x0, y * width + x1);
+  return true;
+}
+
+// Draws the notes in view one by one, later tracks over earlier ones.
+function drawNotes(listed, view, hidden, colours) {
+  let drawn = 0;
+  for (const track of listed.tracks) {
+    if (hidden.has(track.index) || track.count === 0) continue;
+    const colour = colours[track.colour];
+    notesWithin(listed, track, view.t0, view.t1, (i) => {
+      if (drawNote(listed, view, i, colour)) drawn += 1;
+    });
+  }
+  return drawn;
+}
+
+// Draws the roll for the view: the background, octave and measure lines, the notes, the highlighted
+// note, the marker and the labels. Returns how long it took and what it drew.
+function drawRoll(listed, view) {
+  const started = performance.now();
+  if (!canvas) return { ms: 0 };
+  const { width, height } = view;
+  if (canvas.width !== width || canvas.height !== height) {
+    canvas.width = width;
+    canvas.height = height;
+  }
+  if (!notesCanvas || notesCanvas.width !== width || notesCanvas.height !== height) {
+    notesCanvas = new OffscreenCanvas(width, height);
+    pixels = null;
+  }
+  const theme = view.dark ? 'dark' : 'light';
+  const ink = view.dark ? { back: '#15181c', band: '#1e2228', grid: '#2c323a', octave: '#3b434d', text: '#c8ced6', marker: '#ffd400', mark: '#ffffff' }
+    : { back: '#ffffff', band: '#f1f3f5', grid: '#e3e6ea', octave: '#c6ccd3', text: '#39424c', marker: '#d9006c', mark: '#000000' };
+  const ctx = canvas.getContext('2d');
+  ctx.fillStyle = ink.back;
+  ctx.fillRect(0, 0, width, height);
+  ctx.fillStyle = ink.band;
+  ctx.fillRect(0, 0, width, view.band);
+  const rowHeight = rollRowHeight(view);
+  // rows of the black keys, shaded, and a line under each C
+  ctx.fillStyle = ink.grid;
+  for (let key = view.keyLow; key <= view.keyHigh; key += 1) {
+    if (key >= 0 && [1, 3, 6, 8, 10].includes(key % 12) && rowHeight >= 3) ctx.fillRect(0, rollY(view, key), width, rowHeight);
+  }
+  ctx.fillStyle = ink.octave;
+  for (let key = view.keyLow; key <= view.keyHigh; key += 1) {
+    if (key >= 0 && key % 12 === 0) ctx.fillRect(0, Math.round(rollY(view, key - 1)) - 1, width, Math.max(1, view.scale));
+  }
+  const measures = measureLines(listed, view);
+  ctx.font = `${Math.round(11 * view.scale)}px system-ui, sans-serif`;
+  ctx.textBaseline = 'middle';
+  for (const m of measures) {
+    const x = Math.round(rollX(view, m.tick));
+    ctx.fillStyle = ink.octave;
+    ctx.fillRect(x, 0, Math.max(1, view.scale), height);
+    ctx.fillStyle = ink.text;
+    ctx.fillText(String(m.number), x + 3 * view.scale, view.band / 2);
+  }
+  // the notes, pixel by pixel, laid over the grid
+  const hidden = new Set(view.hidden);
+  if (!pixels) pixels = new Uint32Array(width * height);
+  else pixels.fill(0);
+  const colours = trackPixels(theme);
+  const perPixel = (view.t1 - view.t0) / width;
+  let drawn = 0;
+  let how = 'notes';
+  const hiddenKey = [...hidden].sort().join(',');
+  if (listed.overview && 2 ** listed.overview.levels[0].shift <= perPixel) {
+    if (listed.overview.hidden !== hiddenKey) listed.overview = buildOverview(listed, hidden);
+    const { levels, long } = listed.overview;
+    let level = levels[0];
+    for (const l of levels) if (2 ** l.shift <= perPixel) level = l;
+    drawn = drawFromOverview(listed, view, level, colours);
+    for (const { track, notes } of long) {
+      for (const i of notes) if (drawNote(listed, view, i, colours[track.colour])) drawn += 1;
+    }
+    how = `overview ${level.bins}`;
+  } else {
+    drawn = drawNotes(listed, view, hidden, colours);
+  }
+  const image = new ImageData(new Uint8ClampedArray(pixels.buffer), width, height);
+  notesCanvas.getContext('2d').putImageData(image, 0, 0);
+  ctx.drawImage(notesCanvas, 0, 0);
+  // the chosen note, outlined, and the marked moment
+  if (view.chosen !== null && view.chosen !== undefined && view.chosen < listed.noteCount) {
+    const n = noteFacts(listed, view.chosen);
+    const x0 = rollX(view, n.start);
+    const x1 = Math.max(x0 + 2, rollX(view, n.end));
+    ctx.strokeStyle = ink.mark;
+    ctx.lineWidth = 2 * view.scale;
+    ctx.strokeRect(x0 - view.scale, rollY(view, n.key) - view.scale, x1 - x0 + 2 * view.scale, rowHeight + 2 * view.scale);
+  }
+  if (view.marker !== null && view.marker !== undefined) {
+    const x = Math.round(rollX(view, view.marker));
+    ctx.fillStyle = ink.marker;
+    ctx.fillRect(x - view.scale, 0, 2 * view.scale, height);
+  }
+  // octave names at the left
+  ctx.fillStyle = ink.text;
+  for (let key = view.keyLow; key <= view.keyHigh; key += 1) {
+    if (key >= 0 && key % 12 === 0 && rowHeight * 12 >= 14 * view.scale) {
+      ctx.fillText(noteName(key), 3 * view.scale, rollY(view, key) + rowHeight / 2);
+    }
+  }
+  if (listed.noteCount === 0) {
+    ctx.textAlign = 'center';
+    ctx.fillText('No notes in this file.', width / 2, (height + view.band) / 2);
+    ctx.textAlign = 'start';
+  }
+  return { ms: performance.now() - started, drawn, how, measures: measures.length };
+}
+
+// The topmost note (of the tracks shown) under the device pixel x, y: -1 when there is none. Within
+// three pixels of a note's ends counts as on it, so that short notes can be pointed at.
+function noteAt(listed, view, x, y) {
+  const v = views(listed);
+  const key = rollKey(view, y);
+  if (y < view.band || key < view.keyLow || key > view.keyHigh) return -1;
+  const slack = 3 * view.scale * ((view.t1 - view.t0) / view.width);
+  const tick = rollTick(view, x);
+  const hidden = new Set(view.hidden);
+  let found = -1;
+  for (const track of listed.tracks) {
+    if (hidden.has(track.index)) continue;
+    notesWithin(listed, track, tick - slack, tick + slack, (i) => {
+      if ((v.keys[i] & 0x1ff) - 1 === key) found = i;
+    });
+  }
+  return found;
+}
+
+// The note after (direction 1) or before (-1) note `from` in order of start (then of track and index),
+// among the tracks shown; from -1 gives the first or the last. -1 when there is none.
+function stepNote(listed, view, from, direction) {
+  const v = views(listed);
+  const hidden = new Set(view.hidden);
+  const here = from >= 0 ? { start: v.starts[from], index: from } : null;
+  let best = -1;
+  const better = (i) => {
+    if (best < 0) return true;
+    const a = v.starts[i];
+    const b = v.starts[best];
+    return direction > 0 ? a < b || (a === b && i < best) : a > b || (a === b && i > best);
+  };
+  const beyond = (i) => {
+    if (!here) return true;
+    const a = v.starts[i];
+    return direction > 0 ? a > here.start || (a === here.start && i > here.index) : a < here.start || (a === here.start && i < here.index);
+  };
+  for (const track of listed.tracks) {
+    if (hidden.has(track.index)) continue;
+    for (let i = track.first; i < track.first + track.count; i += 1) {
+      if (beyond(i) && better(i)) best = i;
+      if (track.ordered && direction > 0 && beyond(i)) break;  // the first after `from` in an ordered track
+    }
+  }
+  return best;
+}

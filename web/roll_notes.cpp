@@ -16,6 +16,9 @@ std::vector<std::uint32_t> reckoning_tracks;
 std::vector<std::uint32_t> reckoning_totals;
 std::vector<std::uint32_t> reckoning_signatures;
 bool roll_cut_short = false;
+std::uint32_t roll_last_end = 0;
+std::int32_t roll_lowest_note = 256;
+std::int32_t roll_highest_note = -2;
 
 namespace {
 constexpr std::uint32_t key_slots = 257;  // a note byte -1 (missing) to 255, each a slot of its own
@@ -26,10 +29,16 @@ std::size_t notes_kept_at_most = 0;            // notes gathered before the roll
 std::uint32_t line_total = 0;                  // running total of the last event line
 bool track_seen = false;                       // whether the last event line's track has its entry
 
+// Ends note `note` at total.
+void end_note(std::uint32_t note, std::uint32_t total) {
+    note_ends[note] = total;
+    if (total > roll_last_end) roll_last_end = total;
+}
+
 // Ends every note still sounding at the total of the last event line (the end of its track).
 void end_sounding_notes() {
     for (std::uint32_t slot : sounding_slots) {
-        for (std::uint32_t note : sounding[slot]) note_ends[note] = line_total;
+        for (std::uint32_t note : sounding[slot]) end_note(note, line_total);
         sounding[slot].clear();
         slot_listed[slot] = false;
     }
@@ -72,12 +81,14 @@ void gather_note(std::int32_t status, std::int32_t note, std::int32_t velocity) 
             sounding_slots.push_back(slot);
         }
         sounding[slot].push_back(static_cast<std::uint32_t>(note_starts.size()));
+        if (note < roll_lowest_note) roll_lowest_note = note;
+        if (note > roll_highest_note) roll_highest_note = note;
         note_starts.push_back(line_total);
         note_ends.push_back(line_total);
         note_keys.push_back(static_cast<std::uint16_t>(static_cast<std::uint32_t>(note + 1) | channel << 9));
         return;
     }
-    for (std::uint32_t sounding_note : sounding[slot]) note_ends[sounding_note] = line_total;
+    for (std::uint32_t sounding_note : sounding[slot]) end_note(sounding_note, line_total);
     sounding[slot].clear();
 }
 }  // namespace
@@ -98,6 +109,9 @@ void start_roll_notes(std::size_t input_size, std::size_t note_limit) {
     note_ends.reserve(room);
     note_keys.reserve(room);
     roll_cut_short = false;
+    roll_last_end = 0;
+    roll_lowest_note = 256;
+    roll_highest_note = -2;
     line_total = 0;
     track_seen = false;
     event_line_watcher = gather_event_line;

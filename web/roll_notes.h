@@ -19,6 +19,9 @@ extern std::vector<std::uint32_t> reckoning_tracks;      // index of the track (
 extern std::vector<std::uint32_t> reckoning_totals;      // running total of the event line from which it holds
 extern std::vector<std::uint32_t> reckoning_signatures;  // its numerator, denominator and whether one was seen, three to each
 extern bool roll_cut_short;  // true when the file held more notes than the roll keeps
+extern std::uint32_t roll_last_end;   // the latest end of any note (0 when there is none)
+extern std::int32_t roll_lowest_note;   // the lowest note value of any note (-1: missing; 256 when there is none)
+extern std::int32_t roll_highest_note;  // the highest note value of any note (-2 when there is none)
 
 // Empties what was gathered, makes room for the notes an input of input_size bytes can hold, and puts
 // the gatherers in the listing's watchers (after the listing state was reset); at most note_limit

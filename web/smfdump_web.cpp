@@ -7,8 +7,10 @@
 #include <emscripten.h>
 
 #include <algorithm>
+#include <memory>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "control/driver.h"
@@ -40,7 +42,8 @@ EM_JS(void, take_note, (std::int32_t status, std::int32_t note, std::int32_t vel
 });
 
 namespace {
-std::vector<unsigned char> input_bytes;       // the MIDI file being listed
+std::unique_ptr<unsigned char[]> input_start;  // the MIDI file being listed
+std::size_t input_size = 0;                      // its size in bytes
 std::vector<unsigned char> names_file_bytes;  // the names file in use: the user's or the built-in one
 std::vector<char> listed_file_name;           // the file's name as the page gives it, terminated
 std::vector<double> found_offsets;            // dump offsets of the matches of the last search (the first found_offsets_kept)
@@ -56,8 +59,8 @@ constexpr std::size_t found_offsets_kept = 1000000;  // matches whose place a se
 
 // The share of the input listed so far.
 double share_listed() {
-    if (input_bytes.empty()) return 1.0;
-    return static_cast<double>(input_next - input_bytes.data()) / static_cast<double>(input_bytes.size());
+    if (input_size == 0) return 1.0;
+    return static_cast<double>(input_next - input_start.get()) / static_cast<double>(input_size);
 }
 
 // Passes a piece of the dump on to the page.
@@ -112,7 +115,7 @@ void load_names() {
 void start_listing(void (*hand_over)(const char*, std::size_t)) {
     reset_program_state();
     load_names();
-    open_input_memory(input_bytes.data(), input_bytes.size());
+    open_input_memory(input_start.get(), input_size);
     open_dump_file(nullptr);
     dump_hand_over = hand_over;
     listed_name = listed_file_name.empty() ? input_name : listed_file_name.data();
@@ -123,9 +126,10 @@ extern "C" {
 
 // Makes room for a MIDI file of size bytes and returns where the page is to put them.
 EMSCRIPTEN_KEEPALIVE unsigned char* web_input(std::size_t size) {
-    input_bytes.assign(size, 0);
-    input_bytes.shrink_to_fit();
-    return input_bytes.data();
+    input_start.reset();
+    input_start.reset(new unsigned char[std::max<std::size_t>(size, 1)]);  // not filled: the page fills it
+    input_size = size;
+    return input_start.get();
 }
 
 // Makes room for the file's name (size bytes of UTF-8 and the terminator) and returns where it goes.
@@ -149,8 +153,8 @@ EMSCRIPTEN_KEEPALIVE void web_builtin_names() {
 // resume points; returns the listing's size in bytes.
 EMSCRIPTEN_KEEPALIVE double web_list() {
     start_listing(hand_over_piece);
-    start_roll_notes(input_bytes.size(), roll_note_limit);
-    start_resume_points(input_bytes.data(), resume_spacing);
+    start_roll_notes(input_size, roll_note_limit);
+    start_resume_points(input_start.get(), resume_spacing);
     dump_file();
     flush_dump();
     finish_roll_notes();
@@ -173,7 +177,7 @@ EMSCRIPTEN_KEEPALIVE void web_list_again(std::int32_t point, std::int32_t watch)
         event_line_watcher = watch >= 1 ? tell_event_line : nullptr;
         note_watcher = watch >= 2 ? tell_note : nullptr;
         resume_point_watcher = nullptr;
-        resume_listing(resume_points[static_cast<std::size_t>(point)], input_bytes.data(), input_bytes.size());
+        resume_listing(resume_points[static_cast<std::size_t>(point)], input_start.get(), input_size);
     }
     flush_dump();
 }
@@ -193,6 +197,11 @@ EMSCRIPTEN_KEEPALIVE std::int32_t web_resume_point_for_note(std::uint32_t note, 
                                       return at.first < p.track_index || (at.first == p.track_index && at.second < p.notes_before);
                                   });
     return static_cast<std::int32_t>(after - resume_points.begin()) - 1;
+}
+
+// The dump offset of resume point `point`; 0 for -1, the listing's start.
+EMSCRIPTEN_KEEPALIVE double web_resume_point_offset(std::int32_t point) {
+    return point < 0 ? 0.0 : static_cast<double>(resume_points[static_cast<std::size_t>(point)].offset);
 }
 
 // Roll notes started before resume point `point`.
@@ -218,10 +227,10 @@ EMSCRIPTEN_KEEPALIVE double web_search(const unsigned char* text, std::size_t le
 
 // True when the input starts as the listing knows a MIDI file: "MThd" after any white space.
 EMSCRIPTEN_KEEPALIVE int web_starts_like_midi() {
+    const unsigned char* bytes = input_start.get();
     std::size_t at = 0;
-    while (at < input_bytes.size() && (input_bytes[at] == ' ' || (input_bytes[at] >= '\t' && input_bytes[at] <= '\r'))) ++at;
-    return input_bytes.size() - at >= 4 && input_bytes[at] == 'M' && input_bytes[at + 1] == 'T' && input_bytes[at + 2] == 'h' &&
-           input_bytes[at + 3] == 'd';
+    while (at < input_size && (bytes[at] == ' ' || (bytes[at] >= '\t' && bytes[at] <= '\r'))) ++at;
+    return input_size - at >= 4 && std::memcmp(bytes + at, "MThd", 4) == 0;
 }
 
 // The header's format field as the full listing read it.
@@ -232,6 +241,12 @@ EMSCRIPTEN_KEEPALIVE std::uint32_t web_division() { return static_cast<std::uint
 
 // True when the file held more notes than the roll keeps.
 EMSCRIPTEN_KEEPALIVE int web_roll_cut_short() { return roll_cut_short; }
+
+// The latest end of any roll note.
+EMSCRIPTEN_KEEPALIVE std::uint32_t web_roll_last_end() { return roll_last_end; }
+
+// The lowest (low 1) or highest (low 0) note value of any roll note.
+EMSCRIPTEN_KEEPALIVE std::int32_t web_roll_note_range(int low) { return low != 0 ? roll_lowest_note : roll_highest_note; }
 
 // Where each gathered list is and how many entries it holds, in pairs of address and count, in the
 // order the page reads them: note starts, ends and keys, track numbers and first notes, reckonings'

@@ -1,1 +1,344 @@
-// worker.js
+// The page's worker: it holds the listing module (the console program's listing code, compiled to
+// WebAssembly), lists the file the page hands it, and answers the page's questions about the listing
+// and the roll. The listing itself is never kept: any part of it is made again from the resume point
+// before it, so a listing of any size costs the memory of its MIDI file and its notes.
+'use strict';
+
+const STOP = { stop: true };  // thrown from a hand-over to end a listing made again early
+const shownLineBytes = 4000;  // bytes of a line shown; a longer line is cut, with its length told
+let wasm = null;              // the listing module (the WebAssembly build), once it has started
+let listed = null;            // what the last full listing told: its size, tracks, notes and more
+const jobs = [];              // the page's requests, taken one at a time in their order
+let working = false;          // whether a request is being answered
+
+// The hand-over hooks of the module, set for each listing.
+let onPiece = () => {};
+let onEventLine = () => {};
+let onNote = () => {};
+
+// Starts the listing module and connects its hand-overs.
+async function startModule() {
+  wasm = await createSmfdump();  // eslint-disable-line no-undef
+  wasm.takeListingPiece = (at, n, offset, share) => onPiece(wasm.HEAPU8.subarray(at, at + n), offset, share);
+  wasm.takeEventLine = (offset, total, track) => onEventLine(offset, total, track);
+  wasm.takeNote = (status, note, velocity) => onNote(status, note, velocity);
+  wasm._web_builtin_names();
+}
+
+// Copies bytes into the module where place(size) says.
+function putBytes(place, bytes) {
+  const at = place(bytes.length);
+  wasm.HEAPU8.set(bytes, at);
+}
+
+// Runs a listing made again from resume point `point` (-1: the start) with the watch level given,
+// until a hand-over throws STOP; restores the module's stack when it does.
+function listAgain(point, watch) {
+  const stack = wasm.stackSave();
+  try {
+    wasm._web_list_again(point, watch);
+    return true;
+  } catch (e) {
+    if (e !== STOP) throw e;
+    wasm.stackRestore(stack);
+    return false;
+  } finally {
+    onPiece = () => {};
+    onEventLine = () => {};
+    onNote = () => {};
+  }
+}
+
+// Sends the share of the input listed so far, at most every 50 ms.
+function progressReporter(id, task) {
+  let last = 0;
+  return (share) => {
+    const now = performance.now();
+    if (now - last < 50) return;
+    last = now;
+    postMessage({ type: 'progress', id, task, share });
+  };
+}
+
+// Reads the dropped or picked file into the module, 4 MB at a time.
+function readFile(file) {
+  const at = wasm._web_input(file.size);
+  const reader = new FileReaderSync();
+  const step = 4 << 20;
+  for (let pos = 0; pos < file.size; pos += step) {
+    const piece = new Uint8Array(reader.readAsArrayBuffer(file.slice(pos, Math.min(file.size, pos + step))));
+    wasm.HEAPU8.set(piece, at + pos);
+  }
+}
+
+// Lists the file in full (the roll's notes and the resume points are gathered on the way) and tells
+// the page what it needs: the size, the tracks, the roll's extent and whether this is a MIDI file.
+async function listFile(id, file, name) {
+  const started = performance.now();
+  readFile(file);
+  const read = performance.now();
+  putBytes((n) => wasm._web_name(n), new TextEncoder().encode(name));
+  const report = progressReporter(id, 'listing');
+  onPiece = (piece, offset, share) => report(share);
+  const size = wasm._web_list();
+  onPiece = () => {};
+  const done = performance.now();
+  listed = { size, name, ...rollFromModule() };  // eslint-disable-line no-undef
+  prepareRoll(listed);  // eslint-disable-line no-undef
+  const times = { read: read - started, list: done - read, roll: performance.now() - done };
+  postMessage({
+    type: 'listed',
+    id,
+    name,
+    size,
+    startsLikeMidi: wasm._web_starts_like_midi() !== 0,
+    format: wasm._web_format(),
+    division: wasm._web_division(),
+    tracks: listed.tracks.map((t) => ({ index: t.index, number: t.number, notes: t.count, colour: t.colour })),
+    notes: listed.noteCount,
+    maxTick: listed.maxTick,
+    keyLow: listed.keyLow,
+    keyHigh: listed.keyHigh,
+    cutShort: wasm._web_roll_cut_short() !== 0,
+    palettes,  // eslint-disable-line no-undef
+    ms: performance.now() - started,
+    times,
+  });
+}
+
+// Splits the listing made again into lines: those before the line that holds `anchor` (the last
+// `before` of them) and from it on (`after` of them), each with its offset, its text (cut at
+// shownLineBytes) and its length. Returns whether the listing's end was reached.
+function collectLines(point, anchor, before, after, watch, onEvents) {
+  const start = wasm._web_resume_point_offset(point);
+  const earlier = [];
+  const later = [];
+  let lineStart = point < 0 ? 0 : -1;  // a resume point is not always a line's start: skip to the next
+  let kept = [];
+  let keptBytes = 0;
+  let length = 0;
+  const finish = () => {
+    const bytes = new Uint8Array(keptBytes);
+    let at = 0;
+    for (const part of kept) {
+      bytes.set(part, at);
+      at += part.length;
+    }
+    const line = { offset: lineStart, length, bytes };
+    if (lineStart + length < anchor) {
+      earlier.push(line);
+      if (earlier.length > before) earlier.shift();
+    } else {
+      later.push(line);
+    }
+    kept = [];
+    keptBytes = 0;
+    length = 0;
+  };
+  onPiece = (piece, offset) => {
+    let i = 0;
+    while (i < piece.length) {
+      let end = piece.indexOf(10, i);
+      const complete = end >= 0;
+      if (!complete) end = piece.length;
+      if (lineStart >= 0) {
+        const room = shownLineBytes - keptBytes;
+        if (room > 0) {
+          const part = piece.slice(i, Math.min(end, i + room));
+          kept.push(part);
+          keptBytes += part.length;
+        }
+        length += end - i;
+      }
+      if (!complete) break;
+      if (lineStart >= 0) finish();
+      lineStart = offset + end + 1;
+      i = end + 1;
+      if (later.length >= after) throw STOP;
+    }
+  };
+  if (onEvents) onEvents();
+  const ended = listAgain(point, watch);
+  if (ended && lineStart >= 0 && length > 0) finish();  // a last line without a line end
+  return { start, lines: [...earlier, ...later], ended };
+}
+
+// The lines around dump offset `anchor`: up to `before` lines before the one that holds it and
+// `after` from it on, each with the event it belongs to (its track and running total), if any.
+function linesAround(id, anchor, before, after) {
+  if (!listed) return;
+  anchor = Math.max(0, Math.min(anchor, listed.size - 1));
+  let point = wasm._web_resume_point_before(Math.max(0, anchor - 1));
+  // far enough back for `before` lines of up to 200 bytes, and before the anchor's own line
+  while (point >= 0 && anchor - wasm._web_resume_point_offset(point) < 200 * before + 1) point -= 1;
+  const events = [];
+  const watchEvents = () => {
+    onEventLine = (offset, total, track) => events.push({ offset, total, track });
+  };
+  const { lines, ended } = collectLines(point, anchor, before, after, 1, watchEvents);
+  const decoder = new TextDecoder();
+  const byOffset = new Map(events.map((e, i) => [e.offset, i]));
+  let next = 0;  // the first event at or after the line in hand
+  const result = lines.map((line) => {
+    while (next < events.length && events[next].offset < line.offset) next += 1;
+    const at = byOffset.get(line.offset);
+    const own = at !== undefined ? events[at] : null;
+    // a line of no event of its own has the moment of the event it belongs to: the next one when that
+    // begins a track (the track's heading lines), else the one before it (more lines of one event)
+    let moment = own;
+    if (!moment) {
+      const previous = next > 0 ? events[next - 1] : null;
+      const following = next < events.length ? events[next] : null;
+      moment = !previous || (following && following.track !== previous.track) ? following : previous;
+    }
+    return {
+      offset: line.offset,
+      length: line.length,
+      text: decoder.decode(line.bytes) + (line.length > line.bytes.length ? ` … (${line.length} bytes in all)` : ''),
+      event: own !== null,
+      track: moment ? moment.track : null,
+      total: moment ? moment.total : null,
+    };
+  });
+  const anchorIndex = result.findIndex((line) => line.offset + line.length >= anchor);
+  postMessage({
+    type: 'lines',
+    id,
+    anchor,
+    lines: result,
+    anchorIndex: Math.max(0, anchorIndex),
+    atStart: result.length > 0 && result[0].offset === 0,
+    atEnd: ended,
+  });
+}
+
+// Finds the note on line of roll note `index` and, when `withOff`, the note off line that ended it,
+// by listing again from the resume point before it.
+function noteLines(index, withOff) {
+  const trackIndex = trackOfNote(listed, index);  // eslint-disable-line no-undef
+  const track = listed.tracks[trackIndex];
+  const point = wasm._web_resume_point_for_note(index, trackIndex);
+  let counted = wasm._web_notes_before(point);
+  let line = null;
+  let on = null;
+  let off = null;
+  onEventLine = (offset, total, number) => {
+    line = { offset, total, track: number };
+    if (on && number !== on.track) throw STOP;  // the track ended the note
+  };
+  onNote = (status, note, velocity) => {
+    if ((status & 0xf0) === 0x90 && velocity !== 0) {
+      if (counted === index) {
+        on = { ...line, channel: status & 0x0f, note, velocity };
+        if (!withOff) throw STOP;
+      }
+      counted += 1;
+    } else if (on && line.track === on.track && (status & 0x0f) === on.channel && note === on.note && line.offset !== on.offset) {
+      off = { ...line };
+      throw STOP;
+    }
+  };
+  listAgain(point, 2);
+  return { on, off, track };
+}
+
+// Tells the page where the note on and note off lines of a roll note are, and how to describe it.
+function describeNote(id, index, withOff) {
+  if (!listed || index < 0 || index >= listed.noteCount) return;
+  const { on, off, track } = noteLines(index, withOff);
+  const note = noteFacts(listed, index);  // eslint-disable-line no-undef
+  postMessage({
+    type: 'note',
+    id,
+    index,
+    on: on ? on.offset : null,
+    off: off ? off.offset : null,
+    start: note.start,
+    end: note.end,
+    key: note.key,
+    channel: note.channel + 1,
+    velocity: on ? on.velocity : null,
+    track: track.number,
+    trackIndex: track.index,
+    name: noteName(note.key),  // eslint-disable-line no-undef
+    from: positionText(track.index, note.start),  // eslint-disable-line no-undef
+    to: positionText(track.index, note.end),  // eslint-disable-line no-undef
+  });
+}
+
+// Searches the whole listing for text (ASCII letters in any case) and tells the page how many
+// matches there are and where the first million are.
+function search(id, text) {
+  if (!listed) return;
+  const bytes = new TextEncoder().encode(text);
+  const at = wasm._malloc(bytes.length + 1);
+  wasm.HEAPU8.set(bytes, at);
+  const report = progressReporter(id, 'finding');
+  onPiece = (piece, offset, share) => report(share);
+  const count = wasm._web_search(at, bytes.length);
+  onPiece = () => {};
+  wasm._free(at);
+  const kept = wasm._web_found_kept();
+  const first = wasm._web_found_offsets() / 8;
+  const offsets = wasm.HEAPF64.slice(first, first + kept);
+  postMessage({ type: 'found', id, text, count, length: bytes.length, offsets }, [offsets.buffer]);
+}
+
+// Makes the whole listing again, in pieces, and hands it to the page as one file to save.
+function save(id) {
+  if (!listed) return;
+  const parts = [];
+  const report = progressReporter(id, 'saving');
+  onPiece = (piece, offset, share) => {
+    parts.push(piece.slice());
+    report(share);
+  };
+  listAgain(-1, 0);
+  const blob = new Blob(parts, { type: 'text/plain' });
+  postMessage({ type: 'saved', id, blob, name: listed.name });
+}
+
+// Answers one request of the page.
+async function answer(message) {
+  const { type, id } = message;
+  try {
+    if (type === 'names') {
+      if (message.bytes) putBytes((n) => wasm._web_names_file(n), message.bytes);
+      else wasm._web_builtin_names();
+    } else if (type === 'list') {
+      await listFile(id, message.file, message.name);
+    } else if (type === 'lines') {
+      linesAround(id, message.anchor, message.before, message.after);
+    } else if (type === 'note') {
+      describeNote(id, message.index, message.withOff);
+    } else if (type === 'search') {
+      search(id, message.text);
+    } else if (type === 'save') {
+      save(id);
+    } else if (type === 'canvas') {
+      takeCanvas(message.canvas);  // eslint-disable-line no-undef
+    } else if (type === 'roll') {
+      if (listed) postMessage({ type: 'roll', id, ...drawRoll(listed, message.view) });  // eslint-disable-line no-undef
+    } else if (type === 'hit') {
+      if (listed) postMessage({ type: 'hit', id, index: noteAt(listed, message.view, message.x, message.y) });  // eslint-disable-line no-undef
+    } else if (type === 'step') {
+      if (listed) postMessage({ type: 'step', id, index: stepNote(listed, message.view, message.from, message.direction) });  // eslint-disable-line no-undef
+    }
+  } catch (e) {
+    postMessage({ type: 'error', id, request: type, message: String(e && e.message ? e.message : e) });
+  }
+}
+
+// Takes the page's requests one after another, in the order they came.
+async function work() {
+  if (working) return;
+  working = true;
+  if (!wasm) await startModule();
+  while (jobs.length > 0) await answer(jobs.shift());
+  working = false;
+}
+
+self.onmessage = (event) => {
+  jobs.push(event.data);
+  work();
+};
