@@ -3,7 +3,7 @@
 # file, against its peers midicsv and mftext, a plain copy of its output and a bare writer of as many
 # bytes.
 #
-#   bash bench/run.sh            (from anywhere in the clone; installs what is missing with apt-get)
+#   bash bench/run.sh            (from anywhere in the clone; installs what is missing with .ci/apt-install)
 #
 # Builds a Release smfdump, the generator and the bare writer in build-bench/, makes the test files in
 # bench/out/ (ignored by git), then:
@@ -35,18 +35,7 @@ build="$root/build-bench"
 out="$root/bench/out"
 
 # --- tools -------------------------------------------------------------------------------------------
-export DEBIAN_FRONTEND=noninteractive
-missing=()
-for package in cmake make g++ midicsv abcmidi valgrind time; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash .ci/apt-install cmake make g++ midicsv abcmidi valgrind time  # through sudo when not root
 for tool in midicsv mftext valgrind /usr/bin/time /bin/true; do
   command -v "$tool" >/dev/null || { echo "run.sh: $tool not found" >&2; exit 1; }
 done

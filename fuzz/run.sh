@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Usage: fuzz/run.sh SECONDS
-# Builds the fuzz targets with clang++ in build-fuzz/, writes the seed corpus, copies the kept corpus
-# (fuzz/corpus/, what earlier campaigns found interesting) into the working corpus in build-fuzz/corpus/,
-# and runs the listing target for two thirds of SECONDS and the names file target for the rest, one
-# after the other. libFuzzer adds to the working copy only; fuzz/corpus/ is not written.
+# Installs what is missing (through .ci/apt-install), builds the fuzz targets with clang++ in
+# build-fuzz/, writes the seed corpus, copies the kept corpus (fuzz/corpus/, what earlier campaigns
+# found interesting) into the working corpus in build-fuzz/corpus/, and runs the listing target for
+# two thirds of SECONDS and the names file target for the rest, one after the other. libFuzzer adds to
+# the working copy only; fuzz/corpus/ is not written.
 # Exits non-zero when either finds anything (crash, sanitizer report, broken bound, hang, memory);
 # the input that did it is kept in build-fuzz/findings/. Prints the number of inputs each one ran.
 set -euo pipefail
@@ -14,6 +15,11 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 2 ]; then
   echo "usage: fuzz/run.sh SECONDS (at least 2)" >&2
   exit 2
 fi
+
+# The build tools, and clang++ with its fuzzing runtime unless CXX names a compiler of your own.
+packages=(cmake make)
+[ -n "${CXX:-}" ] || packages+=(clang libclang-rt-14-dev)
+bash .ci/apt-install "${packages[@]}"
 
 build=build-fuzz
 CXX="${CXX:-clang++}" cmake -S . -B "$build" -DSMFDUMP_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
