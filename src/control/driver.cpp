@@ -151,6 +151,7 @@ int run_program() {
         status = 1;
     }
     std::fflush(stdout);
+    wait_on_own_console();
     return status;
 }
 

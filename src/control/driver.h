@@ -23,7 +23,8 @@ bool program_directory(wchar_t* path);
 int open_files();
 // Closes the input and the dump that were opened; false when the dump could not be written whole.
 bool close_files();
-// The whole run, from showing the program's directory to closing the files; returns the exit status.
+// The whole run, from showing the program's directory to closing the files (and, on a Windows console
+// of the program's own, waiting for Enter); returns the exit status.
 int run_program();
 // Forgets the typed name and the program path (for tests).
 void reset_driver_state();

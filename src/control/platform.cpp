@@ -211,6 +211,36 @@ std::FILE* open_typed_name(const char* name) {
     return open_midi_file(name);
 }
 
+void wait_on_own_console() {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode;
+    if (GetConsoleMode(in, &mode) == 0) return;  // input from a pipe or a file: a script started the program
+    DWORD processes[2];
+    // the count of processes on the console: 1 when nothing else (a shell) keeps its window open
+    if (GetConsoleProcessList(processes, 2) != 1) return;
+    std::fflush(stdout);
+    // A message such as "can't open x." leaves its line open: that line is ended before the empty line.
+    // The cursor tells, as the user sees it: a line written to the window's edge has already wrapped.
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    bool line_open = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &screen) == 0 || screen.dwCursorPosition.X != 0;
+    std::fputs(line_open ? "\n\nPress Enter to close." : "\nPress Enter to close.", stdout);
+    std::fflush(stdout);
+    // Key presses are read one by one: a read by lines would at once hand over what is left of the line
+    // the name was typed on (its line end at least). Keys pressed before the question showed don't count.
+    FlushConsoleInputBuffer(in);
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD got = 0;
+        if (ReadConsoleInputW(in, &record, 1, &got) == 0 || got != 1) break;  // console input has ended
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown != 0 &&
+            record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN) {
+            break;
+        }
+    }
+    std::fputs("\n", stdout);  // as a typed Enter would show, should the window stay
+    std::fflush(stdout);
+}
+
 void reset_platform_state() {
     program_path_wide[0] = L'\0';
     input_name_wide[0] = L'\0';
@@ -236,6 +266,8 @@ void finish_typed_name(bool /*wide*/, char* /*name*/, std::size_t /*size*/) {}
 void say_typed_name(const char* name) { std::fputs(name, stdout); }
 
 std::FILE* open_typed_name(const char* name) { return open_midi_file(name); }
+
+void wait_on_own_console() {}
 
 void reset_platform_state() {}
 #endif

@@ -1,5 +1,6 @@
 // What differs between the platforms the program is built for: the executable's own path, the path
-// separator, how files are opened, and (on Windows) names in any language at the console.
+// separator, how files are opened, names in any language at a Windows console, and a Windows console
+// window of the program's own.
 #pragma once
 
 #include <cstddef>
@@ -59,6 +60,11 @@ void say_typed_name(const char* name);
 // Opens the typed name for binary reading, by its wide form when it has one; null when it can't be opened.
 std::FILE* open_typed_name(const char* name);
 
+// At the end of a run on Windows, when standard input is a console that the program has to itself (as
+// after a double click, where the window closes with the program), asks on a line of its own after an
+// empty line to press Enter and waits for it (or until the console's input can't be read any more);
+// otherwise does nothing.
+void wait_on_own_console();
 // Forgets the wide forms of the names (Windows); there is nothing to forget elsewhere.
 void reset_platform_state();
 
