@@ -6,6 +6,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include "control/driver.h"  // the sizes of the names whose wide forms are kept here
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,11 +15,12 @@
 
 #ifdef _WIN32
 const char path_separator = '\\';
-const char names_file_name[] = "\\initial.txt";
-const wchar_t names_file_name_wide[] = L"\\initial.txt";
+const path_char names_file_name[] = L"\\initial.txt";
+wchar_t program_path_wide[program_path_size] = L"";
+wchar_t input_name_wide[input_name_size] = L"";
 #else
 const char path_separator = '/';
-const char names_file_name[] = "/initial.txt";
+const path_char names_file_name[] = "/initial.txt";
 #endif
 
 bool executable_path(char* out, std::size_t size) {
@@ -101,15 +104,16 @@ bool executable_path(wchar_t* out, std::size_t size) {
     return true;
 }
 
-std::FILE* open_midi_file(const wchar_t* name) { return _wfopen(name, L"rb"); }
-
 std::FILE* open_names_file(const wchar_t* path) { return _wfopen(path, L"rb"); }
 
+namespace {
+// True when standard input is a console, whose typed text is then read as wide characters.
 bool console_input() {
     DWORD mode;
     return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
+// The next character typed at the console (a UTF-16 unit); EOF at the end of input or at Ctrl+Z.
 int read_console_char() {
     wchar_t c = 0;
     DWORD got = 0;
@@ -119,6 +123,8 @@ int read_console_char() {
     return c;
 }
 
+// Puts text into out in the ANSI page ('?' for what it can't hold), cut at a whole character to fit
+// size bytes with the terminator.
 void ansi_from_wide(const wchar_t* text, char* out, std::size_t size) {
     out[0] = '\0';
     if (size < 1) return;
@@ -138,23 +144,24 @@ void ansi_from_wide(const wchar_t* text, char* out, std::size_t size) {
     }
     out[0] = '\0';
 }
+}  // namespace
 
-void say_wide(const wchar_t* text) {
+void say_path(const wchar_t* path) {
     std::fflush(stdout);
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode;
     if (GetConsoleMode(out, &mode) != 0) {
         DWORD written;
-        WriteConsoleW(out, text, static_cast<DWORD>(std::wcslen(text)), &written, nullptr);
+        WriteConsoleW(out, path, static_cast<DWORD>(std::wcslen(path)), &written, nullptr);
         return;
     }
     // elsewhere, in pieces: at most 3 bytes per character, a surrogate pair never split
     constexpr int piece = 256;
-    while (*text != L'\0') {
+    while (*path != L'\0') {
         wchar_t part[piece + 1];
         int length = 0;
-        while (length < piece && text[length] != L'\0') {
-            part[length] = text[length];
+        while (length < piece && path[length] != L'\0') {
+            part[length] = path[length];
             ++length;
         }
         if (length == piece && part[length - 1] >= 0xD800 && part[length - 1] <= 0xDBFF) --length;
@@ -162,8 +169,105 @@ void say_wide(const wchar_t* text) {
         char ansi[3 * piece + 1];
         ansi_from_wide(part, ansi, sizeof ansi);
         std::fputs(ansi, stdout);
-        text += length;
+        path += length;
     }
     std::fflush(stdout);
 }
+
+const wchar_t* keep_program_path(const wchar_t* folder, const wchar_t* name, char* program_path, std::size_t size) {
+    if (std::wcslen(folder) + std::wcslen(name) >= program_path_size) return nullptr;  // counted in characters
+    std::wcscpy(program_path_wide, folder);
+    std::wcscat(program_path_wide, name);
+    ansi_from_wide(program_path_wide, program_path, size);
+    return program_path_wide;
+}
+
+bool typed_wide() { return console_input(); }
+
+int next_typed_char(bool wide) { return wide ? read_console_char() : std::getchar(); }
+
+void keep_typed_char(bool wide, char* name, int at, int c) {
+    if (wide) {
+        input_name_wide[at] = static_cast<wchar_t>(c);
+    } else {
+        name[at] = static_cast<char>(c);
+    }
+}
+
+void finish_typed_name(bool wide, char* name, std::size_t size) {
+    if (wide) ansi_from_wide(input_name_wide, name, size);
+}
+
+void say_typed_name(const char* name) {
+    if (input_name_wide[0] != L'\0') {
+        say_path(input_name_wide);
+    } else {
+        std::fputs(name, stdout);
+    }
+}
+
+std::FILE* open_typed_name(const char* name) {
+    if (input_name_wide[0] != L'\0') return _wfopen(input_name_wide, L"rb");
+    return open_midi_file(name);
+}
+
+void wait_on_own_console() {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode;
+    if (GetConsoleMode(in, &mode) == 0) return;  // input from a pipe or a file: a script started the program
+    DWORD processes[2];
+    // the count of processes on the console: 1 when nothing else (a shell) keeps its window open
+    if (GetConsoleProcessList(processes, 2) != 1) return;
+    std::fflush(stdout);
+    // A message such as "can't open x." leaves its line open: that line is ended before the empty line.
+    // The cursor tells, as the user sees it: a line written to the window's edge has already wrapped.
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    bool line_open = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &screen) == 0 || screen.dwCursorPosition.X != 0;
+    std::fputs(line_open ? "\n\nPress Enter to close." : "\nPress Enter to close.", stdout);
+    std::fflush(stdout);
+    // Key presses are read one by one: a read by lines would at once hand over what is left of the line
+    // the name was typed on (its line end at least). Keys pressed before the question showed don't count.
+    FlushConsoleInputBuffer(in);
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD got = 0;
+        if (ReadConsoleInputW(in, &record, 1, &got) == 0 || got != 1) break;  // console input has ended
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown != 0 &&
+            record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN) {
+            break;
+        }
+    }
+    std::fputs("\n", stdout);  // as a typed Enter would show, should the window stay
+    std::fflush(stdout);
+}
+
+void reset_platform_state() {
+    program_path_wide[0] = L'\0';
+    input_name_wide[0] = L'\0';
+}
+#else
+void say_path(const char* path) { std::fputs(path, stdout); }
+
+const char* keep_program_path(const char* folder, const char* name, char* program_path, std::size_t size) {
+    if (std::strlen(folder) + std::strlen(name) >= size) return nullptr;
+    std::strcpy(program_path, folder);  // NOLINT(clang-analyzer-security.insecureAPI.strcpy): both lengths were checked above
+    std::strcat(program_path, name);    // NOLINT(clang-analyzer-security.insecureAPI.strcpy): both lengths were checked above
+    return program_path;
+}
+
+bool typed_wide() { return false; }
+
+int next_typed_char(bool /*wide*/) { return std::getchar(); }
+
+void keep_typed_char(bool /*wide*/, char* name, int at, int c) { name[at] = static_cast<char>(c); }
+
+void finish_typed_name(bool /*wide*/, char* /*name*/, std::size_t /*size*/) {}
+
+void say_typed_name(const char* name) { std::fputs(name, stdout); }
+
+std::FILE* open_typed_name(const char* name) { return open_midi_file(name); }
+
+void wait_on_own_console() {}
+
+void reset_platform_state() {}
 #endif
