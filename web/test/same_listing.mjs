@@ -117,20 +117,46 @@ const noteOnLine = /^ *\d+[TF]:\d+:\d+:\d+\t o: c:\d+ \t[^ ]* \.\.\.(\d+)/;
 // and the roll's note count.
 function checkGathered(name, whole) {
   const { listing, noteCount, cutShort } = whole;
-  // the event lines and notes told in a listing made again from the start
+  // the event lines and notes told in a listing made again from the start, the notes paired again
+  // here as the roll pairs them: a note on with a velocity starts a note, any other note on or off of
+  // its channel and note ends all that sound, and a track's end ends the rest
   const lineStarts = [];
   let notesOn = 0;
-  let linesOn = 0;
-  let lastLine = -1;
-  onEventLine = (offset) => {
+  let line = null;
+  const paired = [];  // [start, end] of each note, in the order of their note on
+  let sounding = new Map();
+  const endTrack = () => {
+    for (const notes of sounding.values()) for (const n of notes) paired[n][1] = line.total;
+    sounding = new Map();
+  };
+  onEventLine = (offset, total, track) => {
+    if (line && track !== line.track) endTrack();
     lineStarts.push(offset);
-    lastLine = offset;
+    line = { offset, total, track };
   };
   onNote = (status, note, velocity) => {
-    if ((status & 0xf0) === 0x90 && velocity !== 0) notesOn += 1;
-    if (lastLine < 0) fail(`${name}: a note before any event line`);
+    if (!line) fail(`${name}: a note before any event line`);
+    const slot = `${status & 0x0f} ${note}`;
+    if ((status & 0xf0) === 0x90 && velocity !== 0) {
+      notesOn += 1;
+      if (!sounding.has(slot)) sounding.set(slot, []);
+      sounding.get(slot).push(paired.length);
+      paired.push([line.total, line.total]);
+    } else {
+      for (const n of sounding.get(slot) ?? []) paired[n][1] = line.total;
+      sounding.delete(slot);
+    }
   };
   listAgain(-1, 2, () => false);
+  if (line) endTrack();
+  let linesOn = 0;
+  const lists = M._web_gathered() / 4;
+  const list = (i) => new Uint32Array(M.HEAPU8.buffer, M.HEAPU32[lists + 2 * i], M.HEAPU32[lists + 2 * i + 1]);
+  const [starts, ends] = [list(0), list(1)];
+  if (!cutShort) {
+    const wrong = paired.findIndex(([start, end], i) => starts[i] !== start >>> 0 || ends[i] !== end >>> 0);
+    if (wrong >= 0) fail(`${name}: roll note ${wrong} runs ${starts[wrong]}..${ends[wrong]}, paired again ${paired[wrong].join('..')}`);
+  }
   for (const offset of lineStarts) {
     const text = listing.subarray(offset, offset + 60).toString('latin1');
     if ((offset > 0 && listing[offset - 1] !== 10) || !eventLine.test(text)) {
@@ -138,8 +164,8 @@ function checkGathered(name, whole) {
       break;
     }
     const end = listing.indexOf(10, offset);
-    const line = listing.subarray(offset, end < 0 ? listing.length : end).toString('latin1');
-    const on = noteOnLine.exec(line);
+    const lineText = listing.subarray(offset, end < 0 ? listing.length : end).toString('latin1');
+    const on = noteOnLine.exec(lineText);
     if (on && Number(on[1]) > 0) linesOn += 1;
   }
   if (!cutShort && (noteCount !== linesOn || notesOn !== linesOn)) {
