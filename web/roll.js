@@ -42,6 +42,10 @@ function views(listed) {
     reckoningTracks: list(5, Uint32Array),
     reckoningTotals: list(6, Uint32Array),
     reckoningSignatures: list(7, Uint32Array),
+    trackFirstBlocks: list(8, Uint32Array),
+    blockEnds: list(9, Uint32Array),
+    inOrder: list(10, Uint8Array),
+    longNotes: list(11, Uint32Array),
   };
   return listed.views;
 }
@@ -75,35 +79,38 @@ function rollFromModule() {
   return { views: listed.views, noteCount, tracks, maxTick, keyLow, keyHigh };
 }
 
-// Readies the roll: for each track, the latest end in each block of its notes and whether its notes
-// start in order (not when a running total wrapped: such a track is searched whole); and the overview,
-// when there are notes enough to need it.
+// Readies the roll: each track's blocks and whether its notes start in order (not when a running total
+// wrapped: such a track is searched whole), and the overview the listing gathered, when there are notes
+// enough to need it.
 function prepareRoll(listed) {
-  listed.overview = null;
-  const many = listed.noteCount > overviewAbove;
-  const overview = many ? startOverview(listed) : null;
   const v = views(listed);
-  const { starts, ends, keys } = v;
   for (const track of listed.tracks) {
-    const blocks = Math.ceil(track.count / blockSize);
-    const blockEnds = new Uint32Array(blocks);
-    let ordered = true;
-    const end = track.first + track.count;
-    for (let b = 0; b < blocks; b += 1) {
-      let latest = 0;
-      const first = track.first + b * blockSize;
-      const last = Math.min(first + blockSize, end);
-      for (let i = first; i < last; i += 1) {
-        if (ends[i] > latest) latest = ends[i];
-        if (i > track.first && starts[i] < starts[i - 1]) ordered = false;
-      }
-      blockEnds[b] = latest;
-    }
-    track.blockEnds = blockEnds;
-    track.ordered = ordered;
-    if (overview) markTrack(listed, overview, track);
+    track.firstBlock = v.trackFirstBlocks[track.index];
+    track.ordered = v.inOrder[track.index] === 1;
   }
-  if (overview) listed.overview = finishOverview(overview, '');
+  listed.overview = listed.noteCount > overviewAbove ? gatheredOverview(listed) : null;
+}
+
+// The overview as the listing gathered it, for all tracks: its finest level copied from the module's
+// rows, and the coarser levels made from it.
+function gatheredOverview(listed) {
+  const v = views(listed);
+  const shift = wasm._web_overview_shift();  // eslint-disable-line no-undef
+  const rows = listed.keyHigh - listed.keyLow + 1;
+  const bins = (listed.maxTick >>> shift) + 1;
+  const cells = new Uint16Array(rows * bins);
+  for (let key = listed.keyLow; key <= listed.keyHigh; key += 1) {
+    const at = wasm._web_overview_row(key + 1);  // eslint-disable-line no-undef
+    if (at !== 0) cells.set(new Uint16Array(wasm.HEAPU8.buffer, at, bins), (listed.keyHigh - key) * bins);  // eslint-disable-line no-undef
+  }
+  const byTrack = new Map();
+  for (const i of v.longNotes) {
+    const track = listed.tracks[trackOfNote(listed, i)];
+    if (!byTrack.has(track)) byTrack.set(track, []);
+    byTrack.get(track).push(i);
+  }
+  const long = [...byTrack].sort(([a], [b]) => a.index - b.index).map(([track, notes]) => ({ track, notes: Uint32Array.from(notes) }));
+  return finishOverview({ shift, bins, rows, cells, long }, '');
 }
 
 // The index of the track that holds note i.
@@ -329,36 +336,57 @@ function notesWithin(listed, track, from, to, visit) {
   }
   const stop = low;
   for (let b = 0; b * blockSize + track.first < stop; b += 1) {
-    if (track.blockEnds[b] < from) continue;
+    if (v.blockEnds[track.firstBlock + b] < from) continue;
     const last = Math.min(track.first + (b + 1) * blockSize, stop);
     for (let i = track.first + b * blockSize; i < last; i += 1) if (v.ends[i] >= from) visit(i);
   }
 }
 
-// Draws note i as a bar of the given colour; returns whether it was in view.
-function drawNote(listed, view, i, colour) {
-  const { starts, ends, keys } = views(listed);
-  const key = (keys[i] & 0x1ff) - 1;
-  if (key < view.keyLow || key > view.keyHigh || ends[i] < view.t0 || starts[i] > view.t1) return false;
-  const { width, height } = view;
+// Where each note value's bar is drawn, top and bottom pixel rows, for the view.
+function barRows(view) {
+  const count = view.keyHigh - view.keyLow + 1;
   const rowHeight = rollRowHeight(view);
-  const x0 = Math.max(0, Math.floor(rollX(view, starts[i])));
-  const x1 = Math.min(width, Math.max(x0 + 1, Math.floor(rollX(view, ends[i]))));
-  const top = Math.max(view.band, Math.round(rollY(view, key)));
-  const bottom = Math.min(height, Math.max(top + 1, Math.round(rollY(view, key - 1)) - (rowHeight >= 4 ? 1 : 0)));
-  for (let y = top; y < bottom; y += 1) pixels.fill(colour, y * width + x0, y * width + x1);
-  return true;
+  const tops = new Int32Array(count);
+  const bottoms = new Int32Array(count);
+  for (let r = 0; r < count; r += 1) {
+    const key = view.keyHigh - r;
+    tops[r] = Math.max(view.band, Math.round(rollY(view, key)));
+    bottoms[r] = Math.min(view.height, Math.max(tops[r] + 1, Math.round(rollY(view, key - 1)) - (rowHeight >= 4 ? 1 : 0)));
+  }
+  return { tops, bottoms };
+}
+
+// Draws the given notes as bars of their track's colour; returns how many were in view.
+function drawBars(listed, view, notes, colour, bars) {
+  const { starts, ends, keys } = views(listed);
+  const { width, t0, t1, keyHigh, keyLow } = view;
+  const scale = width / (t1 - t0);
+  let drawn = 0;
+  notes((i) => {
+    const key = (keys[i] & 0x1ff) - 1;
+    if (key < keyLow || key > keyHigh || ends[i] < t0 || starts[i] > t1) return;
+    let x0 = Math.floor((starts[i] - t0) * scale);
+    let x1 = Math.floor((ends[i] - t0) * scale);
+    if (x0 < 0) x0 = 0;
+    if (x1 > width) x1 = width;
+    if (x1 <= x0) x1 = Math.min(width, x0 + 1);
+    const r = keyHigh - key;
+    for (let y = bars.tops[r], bottom = bars.bottoms[r]; y < bottom; y += 1) {
+      const row = y * width;
+      if (x1 - x0 > 16) pixels.fill(colour, row + x0, row + x1);
+      else for (let x = row + x0; x < row + x1; x += 1) pixels[x] = colour;
+    }
+    drawn += 1;
+  });
+  return drawn;
 }
 
 // Draws the notes in view one by one, later tracks over earlier ones.
-function drawNotes(listed, view, hidden, colours) {
+function drawNotes(listed, view, hidden, colours, bars) {
   let drawn = 0;
   for (const track of listed.tracks) {
     if (hidden.has(track.index) || track.count === 0) continue;
-    const colour = colours[track.colour];
-    notesWithin(listed, track, view.t0, view.t1, (i) => {
-      if (drawNote(listed, view, i, colour)) drawn += 1;
-    });
+    drawn += drawBars(listed, view, (visit) => notesWithin(listed, track, view.t0, view.t1, visit), colours[track.colour], bars);
   }
   return drawn;
 }
@@ -414,18 +442,20 @@ function drawRoll(listed, view) {
   let drawn = 0;
   let how = 'notes';
   const hiddenKey = [...hidden].sort().join(',');
-  if (listed.overview && 2 ** listed.overview.levels[0].shift <= perPixel) {
+  const bars = barRows(view);
+  // the overview when its finest bins are at most two pixels wide
+  if (listed.overview && 2 ** listed.overview.levels[0].shift <= 2 * perPixel) {
     if (listed.overview.hidden !== hiddenKey) listed.overview = buildOverview(listed, hidden);
     const { levels, long } = listed.overview;
     let level = levels[0];
     for (const l of levels) if (2 ** l.shift <= perPixel) level = l;
     drawn = drawFromOverview(listed, view, level, colours);
     for (const { track, notes } of long) {
-      for (const i of notes) if (drawNote(listed, view, i, colours[track.colour])) drawn += 1;
+      drawn += drawBars(listed, view, (visit) => notes.forEach((i) => visit(i)), colours[track.colour], bars);
     }
     how = `overview ${level.bins}`;
   } else {
-    drawn = drawNotes(listed, view, hidden, colours);
+    drawn = drawNotes(listed, view, hidden, colours, bars);
   }
   const image = new ImageData(new Uint8ClampedArray(pixels.buffer), width, height);
   notesCanvas.getContext('2d').putImageData(image, 0, 0);

@@ -51,7 +51,7 @@ std::uint64_t found_count = 0;                // matches of the last search, all
 std::vector<unsigned char> search_text;       // what the last search looked for, ASCII letters in lower case
 std::vector<unsigned char> search_carry;      // the last bytes of the piece before, in lower case, for matches across pieces
 std::uint32_t position_fields[3] = {};        // measure, beat and tick of the last web_position
-std::uint32_t gathered_lists[16] = {};        // address and count of each list web_gathered tells of
+std::uint32_t gathered_lists[24] = {};        // address and count of each list web_gathered tells of
 
 constexpr std::size_t roll_note_limit = 100000000;  // notes the roll keeps: 1 GB of the module's memory
 constexpr std::uint64_t resume_spacing = 1 << 16;   // dump bytes between resume points, at least
@@ -242,6 +242,15 @@ EMSCRIPTEN_KEEPALIVE std::uint32_t web_division() { return static_cast<std::uint
 // True when the file held more notes than the roll keeps.
 EMSCRIPTEN_KEEPALIVE int web_roll_cut_short() { return roll_cut_short; }
 
+// The overview's row for note value key - 1 (its bins), or 0 when no note has that value.
+EMSCRIPTEN_KEEPALIVE const std::uint16_t* web_overview_row(std::int32_t key) {
+    if (key < 0 || key > 256 || overview_rows[key].empty()) return nullptr;
+    return overview_rows[key].data();
+}
+
+// The ticks of an overview bin, as a power of 2.
+EMSCRIPTEN_KEEPALIVE std::uint32_t web_overview_shift() { return overview_shift; }
+
 // The latest end of any roll note.
 EMSCRIPTEN_KEEPALIVE std::uint32_t web_roll_last_end() { return roll_last_end; }
 
@@ -250,7 +259,7 @@ EMSCRIPTEN_KEEPALIVE std::int32_t web_roll_note_range(int low) { return low != 0
 
 // Where each gathered list is and how many entries it holds, in pairs of address and count, in the
 // order the page reads them: note starts, ends and keys, track numbers and first notes, reckonings'
-// tracks, totals and signatures, and the offsets of the last search's matches.
+// tracks, totals and signatures, tracks' first blocks, blocks' latest ends, tracks in order, long notes.
 EMSCRIPTEN_KEEPALIVE const std::uint32_t* web_gathered() {
     std::size_t at = 0;
     auto keep = [&at](const auto& list) {
@@ -265,6 +274,10 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* web_gathered() {
     keep(reckoning_tracks);
     keep(reckoning_totals);
     keep(reckoning_signatures);
+    keep(track_first_blocks);
+    keep(block_ends);
+    keep(track_in_order);
+    keep(long_notes);
     return gathered_lists;
 }
 
