@@ -60,6 +60,7 @@ function answered(message) {
   if (!entry) return;
   waiting.delete(message.id);
   if (message.type === 'error') entry.reject(new Error(`${message.request}: ${message.message}`));
+  else if (message.type === 'none') entry.reject(new Error('nothing is listed'));
   else entry.resolve(message);
 }
 
@@ -113,6 +114,9 @@ async function listFile(i) {
     if (listingId === 0 || current !== i) return;  // given up for another file
     listingId = 0;
     showProgress(null);
+    startWorker();  // a module that failed (out of memory, say) is not used again
+    listed = null;
+    for (const part of ['listing', 'roll-box', 'finder']) $(part).hidden = true;
     showNotice(`${file.name} could not be listed: ${e.message}`);
     document.body.dataset.state = 'failed';
     return;

@@ -244,7 +244,10 @@ function noteLines(index, withOff) {
 
 // Tells the page where the note on and note off lines of a roll note are, and how to describe it.
 function describeNote(id, index, withOff) {
-  if (!listed || index < 0 || index >= listed.noteCount) return;
+  if (index < 0 || index >= listed.noteCount) {
+    postMessage({ type: 'none', id });  // no such note
+    return;
+  }
   const { on, off, track } = noteLines(index, withOff);
   const note = noteFacts(listed, index);  // eslint-disable-line no-undef
   postMessage({
@@ -301,6 +304,10 @@ function save(id) {
 // Answers one request of the page.
 async function answer(message) {
   const { type, id } = message;
+  if (!listed && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step'].includes(type)) {
+    postMessage({ type: 'none', id });  // nothing is listed to answer from
+    return;
+  }
   try {
     if (type === 'names') {
       if (message.bytes) putBytes((n) => wasm._web_names_file(n), message.bytes);
