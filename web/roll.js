@@ -160,8 +160,8 @@ function positionAt(listed, trackIndex, tick) {
 }
 
 // "measure:beat:tick" as the listing shows it for tick in the track at trackIndex.
-function positionText(trackIndex, tick) {
-  const p = positionAt(listed, trackIndex, tick);  // eslint-disable-line no-undef
+function positionText(listed, trackIndex, tick) {
+  const p = positionAt(listed, trackIndex, tick);
   return `${p.measure}:${p.beat}:${p.tick}`;
 }
 

@@ -49,7 +49,7 @@ std::vector<char> listed_file_name;           // the file's name as the page giv
 std::vector<double> found_offsets;            // dump offsets of the matches of the last search (the first found_offsets_kept)
 std::uint64_t found_count = 0;                // matches of the last search, all of them
 std::vector<unsigned char> search_text;       // what the last search looked for, ASCII letters in lower case
-std::vector<unsigned char> search_carry;      // the last bytes of the piece before, in lower case, for matches across pieces
+std::vector<unsigned char> search_carry;      // the last bytes before the piece in hand (and its first), folded, for matches across pieces
 std::uint32_t position_fields[3] = {};        // measure, beat and tick of the last web_position
 std::uint32_t gathered_lists[24] = {};        // address and count of each list web_gathered tells of
 
@@ -77,28 +77,41 @@ void tell_note(std::int32_t status, std::int32_t note, std::int32_t velocity) { 
 // A byte with ASCII capitals in lower case: searches ignore the case of Latin letters.
 unsigned char folded(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
-// Counts the matches of search_text in a piece of the dump, keeping their offsets; a match may
-// start in the bytes carried from the piece before.
+// Counts a match at dump offset `at`, keeping its offset while there is room.
+void found_at(std::uint64_t at) {
+    ++found_count;
+    if (found_offsets.size() < found_offsets_kept) found_offsets.push_back(static_cast<double>(at));
+}
+
+// Counts the matches of search_text in a piece of the dump, keeping their offsets. The piece is
+// searched where it lies; only the few bytes around its start, where a match may begin in the piece
+// before, are folded into search_carry.
 void search_piece(const char* bytes, std::size_t n) {
+    const auto* piece = reinterpret_cast<const unsigned char*>(bytes);
     std::size_t length = search_text.size();
     std::uint64_t offset = dump_handed_over_total;
-    std::vector<unsigned char>& window = search_carry;  // carried bytes, then this piece, folded
-    std::size_t carried = window.size();
-    window.resize(carried + n);
-    for (std::size_t i = 0; i < n; ++i) window[carried + i] = folded(static_cast<unsigned char>(bytes[i]));
-    const unsigned char* first = window.data();
-    const unsigned char* end = first + window.size();
-    for (const unsigned char* at = first; end - at >= static_cast<std::ptrdiff_t>(length);) {
-        at = std::search(at, end, search_text.begin(), search_text.end());
-        if (at == end) break;
-        ++found_count;
-        if (found_offsets.size() < found_offsets_kept) {
-            found_offsets.push_back(static_cast<double>(offset - carried + static_cast<std::size_t>(at - first)));
+    // matches that begin in the last bytes of the piece before and end in this one
+    std::size_t carried = search_carry.size();
+    for (std::size_t i = 0; i < std::min(n, length - 1); ++i) search_carry.push_back(folded(piece[i]));
+    for (std::size_t s = 0; s < carried && s + length <= search_carry.size(); ++s) {
+        if (std::equal(search_text.begin(), search_text.end(), search_carry.begin() + static_cast<std::ptrdiff_t>(s))) {
+            found_at(offset - carried + s);
         }
-        ++at;
     }
-    std::size_t keep = std::min(window.size(), length - 1);  // a match may begin in the last length - 1 bytes
-    window.erase(window.begin(), window.end() - static_cast<std::ptrdiff_t>(keep));
+    // matches wholly within this piece
+    auto same = [](unsigned char in_dump, unsigned char wanted) { return folded(in_dump) == wanted; };
+    for (const unsigned char* at = piece;; ++at) {
+        at = std::search(at, piece + n, search_text.begin(), search_text.end(), same);
+        if (at == piece + n) break;
+        found_at(offset + static_cast<std::size_t>(at - piece));
+    }
+    // the last length - 1 bytes so far, where a match may begin that ends in the next piece
+    if (n >= length - 1) {
+        search_carry.clear();
+        for (std::size_t i = n - (length - 1); i < n; ++i) search_carry.push_back(folded(piece[i]));
+    } else if (search_carry.size() > length - 1) {
+        search_carry.erase(search_carry.begin(), search_carry.end() - static_cast<std::ptrdiff_t>(length - 1));
+    }
     take_listing_piece(bytes, n, static_cast<double>(offset), share_listed());  // for the progress shown
 }
 
@@ -166,17 +179,19 @@ EMSCRIPTEN_KEEPALIVE double web_list() {
 // handing the pieces over; with `watch` 1 the page is also told of each event line, with 2 also of
 // each note. The page stops it by throwing once it has what it wants.
 EMSCRIPTEN_KEEPALIVE void web_list_again(std::int32_t point, std::int32_t watch) {
-    if (point < 0 || static_cast<std::size_t>(point) >= resume_points.size()) {
+    bool from_start = point < 0 || static_cast<std::size_t>(point) >= resume_points.size();
+    if (from_start) {
         start_listing(hand_over_piece);
-        if (watch >= 1) event_line_watcher = tell_event_line;
-        if (watch >= 2) note_watcher = tell_note;
-        dump_file();
     } else {  // the program names stay as the full listing loaded them
         open_dump_file(nullptr);
         dump_hand_over = hand_over_piece;
-        event_line_watcher = watch >= 1 ? tell_event_line : nullptr;
-        note_watcher = watch >= 2 ? tell_note : nullptr;
         resume_point_watcher = nullptr;
+    }
+    event_line_watcher = watch >= 1 ? tell_event_line : nullptr;
+    note_watcher = watch >= 2 ? tell_note : nullptr;
+    if (from_start) {
+        dump_file();
+    } else {
         resume_listing(resume_points[static_cast<std::size_t>(point)], input_start.get(), input_size);
     }
     flush_dump();

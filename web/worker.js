@@ -166,7 +166,6 @@ function collectLines(point, anchor, before, after, watch, onEvents) {
 // The lines around dump offset `anchor`: up to `before` lines before the one that holds it and
 // `after` from it on, each with the event it belongs to (its track and running total), if any.
 function linesAround(id, anchor, before, after) {
-  if (!listed) return;
   anchor = Math.max(0, Math.min(anchor, listed.size - 1));
   let point = wasm._web_resume_point_before(Math.max(0, anchor - 1));
   // far enough back for `before` lines of up to 200 bytes, and before the anchor's own line
@@ -264,15 +263,14 @@ function describeNote(id, index, withOff) {
     track: track.number,
     trackIndex: track.index,
     name: noteName(note.key),  // eslint-disable-line no-undef
-    from: positionText(track.index, note.start),  // eslint-disable-line no-undef
-    to: positionText(track.index, note.end),  // eslint-disable-line no-undef
+    from: positionText(listed, track.index, note.start),  // eslint-disable-line no-undef
+    to: positionText(listed, track.index, note.end),  // eslint-disable-line no-undef
   });
 }
 
 // Searches the whole listing for text (ASCII letters in any case) and tells the page how many
 // matches there are and where the first million are.
 function search(id, text) {
-  if (!listed) return;
   const bytes = new TextEncoder().encode(text);
   const at = wasm._malloc(bytes.length + 1);
   wasm.HEAPU8.set(bytes, at);
@@ -289,7 +287,6 @@ function search(id, text) {
 
 // Makes the whole listing again, in pieces, and hands it to the page as one file to save.
 function save(id) {
-  if (!listed) return;
   const parts = [];
   const report = progressReporter(id, 'saving');
   onPiece = (piece, offset, share) => {
