@@ -679,7 +679,10 @@ function showLegend(answer) {
     const swatch = document.createElement('span');
     swatch.className = 'swatch';
     swatch.style.background = palette[track.colour];
-    button.append(swatch, `Track ${track.number} (${track.notes.toLocaleString()} notes)`);
+    const notes = `${track.notes.toLocaleString()} notes`;
+    button.append(swatch, `Track ${track.number}`);
+    button.title = notes;
+    button.setAttribute('aria-label', `Track ${track.number}, ${notes}`);
     button.onclick = () => {
       const shown = roll.hidden.has(track.index);
       if (shown) roll.hidden.delete(track.index);

@@ -9,8 +9,11 @@ const overviewAbove = 100000;  // notes from which the overview is made and used
 const longNote = 64;           // finest bins a note may span and still be marked in the overview
 const blockSize = 256;       // notes per block whose latest end is kept, to find notes still sounding
 const palettes = {
-  light: ['#1f77b4', '#d95f02', '#2ca02c', '#d62728', '#7b4fb0', '#8c564b', '#d4449a', '#5f6b6d', '#9a9a00', '#0f9db5', '#e6a100', '#1b3f8f'],
-  dark: ['#5aa9e6', '#ff9f43', '#5fd35f', '#ff6b6b', '#b48cf2', '#c99a85', '#ff8ad0', '#b6c2c4', '#d8d84a', '#4fd6ea', '#ffcf4a', '#7fa0ff'],
+  // sixteen, so that a file with a track for each channel has a colour for each track
+  light: ['#1f77b4', '#d95f02', '#2ca02c', '#d62728', '#7b4fb0', '#8c564b', '#d4449a', '#5f6b6d', '#9a9a00', '#0f9db5',
+    '#e6a100', '#1b3f8f', '#66a61e', '#a50f15', '#00876c', '#f781bf'],
+  dark: ['#5aa9e6', '#ff9f43', '#5fd35f', '#ff6b6b', '#b48cf2', '#c99a85', '#ff8ad0', '#b6c2c4', '#d8d84a', '#4fd6ea',
+    '#ffcf4a', '#7fa0ff', '#a6e22e', '#e8575a', '#3ddc97', '#f2b8e6'],
 };
 let canvas = null;       // the page's canvas, handed over to the worker
 let notesCanvas = null;  // the notes alone, drawn pixel by pixel, then laid over the grid
@@ -430,8 +433,11 @@ function drawRoll(listed, view) {
     const x = Math.round(rollX(view, m.tick));
     ctx.fillStyle = ink.octave;
     ctx.fillRect(x, 0, Math.max(1, view.scale), height);
+    // the number right of its line, or left of it where it would run off the canvas
+    const label = String(m.number);
+    const room = ctx.measureText(label).width + 3 * view.scale;
     ctx.fillStyle = ink.text;
-    ctx.fillText(String(m.number), x + 3 * view.scale, view.band / 2);
+    ctx.fillText(label, x + room > width ? x - room : x + 3 * view.scale, view.band / 2);
   }
   // the notes, pixel by pixel, laid over the grid
   const hidden = new Set(view.hidden);
@@ -474,11 +480,16 @@ function drawRoll(listed, view) {
     ctx.fillStyle = ink.marker;
     ctx.fillRect(x - view.scale, 0, 2 * view.scale, height);
   }
-  // octave names at the left
-  ctx.fillStyle = ink.text;
+  // octave names at the left, each on a patch of the band's colour so that notes don't hide it
   for (let key = view.keyLow; key <= view.keyHigh; key += 1) {
     if (key >= 0 && key % 12 === 0 && rowHeight * 12 >= 14 * view.scale) {
-      ctx.fillText(noteName(key), 3 * view.scale, rollY(view, key) + rowHeight / 2);
+      const name = noteName(key);
+      const middle = rollY(view, key) + rowHeight / 2;
+      const tall = 13 * view.scale;
+      ctx.fillStyle = ink.band;
+      ctx.fillRect(view.scale, middle - tall / 2, ctx.measureText(name).width + 4 * view.scale, tall);
+      ctx.fillStyle = ink.text;
+      ctx.fillText(name, 3 * view.scale, middle);
     }
   }
   if (listed.noteCount === 0) {
