@@ -13,6 +13,7 @@ let files = [];               // the files dropped or picked, in order
 let current = -1;             // the file whose listing is shown
 let listed = null;            // what the worker told of that listing
 let listingId = 0;            // the request id of the listing in progress, 0 when none
+let listingTurn = 0;          // counts the listings started, so that one given up for a later one stays quiet
 let namesFile = null;         // the user's names file: { name, bytes }, or null for the built-in names
 
 // ---- the worker ----------------------------------------------------------------------------------
@@ -56,8 +57,12 @@ function answered(message) {
   const entry = waiting.get(message.id);
   if (!entry) return;
   waiting.delete(message.id);
-  if (message.type === 'error') entry.reject(new Error(`${message.request}: ${message.message}`));
-  else if (message.type === 'none') entry.reject(new Error('nothing is listed'));
+  if (message.type === 'error') {
+    const error = new Error(`${message.request}: ${message.message}`);
+    error.tooLarge = message.tooLarge === true;
+    error.size = message.size;
+    entry.reject(error);
+  } else if (message.type === 'none') entry.reject(new Error('nothing is listed'));
   else entry.resolve(message);
 }
 
@@ -76,32 +81,50 @@ function addFiles(list) {
   listFile(first);
 }
 
-// Shows the list of files when there is more than one.
+// Shows the list of files when there is more than one, the one listed marked and scrolled into view.
+// Buttons are only ever added, never made anew, so that the one pressed keeps the keyboard focus.
 function showFileList() {
   const nav = $('files');
   nav.hidden = files.length < 2;
   const ul = nav.querySelector('ul');
-  ul.replaceChildren(...files.map((file, i) => {
+  while (ul.children.length < files.length) {
+    const i = ul.children.length;
     const li = document.createElement('li');
     const button = document.createElement('button');
     button.type = 'button';
-    button.textContent = file.name;
-    button.setAttribute('aria-current', String(i === current));
+    button.textContent = files[i].name;
     button.onclick = () => listFile(i);
     li.append(button);
-    return li;
-  }));
+    ul.append(li);
+  }
+  [...ul.children].forEach((li, i) => li.firstChild.setAttribute('aria-current', String(i === current)));
+  if (!nav.hidden && ul.children[current]) ul.children[current].scrollIntoView({ block: 'nearest', inline: 'nearest' });
 }
 
-// Lists file i: the worker lists it whole, then the roll and the top of the listing are shown.
-async function listFile(i) {
-  if (listingId !== 0) startWorker();  // give up the listing in progress
+// Makes a button usable or not without taking the keyboard focus from it (a disabled button loses it).
+function setUsable(button, usable) {
+  button.setAttribute('aria-disabled', String(!usable));
+}
+
+// Whether a button made unusable by setUsable is usable again.
+function usable(button) {
+  return button.getAttribute('aria-disabled') !== 'true';
+}
+
+// Lists file i: the worker lists it whole, then the roll and the top of the listing are shown. The
+// file being listed, chosen again, goes on being listed; the file shown, chosen again, stays as it is;
+// `anew` lists it again all the same (the names changed).
+async function listFile(i, anew = false) {
+  if (i === current && !anew && (listingId !== 0 || listed)) return;
+  if (listingId !== 0) startWorker();  // give up the listing in progress for this one
+  listingTurn += 1;
+  const turn = listingTurn;
   current = i;
   showFileList();
   const file = files[i];
   document.body.dataset.state = 'listing';
   $('welcome').hidden = true;
-  $('save').disabled = true;
+  setUsable($('save'), false);
   showNotice('');
   showProgress('listing', 0);
   const asked = performance.now();
@@ -111,22 +134,25 @@ async function listFile(i) {
   try {
     answer = await request;
   } catch (e) {
-    if (listingId === 0 || current !== i) return;  // given up for another file
+    if (turn !== listingTurn) return;  // given up for a later listing, which goes on
     listingId = 0;
     showProgress(null);
     startWorker();  // a module that failed (out of memory, say) is not used again
     listed = null;
     for (const part of ['listing', 'roll-box', 'finder']) $(part).hidden = true;
-    showNotice(`${file.name} could not be listed: ${e.message}`);
+    showNotice(e.tooLarge
+      ? `${file.name} is too large for this page to list (${file.size.toLocaleString()} bytes). The smfdump console program lists files of any size.`
+      : `${file.name} could not be listed: ${e.message}`);
     document.body.dataset.state = 'failed';
     return;
   }
+  if (turn !== listingTurn) return;
   listingId = 0;
   listed = answer;
   window.lastTimes = answer.times;
   showProgress(null);
   showSummaryNotice(answer);
-  $('save').disabled = false;
+  setUsable($('save'), true);
   $('finder').hidden = false;
   $('listing').hidden = false;
   $('roll-box').hidden = false;
@@ -134,6 +160,7 @@ async function listFile(i) {
   const drawn = new Promise((resolve) => { roll.onDrawn = resolve; });
   startRoll(answer);
   await Promise.all([jumpTo(0, 0), drawn]);
+  if (turn !== listingTurn) return;
   document.body.dataset.state = 'ready';
   document.body.dataset.listMs = answer.ms.toFixed(1);
   // from the files given (or this one chosen) to its listing and roll on screen
@@ -169,6 +196,7 @@ function showProgress(task, share) {
 }
 
 // Reads a names file picked by the user, keeps it for the next visit and lists the file again with it.
+// The browser keeps the names in use or none: a file too large to keep puts away the one kept before.
 async function loadNamesFile(file) {
   const bytes = new Uint8Array(await file.arrayBuffer());
   namesFile = { name: file.name, bytes };
@@ -177,6 +205,11 @@ async function loadNamesFile(file) {
     localStorage.setItem(namesKey, JSON.stringify({ name: file.name, bytes: toBase64(bytes) }));
   } catch {
     kept = false;  // too large for the browser's storage, or storage is off
+    try {
+      localStorage.removeItem(namesKey);
+    } catch {
+      // storage is off: nothing was kept
+    }
   }
   namesChanged(kept);
 }
@@ -197,9 +230,10 @@ function namesChanged(kept) {
   worker.postMessage({ type: 'names', bytes: namesFile ? namesFile.bytes : null });
   $('names-reset').hidden = namesFile === null;
   $('names-state').textContent = namesFile
-    ? `Program names: ${namesFile.name}${kept ? ', kept in this browser until you choose the built-in names.' : ' (too large to keep for the next visit).'}`
+    ? `Program names: ${namesFile.name}${kept ? ', kept in this browser until you choose the built-in names.'
+      : ' (too large for this browser to keep: the next visit starts with the built-in names).'}`
     : 'Program names: General MIDI, built in.';
-  if (current >= 0) listFile(current);
+  if (current >= 0) listFile(current, true);
 }
 
 // The names file kept from an earlier visit, if any.
@@ -237,10 +271,12 @@ function savedName(name) {
   return `${dot > 0 ? name.slice(0, dot) : name}.txt`;
 }
 
-// Has the worker make the whole listing again, in pieces, and saves it.
+// Has the worker make the whole listing again, in pieces, and saves it; says so when the browser
+// can't hold the listing to save (a private window keeps little).
 async function saveListing() {
-  if (!listed) return;
-  $('save').disabled = true;
+  if (!listed || !usable($('save'))) return;
+  setUsable($('save'), false);
+  const size = listed.size;
   try {
     const answer = await ask({ type: 'save' });
     const url = URL.createObjectURL(answer.blob);
@@ -251,9 +287,14 @@ async function saveListing() {
     a.click();
     a.remove();
     setTimeout(() => URL.revokeObjectURL(url), 60000);
+  } catch (e) {
+    if (e.message !== 'the listing was given up') {
+      showNotice(`The browser refused to save the listing (${Math.round(size).toLocaleString()} bytes): ${e.message.replace(/^save: /, '')}.`
+        + ' A private window keeps little; the smfdump console program writes listings of any size.');
+    }
   } finally {
     showProgress(null);
-    $('save').disabled = false;
+    if (listed && listingId === 0) setUsable($('save'), true);
   }
 }
 

@@ -1,9 +1,16 @@
 // Find: the whole listing searched in the worker, the matches visited one by one in the listing view.
 'use strict';
 
-const found = { text: '', count: 0, offsets: new Float64Array(0), length: 0, at: -1 };
+const found = {
+  text: '',                      // what the last search looked for
+  count: 0,                      // its matches, all of them
+  offsets: new Float64Array(0),  // the dump offsets of the first million
+  length: 0,                     // the length of a match in bytes
+  at: -1,                        // the index of the match shown
+  searching: false,              // whether a search is with the worker: Enter meanwhile starts no other
+};
 
-// Forgets the last search.
+// Forgets the last search, its count and its highlight.
 function resetFind() {
   found.text = '';
   found.count = 0;
@@ -11,6 +18,13 @@ function resetFind() {
   found.at = -1;
   view.match = null;
   $('find-count').textContent = '';
+}
+
+// Clears the find box and what it found (Escape).
+function clearFind() {
+  $('find').value = '';
+  resetFind();
+  if (listed) renderListing();
 }
 
 // Goes to the next (1) or previous (-1) match of the text in the find box, searching the whole
@@ -22,10 +36,21 @@ async function findNext(direction) {
     renderListing();
     return;
   }
+  if (found.searching) return;  // the whole listing is being searched: its answer will come
   if (text !== found.text) {
     $('find-count').textContent = 'Finding…';
-    const answer = await ask({ type: 'search', text });
-    showProgress(null);
+    found.searching = true;
+    let answer;
+    try {
+      answer = await ask({ type: 'search', text });
+    } finally {
+      found.searching = false;
+      showProgress(null);
+    }
+    if ($('find').value !== text) {  // cleared or changed meanwhile
+      if ($('find-count').textContent === 'Finding…') $('find-count').textContent = '';
+      return;
+    }
     Object.assign(found, { text, count: answer.count, offsets: answer.offsets, length: answer.length, at: -1 });
     // the first match at or after the top of the screen
     const from = view.lines[view.top] ? view.lines[view.top].offset : 0;

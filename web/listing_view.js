@@ -104,8 +104,9 @@ function scrollScale() {
   return { height, bytesPerPixel: size / Math.max(1, height - scroller.clientHeight) };
 }
 
-// Draws the lines on screen and puts the scroll bar where they are.
-function renderListing() {
+// Draws the lines on screen and puts the scroll bar where they are; after a scroll of the user's
+// (`scrolled`), the scroll bar stays where the user put it.
+function renderListing(scrolled = false) {
   const rows = rowCount() + 1;
   const box = $('listing-lines');
   const scroller = $('listing-scroll');
@@ -131,25 +132,34 @@ function renderListing() {
     row.setAttribute('aria-selected', String(line.offset === view.selected));
     const m = view.match;
     if (m && m.offset >= line.offset && m.offset < line.offset + line.length) {
-      const at = m.offset - line.offset;  // bytes; the text is the same for ASCII, as listings mostly are
+      const from = textIndex(line, m.offset - line.offset);
+      const to = textIndex(line, m.offset - line.offset + m.length);
       const mark = document.createElement('mark');
-      mark.textContent = line.text.slice(at, at + m.length);
-      row.replaceChildren(line.text.slice(0, at), mark, line.text.slice(at + m.length));
+      mark.textContent = line.text.slice(from, to);
+      row.replaceChildren(line.text.slice(0, from), mark, line.text.slice(to));
     } else {
       row.textContent = line.text;
     }
   }
   const { height, bytesPerPixel } = scrollScale();
   $('listing-spacer').style.height = `${Math.max(0, height - scroller.clientHeight)}px`;
+  // the scroll bar stays anywhere within the top line (a slow swipe moves it a pixel at a time), and
+  // is put at the line's start otherwise; what it reads then (the browser may have clamped it to a
+  // shorter scroll area) is remembered, so that the scroll event this causes is known for an echo
   const topLine = view.lines[view.top];
-  if (topLine) {
-    const wanted = Math.round(topLine.offset / bytesPerPixel);
-    if (Math.abs(scroller.scrollTop - wanted) > 1) {
-      view.scrollSet = wanted;
-      scroller.scrollTop = wanted;
-    }
+  if (topLine && !scrolled) {
+    const at = scroller.scrollTop * bytesPerPixel;
+    if (at < topLine.offset || at > topLine.offset + topLine.length) scroller.scrollTop = Math.round(topLine.offset / bytesPerPixel);
   }
+  view.scrollSet = scroller.scrollTop;
   extendIfNeeded();
+}
+
+// The index in a line's text of the character that starts at byte `at` of the line: the same for a
+// line of ASCII, as listings mostly are; else the characters its first `at` bytes decode to.
+function textIndex(line, at) {
+  if (!line.bytes) return at;
+  return new TextDecoder().decode(line.bytes.subarray(0, Math.min(at, line.bytes.length))).length;
 }
 
 // Chooses the line at dump offset `offset`: it is marked, and so is its moment in the roll.
@@ -204,15 +214,25 @@ function listingWheel(event) {
   if (whole !== 0) moveBy(whole);
 }
 
-// A scroll the user made (the bar dragged, a touch): jumps to the part of the listing it stands for.
+// A scroll the user made (the bar dragged, a touch): moves to the part of the listing it stands for.
 let scrollPending = false;
 function listingScrolled() {
   const scroller = $('listing-scroll');
-  if (!listed || Math.abs(scroller.scrollTop - view.scrollSet) <= 1 || scrollPending) return;
+  if (!listed || scroller.scrollTop === view.scrollSet || scrollPending) return;
   scrollPending = true;
   requestAnimationFrame(() => {
     scrollPending = false;
-    view.scrollSet = scroller.scrollTop;
+    if (scroller.scrollTop === view.scrollSet) return;  // back where this script put it
+    const rows = rowCount();
+    const range = scroller.scrollHeight - scroller.clientHeight;
+    if (view.atStart && view.atEnd) {
+      // every line is held: the scroll bar stands for the lines (a listing of a screen or less has
+      // a scroll range of a pixel, which would otherwise stand for its last byte)
+      const share = range > 0 ? scroller.scrollTop / range : 0;
+      view.top = Math.round(share * Math.max(0, view.lines.length - rows));
+      renderListing(true);
+      return;
+    }
     const { bytesPerPixel } = scrollScale();
     const offset = Math.min(listed.size - 1, scroller.scrollTop * bytesPerPixel);
     // nearby: move through the lines held; far: ask for the lines there
@@ -220,7 +240,7 @@ function listingScrolled() {
     const held = view.lines.findIndex((l) => l.offset + l.length >= offset);
     if (top && held >= 0 && Math.abs(held - view.top) < 2000 && (held > 0 || view.atStart)) {
       view.top = held;
-      renderListing();
+      renderListing(true);
     } else {
       jumpTo(offset, 0);
     }

@@ -52,7 +52,13 @@ function start() {
     if (event.key === 'Enter') {
       event.preventDefault();
       findNext(event.shiftKey ? -1 : 1);
+    } else if (event.key === 'Escape') {
+      event.preventDefault();
+      clearFind();
     }
+  });
+  $('find').addEventListener('input', () => {
+    if ($('find').value === '') clearFind();  // the box's own clear button
   });
   $('find-next').onclick = () => findNext(1);
   $('find-previous').onclick = () => findNext(-1);

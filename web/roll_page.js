@@ -33,11 +33,21 @@ function startRoll(answer) {
   delete canvas.dataset.chosen;
 }
 
+// The ticks across the roll with the whole file in view.
+function wholeSpan() {
+  return Math.max(1, listed.maxTick * 1.02);
+}
+
+// A span of ticks the roll can show: from 4 ticks (zoomed fully in) to the whole file (fully out).
+function spanWithin(span) {
+  return Math.min(Math.max(span, 4), Math.max(4, wholeSpan()));
+}
+
 // The whole file in view.
 function fitRoll() {
   if (!listed) return;
   roll.t0 = 0;
-  roll.t1 = Math.max(1, listed.maxTick * 1.02);
+  roll.t1 = wholeSpan();
   drawRoll();
 }
 
@@ -89,7 +99,7 @@ function zoomRoll(factor, x) {
   const canvas = $('roll');
   const width = canvas.clientWidth || 1;
   const at = roll.t0 + ((x ?? width / 2) / width) * (roll.t1 - roll.t0);
-  const span = Math.min(Math.max((roll.t1 - roll.t0) / factor, 4), listed.maxTick * 4 + 100);
+  const span = spanWithin((roll.t1 - roll.t0) / factor);
   const share = (at - roll.t0) / (roll.t1 - roll.t0);
   roll.t0 = at - share * span;
   roll.t1 = roll.t0 + span;
@@ -109,7 +119,7 @@ function panRoll(share) {
 // Keeps the view over the file: not before its start, not wholly past its end.
 function keepRollInside() {
   const span = roll.t1 - roll.t0;
-  const end = Math.max(listed.maxTick * 1.02, span);
+  const end = Math.max(wholeSpan(), span);
   if (roll.t1 > end) {
     roll.t1 = end;
     roll.t0 = end - span;
@@ -256,7 +266,7 @@ function connectRoll(canvas) {
     const width = canvas.clientWidth || 1;
     if (roll.pointers.size === 2 && drag.pinch) {
       const now = pinchSpan();
-      const span = Math.max(4, (drag.t1 - drag.t0) * (drag.pinch.width / Math.max(8, now.width)));
+      const span = spanWithin((drag.t1 - drag.t0) * (drag.pinch.width / Math.max(8, now.width)));
       const middle = drag.t0 + (drag.pinch.middle / width) * (drag.t1 - drag.t0);
       roll.t0 = middle - (now.middle / width) * span;
       roll.t1 = roll.t0 + span;
