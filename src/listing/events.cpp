@@ -8,6 +8,7 @@
 
 std::int32_t last_status = 0;
 void (*note_watcher)(std::int32_t status, std::int32_t note, std::int32_t velocity) = nullptr;
+void (*channel_event_watcher)(std::int32_t status, std::int32_t first, std::int32_t second) = nullptr;
 
 namespace {
 // Writes the program name of p between slashes.
@@ -22,6 +23,24 @@ void show_note_event(std::int32_t status, std::int32_t n, const char* sep) {
     show_note(n, sep);
     std::int32_t v = show_velocity();
     if (note_watcher != nullptr) note_watcher(status, n, v);
+}
+
+// Tells the channel event watcher, when there is one, of an event other than a note.
+void tell_channel_event(std::int32_t status, std::int32_t first, std::int32_t second) {
+    if (channel_event_watcher != nullptr) channel_event_watcher(status, first, second);
+}
+
+// Reads and writes two data bytes in hex and tells the channel event watcher of them.
+void show_two_hex_bytes(std::int32_t status) {
+    std::int32_t first = show_hex_byte();
+    std::int32_t second = show_hex_byte();
+    tell_channel_event(status, first, second);
+}
+
+// Writes the controller named k and reads and writes its value, telling the channel event watcher.
+void show_controller(std::int32_t status, std::int32_t k) {
+    put_text(controller_name(k));
+    tell_channel_event(status, k, show_bytes_dec(1, " val "));
 }
 }  // namespace
 
@@ -48,24 +67,26 @@ void dump_status_event(std::int32_t e) {
             return;
         case 0xA0:
             put_labelled_uint(" poly key press: c:", c);
-            show_hex_bytes(2);
+            show_two_hex_bytes(e);
             return;
         case 0xB0:
             put_labelled_uint(" cc: c:", c);
-            put_text(controller_name(read_byte()));
-            show_bytes_dec(1, " val ");
+            show_controller(e, read_byte());
             return;
-        case 0xC0:
+        case 0xC0: {
             put_labelled_uint(" pc: c:", c);
-            show_program_name(show_hex_bytes(1));
+            std::int32_t p = show_hex_bytes(1);
+            show_program_name(p);
+            tell_channel_event(e, p, 0);
             return;
+        }
         case 0xD0:
             put_labelled_uint(" channel press: c:", c);
-            show_hex_bytes(1);
+            tell_channel_event(e, show_hex_bytes(1), 0);
             return;
         case 0xE0:
             put_labelled_uint(" pitch bend: c:", c);
-            show_hex_bytes(2);
+            show_two_hex_bytes(e);
             return;
         default:
             break;
@@ -118,26 +139,27 @@ void dump_running_data(std::int32_t a) {
         case 0xA0:
             put_labelled_uint(" poly key press: c:", c);
             put_hex(static_cast<std::uint32_t>(a));
-            show_hex_bytes(1);
+            tell_channel_event(s, a, show_hex_bytes(1));
             return;
         case 0xB0:
             put_labelled_uint(" cc: c:", c);
-            put_text(controller_name(a));
-            show_bytes_dec(1, " val ");
+            show_controller(s, a);
             return;
         case 0xC0:
             put_labelled_uint(" pc: c:", c);
             put_hex(static_cast<std::uint32_t>(a));
             show_program_name(a);
+            tell_channel_event(s, a, 0);
             return;
         case 0xD0:
             put_labelled_uint(" channel press: c:", c);
             put_hex(static_cast<std::uint32_t>(a));
+            tell_channel_event(s, a, 0);
             return;
         case 0xE0:
             put_labelled_uint(" pitch bend: c:", c);
             put_hex(static_cast<std::uint32_t>(a));
-            show_hex_bytes(1);
+            tell_channel_event(s, a, show_hex_bytes(1));
             return;
         case 0xF0:
             put_text(" unknown ex(bad running status):");  // no running status after system and meta events
@@ -183,4 +205,5 @@ std::int32_t show_velocity() {
 void reset_event_state() {
     last_status = 0;
     note_watcher = nullptr;
+    channel_event_watcher = nullptr;
 }

@@ -9,6 +9,12 @@ extern std::int32_t last_status;  // the last byte of 0x80 or more that began an
 // browser page builds its piano roll from it; null in the console program. It must not write to the
 // dump or change any listing state.
 extern void (*note_watcher)(std::int32_t status, std::int32_t note, std::int32_t velocity);
+// Told of every other channel event (poly key pressure, controller, program change, channel pressure,
+// pitch bend) once its line is written: the status in force and its data bytes as byte values (-1
+// where the input had ended; the second is 0 for the kinds of one data byte). The browser page plays
+// the file from it; null in the console program. It must not write to the dump or change any listing
+// state.
+extern void (*channel_event_watcher)(std::int32_t status, std::int32_t first, std::int32_t second);
 
 // Reads and lists one event after its line prefix.
 void dump_event();
@@ -20,5 +26,5 @@ void dump_running_data(std::int32_t a);
 void show_note(std::int32_t n, const char* sep);
 // Reads and writes a velocity after "...", warning when it is above 127; returns it.
 std::int32_t show_velocity();
-// Forgets the last status byte and the note watcher.
+// Forgets the last status byte and the watchers.
 void reset_event_state();

@@ -5,6 +5,7 @@
 std::uint32_t ts_numerator = 1;
 std::uint32_t ts_denominator = 1;
 bool time_signature_seen = false;
+void (*tempo_watcher)(std::uint32_t microseconds) = nullptr;
 
 void dump_meta() {
     std::int32_t t = read_byte();
@@ -14,11 +15,14 @@ void dump_meta() {
         case 0x03: put_text("sequence name "); break;
         case 0x06: put_text("marker "); break;
         case 0x2F: put_text("end of track"); break;  // normally a length of 0: two slashes
-        case 0x51:
+        case 0x51: {
             put_text("tempo ");
             read_byte();  // the length, whatever it says: a tempo is three bytes
-            put_uint(static_cast<std::uint32_t>(read_be(3)));
+            auto microseconds = static_cast<std::uint32_t>(read_be(3));
+            put_uint(microseconds);
+            if (tempo_watcher != nullptr) tempo_watcher(microseconds);
             return;
+        }
         case 0x58:
             put_text("time ");
             show_time_signature();
@@ -72,4 +76,5 @@ void reset_meta_state() {
     ts_numerator = 1;
     ts_denominator = 1;
     time_signature_seen = false;
+    tempo_watcher = nullptr;
 }

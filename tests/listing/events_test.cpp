@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "listing/events.h"
+#include "listing/meta_events.h"
 #include "listing/name_tables.h"
 #include "support/example_songs.h"
 #include "support/listing_harness.h"
@@ -137,4 +139,49 @@ TEST(Events, EndOfInputInsideAnEvent) {
     // fixed counts show each missing byte as -1
     EXPECT_EQ(event_lines(list_file(header(0, 1, 480) + track(event(0, {0xE5})))),
               "  1T:0:0:0\t pitch bend: c:6 ffffffffH ffffffffH \n");
+}
+
+namespace {
+std::string heard;  // what the watchers below were told, one line each
+
+// Notes a channel event as "status first second".
+void hear_channel_event(std::int32_t status, std::int32_t first, std::int32_t second) {
+    heard += std::to_string(status) + " " + std::to_string(first) + " " + std::to_string(second) + "\n";
+}
+
+// Notes a tempo as "tempo microseconds".
+void hear_tempo(std::uint32_t microseconds) { heard += "tempo " + std::to_string(microseconds) + "\n"; }
+}  // namespace
+
+TEST(Events, WatchersAreToldOfEveryChannelEventAndTempoWithoutChangingTheListing) {
+    Bytes events = event(0, {0xFF, 0x51, 3, 0x07, 0xA1, 0x20}) +       // tempo 500000
+                   event(0, {0xA3, 63, 13}) + event(0, {64, 14}) +   // poly pressure, channel 4
+                   event(0, {0x90, 60, 100}) +                       // a note between: not told here
+                   event(0, {0xB4, 1, 15}) + event(0, {10, 16}) +    // controllers, channel 5
+                   event(0, {0xC5, 5}) + event(0, {6}) +             // programs, channel 6
+                   event(0, {0xD6, 17}) + event(0, {18}) +           // channel pressure, channel 7
+                   event(0, {0xE7, 19, 20}) + event(0, {21, 22}) +   // pitch bend, channel 8
+                   event(0, {0xB9, 200, 201}) +                      // bytes above 127 are told as read
+                   event(0, {0xFF, 0x51, 3, 0x0F, 0x42, 0x40}) +     // tempo 1000000
+                   event(0, {0xE2, 23});                             // the input ends inside a pitch bend
+    Bytes file = header(1, 1, 480) + track(events);
+    std::string unwatched = list_file(file);
+    reset_program_state();
+    heard.clear();
+    channel_event_watcher = hear_channel_event;
+    tempo_watcher = hear_tempo;
+    EXPECT_LISTING(list_file_keeping_state(file), unwatched);
+    EXPECT_EQ(heard,
+              "tempo 500000\n"
+              "163 63 13\n163 64 14\n"
+              "180 1 15\n180 10 16\n"
+              "197 5 0\n197 6 0\n"
+              "214 17 0\n214 18 0\n"
+              "231 19 20\n231 21 22\n"
+              "185 200 201\n"
+              "tempo 1000000\n"
+              "226 23 -1\n");
+    reset_program_state();
+    EXPECT_EQ(channel_event_watcher, nullptr);
+    EXPECT_EQ(tempo_watcher, nullptr);
 }
