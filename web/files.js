@@ -117,6 +117,7 @@ function usable(button) {
 async function listFile(i, anew = false) {
   if (i === current && !anew && (listingId !== 0 || listed)) return;
   if (listingId !== 0) startWorker();  // give up the listing in progress for this one
+  playerHalt();  // a new file stops what plays
   listingTurn += 1;
   const turn = listingTurn;
   current = i;
@@ -159,6 +160,7 @@ async function listFile(i, anew = false) {
   resetFind();
   const drawn = new Promise((resolve) => { roll.onDrawn = resolve; });
   startRoll(answer);
+  startPlayer(answer);
   await Promise.all([jumpTo(0, 0), drawn]);
   if (turn !== listingTurn) return;
   document.body.dataset.state = 'ready';
@@ -191,7 +193,7 @@ function showProgress(task, share) {
   if (task === null) return;
   $('progress').value = share;
   const name = current >= 0 ? files[current].name : '';
-  const doing = { listing: `Listing ${name}`, finding: 'Finding', saving: 'Making the listing to save' }[task] || task;
+  const doing = { listing: `Listing ${name}`, finding: 'Finding', saving: 'Making the listing to save', rendering: 'Making the WAV file' }[task] || task;
   $('progress-text').textContent = `${doing}… ${Math.floor(share * 100)}%`;
 }
 

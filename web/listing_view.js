@@ -16,6 +16,7 @@ const view = {
   extending: { before: false, after: false },
   selected: null,     // dump offset of the chosen line
   linked: new Set(),  // dump offsets of the lines of the note chosen in the roll
+  played: null,       // dump offset of the line played last (by the player), marked
   match: null,        // the match of the search shown: { offset, length }
   scrollSet: -1,      // the scroll position this script set last (a scroll there is its own echo)
   wheelLines: 0,      // a wheel's movement not yet a whole line
@@ -129,6 +130,7 @@ function renderListing(scrolled = false) {
     row.dataset.offset = String(line.offset);
     row.classList.toggle('selected', line.offset === view.selected);
     row.classList.toggle('linked', view.linked.has(line.offset));
+    row.classList.toggle('played', line.offset === view.played);
     row.setAttribute('aria-selected', String(line.offset === view.selected));
     const m = view.match;
     if (m && m.offset >= line.offset && m.offset < line.offset + line.length) {
@@ -200,6 +202,7 @@ function listingKey(event) {
   };
   if (!keys[event.key] || !listed) return;
   event.preventDefault();
+  userMovedView();
   keys[event.key]();
 }
 
@@ -207,6 +210,7 @@ function listingKey(event) {
 function listingWheel(event) {
   if (!listed || Math.abs(event.deltaY) < Math.abs(event.deltaX)) return;
   event.preventDefault();
+  userMovedView();
   const unit = event.deltaMode === 1 ? 1 : event.deltaMode === 2 ? rowCount() : 1 / lineHeight;
   view.wheelLines += event.deltaY * unit;
   const whole = Math.trunc(view.wheelLines);
@@ -223,6 +227,7 @@ function listingScrolled() {
   requestAnimationFrame(() => {
     scrollPending = false;
     if (scroller.scrollTop === view.scrollSet) return;  // back where this script put it
+    userMovedView();
     const rows = rowCount();
     const range = scroller.scrollHeight - scroller.clientHeight;
     if (view.atStart && view.atEnd) {

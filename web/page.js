@@ -44,6 +44,7 @@ function start() {
     event.target.value = '';
   };
   $('names-reset').onclick = resetNames;
+  startPlayerControls();
   $('save').onclick = saveListing;
   $('zoom-in').onclick = () => zoomRoll(1.5);
   $('zoom-out').onclick = () => zoomRoll(1 / 1.5);
@@ -89,6 +90,7 @@ function start() {
   new ResizeObserver(() => {
     if (listed) renderListing();
     drawRoll();
+    drawOverlay();
   }).observe(document.body);
   matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => {
     if (listed) showLegend(listed);

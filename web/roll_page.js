@@ -87,6 +87,7 @@ function drawRoll() {
     canvas.dataset.drawMs = answer.ms.toFixed(1);
     canvas.dataset.drawn = `${answer.drawn} ${answer.how}`;
   }, () => {}).finally(() => {
+    drawOverlay();  // the playhead and the loop over the roll as it now is
     if (roll.onDrawn) roll.onDrawn();
     roll.onDrawn = null;
     roll.busy = false;
@@ -157,15 +158,50 @@ function showLegend(answer) {
     button.append(swatch, `Track ${track.number}`);
     button.title = notes;
     button.setAttribute('aria-label', `Track ${track.number}, ${notes}`);
-    button.onclick = () => {
+    button.onclick = (event) => {
+      if (button.dataset.held === 'true') {  // a long press soloed it: the click that ends it does nothing more
+        button.dataset.held = 'false';
+        return;
+      }
+      if (event.altKey) {
+        soloTrack(track.index);
+        return;
+      }
       const shown = roll.hidden.has(track.index);
       if (shown) roll.hidden.delete(track.index);
       else roll.hidden.add(track.index);
-      button.setAttribute('aria-pressed', String(shown));
-      drawRoll();
+      showLegendState();
     };
+    // a long press (on a phone) solos the track, as Alt-click does
+    let timer = 0;
+    button.addEventListener('pointerdown', () => {
+      timer = setTimeout(() => {
+        button.dataset.held = 'true';
+        soloTrack(track.index);
+      }, 500);
+    });
+    for (const end of ['pointerup', 'pointerleave', 'pointercancel']) button.addEventListener(end, () => clearTimeout(timer));
+    button.addEventListener('contextmenu', (event) => {
+      if (button.dataset.held === 'true') event.preventDefault();
+    });
+    button.dataset.track = String(track.index);
     return button;
   }));
+}
+
+// Shows the one track alone (the others hidden, and muted); the track already alone shows all again.
+function soloTrack(index) {
+  const withNotes = listed.tracks.filter((t) => t.notes > 0).map((t) => t.index);
+  const alone = !roll.hidden.has(index) && withNotes.every((t) => t === index || roll.hidden.has(t));
+  roll.hidden = new Set(alone ? [] : withNotes.filter((t) => t !== index));
+  showLegendState();
+}
+
+// Marks the legend's buttons shown or hidden, redraws, and tells the player (hidden tracks are muted).
+function showLegendState() {
+  for (const button of $('legend').children) button.setAttribute('aria-pressed', String(!roll.hidden.has(Number(button.dataset.track))));
+  drawRoll();
+  tracksShownChanged();
 }
 
 // The canvas's CSS position of a pointer event, and the same in device pixels.
@@ -242,12 +278,14 @@ function connectRoll(canvas) {
     if (event.ctrlKey || event.metaKey) {
       zoomRoll(Math.exp(-event.deltaY * unit * 0.01), at.x);
     } else {
+      userMovedView();
       const delta = Math.abs(event.deltaX) > Math.abs(event.deltaY) ? event.deltaX : event.deltaY;
       panRoll((delta * unit) / (canvas.clientWidth || 1));
     }
   }, { passive: false });
+  connectRuler(canvas);
   canvas.addEventListener('pointerdown', (event) => {
-    if (!listed) return;
+    if (!listed || rulerDown(event, canvas)) return;
     canvas.setPointerCapture(event.pointerId);
     const at = pointerAt(event);
     roll.pointers.set(event.pointerId, at);
@@ -272,7 +310,10 @@ function connectRoll(canvas) {
       roll.t1 = roll.t0 + span;
       drag.moved = true;
     } else {
-      if (Math.abs(at.x - drag.x) > 3) drag.moved = true;
+      if (Math.abs(at.x - drag.x) > 3) {
+        drag.moved = true;
+        userMovedView();
+      }
       const shift = ((drag.x - at.x) / width) * (drag.t1 - drag.t0);
       roll.t0 = drag.t0 + shift;
       roll.t1 = drag.t1 + shift;
@@ -314,6 +355,7 @@ function connectRoll(canvas) {
     };
     if (!keys[event.key]) return;
     event.preventDefault();
+    if (['ArrowLeft', 'ArrowRight', 'Home', 'End'].includes(event.key)) userMovedView();
     keys[event.key]();
   });
 }

@@ -21,6 +21,7 @@
 #include "listing/name_tables.h"
 #include "listing/position.h"
 #include "listing_resume.h"
+#include "play_events.h"
 #include "roll_notes.h"
 #include "stream/byte_stream.h"
 
@@ -167,9 +168,11 @@ EMSCRIPTEN_KEEPALIVE void web_builtin_names() {
 EMSCRIPTEN_KEEPALIVE double web_list() {
     start_listing(hand_over_piece);
     start_roll_notes(input_size, roll_note_limit);
+    start_play_events();
     start_resume_points(input_start.get(), resume_spacing);
     dump_file();
     flush_dump();
+    finish_play_events();
     finish_roll_notes();
     finish_resume_points();
     return static_cast<double>(dump_handed_over_total);

@@ -300,10 +300,38 @@ function save(id) {
   postMessage({ type: 'saved', id, blob, name: listed.name });
 }
 
+// Hands the page the compact copy of what is played (made anew for each asker, and transferred).
+function playData(id) {
+  const at = (wasm._web_play_data() >>> 0) / 4;
+  const data = wasm.HEAPU32.slice(at, at + (wasm._web_play_data_words() >>> 0));
+  wasm._web_play_data_release();
+  postMessage({ type: 'play data', id, data: data.buffer }, [data.buffer]);
+}
+
+// Tells the page, for the place playing (tick, in the track at trackIndex), the listing's position
+// text there and the offset of the track's event line played last (its total at tick or less; null
+// before the track's first line). The line is found by listing again from a resume point before it.
+function playedLine(id, trackIndex, tick) {
+  const track = listed.tracks[trackIndex];
+  let point = wasm._web_resume_point_for_tick(trackIndex, Math.min(tick, 0xffffffff) >>> 0);
+  if (point >= 0) point -= 1;  // the line played may be the last before that point
+  let played = null;
+  onEventLine = (offset, total, number) => {
+    if (number !== track.number) {
+      if (played !== null || number > track.number) throw STOP;  // past the track
+      return;
+    }
+    if (total > tick) throw STOP;
+    played = offset;
+  };
+  listAgain(point, 1);
+  postMessage({ type: 'played', id, offset: played, position: positionText(listed, trackIndex, Math.floor(tick)) });  // eslint-disable-line no-undef
+}
+
 // Answers one request of the page.
 async function answer(message) {
   const { type, id } = message;
-  if (!listed && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step'].includes(type)) {
+  if (!listed && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step', 'play data', 'played'].includes(type)) {
     postMessage({ type: 'none', id });  // nothing is listed to answer from
     return;
   }
@@ -321,6 +349,10 @@ async function answer(message) {
       search(id, message.text);
     } else if (type === 'save') {
       save(id);
+    } else if (type === 'play data') {
+      playData(id);
+    } else if (type === 'played') {
+      playedLine(id, message.track, message.tick);
     } else if (type === 'canvas') {
       takeCanvas(message.canvas);  // eslint-disable-line no-undef
     } else if (type === 'roll') {

@@ -1,0 +1,196 @@
+// The player's engine: the sequencer (sequencer.js, put before this file) driven by a clock, and what
+// it plays handed on, in one of three places:
+//  - the audio worklet, as the processor 'smfdump-player': the synthesizer (synth.js, put before
+//    sequencer.js) and the sequencer in one audio thread, each message placed at its sample, so that a
+//    busy page or a background tab never delays the sound (the same in an OfflineAudioContext, for WAV);
+//  - the main thread, where no worklet can be loaded: sound.js drives engineRender from a
+//    ScriptProcessorNode;
+//  - a worker feeding a Web MIDI output: every 25 ms it makes the messages of the next 200 ms, with
+//    their times in the page's performance.now() milliseconds, and posts them to the page, which sends
+//    them with those timestamps (a worker's timer is not slowed in a background tab).
+//
+// Messages from the page (each place the same):
+//   { type: 'load', data }              the compact copy (an ArrayBuffer, transferred): answered
+//                                       { type: 'loaded', info } (see seqLoad)
+//   { type: 'select', tracks }          the tracks that sound together: answered { type: 'selected',
+//                                       endTick, seconds } (seconds: the sequence's length as written)
+//   { type: 'play', tick, end }         plays from tick (to tick `end`, when given) after the state before it
+//   { type: 'pause' }                   stops, ending what sounds: answered { type: 'paused', tick }
+//   { type: 'speed', speed }, { type: 'transpose', semitones }, { type: 'mute', flags },
+//   { type: 'loop', a, b }              (b <= a: no loop)
+// and to the page: { type: 'position', tick, time, rate, sounding } every 50 ms while playing (the tick
+// sounding at `time`, in the host's clock: the context's seconds, or the page's milliseconds for Web
+// MIDI; ticks a second; the notes sounding, see seqSounding), { type: 'ended', tick } at the end, and
+// for Web MIDI { type: 'midi', data } (a Float64Array: time in the page's milliseconds, then status,
+// first and second data byte, for each message).
+'use strict';
+
+const engine = {
+  lead: 0,              // seconds from a request to the first message it makes
+  post: () => {},       // sends a message to the page
+  queue: () => {},      // takes the messages made: a Float64Array of time and packed bytes, two numbers each
+  toHost: 1,            // the factor from the engine's seconds to the host's unit of time
+  hostOrigin: 0,        // the host's time at the engine's time 0 (in the host's unit)
+  out: new Float64Array(512),  // the messages made in one step: time, status | first << 8 | second << 16
+  outCount: 0,
+  lastReport: -Infinity,  // when the position was last told
+  reportEvery: 0.05,    // seconds between positions told
+  loaded: false,        // whether a file's events are held
+};
+
+// Keeps one message made by the sequencer.
+function engineEmit(time, status, first, second) {
+  if (engine.outCount + 2 > engine.out.length) {
+    const more = new Float64Array(engine.out.length * 2);
+    more.set(engine.out);
+    engine.out = more;
+  }
+  engine.out[engine.outCount] = time;
+  engine.out[engine.outCount + 1] = status | (first << 8) | (second << 16);
+  engine.outCount += 2;
+}
+
+// Hands the messages made on, and starts afresh.
+function engineFlush() {
+  if (engine.outCount === 0) return;
+  engine.queue(engine.out.subarray(0, engine.outCount));
+  engine.outCount = 0;
+}
+
+// A time of the engine's clock in the host's unit.
+function engineHostTime(time) {
+  return engine.hostOrigin + time * engine.toHost;
+}
+
+// Tells the page where playing is at `now`, with the notes sounding.
+function engineReport(now) {
+  engine.lastReport = now;
+  const p = seqPosition(now);
+  if (!p) return;
+  const sounding = seqSounding(p.tick, 256);
+  engine.post({ type: 'position', tick: p.tick, time: engineHostTime(now), rate: p.rate / engine.toHost, sounding }, [sounding.buffer]);
+}
+
+// Acts on a message from the page at engine time `now`.
+function engineMessage(m, now) {
+  const at = now + engine.lead;
+  if (m.type === 'load') {
+    const info = seqLoad(m.data);
+    engine.loaded = true;
+    engine.post({ type: 'loaded', info });
+  } else if (!engine.loaded) {
+    // nothing to play yet
+  } else if (m.type === 'select') {
+    if (seq.playing) seqStop(at, engineEmit);
+    seqSelect(m.tracks);
+    engine.post({ type: 'selected', endTick: seq.endTick, seconds: seqSecondsAt(seq.endTick) });
+  } else if (m.type === 'play') {
+    if (seq.playing) seqStop(at, engineEmit);
+    seqSetEnd(m.end ?? Infinity);
+    seqStart(m.tick, at, engineEmit);
+    engineReport(at);
+  } else if (m.type === 'pause') {
+    // what was made ahead plays out first: the stop comes after it
+    const stopAt = Math.max(at, seq.horizon);
+    const p = seqPosition(stopAt);
+    if (seq.playing) seqStop(stopAt, engineEmit);
+    engine.post({ type: 'paused', tick: p ? p.tick : 0 });
+  } else if (m.type === 'speed') {
+    seqSetSpeed(m.speed, Math.max(now, seq.horizon));
+  } else if (m.type === 'transpose') {
+    seqSetTranspose(m.semitones);
+  } else if (m.type === 'mute') {
+    seqSetMuted(m.flags, Math.max(now, seq.horizon), engineEmit);
+  } else if (m.type === 'loop') {
+    seqSetLoop(m.a, m.b);
+  }
+  engineFlush();
+}
+
+// Makes the messages due before engine time `until` and tells the position when it is time to.
+function engineStep(now, until) {
+  if (!seq.playing) return;
+  const going = seqRun(until, engineEmit);
+  engineFlush();
+  if (now - engine.lastReport >= engine.reportEvery) engineReport(now);
+  if (!going) engine.post({ type: 'ended', tick: seq.endAt === Infinity ? seq.endTick : seq.endAt });
+}
+
+// ---- the three places ----
+
+// On the main thread (the ScriptProcessor way): an engine feeding the synthesizer s, telling the page
+// through post. Returns the functions sound.js calls: message(m) and render(left, right, frames, firstFrame).
+function engineOnMainThread(s, rate, post) {
+  const api = globalThis.smfdumpSynth;
+  engine.post = post;
+  engine.queue = (events) => api.synthQueue(s, events.slice());
+  return {
+    message: (m) => engineMessage(m, s.frame / rate),
+    render: (left, right, frames, firstFrame) => {
+      engineStep(firstFrame / rate, (firstFrame + frames) / rate);
+      api.synthRender(s, left, right, frames, firstFrame);
+    },
+  };
+}
+
+if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 'function') {
+  // The processor: the synthesizer and the sequencer, each quantum's messages made just before it.
+  class PlayerProcessor extends AudioWorkletProcessor {
+    constructor() {
+      super();
+      const api = globalThis.smfdumpSynth;
+      this.synth = api.newSynth(sampleRate);
+      this.api = api;
+      engine.post = (m, transfer) => this.port.postMessage(m, transfer);
+      engine.queue = (events) => api.synthQueue(this.synth, events.slice());
+      this.port.onmessage = (e) => {
+        const m = e.data;
+        if (['load', 'select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop'].includes(m.type)) {
+          engineMessage(m, currentFrame / sampleRate);  // eslint-disable-line no-undef
+        } else {
+          api.hostMessage(this.synth, m, engine.post);  // the synthesizer's own messages
+        }
+      };
+    }
+
+    process(inputs, outputs) {
+      const out = outputs[0];
+      const left = out[0];
+      const right = out[1] || new Float32Array(left.length);
+      const frame = currentFrame;  // eslint-disable-line no-undef
+      engineStep(frame / sampleRate, (frame + left.length) / sampleRate);  // eslint-disable-line no-undef
+      this.api.synthRender(this.synth, left, right, left.length, frame);
+      return true;
+    }
+  }
+  registerProcessor('smfdump-player', PlayerProcessor);
+} else if (typeof WorkerGlobalScope === 'function' && typeof postMessage === 'function') {  // eslint-disable-line no-undef
+  // The worker for Web MIDI: its clock is the page's performance.now(), told in the first message.
+  const lookahead = 0.2;
+  let pageOrigin = 0;  // performance.timeOrigin of the page, to give times in the page's clock
+  const clock = () => (performance.timeOrigin + performance.now() - pageOrigin) / 1000;
+  engine.lead = 0.05;
+  engine.toHost = 1000;
+  engine.post = (m, transfer) => postMessage(m, transfer);
+  engine.queue = (events) => {
+    const data = new Float64Array(events.length * 2);
+    for (let i = 0, j = 0; i < events.length; i += 2, j += 4) {
+      data[j] = events[i] * 1000;
+      data[j + 1] = events[i + 1] & 0xff;
+      data[j + 2] = (events[i + 1] >> 8) & 0x7f;
+      data[j + 3] = (events[i + 1] >> 16) & 0x7f;
+    }
+    postMessage({ type: 'midi', data }, [data.buffer]);
+  };
+  self.onmessage = (e) => {
+    if (e.data.type === 'clock') {
+      pageOrigin = e.data.origin;
+      return;
+    }
+    engineMessage(e.data, clock());
+  };
+  setInterval(() => {
+    const now = clock();
+    engineStep(now, now + lookahead);
+  }, 25);
+}

@@ -1,0 +1,216 @@
+#include "play_events.h"
+
+#include <algorithm>
+
+#include "listing/events.h"
+#include "listing/file_structure.h"
+#include "listing/meta_events.h"
+#include "roll_notes.h"
+
+std::vector<std::uint8_t> note_velocities;
+std::vector<std::uint32_t> channel_event_ticks;
+std::vector<std::uint32_t> channel_event_bytes;
+std::vector<std::uint32_t> track_first_events;
+std::vector<std::uint32_t> tempo_ticks;
+std::vector<std::uint32_t> tempo_values;
+std::vector<std::uint32_t> tempo_tracks;
+std::uint32_t events_not_playable = 0;
+std::vector<std::uint32_t> play_data;
+
+namespace {
+void (*roll_note_gatherer)(std::int32_t, std::int32_t, std::int32_t) = nullptr;  // the roll's note watcher, called first
+
+// The index among the roll's tracks of the track being listed (its entry comes with its first line,
+// before any event of it is decoded).
+std::uint32_t listed_track_index() { return static_cast<std::uint32_t>(track_numbers.size() - 1); }
+
+// Has the roll take the note, then keeps the velocity of a note it started.
+void gather_velocity(std::int32_t status, std::int32_t note, std::int32_t velocity) {
+    std::size_t before = note_starts.size();
+    if (roll_note_gatherer != nullptr) roll_note_gatherer(status, note, velocity);
+    if (note_starts.size() == before) return;  // a note off, or a note the roll had no room for
+    bool playable = velocity >= 1 && velocity <= 127;
+    note_velocities.push_back(static_cast<std::uint8_t>(playable ? velocity : 0xFF));
+}
+
+// Keeps a channel event other than a note with its running total; its track's first event is
+// marked on the way.
+void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t second) {
+    while (track_first_events.size() < track_numbers.size()) {
+        track_first_events.push_back(static_cast<std::uint32_t>(channel_event_ticks.size()));
+    }
+    if (first < 0 || first > 127 || second < 0 || second > 127) {  // no MIDI output takes such bytes
+        ++events_not_playable;
+        return;
+    }
+    channel_event_ticks.push_back(running_total);
+    channel_event_bytes.push_back(static_cast<std::uint32_t>(status) | static_cast<std::uint32_t>(first) << 8 |
+                                  static_cast<std::uint32_t>(second) << 16);
+}
+
+// Keeps a tempo event with its running total and track.
+void gather_tempo(std::uint32_t microseconds) {
+    tempo_ticks.push_back(running_total);
+    tempo_values.push_back(microseconds);
+    tempo_tracks.push_back(listed_track_index());
+}
+
+// Where the copy's lists are written (null while the copy is only counted).
+struct PlayLists {
+    std::uint32_t* first_notes;
+    std::uint32_t* starts;
+    std::uint32_t* words;
+    std::uint32_t* long_indexes;
+    std::uint32_t* long_durations;
+    std::uint32_t* first_events;
+    std::uint32_t* ticks;
+    std::uint32_t* bytes;
+};
+
+// Counts, and writes to `out` when it is not null, the playable roll notes of each track in order:
+// a key and velocity of 0 to 127, before any wrap of the track's total (a track's notes are in order
+// of their note on, so a start below the one before marks a wrap). Sets the counts of notes and long
+// notes; returns the notes left out.
+std::uint32_t copy_playable_notes(const PlayLists* out, std::uint32_t& notes, std::uint32_t& long_notes) {
+    auto tracks = static_cast<std::uint32_t>(track_numbers.size());
+    std::size_t velocities = std::min(note_velocities.size(), note_starts.size());
+    std::uint32_t left_out = 0;
+    notes = 0;
+    long_notes = 0;
+    for (std::uint32_t t = 0; t < tracks; ++t) {
+        if (out != nullptr) out->first_notes[t] = notes;
+        std::size_t end = t + 1 < tracks ? track_first_notes[t + 1] : note_starts.size();
+        bool wrapped = false;
+        bool any = false;
+        std::uint32_t last_start = 0;
+        for (std::size_t i = track_first_notes[t]; i < end; ++i) {
+            std::uint32_t key = (note_keys[i] & 0x1FFu) - 1;  // a missing note (0) wraps far above 127
+            std::uint32_t channel = note_keys[i] >> 9;
+            std::uint32_t velocity = i < velocities ? note_velocities[i] : 0xFF;
+            if (any && note_starts[i] < last_start) wrapped = true;
+            if (key > 127 || velocity > 127 || wrapped) {
+                ++left_out;
+                continue;
+            }
+            any = true;
+            last_start = note_starts[i];
+            std::uint32_t duration = note_ends[i] - note_starts[i];  // across a wrap of the total too
+            if (duration >= long_duration) {
+                if (out != nullptr) {
+                    out->long_indexes[long_notes] = notes;
+                    out->long_durations[long_notes] = duration;
+                }
+                ++long_notes;
+                duration = long_duration;
+            }
+            if (out != nullptr) {
+                out->starts[notes] = note_starts[i];
+                out->words[notes] = key | velocity << 7 | channel << 14 | duration << 18;
+            }
+            ++notes;
+        }
+    }
+    if (out != nullptr) out->first_notes[tracks] = notes;
+    return left_out;
+}
+
+// Counts, and writes to `out` when it is not null, each track's channel events before any wrap of
+// its total. Sets the count of events; returns the events left out.
+std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events) {
+    auto tracks = static_cast<std::uint32_t>(track_numbers.size());
+    std::uint32_t left_out = 0;
+    events = 0;
+    for (std::uint32_t t = 0; t < tracks; ++t) {
+        if (out != nullptr) out->first_events[t] = events;
+        for (std::uint32_t i = track_first_events[t]; i < track_first_events[t + 1]; ++i) {
+            if (i > track_first_events[t] && channel_event_ticks[i] < channel_event_ticks[i - 1]) {
+                left_out += track_first_events[t + 1] - i;
+                break;
+            }
+            if (out != nullptr) {
+                out->ticks[events] = channel_event_ticks[i];
+                out->bytes[events] = channel_event_bytes[i];
+            }
+            ++events;
+        }
+    }
+    if (out != nullptr) out->first_events[tracks] = events;
+    return left_out;
+}
+}  // namespace
+
+void start_play_events() {
+    note_velocities.clear();
+    channel_event_ticks.clear();
+    channel_event_bytes.clear();
+    track_first_events.clear();
+    tempo_ticks.clear();
+    tempo_values.clear();
+    tempo_tracks.clear();
+    events_not_playable = 0;
+    play_data.clear();
+    play_data.shrink_to_fit();
+    roll_note_gatherer = note_watcher;
+    note_watcher = gather_velocity;
+    channel_event_watcher = gather_channel_event;
+    tempo_watcher = gather_tempo;
+}
+
+void finish_play_events() {
+    while (track_first_events.size() <= track_numbers.size()) {
+        track_first_events.push_back(static_cast<std::uint32_t>(channel_event_ticks.size()));
+    }
+    note_watcher = roll_note_gatherer;
+    roll_note_gatherer = nullptr;
+    channel_event_watcher = nullptr;
+    tempo_watcher = nullptr;
+}
+
+void make_play_data(std::int32_t format, std::uint32_t division) {
+    auto tracks = static_cast<std::uint32_t>(track_numbers.size());
+    // counted first, so that the copy is made in place, once
+    std::uint32_t notes = 0;
+    std::uint32_t long_notes = 0;
+    std::uint32_t events = 0;
+    std::uint32_t left_out = events_not_playable + copy_playable_notes(nullptr, notes, long_notes);
+    left_out += copy_playable_events(nullptr, events);
+    // tempos in listing order (each track's in order of time), past a wrap of a track's total none
+    std::vector<std::uint32_t> order;
+    std::vector<std::uint32_t> last_tick(tracks, 0);
+    for (std::uint32_t i = 0; i < tempo_ticks.size(); ++i) {
+        if (tempo_ticks[i] < last_tick[tempo_tracks[i]]) {
+            ++left_out;
+            continue;
+        }
+        last_tick[tempo_tracks[i]] = tempo_ticks[i];
+        order.push_back(i);
+    }
+    auto tempos = static_cast<std::uint32_t>(order.size());
+
+    play_data.assign(play_head_words + 3 * std::size_t{tracks} + 2 + 2 * std::size_t{notes} + 2 * std::size_t{long_notes} +
+                         2 * std::size_t{events} + 3 * std::size_t{tempos},
+                     0);
+    std::uint32_t* at = play_data.data();
+    for (std::uint32_t word : {static_cast<std::uint32_t>(format), division, tracks, notes, long_notes, events, tempos, left_out}) {
+        *at++ = word;
+    }
+    PlayLists out{};
+    out.first_notes = at;
+    out.first_events = out.first_notes + tracks + 1;
+    std::uint32_t* numbers = out.first_events + tracks + 1;
+    out.starts = numbers + tracks;
+    out.words = out.starts + notes;
+    out.long_indexes = out.words + notes;
+    out.long_durations = out.long_indexes + long_notes;
+    out.ticks = out.long_durations + long_notes;
+    out.bytes = out.ticks + events;
+    std::uint32_t* tempo_at = out.bytes + events;
+    std::copy(track_numbers.begin(), track_numbers.end(), numbers);
+    copy_playable_notes(&out, notes, long_notes);
+    copy_playable_events(&out, events);
+    for (std::uint32_t k = 0; k < tempos; ++k) {
+        tempo_at[k] = tempo_ticks[order[k]];
+        tempo_at[tempos + k] = tempo_values[order[k]];
+        tempo_at[2 * tempos + k] = tempo_tracks[order[k]];
+    }
+}

@@ -1,0 +1,42 @@
+// What playing the file needs beyond the roll's notes, gathered in the listing's own pass through its
+// watchers, so that the page plays what the listing reads: each roll note's velocity, every other
+// channel event and every tempo event, each with its running total and track. After the listing, a
+// compact copy of it all is made on demand and handed to the page, which plays from it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// ---- gathered in the first listing; tracks are the roll's (indexes into track_numbers) ----
+extern std::vector<std::uint8_t> note_velocities;       // the velocity of each roll note's note on, as read (0xFF: above 127 or missing)
+extern std::vector<std::uint32_t> channel_event_ticks;  // running total of each channel event other than notes, in listing order
+extern std::vector<std::uint32_t> channel_event_bytes;  // its status and data bytes: bits 0-7, 8-15, 16-23 (the second 0 for one data byte)
+extern std::vector<std::uint32_t> track_first_events;   // index of each track's first channel event
+extern std::vector<std::uint32_t> tempo_ticks;          // running total of each tempo event, in listing order
+extern std::vector<std::uint32_t> tempo_values;         // its microseconds per quarter note, as listed
+extern std::vector<std::uint32_t> tempo_tracks;         // its track
+extern std::uint32_t events_not_playable;               // channel events, notes and tempos left out of the compact copy (bytes above 127, past a wrapped total)
+
+// ---- the compact copy, made by make_play_data; 32-bit words ----
+// A head of play_head_words words, then the lists one after another:
+//   head: format, division, tracks T, notes N, long notes L, events E, tempos P, notes not playable
+//   track_first_notes[T + 1], track_first_events[T + 1], track_numbers[T],
+//   note_starts[N], note_words[N], long_note_indexes[L], long_note_durations[L],
+//   event_ticks[E], event_bytes[E], tempo_ticks[P], tempo_values[P], tempo_tracks[P]
+// A note word holds its key (bits 0-6), velocity (7-13), channel (14-17) and duration in ticks (18-31);
+// a duration of long_duration or more holds long_duration there, and the duration itself is found in
+// long_note_durations beside the note's index. Each track's notes, events and tempos are in order of
+// time; the tempos are in listing order (track by track).
+constexpr std::size_t play_head_words = 8;
+constexpr std::uint32_t long_duration = 0x3FFF;
+extern std::vector<std::uint32_t> play_data;
+
+// Empties what was gathered and puts the gatherers in the listing's watchers, around the roll's own
+// (call after start_roll_notes).
+void start_play_events();
+// Takes the gatherers out of the watchers (call before finish_roll_notes, which still ends notes).
+void finish_play_events();
+// Makes play_data from the roll's notes (once they are ended) and what was gathered: only what a MIDI
+// output can take (data bytes 0 to 127, velocities 1 to 127), each track in order of time.
+void make_play_data(std::int32_t format, std::uint32_t division);

@@ -1,0 +1,668 @@
+// The sequencer: plays the compact copy of a file's events (made by the listing's own pass, see
+// web/play_events.h) as timed MIDI messages. Plain JavaScript with no DOM, so that the same source
+// runs where the sound is made (the audio worklet, beside the synthesizer; the main thread in the
+// fallback without a worklet; the offline context that renders a WAV file) and in the timer worker
+// that feeds a Web MIDI output.
+//
+// Time: the host gives times in its own clock, in seconds (the audio context's time, or
+// performance.now() / 1000 in the timer worker). Each message's time is computed from the tempo map
+// afresh (never by adding up delta times): the file's seconds at a tick from the map, then the host's
+// time from the anchor, the host time at which a given second of the file sounds, and the speed.
+//
+// API (one sequencer per global scope; `seq` holds its state):
+//   seqLoad(buffer)                 takes the compact copy; returns what it holds (tracks, whether it plays)
+//   seqSelect(trackIndexes)         the tracks that sound together (format 2: one) and their tempo map
+//   seqStart(tick, at, emit)        plays from tick at host time `at`, after the state the events before
+//                                   it left (program, bank, controllers, bend range, bend, pressure)
+//   seqRun(until, emit)             emits every message due before host time `until`; false once ended
+//   seqStop(at, emit)               note offs for what sounds, then sustain off, all notes off and all
+//                                   sound off on all 16 channels, at host time `at`
+//   seqSetSpeed(speed, at), seqSetTranspose(semitones), seqSetMuted(flags, at, emit), seqSetLoop(a, b),
+//   seqSetEnd(tick)                 ends playing at tick, the notes sounding then released
+//   seqPosition(now)                the tick sounding at host time `now`, and how fast ticks go by
+//   seqSounding(tick, most)         the notes sounding at tick: start, end, key, track of each
+//   seqSecondsAt(tick)              the file's seconds at tick (at the speed written)
+// emit(time, status, first, second) is called for each message in order of time; program change and
+// channel pressure have no second data byte (it is given as 0).
+'use strict';
+
+const seqDefaultTempo = 500000;  // microseconds per quarter note before any tempo event
+const seqTrackKey = 65536;       // stream keys: tick * 2 * seqTrackKey + kind * seqTrackKey + position in the sequence
+
+const seq = {
+  // ---- the file ----
+  loaded: false,          // whether a compact copy is held
+  format: 0,              // the header's format
+  division: 0,            // the header's division (above 32768: a time code)
+  trackCount: 0,          // tracks listed
+  firstNotes: null,       // per track, the index of its first note (and the notes' count at the end)
+  firstEvents: null,      // per track, the index of its first channel event (and the count at the end)
+  trackNumbers: null,     // per track, its number in the file
+  noteStarts: null,       // per note, the tick of its note on
+  noteWords: null,        // per note, key (bits 0-6), velocity (7-13), channel (14-17), duration (18-31)
+  longIndexes: null,      // notes whose duration did not fit in their word, in order
+  longDurations: null,    // their durations
+  eventTicks: null,       // per channel event, its tick
+  eventBytes: null,       // per channel event, status and data bytes (bits 0-7, 8-15, 16-23)
+  tempoTicks: null,       // per tempo event (listing order), its tick
+  tempoValues: null,      // its microseconds per quarter note
+  tempoTracks: null,      // its track
+  notPlayable: 0,         // events the copy left out (bytes above 127, past a wrapped total)
+  // ---- the sequence: the tracks that sound together, and their tempo map ----
+  tracks: [],             // track indexes played, in file order
+  mapTicks: new Float64Array(1),    // the tick where each tempo segment starts
+  mapSeconds: new Float64Array(1),  // the file's seconds there
+  mapPerTick: new Float64Array(1),  // seconds per tick within it
+  endTick: 0,             // the last tick of the sequence: its last note's end or event
+  usedControllers: new Uint8Array(16 * 128),  // 1 where a channel's controller changes somewhere in the sequence
+  usedOther: new Uint8Array(16),    // per channel: 1 program, 2 bend, 4 channel pressure, 8 bend range (RPN 0)
+  // ---- playing ----
+  playing: false,         // whether messages are being made
+  anchorTime: 0,          // the host time at which anchorSeconds of the file sound
+  anchorSeconds: 0,
+  speed: 1,               // 1 plays as written
+  before: { time: -Infinity, seconds: 0, speed: 1 },  // the anchor before the last, for times before anchorTime
+  transpose: 0,           // semitones added to every note but channel 10's
+  muted: new Uint8Array(0),  // per track, 1 when its notes are not played
+  loopA: -1,              // the loop's first tick and the tick at which it goes back (-1: no loop)
+  loopB: -1,
+  endAt: Infinity,        // the tick at which playing ends, when not at the sequence's end
+  mapAt: 0,               // the tempo segment of the last tick reckoned
+  horizon: 0,             // the host time up to which messages have been made
+  // the streams (each track's notes and events) by their next tick, in a heap
+  noteAt: new Uint32Array(0),   // per sequence track, its next note
+  eventAt: new Uint32Array(0),  // per sequence track, its next event
+  streamIds: new Int32Array(0), // the heap: stream ids (2 * position + kind: 0 events, 1 notes)
+  streamKeys: new Float64Array(0),
+  streamCount: 0,
+  // the notes sounding, by their end, in a heap
+  offEnds: new Float64Array(64),
+  offStarts: new Float64Array(64),
+  offWords: new Uint32Array(64),  // key sent (bits 0-6), key written (7-13), channel (14-17)
+  offTracks: new Int32Array(64),
+  offCount: 0,
+};
+
+// ---- the file ----
+
+// Takes the compact copy (an ArrayBuffer of 32-bit words) and returns what it holds: its format, its
+// tracks (number, notes, events) and whether it can be played, or why not.
+function seqLoad(buffer) {
+  const words = new Uint32Array(buffer);
+  const [format, division, tracks, notes, longs, events, tempos, notPlayable] = words;
+  let at = 8;
+  const take = (n) => {
+    const list = words.subarray(at, at + n);
+    at += n;
+    return list;
+  };
+  Object.assign(seq, { loaded: true, format, division, trackCount: tracks, notPlayable });
+  seq.firstNotes = take(tracks + 1);
+  seq.firstEvents = take(tracks + 1);
+  seq.trackNumbers = take(tracks);
+  seq.noteStarts = take(notes);
+  seq.noteWords = take(notes);
+  seq.longIndexes = take(longs);
+  seq.longDurations = take(longs);
+  seq.eventTicks = take(events);
+  seq.eventBytes = take(events);
+  seq.tempoTicks = take(tempos);
+  seq.tempoValues = take(tempos);
+  seq.tempoTracks = take(tempos);
+  seq.muted = new Uint8Array(tracks);
+  seq.playing = false;
+  seq.offCount = 0;
+  seq.streamCount = 0;
+  seq.loopA = -1;
+  seq.loopB = -1;
+  const list = [];
+  for (let t = 0; t < tracks; t += 1) {
+    list.push({ index: t, number: seq.trackNumbers[t], notes: seq.firstNotes[t + 1] - seq.firstNotes[t],
+      events: seq.firstEvents[t + 1] - seq.firstEvents[t] });
+  }
+  return { format, division, tracks: list, notPlayable, unplayable: seqUnplayable() };
+}
+
+// Why the file can't be played, in a few words; null when it can.
+function seqUnplayable() {
+  if (seq.division === 0) return 'its division is 0 ticks per quarter note';
+  if (seq.division > 32768 && (seq.division & 0xff) === 0) return 'its time code has 0 ticks per frame';
+  if (seq.format > 2) return `it has format ${seq.format}, which has no tracks`;
+  return null;
+}
+
+// The duration of note n in ticks.
+function seqDuration(n) {
+  const held = seq.noteWords[n] >>> 18;
+  if (held < 0x3fff) return held;
+  let low = 0;
+  let high = seq.longIndexes.length - 1;
+  while (low < high) {
+    const mid = (low + high) >> 1;
+    if (seq.longIndexes[mid] < n) low = mid + 1;
+    else high = mid;
+  }
+  return seq.longDurations[low];
+}
+
+// The first index in list[from, to) whose value is tick or more.
+function seqFirstAtOrAfter(list, from, to, tick) {
+  let low = from;
+  let high = to;
+  while (low < high) {
+    const mid = (low + high) >>> 1;
+    if (list[mid] < tick) low = mid + 1;
+    else high = mid;
+  }
+  return low;
+}
+
+// ---- the sequence and its tempo map ----
+
+// Chooses the tracks that sound together (track indexes, in file order) and makes their tempo map:
+// formats 0 and 1 take tempo events from every track, format 2 from its own track only; a time code
+// plays frames and ticks as real time (29 frames meaning 29.97 a second), whatever the tempo events say.
+function seqSelect(trackIndexes) {
+  seq.tracks = trackIndexes.filter((t) => t >= 0 && t < seq.trackCount);
+  const k = seq.tracks.length;
+  seq.noteAt = new Uint32Array(k);
+  seq.eventAt = new Uint32Array(k);
+  seq.streamIds = new Int32Array(2 * k);
+  seq.streamKeys = new Float64Array(2 * k);
+  seq.streamCount = 0;
+  seq.playing = false;
+  seq.offCount = 0;
+  const ticks = [0];
+  const seconds = [0];
+  const perTick = [];
+  const division = seq.division;
+  if (division > 32768) {
+    const frames = 256 - (division >> 8);
+    const rate = frames === 29 ? 30000 / 1001 : frames;
+    perTick.push(1 / (rate * (division & 0xff)));
+  } else {
+    perTick.push(seqDefaultTempo / (1e6 * division));
+    const own = seq.format === 2 ? new Set(seq.tracks) : null;
+    // tempo events of all tracks in order of time, those of one tick in listing order (the copy keeps
+    // each track's in order of time, track after track)
+    const order = [];
+    for (let i = 0; i < seq.tempoTicks.length; i += 1) if (!own || own.has(seq.tempoTracks[i])) order.push(i);
+    order.sort((a, b) => seq.tempoTicks[a] - seq.tempoTicks[b] || a - b);
+    for (const i of order) {
+      const tick = seq.tempoTicks[i];
+      const last = ticks.length - 1;
+      const value = seq.tempoValues[i] / (1e6 * division);
+      if (tick === ticks[last]) {
+        perTick[last] = value;  // of several tempos at one tick, the last holds
+      } else {
+        seconds.push(seconds[last] + (tick - ticks[last]) * perTick[last]);
+        ticks.push(tick);
+        perTick.push(value);
+      }
+    }
+  }
+  seq.mapTicks = Float64Array.from(ticks);
+  seq.mapSeconds = Float64Array.from(seconds);
+  seq.mapPerTick = Float64Array.from(perTick);
+  seq.mapAt = 0;
+  // where the sequence ends, and what its channels use (for the state sent before a start)
+  seq.endTick = 0;
+  seq.usedControllers.fill(0);
+  seq.usedOther.fill(0);
+  for (const t of seq.tracks) {
+    for (let n = seq.firstNotes[t]; n < seq.firstNotes[t + 1]; n += 1) {
+      seq.endTick = Math.max(seq.endTick, seq.noteStarts[n] + seqDuration(n));
+    }
+    const last = seq.firstEvents[t + 1];
+    if (last > seq.firstEvents[t]) seq.endTick = Math.max(seq.endTick, seq.eventTicks[last - 1]);
+    for (let e = seq.firstEvents[t]; e < last; e += 1) seqNoteUse(seq.eventBytes[e]);
+  }
+}
+
+// Marks what a channel event changes among what a start must set.
+function seqNoteUse(bytes) {
+  const channel = bytes & 0x0f;
+  const kind = bytes & 0xf0;
+  const first = (bytes >> 8) & 0x7f;
+  if (kind === 0xb0) {
+    seq.usedControllers[channel * 128 + first] = 1;
+    if (first === 6 || first === 38) seq.usedOther[channel] |= 8;
+  } else if (kind === 0xc0) {
+    seq.usedOther[channel] |= 1;
+  } else if (kind === 0xe0) {
+    seq.usedOther[channel] |= 2;
+  } else if (kind === 0xd0) {
+    seq.usedOther[channel] |= 4;
+  }
+}
+
+// The file's seconds at tick, from the tempo map (at the speed written).
+function seqSecondsAt(tick) {
+  let s = seq.mapAt;
+  if (s >= seq.mapTicks.length || seq.mapTicks[s] > tick) s = 0;
+  while (s + 1 < seq.mapTicks.length && seq.mapTicks[s + 1] <= tick) s += 1;
+  seq.mapAt = s;
+  return seq.mapSeconds[s] + (tick - seq.mapTicks[s]) * seq.mapPerTick[s];
+}
+
+// The tempo segment that holds the file's seconds (the last of several at one time, when a tempo is 0).
+function seqSegmentAt(seconds) {
+  let low = 0;
+  let high = seq.mapSeconds.length - 1;
+  while (low < high) {
+    const mid = (low + high + 1) >> 1;
+    if (seq.mapSeconds[mid] <= seconds) low = mid;
+    else high = mid - 1;
+  }
+  return low;
+}
+
+// The tick at the file's seconds.
+function seqTickAt(seconds) {
+  const s = seqSegmentAt(seconds);
+  const per = seq.mapPerTick[s];
+  if (per === 0) return seq.mapTicks[s];
+  return seq.mapTicks[s] + (seconds - seq.mapSeconds[s]) / per;
+}
+
+// The host time at which tick sounds, from the anchor.
+function seqTimeOf(tick) {
+  return seq.anchorTime + (seqSecondsAt(tick) - seq.anchorSeconds) / seq.speed;
+}
+
+// ---- the streams: each sequence track's events and notes, merged in order of time ----
+
+// The key of stream id in the heap: its next tick, then events before notes, then track order;
+// Infinity when it has nothing left.
+function seqStreamKey(id) {
+  const k = id >> 1;
+  const t = seq.tracks[k];
+  if (id & 1) {
+    const n = seq.noteAt[k];
+    if (n >= seq.firstNotes[t + 1]) return Infinity;
+    return seq.noteStarts[n] * 2 * seqTrackKey + seqTrackKey + k;
+  }
+  const e = seq.eventAt[k];
+  if (e >= seq.firstEvents[t + 1]) return Infinity;
+  return seq.eventTicks[e] * 2 * seqTrackKey + k;
+}
+
+// Moves heap entry i up or down to its place.
+function seqStreamSift(i) {
+  const ids = seq.streamIds;
+  const keys = seq.streamKeys;
+  const id = ids[i];
+  const key = keys[i];
+  while (i > 0) {
+    const parent = (i - 1) >> 1;
+    if (keys[parent] <= key) break;
+    ids[i] = ids[parent];
+    keys[i] = keys[parent];
+    i = parent;
+  }
+  for (;;) {
+    let child = 2 * i + 1;
+    if (child >= seq.streamCount) break;
+    if (child + 1 < seq.streamCount && keys[child + 1] < keys[child]) child += 1;
+    if (keys[child] >= key) break;
+    ids[i] = ids[child];
+    keys[i] = keys[child];
+    i = child;
+  }
+  ids[i] = id;
+  keys[i] = key;
+}
+
+// Puts every stream of the sequence (or its events' alone) at its first item at or after tick, into
+// the heap.
+function seqStreamsFrom(tick, withNotes = true) {
+  seq.streamCount = 0;
+  seq.tracks.forEach((t, k) => {
+    seq.noteAt[k] = seqFirstAtOrAfter(seq.noteStarts, seq.firstNotes[t], seq.firstNotes[t + 1], tick);
+    seq.eventAt[k] = seqFirstAtOrAfter(seq.eventTicks, seq.firstEvents[t], seq.firstEvents[t + 1], tick);
+    for (const id of withNotes ? [2 * k, 2 * k + 1] : [2 * k]) {
+      const key = seqStreamKey(id);
+      if (key === Infinity) continue;
+      seq.streamIds[seq.streamCount] = id;
+      seq.streamKeys[seq.streamCount] = key;
+      seq.streamCount += 1;
+      seqStreamSift(seq.streamCount - 1);
+    }
+  });
+}
+
+// Moves the stream at the top of the heap past its item; with `drop`, takes it out of the heap.
+function seqStreamNext(drop = false) {
+  const id = seq.streamIds[0];
+  if (id & 1) seq.noteAt[id >> 1] += 1;
+  else seq.eventAt[id >> 1] += 1;
+  const key = drop ? Infinity : seqStreamKey(id);
+  if (key === Infinity) {
+    seq.streamCount -= 1;
+    seq.streamIds[0] = seq.streamIds[seq.streamCount];
+    seq.streamKeys[0] = seq.streamKeys[seq.streamCount];
+  } else {
+    seq.streamKeys[0] = key;
+  }
+  if (seq.streamCount > 0) seqStreamSift(0);
+}
+
+// ---- the notes sounding, by their end ----
+
+// Moves entry i of the notes sounding up or down to its place.
+function seqOffSift(i) {
+  const end = seq.offEnds[i];
+  const start = seq.offStarts[i];
+  const word = seq.offWords[i];
+  const track = seq.offTracks[i];
+  const move = (from, to) => {
+    seq.offEnds[to] = seq.offEnds[from];
+    seq.offStarts[to] = seq.offStarts[from];
+    seq.offWords[to] = seq.offWords[from];
+    seq.offTracks[to] = seq.offTracks[from];
+  };
+  while (i > 0) {
+    const parent = (i - 1) >> 1;
+    if (seq.offEnds[parent] <= end) break;
+    move(parent, i);
+    i = parent;
+  }
+  for (;;) {
+    let child = 2 * i + 1;
+    if (child >= seq.offCount) break;
+    if (child + 1 < seq.offCount && seq.offEnds[child + 1] < seq.offEnds[child]) child += 1;
+    if (seq.offEnds[child] >= end) break;
+    move(child, i);
+    i = child;
+  }
+  seq.offEnds[i] = end;
+  seq.offStarts[i] = start;
+  seq.offWords[i] = word;
+  seq.offTracks[i] = track;
+}
+
+// Keeps a note sounding until its end.
+function seqOffAdd(end, start, word, track) {
+  if (seq.offCount === seq.offEnds.length) {
+    const grow = (list) => {
+      const more = new list.constructor(list.length * 2);
+      more.set(list);
+      return more;
+    };
+    seq.offEnds = grow(seq.offEnds);
+    seq.offStarts = grow(seq.offStarts);
+    seq.offWords = grow(seq.offWords);
+    seq.offTracks = grow(seq.offTracks);
+  }
+  const i = seq.offCount;
+  seq.offCount += 1;
+  seq.offEnds[i] = end;
+  seq.offStarts[i] = start;
+  seq.offWords[i] = word;
+  seq.offTracks[i] = track;
+  seqOffSift(i);
+}
+
+// Takes the note that ends first out of the notes sounding.
+function seqOffTake() {
+  seq.offCount -= 1;
+  const last = seq.offCount;
+  if (last === 0) return;
+  seq.offEnds[0] = seq.offEnds[last];
+  seq.offStarts[0] = seq.offStarts[last];
+  seq.offWords[0] = seq.offWords[last];
+  seq.offTracks[0] = seq.offTracks[last];
+  seqOffSift(0);
+}
+
+// Ends at `at` every note sounding for which keep(i) is false; keeps the others.
+function seqOffEnd(at, emit, keep) {
+  let kept = 0;
+  for (let i = 0; i < seq.offCount; i += 1) {
+    if (keep(i)) {
+      seq.offEnds[kept] = seq.offEnds[i];
+      seq.offStarts[kept] = seq.offStarts[i];
+      seq.offWords[kept] = seq.offWords[i];
+      seq.offTracks[kept] = seq.offTracks[i];
+      kept += 1;
+    } else {
+      const word = seq.offWords[i];
+      emit(at, 0x80 | ((word >> 14) & 0x0f), word & 0x7f, 64);
+    }
+  }
+  // the heap made again, one entry at a time
+  for (seq.offCount = 1; seq.offCount <= kept; seq.offCount += 1) seqOffSift(seq.offCount - 1);
+  seq.offCount = kept;
+}
+
+// ---- playing ----
+
+// Sends at `at` the state the sequence's events before tick leave on each channel they use: bank,
+// program, controllers (those never set yet at their usual value), the pitch bend range (RPN 0) and
+// the parameter chosen, channel pressure and pitch bend. Channel mode messages are not sent again.
+function seqChase(tick, at, emit) {
+  const values = new Int16Array(16 * 128).fill(-1);
+  const program = new Int16Array(16).fill(-1);
+  const bend = new Int32Array(16).fill(-1);
+  const pressure = new Int16Array(16).fill(-1);
+  const chosen = new Int16Array(32).fill(127);   // the parameter numbers chosen (CC 101 and 100, or 99 and 98)
+  const registered = new Uint8Array(16).fill(1);  // whether the last chosen was registered (RPN) or not (NRPN)
+  const range = new Int16Array(32).fill(-1);      // the bend range's data entry, coarse and fine
+  // the events before tick of all the sequence's tracks, in the order they play
+  seqStreamsFrom(0, false);
+  while (seq.streamCount > 0) {
+    const e = seq.eventAt[seq.streamIds[0] >> 1];
+    if (seq.eventTicks[e] >= tick) {
+      seqStreamNext(true);  // this track's events from tick on are played, not sent before
+      continue;
+    }
+    const bytes = seq.eventBytes[e];
+    const c = bytes & 0x0f;
+    const first = (bytes >> 8) & 0x7f;
+    const second = (bytes >> 16) & 0x7f;
+    switch (bytes & 0xf0) {
+      case 0xb0:
+        if (first === 121) {  // reset all controllers, as General MIDI has it
+          for (const k of [1, 11, 64, 65, 66, 67]) values[c * 128 + k] = -1;
+          bend[c] = -1;
+          pressure[c] = -1;
+          chosen[2 * c] = 127;
+          chosen[2 * c + 1] = 127;
+        } else if (first === 101 || first === 100) {
+          chosen[2 * c + (first === 100 ? 1 : 0)] = second;
+          registered[c] = 1;
+        } else if (first === 99 || first === 98) {
+          chosen[2 * c + (first === 98 ? 1 : 0)] = second;
+          registered[c] = 0;
+        } else if ((first === 6 || first === 38) && registered[c] && chosen[2 * c] === 0 && chosen[2 * c + 1] === 0) {
+          range[2 * c + (first === 38 ? 1 : 0)] = second;
+        }
+        values[c * 128 + first] = second;
+        break;
+      case 0xc0: program[c] = first; break;
+      case 0xd0: pressure[c] = first; break;
+      case 0xe0: bend[c] = first | (second << 7); break;
+      default: break;
+    }
+    seqStreamNext();
+  }
+  const defaults = { 7: 100, 8: 64, 10: 64, 11: 127 };
+  for (let c = 0; c < 16; c += 1) {
+    const used = seq.usedOther[c];
+    const controllers = seq.usedControllers.subarray(c * 128, c * 128 + 128);
+    const value = (k) => (values[c * 128 + k] >= 0 ? values[c * 128 + k] : defaults[k] ?? 0);
+    const cc = (k, v) => emit(at, 0xb0 | c, k, v);
+    if (controllers[0]) cc(0, value(0));
+    if (controllers[32]) cc(32, value(32));
+    if (used & 1) emit(at, 0xc0 | c, Math.max(0, program[c]), 0);
+    for (let k = 1; k < 120; k += 1) {
+      if (!controllers[k] || k === 32 || k === 6 || k === 38 || (k >= 96 && k <= 101)) continue;
+      cc(k, value(k));
+    }
+    if (used & 8) {
+      cc(101, 0);
+      cc(100, 0);
+      cc(6, range[2 * c] >= 0 ? range[2 * c] : 2);
+      cc(38, range[2 * c + 1] >= 0 ? range[2 * c + 1] : 0);
+    }
+    if (used & 8 || controllers[101] || controllers[100] || controllers[99] || controllers[98]) {
+      cc(registered[c] ? 101 : 99, chosen[2 * c]);
+      cc(registered[c] ? 100 : 98, chosen[2 * c + 1]);
+    }
+    if (used & 4) emit(at, 0xd0 | c, Math.max(0, pressure[c]), 0);
+    if (used & 2) {
+      const b = bend[c] >= 0 ? bend[c] : 8192;
+      emit(at, 0xe0 | c, b & 0x7f, b >> 7);
+    }
+  }
+}
+
+// Plays from tick at host time `at`: first the state the events before it leave, then everything
+// from tick on.
+function seqStart(tick, at, emit) {
+  tick = Math.max(0, Math.floor(tick));
+  seqChase(tick, at, emit);
+  seqStreamsFrom(tick);
+  seq.offCount = 0;
+  seq.before = { time: -Infinity, seconds: seqSecondsAt(tick), speed: seq.speed };
+  seq.anchorTime = at;
+  seq.anchorSeconds = seqSecondsAt(tick);
+  seq.horizon = at;
+  seq.playing = true;
+}
+
+// Emits every message due before host time `until`, in order; at the loop's end the notes sounding
+// are ended, the sustain let go, and playing goes on from the loop's start after its state. Returns
+// false once the sequence has ended (nothing left to play or to end).
+function seqRun(until, emit) {
+  if (!seq.playing) return false;
+  for (;;) {
+    const offTick = seq.offCount > 0 ? seq.offEnds[0] : Infinity;
+    const onTick = seq.streamCount > 0 ? Math.floor(seq.streamKeys[0] / (2 * seqTrackKey)) : Infinity;
+    const tick = Math.min(offTick, onTick);
+    if (seq.loopB > seq.loopA && seq.loopA >= 0 && tick >= seq.loopB) {
+      // a loop end already passed (the loop was set behind the place playing) wraps at once
+      const time = Math.max(seqTimeOf(seq.loopB), seq.horizon);
+      if (time >= until) break;
+      seqWrap(time, emit);
+      continue;
+    }
+    if (tick === Infinity || tick >= seq.endAt) {
+      if (tick !== Infinity) {
+        const time = seqTimeOf(seq.endAt);
+        if (time >= until) break;
+        seqOffEnd(time, emit, () => false);
+      }
+      seq.playing = false;
+      return false;
+    }
+    const time = seqTimeOf(tick);
+    if (time >= until) break;
+    if (offTick <= onTick) {
+      const word = seq.offWords[0];
+      seqOffTake();
+      emit(time, 0x80 | ((word >> 14) & 0x0f), word & 0x7f, 64);
+      continue;
+    }
+    const id = seq.streamIds[0];
+    const k = id >> 1;
+    if (id & 1) {
+      const n = seq.noteAt[k];
+      const t = seq.tracks[k];
+      seqStreamNext();
+      if (seq.muted[t]) continue;
+      const word = seq.noteWords[n];
+      const key = word & 0x7f;
+      const channel = (word >> 14) & 0x0f;
+      const sent = channel === 9 ? key : key + seq.transpose;
+      if (sent < 0 || sent > 127) continue;
+      emit(time, 0x90 | channel, sent, (word >> 7) & 0x7f);
+      seqOffAdd(tick + seqDuration(n), tick, sent | (key << 7) | (channel << 14), t);
+    } else {
+      const bytes = seq.eventBytes[seq.eventAt[k]];
+      seqStreamNext();
+      emit(time, bytes & 0xff, (bytes >> 8) & 0x7f, (bytes >> 16) & 0x7f);
+    }
+  }
+  seq.horizon = Math.max(seq.horizon, until);
+  return true;
+}
+
+// Goes back from the loop's end to its start at host time `at`: every note sounding ends and each
+// channel's sustain is let go, then the state at the loop's start is sent and playing goes on from it.
+function seqWrap(at, emit) {
+  seqOffEnd(at, emit, () => false);
+  for (let c = 0; c < 16; c += 1) if (seq.usedControllers[c * 128 + 64]) emit(at, 0xb0 | c, 64, 0);
+  const speed = seq.speed;
+  seqStart(seq.loopA, at, emit);
+  seq.before = { time: at, seconds: seqSecondsAt(seq.loopB), speed };
+}
+
+// Stops at host time `at`: note offs for what sounds, then on all 16 channels sustain off, all notes
+// off and all sound off.
+function seqStop(at, emit) {
+  seqOffEnd(at, emit, () => false);
+  for (let c = 0; c < 16; c += 1) {
+    emit(at, 0xb0 | c, 64, 0);
+    emit(at, 0xb0 | c, 123, 0);
+    emit(at, 0xb0 | c, 120, 0);
+  }
+  seq.playing = false;
+  seq.streamCount = 0;
+}
+
+// Plays at a new speed from host time `at` on (messages before it were made at the old one).
+function seqSetSpeed(speed, at) {
+  if (seq.playing) {
+    const seconds = seq.anchorSeconds + (at - seq.anchorTime) * seq.speed;
+    seq.before = { time: seq.anchorTime, seconds: seq.anchorSeconds, speed: seq.speed };
+    seq.anchorTime = at;
+    seq.anchorSeconds = seconds;
+  }
+  seq.speed = speed;
+}
+
+// Transposes the notes started from now on (channel 10's never).
+function seqSetTranspose(semitones) {
+  seq.transpose = semitones;
+}
+
+// Mutes the tracks whose flag is 1 (per track index); their notes sounding end at host time `at`.
+function seqSetMuted(flags, at, emit) {
+  seq.muted = Uint8Array.from(flags);
+  if (seq.playing) seqOffEnd(at, emit, (i) => !seq.muted[seq.offTracks[i]]);
+}
+
+// Loops from tick a back at tick b (no loop when b is not after a).
+function seqSetLoop(a, b) {
+  seq.loopA = b > a ? Math.max(0, Math.floor(a)) : -1;
+  seq.loopB = b > a ? Math.floor(b) : -1;
+}
+
+// Ends playing at tick (Infinity: at the sequence's end).
+function seqSetEnd(tick) {
+  seq.endAt = tick;
+}
+
+// The tick sounding at host time `now` and the ticks a host second then; when stopped, null.
+function seqPosition(now) {
+  if (!seq.playing) return null;
+  // a time before the last anchor (a loop's wrap or a change of speed made ahead) reckons from the one before
+  const last = now >= seq.anchorTime || seq.before.time === -Infinity;
+  const anchor = last ? { time: seq.anchorTime, seconds: seq.anchorSeconds, speed: seq.speed } : seq.before;
+  const seconds = Math.max(0, anchor.seconds + (now - anchor.time) * anchor.speed);
+  const per = seq.mapPerTick[seqSegmentAt(seconds)];
+  return { tick: Math.min(seqTickAt(seconds), seq.endTick), seconds, rate: per > 0 ? anchor.speed / per : 0 };
+}
+
+// The notes sounding at tick (started, not ended), at most `most`: start, end, key written and track
+// of each, four numbers a note.
+function seqSounding(tick, most) {
+  const out = [];
+  for (let i = 0; i < seq.offCount && out.length < 4 * most; i += 1) {
+    if (seq.offStarts[i] <= tick && seq.offEnds[i] > tick) {
+      out.push(seq.offStarts[i], seq.offEnds[i], (seq.offWords[i] >> 7) & 0x7f, seq.offTracks[i]);
+    }
+  }
+  return Float64Array.from(out);
+}
