@@ -269,12 +269,13 @@ export async function saveByClick(page, selector, { timeout = 300000 } = {}) {
     const out = fs.openSync(saved, 'w');
     try {
       for (let at = 0; at < size; at += 4 << 20) {
-        const piece = await page.evaluate(async (n, from) => {
-          const bytes = new Uint8Array(await window.smfdumpSaved[n].blob.slice(from, from + (4 << 20)).arrayBuffer());
-          let text = '';
-          for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
-          return btoa(text);
-        }, before, at);
+        // the browser's own reader makes the base64, so that the page's thread stays free
+        const piece = await page.evaluate((n, from) => new Promise((resolve, reject) => {
+          const reader = new FileReader();
+          reader.onload = () => resolve(reader.result.slice(reader.result.indexOf(',') + 1));
+          reader.onerror = () => reject(reader.error);
+          reader.readAsDataURL(window.smfdumpSaved[n].blob.slice(from, from + (4 << 20)));
+        }), before, at);
         fs.writeSync(out, Buffer.from(piece, 'base64'));
       }
     } finally {
