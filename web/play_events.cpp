@@ -19,6 +19,10 @@ std::vector<std::uint32_t> play_data;
 
 namespace {
 void (*roll_note_gatherer)(std::int32_t, std::int32_t, std::int32_t) = nullptr;  // the roll's note watcher, called first
+std::uint32_t rank_track = 0;  // the track (+ 1; 0: none yet) and tick of the last playable note kept,
+std::uint32_t rank_tick = 0;   // and the playable notes of that track kept at that tick
+std::uint32_t rank_notes = 0;
+constexpr std::uint32_t rank_most = 1023;  // notes counted at one tick, at most
 
 // The index among the roll's tracks of the track being listed (its entry comes with its first line,
 // before any event of it is decoded).
@@ -31,6 +35,14 @@ void gather_velocity(std::int32_t status, std::int32_t note, std::int32_t veloci
     if (note_starts.size() == before) return;  // a note off, or a note the roll had no room for
     bool playable = velocity >= 1 && velocity <= 127;
     note_velocities.push_back(static_cast<std::uint8_t>(playable ? velocity : 0xFF));
+    if (!playable || note < 0 || note > 127) return;
+    if (rank_track == listed_track_index() + 1 && rank_tick == running_total) {
+        rank_notes = std::min(rank_notes + 1, rank_most);
+    } else {
+        rank_track = listed_track_index() + 1;
+        rank_tick = running_total;
+        rank_notes = 1;
+    }
 }
 
 // Keeps a channel event other than a note with its running total; its track's first event is
@@ -43,9 +55,12 @@ void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t 
         ++events_not_playable;
         return;
     }
+    // the notes of its track at its tick before it, for the player to keep their order
+    bool same_tick = rank_track == listed_track_index() + 1 && rank_tick == running_total;
+    std::uint32_t rank = same_tick ? rank_notes : 0;
     channel_event_ticks.push_back(running_total);
     channel_event_bytes.push_back(static_cast<std::uint32_t>(status) | static_cast<std::uint32_t>(first) << 8 |
-                                  static_cast<std::uint32_t>(second) << 16);
+                                  static_cast<std::uint32_t>(second) << 15 | rank << 22);
 }
 
 // Keeps a tempo event with its running total and track.
@@ -148,6 +163,9 @@ void start_play_events() {
     tempo_values.clear();
     tempo_tracks.clear();
     events_not_playable = 0;
+    rank_track = 0;
+    rank_tick = 0;
+    rank_notes = 0;
     play_data.clear();
     play_data.shrink_to_fit();
     roll_note_gatherer = note_watcher;

@@ -11,7 +11,8 @@
 // ---- gathered in the first listing; tracks are the roll's (indexes into track_numbers) ----
 extern std::vector<std::uint8_t> note_velocities;       // the velocity of each roll note's note on, as read (0xFF: above 127 or missing)
 extern std::vector<std::uint32_t> channel_event_ticks;  // running total of each channel event other than notes, in listing order
-extern std::vector<std::uint32_t> channel_event_bytes;  // its status and data bytes: bits 0-7, 8-15, 16-23 (the second 0 for one data byte)
+extern std::vector<std::uint32_t> channel_event_bytes;  // its status and data bytes (bits 0-7, 8-14, 15-21; the second 0 for one data byte)
+                                                        // and the playable notes of its track at its tick before it (22-31, at most 1023)
 extern std::vector<std::uint32_t> track_first_events;   // index of each track's first channel event
 extern std::vector<std::uint32_t> tempo_ticks;          // running total of each tempo event, in listing order
 extern std::vector<std::uint32_t> tempo_values;         // its microseconds per quarter note, as listed

@@ -23,11 +23,13 @@
 //   seqSounding(tick, most)         the notes sounding at tick: start, end, key, track of each
 //   seqSecondsAt(tick)              the file's seconds at tick (at the speed written)
 // emit(time, status, first, second) is called for each message in order of time; program change and
-// channel pressure have no second data byte (it is given as 0).
+// channel pressure have no second data byte (it is given as 0). Of the messages of one tick, note offs
+// come first, then each track's other events and note ons in the order its file has them, the events
+// that come before a track's first note at that tick (of any track) before any note.
 'use strict';
 
 const seqDefaultTempo = 500000;  // microseconds per quarter note before any tempo event
-const seqTrackKey = 65536;       // stream keys: tick * 2 * seqTrackKey + kind * seqTrackKey + position in the sequence
+const seqRankMost = 1023;        // notes of one tick in one track whose order among the track's events is kept
 
 const seq = {
   // ---- the file ----
@@ -43,7 +45,8 @@ const seq = {
   longIndexes: null,      // notes whose duration did not fit in their word, in order
   longDurations: null,    // their durations
   eventTicks: null,       // per channel event, its tick
-  eventBytes: null,       // per channel event, status and data bytes (bits 0-7, 8-15, 16-23)
+  eventBytes: null,       // per channel event, status and data bytes (bits 0-7, 8-14, 15-21) and the notes
+                          // of its track at its tick before it (22-31)
   tempoTicks: null,       // per tempo event (listing order), its tick
   tempoValues: null,      // its microseconds per quarter note
   tempoTracks: null,      // its track
@@ -69,11 +72,15 @@ const seq = {
   endAt: Infinity,        // the tick at which playing ends, when not at the sequence's end
   mapAt: 0,               // the tempo segment of the last tick reckoned
   horizon: 0,             // the host time up to which messages have been made
-  // the streams (each track's notes and events) by their next tick, in a heap
+  // the streams (each track's notes and events) by their next item, in a heap: by tick, then by the
+  // item's order within its tick (an event with n notes of its track before it at that tick: 2n; the
+  // track's note n of that tick: 2n + 1), then by the track's place in the sequence
   noteAt: new Uint32Array(0),   // per sequence track, its next note
+  noteRank: new Uint16Array(0), // per sequence track, the notes of its track before that one at its tick
   eventAt: new Uint32Array(0),  // per sequence track, its next event
   streamIds: new Int32Array(0), // the heap: stream ids (2 * position + kind: 0 events, 1 notes)
-  streamKeys: new Float64Array(0),
+  streamTicks: new Float64Array(0),  // the tick of each stream's next item
+  streamOrders: new Float64Array(0), // its order within the tick and the track's place: order * 65536 + place
   streamCount: 0,
   // the notes sounding, by their end, in a heap
   offEnds: new Float64Array(64),
@@ -166,9 +173,11 @@ function seqSelect(trackIndexes) {
   seq.tracks = trackIndexes.filter((t) => t >= 0 && t < seq.trackCount);
   const k = seq.tracks.length;
   seq.noteAt = new Uint32Array(k);
+  seq.noteRank = new Uint16Array(k);
   seq.eventAt = new Uint32Array(k);
   seq.streamIds = new Int32Array(2 * k);
-  seq.streamKeys = new Float64Array(2 * k);
+  seq.streamTicks = new Float64Array(2 * k);
+  seq.streamOrders = new Float64Array(2 * k);
   seq.streamCount = 0;
   seq.playing = false;
   seq.offCount = 0;
@@ -272,45 +281,64 @@ function seqTimeOf(tick) {
 
 // ---- the streams: each sequence track's events and notes, merged in order of time ----
 
-// The key of stream id in the heap: its next tick, then events before notes, then track order;
-// Infinity when it has nothing left.
-function seqStreamKey(id) {
+// The tick of stream id's next item (Infinity when it has nothing left), and its order within that
+// tick, kept in `stream` for the heap.
+function seqStreamKey(id, at) {
   const k = id >> 1;
   const t = seq.tracks[k];
   if (id & 1) {
     const n = seq.noteAt[k];
-    if (n >= seq.firstNotes[t + 1]) return Infinity;
-    return seq.noteStarts[n] * 2 * seqTrackKey + seqTrackKey + k;
+    if (n >= seq.firstNotes[t + 1]) {
+      seq.streamTicks[at] = Infinity;
+      return;
+    }
+    seq.streamTicks[at] = seq.noteStarts[n];
+    seq.streamOrders[at] = (2 * seq.noteRank[k] + 1) * 65536 + k;
+    return;
   }
   const e = seq.eventAt[k];
-  if (e >= seq.firstEvents[t + 1]) return Infinity;
-  return seq.eventTicks[e] * 2 * seqTrackKey + k;
+  if (e >= seq.firstEvents[t + 1]) {
+    seq.streamTicks[at] = Infinity;
+    return;
+  }
+  seq.streamTicks[at] = seq.eventTicks[e];
+  seq.streamOrders[at] = 2 * (seq.eventBytes[e] >>> 22) * 65536 + k;
+}
+
+// Whether heap entry i comes before heap entry j.
+function seqStreamBefore(i, j) {
+  const a = seq.streamTicks[i];
+  const b = seq.streamTicks[j];
+  return a < b || (a === b && seq.streamOrders[i] < seq.streamOrders[j]);
+}
+
+// Swaps heap entries i and j.
+function seqStreamSwap(i, j) {
+  const id = seq.streamIds[i];
+  const tick = seq.streamTicks[i];
+  const order = seq.streamOrders[i];
+  seq.streamIds[i] = seq.streamIds[j];
+  seq.streamTicks[i] = seq.streamTicks[j];
+  seq.streamOrders[i] = seq.streamOrders[j];
+  seq.streamIds[j] = id;
+  seq.streamTicks[j] = tick;
+  seq.streamOrders[j] = order;
 }
 
 // Moves heap entry i up or down to its place.
 function seqStreamSift(i) {
-  const ids = seq.streamIds;
-  const keys = seq.streamKeys;
-  const id = ids[i];
-  const key = keys[i];
-  while (i > 0) {
-    const parent = (i - 1) >> 1;
-    if (keys[parent] <= key) break;
-    ids[i] = ids[parent];
-    keys[i] = keys[parent];
-    i = parent;
+  while (i > 0 && seqStreamBefore(i, (i - 1) >> 1)) {
+    seqStreamSwap(i, (i - 1) >> 1);
+    i = (i - 1) >> 1;
   }
   for (;;) {
     let child = 2 * i + 1;
     if (child >= seq.streamCount) break;
-    if (child + 1 < seq.streamCount && keys[child + 1] < keys[child]) child += 1;
-    if (keys[child] >= key) break;
-    ids[i] = ids[child];
-    keys[i] = keys[child];
+    if (child + 1 < seq.streamCount && seqStreamBefore(child + 1, child)) child += 1;
+    if (!seqStreamBefore(child, i)) break;
+    seqStreamSwap(i, child);
     i = child;
   }
-  ids[i] = id;
-  keys[i] = key;
 }
 
 // Puts every stream of the sequence (or its events' alone) at its first item at or after tick, into
@@ -319,14 +347,15 @@ function seqStreamsFrom(tick, withNotes = true) {
   seq.streamCount = 0;
   seq.tracks.forEach((t, k) => {
     seq.noteAt[k] = seqFirstAtOrAfter(seq.noteStarts, seq.firstNotes[t], seq.firstNotes[t + 1], tick);
+    seq.noteRank[k] = 0;  // the first note at its tick: those before it are before `tick`
     seq.eventAt[k] = seqFirstAtOrAfter(seq.eventTicks, seq.firstEvents[t], seq.firstEvents[t + 1], tick);
     for (const id of withNotes ? [2 * k, 2 * k + 1] : [2 * k]) {
-      const key = seqStreamKey(id);
-      if (key === Infinity) continue;
-      seq.streamIds[seq.streamCount] = id;
-      seq.streamKeys[seq.streamCount] = key;
+      const at = seq.streamCount;
+      seqStreamKey(id, at);
+      if (seq.streamTicks[at] === Infinity) continue;
+      seq.streamIds[at] = id;
       seq.streamCount += 1;
-      seqStreamSift(seq.streamCount - 1);
+      seqStreamSift(at);
     }
   });
 }
@@ -334,15 +363,20 @@ function seqStreamsFrom(tick, withNotes = true) {
 // Moves the stream at the top of the heap past its item; with `drop`, takes it out of the heap.
 function seqStreamNext(drop = false) {
   const id = seq.streamIds[0];
-  if (id & 1) seq.noteAt[id >> 1] += 1;
-  else seq.eventAt[id >> 1] += 1;
-  const key = drop ? Infinity : seqStreamKey(id);
-  if (key === Infinity) {
-    seq.streamCount -= 1;
-    seq.streamIds[0] = seq.streamIds[seq.streamCount];
-    seq.streamKeys[0] = seq.streamKeys[seq.streamCount];
+  const k = id >> 1;
+  if (id & 1) {
+    const n = seq.noteAt[k];
+    seq.noteAt[k] = n + 1;
+    const same = n + 1 < seq.firstNotes[seq.tracks[k] + 1] && seq.noteStarts[n + 1] === seq.noteStarts[n];
+    seq.noteRank[k] = same ? Math.min(seq.noteRank[k] + 1, seqRankMost) : 0;
   } else {
-    seq.streamKeys[0] = key;
+    seq.eventAt[k] += 1;
+  }
+  if (drop) seq.streamTicks[0] = Infinity;
+  else seqStreamKey(id, 0);
+  if (seq.streamTicks[0] === Infinity) {
+    seq.streamCount -= 1;
+    seqStreamSwap(0, seq.streamCount);
   }
   if (seq.streamCount > 0) seqStreamSift(0);
 }
@@ -459,7 +493,7 @@ function seqChase(tick, at, emit) {
     const bytes = seq.eventBytes[e];
     const c = bytes & 0x0f;
     const first = (bytes >> 8) & 0x7f;
-    const second = (bytes >> 16) & 0x7f;
+    const second = (bytes >> 15) & 0x7f;
     switch (bytes & 0xf0) {
       case 0xb0:
         if (first === 121) {  // reset all controllers, as General MIDI has it
@@ -538,7 +572,7 @@ function seqRun(until, emit) {
   if (!seq.playing) return false;
   for (;;) {
     const offTick = seq.offCount > 0 ? seq.offEnds[0] : Infinity;
-    const onTick = seq.streamCount > 0 ? Math.floor(seq.streamKeys[0] / (2 * seqTrackKey)) : Infinity;
+    const onTick = seq.streamCount > 0 ? seq.streamTicks[0] : Infinity;
     const tick = Math.min(offTick, onTick);
     if (seq.loopB > seq.loopA && seq.loopA >= 0 && tick >= seq.loopB) {
       // a loop end already passed (the loop was set behind the place playing) wraps at once
@@ -581,7 +615,7 @@ function seqRun(until, emit) {
     } else {
       const bytes = seq.eventBytes[seq.eventAt[k]];
       seqStreamNext();
-      emit(time, bytes & 0xff, (bytes >> 8) & 0x7f, (bytes >> 16) & 0x7f);
+      emit(time, bytes & 0xff, (bytes >> 8) & 0x7f, (bytes >> 15) & 0x7f);
     }
   }
   seq.horizon = Math.max(seq.horizon, until);
