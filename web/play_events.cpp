@@ -18,32 +18,10 @@ std::uint32_t events_not_playable = 0;
 std::vector<std::uint32_t> play_data;
 
 namespace {
-void (*roll_note_gatherer)(std::int32_t, std::int32_t, std::int32_t) = nullptr;  // the roll's note watcher, called first
-std::uint32_t rank_track = 0;  // the track (+ 1; 0: none yet) and tick of the last playable note kept,
-std::uint32_t rank_tick = 0;   // and the playable notes of that track kept at that tick
-std::uint32_t rank_notes = 0;
-constexpr std::uint32_t rank_most = 1023;  // notes counted at one tick, at most
 
 // The index among the roll's tracks of the track being listed (its entry comes with its first line,
 // before any event of it is decoded).
 std::uint32_t listed_track_index() { return static_cast<std::uint32_t>(track_numbers.size() - 1); }
-
-// Has the roll take the note, then keeps the velocity of a note it started.
-void gather_velocity(std::int32_t status, std::int32_t note, std::int32_t velocity) {
-    std::size_t before = note_starts.size();
-    if (roll_note_gatherer != nullptr) roll_note_gatherer(status, note, velocity);
-    if (note_starts.size() == before) return;  // a note off, or a note the roll had no room for
-    bool playable = velocity >= 1 && velocity <= 127;
-    note_velocities.push_back(static_cast<std::uint8_t>(playable ? velocity : 0xFF));
-    if (!playable || note < 0 || note > 127) return;
-    if (rank_track == listed_track_index() + 1 && rank_tick == running_total) {
-        rank_notes = std::min(rank_notes + 1, rank_most);
-    } else {
-        rank_track = listed_track_index() + 1;
-        rank_tick = running_total;
-        rank_notes = 1;
-    }
-}
 
 // Keeps a channel event other than a note with its running total; its track's first event is
 // marked on the way.
@@ -55,9 +33,13 @@ void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t 
         ++events_not_playable;
         return;
     }
-    // the notes of its track at its tick before it, for the player to keep their order
-    bool same_tick = rank_track == listed_track_index() + 1 && rank_tick == running_total;
-    std::uint32_t rank = same_tick ? rank_notes : 0;
+    // the playable notes its track started at its tick before it, for the player to keep their order
+    std::uint32_t rank = 0; 
+    std::size_t track_first = track_first_notes.back();
+    for (std::size_t i = note_starts.size(); i > track_first && note_starts[i - 1] == running_total && rank < 1023; --i) {
+        std::uint32_t key = (note_keys[i - 1] & 0x1FFu) - 1;
+        if (key <= 127 && i - 1 < note_velocities.size() && note_velocities[i - 1] <= 127) ++rank;
+    }
     channel_event_ticks.push_back(running_total);
     channel_event_bytes.push_back(static_cast<std::uint32_t>(status) | static_cast<std::uint32_t>(first) << 8 |
                                   static_cast<std::uint32_t>(second) << 15 | rank << 22);
@@ -156,6 +138,7 @@ std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events) 
 
 void start_play_events() {
     note_velocities.clear();
+    note_velocities.reserve(note_starts.capacity());  // as the roll's notes: room only reserved is never touched
     channel_event_ticks.clear();
     channel_event_bytes.clear();
     track_first_events.clear();
@@ -163,13 +146,8 @@ void start_play_events() {
     tempo_values.clear();
     tempo_tracks.clear();
     events_not_playable = 0;
-    rank_track = 0;
-    rank_tick = 0;
-    rank_notes = 0;
     play_data.clear();
     play_data.shrink_to_fit();
-    roll_note_gatherer = note_watcher;
-    note_watcher = gather_velocity;
     channel_event_watcher = gather_channel_event;
     tempo_watcher = gather_tempo;
 }
@@ -178,8 +156,6 @@ void finish_play_events() {
     while (track_first_events.size() <= track_numbers.size()) {
         track_first_events.push_back(static_cast<std::uint32_t>(channel_event_ticks.size()));
     }
-    note_watcher = roll_note_gatherer;
-    roll_note_gatherer = nullptr;
     channel_event_watcher = nullptr;
     tempo_watcher = nullptr;
 }

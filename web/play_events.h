@@ -33,10 +33,16 @@ constexpr std::size_t play_head_words = 8;
 constexpr std::uint32_t long_duration = 0x3FFF;
 extern std::vector<std::uint32_t> play_data;
 
-// Empties what was gathered and puts the gatherers in the listing's watchers, around the roll's own
-// (call after start_roll_notes).
+// Keeps the velocity of a note the roll started (called by the roll's gatherer, in the listing's
+// busiest path: it does no more than this).
+inline void keep_note_velocity(std::int32_t velocity) {
+    note_velocities.push_back(static_cast<std::uint8_t>(velocity >= 1 && velocity <= 127 ? velocity : 0xFF));
+}
+
+// Empties what was gathered and puts the gatherers of channel and tempo events in the listing's
+// watchers (the roll's note gatherer keeps the velocities).
 void start_play_events();
-// Takes the gatherers out of the watchers (call before finish_roll_notes, which still ends notes).
+// Takes the gatherers out of the watchers.
 void finish_play_events();
 // Makes play_data from the roll's notes (once they are ended) and what was gathered: only what a MIDI
 // output can take (data bytes 0 to 127, velocities 1 to 127), each track in order of time.

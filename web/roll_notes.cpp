@@ -6,6 +6,7 @@
 #include "listing/events.h"
 #include "listing/file_structure.h"
 #include "listing/meta_events.h"
+#include "play_events.h"
 
 std::vector<std::uint32_t> note_starts;
 std::vector<std::uint32_t> note_ends;
@@ -163,6 +164,7 @@ void gather_note(std::int32_t status, std::int32_t note, std::int32_t velocity) 
     note_starts.push_back(line_total);
     note_ends.push_back(line_total);
     note_keys.push_back(static_cast<std::uint16_t>(static_cast<std::uint32_t>(note + 1) | channel << 9));
+    keep_note_velocity(velocity);  // for playing
 }
 }  // namespace
 

@@ -48,6 +48,7 @@ const song = file(1, division, [
     event(960, [67, 0]),              // G5 off under running status (1728), past the third tempo
     event(0, [0xc1, 40]),             // program 41
     event(0, [0x91, 72, 110]),        // C6 on
+    event(0, [0xb1, 10, 30]),         // pan, after the note of its tick: it comes after it
     event(300, [0x81, 72, 10]),       // C6 off (2028)
     endOfTrack(),
   ],
