@@ -62,6 +62,7 @@ struct PlayLists {
     std::uint32_t* first_events;
     std::uint32_t* ticks;
     std::uint32_t* bytes;
+    std::uint32_t* last_ticks;
 };
 
 // Counts, and writes to `out` when it is not null, the playable roll notes of each track in order:
@@ -103,6 +104,8 @@ std::uint32_t copy_playable_notes(const PlayLists* out, std::uint32_t& notes, st
             if (out != nullptr) {
                 out->starts[notes] = note_starts[i];
                 out->words[notes] = key | velocity << 7 | channel << 14 | duration << 18;
+                std::uint64_t end = std::uint64_t{note_starts[i]} + (note_ends[i] - note_starts[i]);
+                out->last_ticks[t] = std::max(out->last_ticks[t], static_cast<std::uint32_t>(std::min<std::uint64_t>(end, 0xFFFFFFFF)));
             }
             ++notes;
         }
@@ -127,6 +130,7 @@ std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events) 
             if (out != nullptr) {
                 out->ticks[events] = channel_event_ticks[i];
                 out->bytes[events] = channel_event_bytes[i];
+                out->last_ticks[t] = std::max(out->last_ticks[t], channel_event_ticks[i]);
             }
             ++events;
         }
@@ -181,7 +185,7 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     }
     auto tempos = static_cast<std::uint32_t>(order.size());
 
-    play_data.assign(play_head_words + 3 * std::size_t{tracks} + 2 + 2 * std::size_t{notes} + 2 * std::size_t{long_notes} +
+    play_data.assign(play_head_words + 4 * std::size_t{tracks} + 2 + 2 * std::size_t{notes} + 2 * std::size_t{long_notes} +
                          2 * std::size_t{events} + 3 * std::size_t{tempos},
                      0);
     std::uint32_t* at = play_data.data();
@@ -192,7 +196,8 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     out.first_notes = at;
     out.first_events = out.first_notes + tracks + 1;
     std::uint32_t* numbers = out.first_events + tracks + 1;
-    out.starts = numbers + tracks;
+    out.last_ticks = numbers + tracks;
+    out.starts = out.last_ticks + tracks;
     out.words = out.starts + notes;
     out.long_indexes = out.words + notes;
     out.long_durations = out.long_indexes + long_notes;

@@ -22,13 +22,14 @@ extern std::uint32_t events_not_playable;               // channel events, notes
 // ---- the compact copy, made by make_play_data; 32-bit words ----
 // A head of play_head_words words, then the lists one after another:
 //   head: format, division, tracks T, notes N, long notes L, events E, tempos P, notes not playable
-//   track_first_notes[T + 1], track_first_events[T + 1], track_numbers[T],
+//   track_first_notes[T + 1], track_first_events[T + 1], track_numbers[T], track_last_ticks[T],
 //   note_starts[N], note_words[N], long_note_indexes[L], long_note_durations[L],
 //   event_ticks[E], event_bytes[E], tempo_ticks[P], tempo_values[P], tempo_tracks[P]
 // A note word holds its key (bits 0-6), velocity (7-13), channel (14-17) and duration in ticks (18-31);
 // a duration of long_duration or more holds long_duration there, and the duration itself is found in
-// long_note_durations beside the note's index. Each track's notes, events and tempos are in order of
-// time; the tempos are in listing order (track by track).
+// long_note_durations beside the note's index. A track's last tick is the latest end of its notes or
+// tick of its events. Each track's notes, events and tempos are in order of time; the tempos are in
+// listing order (track by track).
 constexpr std::size_t play_head_words = 8;
 constexpr std::uint32_t long_duration = 0x3FFF;
 extern std::vector<std::uint32_t> play_data;

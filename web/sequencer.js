@@ -40,6 +40,7 @@ const seq = {
   firstNotes: null,       // per track, the index of its first note (and the notes' count at the end)
   firstEvents: null,      // per track, the index of its first channel event (and the count at the end)
   trackNumbers: null,     // per track, its number in the file
+  lastTicks: null,        // per track, the latest end of its notes or tick of its events
   noteStarts: null,       // per note, the tick of its note on
   noteWords: null,        // per note, key (bits 0-6), velocity (7-13), channel (14-17), duration (18-31)
   longIndexes: null,      // notes whose duration did not fit in their word, in order
@@ -107,6 +108,7 @@ function seqLoad(buffer) {
   seq.firstNotes = take(tracks + 1);
   seq.firstEvents = take(tracks + 1);
   seq.trackNumbers = take(tracks);
+  seq.lastTicks = take(tracks);
   seq.noteStarts = take(notes);
   seq.noteWords = take(notes);
   seq.longIndexes = take(longs);
@@ -219,12 +221,8 @@ function seqSelect(trackIndexes) {
   seq.usedControllers.fill(0);
   seq.usedOther.fill(0);
   for (const t of seq.tracks) {
-    for (let n = seq.firstNotes[t]; n < seq.firstNotes[t + 1]; n += 1) {
-      seq.endTick = Math.max(seq.endTick, seq.noteStarts[n] + seqDuration(n));
-    }
-    const last = seq.firstEvents[t + 1];
-    if (last > seq.firstEvents[t]) seq.endTick = Math.max(seq.endTick, seq.eventTicks[last - 1]);
-    for (let e = seq.firstEvents[t]; e < last; e += 1) seqNoteUse(seq.eventBytes[e]);
+    seq.endTick = Math.max(seq.endTick, seq.lastTicks[t]);
+    for (let e = seq.firstEvents[t]; e < seq.firstEvents[t + 1]; e += 1) seqNoteUse(seq.eventBytes[e]);
   }
 }
 
@@ -474,51 +472,72 @@ function seqOffEnd(at, emit, keep) {
 // Sends at `at` the state the sequence's events before tick leave on each channel they use: bank,
 // program, controllers (those never set yet at their usual value), the pitch bend range (RPN 0) and
 // the parameter chosen, channel pressure and pitch bend. Channel mode messages are not sent again.
+// Each track's events are read once, in order; a value is kept unless a later one (by tick, then by
+// track) was kept already; the few events that choose parameters and enter their data are replayed
+// in the order they play, since their meaning depends on each other across tracks.
 function seqChase(tick, at, emit) {
-  const values = new Int16Array(16 * 128).fill(-1);
-  const program = new Int16Array(16).fill(-1);
-  const bend = new Int32Array(16).fill(-1);
-  const pressure = new Int16Array(16).fill(-1);
+  const values = new Int16Array(16 * 128).fill(-1);  // controllers (-1: the usual value); then program, pressure, bend
+  const stamps = new Float64Array(16 * 128).fill(-1); // the tick * 65536 + place of the value kept
+  const program = 128 - 3;                            // controller slots 125 to 127 (all notes off, mono, poly
+  const pressure = 128 - 2;                           // on; never chased) hold the program, the pressure and
+  const bend = 128 - 1;                               // the bend, as 14 bits less 8192 (-32768: centred)
+  const parameters = [];  // the events that choose parameters or enter data (and resets), to replay
+  const keep = (slot, value, stamp) => {
+    if (stamp < stamps[slot]) return;
+    stamps[slot] = stamp;
+    values[slot] = value;
+  };
+  seq.tracks.forEach((t, k) => {
+    const end = seqFirstAtOrAfter(seq.eventTicks, seq.firstEvents[t], seq.firstEvents[t + 1], tick);
+    for (let e = seq.firstEvents[t]; e < end; e += 1) {
+      const bytes = seq.eventBytes[e];
+      const c = bytes & 0x0f;
+      const first = (bytes >> 8) & 0x7f;
+      const second = (bytes >> 15) & 0x7f;
+      const stamp = seq.eventTicks[e] * 65536 + k;
+      switch (bytes & 0xf0) {
+        case 0xb0:
+          if (first === 121) {  // reset all controllers, as General MIDI has it
+            for (const slot of [1, 11, 64, 65, 66, 67, pressure]) keep(c * 128 + slot, -1, stamp);
+            keep(c * 128 + bend, -32768, stamp);
+            parameters.push(stamp, bytes);
+          } else if (first === 6 || first === 38 || (first >= 96 && first <= 101)) {
+            parameters.push(stamp, bytes);
+          } else if (first < 120) {
+            keep(c * 128 + first, second, stamp);
+          }
+          break;
+        case 0xc0: keep(c * 128 + program, first, stamp); break;
+        case 0xd0: keep(c * 128 + pressure, first, stamp); break;
+        case 0xe0: keep(c * 128 + bend, (first | (second << 7)) - 8192, stamp); break;
+        default: break;
+      }
+    }
+  });
+  // the parameters chosen and the bend range entered, in the order they play
   const chosen = new Int16Array(32).fill(127);   // the parameter numbers chosen (CC 101 and 100, or 99 and 98)
   const registered = new Uint8Array(16).fill(1);  // whether the last chosen was registered (RPN) or not (NRPN)
   const range = new Int16Array(32).fill(-1);      // the bend range's data entry, coarse and fine
-  // the events before tick of all the sequence's tracks, in the order they play
-  seqStreamsFrom(0, false);
-  while (seq.streamCount > 0) {
-    const e = seq.eventAt[seq.streamIds[0] >> 1];
-    if (seq.eventTicks[e] >= tick) {
-      seqStreamNext(true);  // this track's events from tick on are played, not sent before
-      continue;
-    }
-    const bytes = seq.eventBytes[e];
+  const order = [];
+  for (let i = 0; i < parameters.length; i += 2) order.push(i);
+  order.sort((a, b) => parameters[a] - parameters[b] || a - b);
+  for (const i of order) {
+    const bytes = parameters[i + 1];
     const c = bytes & 0x0f;
     const first = (bytes >> 8) & 0x7f;
     const second = (bytes >> 15) & 0x7f;
-    switch (bytes & 0xf0) {
-      case 0xb0:
-        if (first === 121) {  // reset all controllers, as General MIDI has it
-          for (const k of [1, 11, 64, 65, 66, 67]) values[c * 128 + k] = -1;
-          bend[c] = -1;
-          pressure[c] = -1;
-          chosen[2 * c] = 127;
-          chosen[2 * c + 1] = 127;
-        } else if (first === 101 || first === 100) {
-          chosen[2 * c + (first === 100 ? 1 : 0)] = second;
-          registered[c] = 1;
-        } else if (first === 99 || first === 98) {
-          chosen[2 * c + (first === 98 ? 1 : 0)] = second;
-          registered[c] = 0;
-        } else if ((first === 6 || first === 38) && registered[c] && chosen[2 * c] === 0 && chosen[2 * c + 1] === 0) {
-          range[2 * c + (first === 38 ? 1 : 0)] = second;
-        }
-        values[c * 128 + first] = second;
-        break;
-      case 0xc0: program[c] = first; break;
-      case 0xd0: pressure[c] = first; break;
-      case 0xe0: bend[c] = first | (second << 7); break;
-      default: break;
+    if (first === 121) {
+      chosen[2 * c] = 127;
+      chosen[2 * c + 1] = 127;
+    } else if (first === 101 || first === 100) {
+      chosen[2 * c + (first === 100 ? 1 : 0)] = second;
+      registered[c] = 1;
+    } else if (first === 99 || first === 98) {
+      chosen[2 * c + (first === 98 ? 1 : 0)] = second;
+      registered[c] = 0;
+    } else if ((first === 6 || first === 38) && registered[c] && chosen[2 * c] === 0 && chosen[2 * c + 1] === 0) {
+      range[2 * c + (first === 38 ? 1 : 0)] = second;
     }
-    seqStreamNext();
   }
   const defaults = { 7: 100, 8: 64, 10: 64, 11: 127 };
   for (let c = 0; c < 16; c += 1) {
@@ -528,7 +547,7 @@ function seqChase(tick, at, emit) {
     const cc = (k, v) => emit(at, 0xb0 | c, k, v);
     if (controllers[0]) cc(0, value(0));
     if (controllers[32]) cc(32, value(32));
-    if (used & 1) emit(at, 0xc0 | c, Math.max(0, program[c]), 0);
+    if (used & 1) emit(at, 0xc0 | c, value(program), 0);
     for (let k = 1; k < 120; k += 1) {
       if (!controllers[k] || k === 32 || k === 6 || k === 38 || (k >= 96 && k <= 101)) continue;
       cc(k, value(k));
@@ -543,9 +562,9 @@ function seqChase(tick, at, emit) {
       cc(registered[c] ? 101 : 99, chosen[2 * c]);
       cc(registered[c] ? 100 : 98, chosen[2 * c + 1]);
     }
-    if (used & 4) emit(at, 0xd0 | c, Math.max(0, pressure[c]), 0);
+    if (used & 4) emit(at, 0xd0 | c, value(pressure), 0);
     if (used & 2) {
-      const b = bend[c] >= 0 ? bend[c] : 8192;
+      const b = stamps[c * 128 + bend] >= 0 && values[c * 128 + bend] !== -32768 ? values[c * 128 + bend] + 8192 : 8192;
       emit(at, 0xe0 | c, b & 0x7f, b >> 7);
     }
   }
