@@ -1,29 +1,27 @@
 // The page's sound: the main-thread host of the synthesizer (synth.js, whose text the page keeps in
-// <script type="text/plain" id="synth-source">). The player sends it timed MIDI messages; it plays
-// them at their exact frame in the audio thread, or renders them offline into a WAV file.
+// <script type="text/plain" id="synth-source">). A player sends it timed MIDI messages; it plays them
+// at their exact frame in the audio thread, or renders them offline into a WAV file.
 //
-//   soundStart(options)   call inside a user gesture (a click): makes or resumes the AudioContext, loads
-//                         the synthesizer as an AudioWorklet from a data: URL, or where that fails (or
-//                         options.worklet === false) runs it on the main thread in a ScriptProcessorNode.
-//                         Resolves with { way: 'worklet' | 'script-processor' }.
-//   soundSend(events)     timed messages: an array of { time, bytes } (time in soundNow() seconds, bytes
-//                         1 to 3 MIDI bytes with their status byte), or, faster, a Float64Array of pairs
-//                         [time, status | data1 << 8 | data2 << 16]. An event whose time has passed plays
-//                         at once. System messages (0xF0 and up) are ignored.
-//   soundClear()          drops the events queued and not yet played
-//   soundSilence()        ends every voice at once (stop, seek, loop); controllers stay as they are
-//   soundNow()            the context's time in seconds
-//   soundLatency()        seconds from a time given here to its sound leaving the speakers
-//   soundStats()          resolves with the audio thread's figures: { way, quanta, meanMs, maxMs (render
-//                         time of 128 frames; Date.now() is an audio thread's only clock, so maxMs is in
-//                         whole milliseconds), budgetMs, voices, voicesPeak, voiceCap, late, peak,
-//                         nonFinite, queued }
-//   soundZones(zones)     sampled instruments for every engine from now on (the fields: synth.js,
-//                         synthZones); [] goes back to the built-in sound
-//   soundRender(events, seconds, onProgress)   renders offline with the same synthesizer, faster than
-//                         real time; resolves with { buffer (an AudioBuffer), stats, ms }
-//   renderWav(events, seconds, onProgress)     the same as a Blob 'audio/wav', 16-bit stereo, 44,100 Hz
-//                         onProgress(share) is called with 0 to 1 as the rendering goes.
+//   soundStart(options)  in a user gesture (a click): makes or resumes the AudioContext and loads the
+//                        synthesizer as an AudioWorklet from a data: URL; where that fails (or when
+//                        options.worklet === false) runs it on the main thread in a ScriptProcessorNode.
+//                        Resolves with { way: 'worklet' | 'script-processor' }.
+//   soundSend(events)    an array of { time, bytes } (time in soundNow() seconds; bytes: 1 to 3 MIDI
+//                        bytes, status first), or, faster, a Float64Array of pairs [time, status |
+//                        data1 << 8 | data2 << 16]. A time already past plays at once; system messages
+//                        (0xF0 and up) are ignored.
+//   soundClear()         drops what is queued and not yet played
+//   soundSilence()       ends every voice at once (stop, seek, loop); controllers stay as they are
+//   soundNow()           the context's time in seconds
+//   soundLatency()       seconds from a context time to its sound at the speakers
+//   soundStats()         resolves with the audio thread's figures: { way } and synth.js's stats (render
+//                        time per 128 frames against its budget, voices, late events, peak, queued)
+//   soundZones(zones)    sampled instruments for every synthesizer from now on (fields: synth.js,
+//                        synthZones); [] gives back the built-in sound
+//   soundRender(events, seconds, onProgress)  renders offline with the same synthesizer in a worklet,
+//                        faster than real time; resolves with { buffer (AudioBuffer), stats, ms }
+//   renderWav(events, seconds, onProgress)    the same as a Blob 'audio/wav', 16-bit stereo, 44,100 Hz
+//                        onProgress(share) is called with 0 to 1 as the rendering goes.
 'use strict';
 
 const soundRate = 44100;                // frames per second of rendered WAV files
@@ -131,7 +129,12 @@ function soundStart(options = {}) {
     unlock.connect(soundContext.destination);
     unlock.start();
   }
-  if (!soundStarting) soundStarting = soundConnect(soundContext, options.worklet !== false);
+  if (!soundStarting) {
+    soundStarting = soundConnect(soundContext, options.worklet !== false).catch((error) => {
+      soundStarting = null;  // a later click tries again
+      throw error;
+    });
+  }
   return soundStarting.then(() => ({ way: soundWay }));
 }
 

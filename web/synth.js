@@ -1,30 +1,28 @@
 // The page's synthesizer: General MIDI sound made by synthesis alone (oscillators, noise, two-operator
-// FM, plucked strings, drum models), no samples. The same source runs two ways:
-//  - in the audio thread as the AudioWorkletProcessor 'smfdump-synth' (sound.js loads this text with
-//    audioWorklet.addModule from a data: URL); the host talks to it through the node's port;
-//  - where no worklet can be loaded, on the main thread inside a ScriptProcessorNode: run as a plain
-//    script, this file leaves its functions in globalThis.smfdumpSynth.
+// FM, plucked strings, drum models), no samples. The same source runs in the audio thread as the
+// AudioWorkletProcessor 'smfdump-synth' (sound.js loads it from a data: URL and talks to it through the
+// node's port), or, where no worklet can be loaded, on the main thread in a ScriptProcessorNode: run
+// as a plain script, it leaves its functions in globalThis.smfdumpSynth.
 //
-// Port messages to the processor, and the same calls on the main thread (synth from newSynth(rate)):
-//   { type: 'events', data }    synthQueue(synth, data)     data: a Float64Array of pairs [time in the
-//                                                           context's seconds, status | data1 << 8 | data2 << 16]
-//   { type: 'clear' }           synthClear(synth)           drops queued events not yet played
-//   { type: 'silence' }         synthSilence(synth)         ends every voice at once (a 3 ms fade)
-//   { type: 'stats', id }       synthStats(synth)           answered { type: 'stats', id, stats }
-//   { type: 'report', every, end }                          progress while rendering offline: the processor
-//                                                           posts { type: 'progress', frame, stats } every
-//                                                           `every` frames and when it reaches frame `end`
-//   { type: 'zones', zones }    synthZones(synth, zones)    sampled instruments (see "Sampled zones")
-//                               synthRender(synth, left, right, frames, firstFrame)   fills the two channels
+// Port messages, and the same calls on the main thread (s = newSynth(rate)):
+//   { type: 'events', data }  synthQueue(s, data)  a Float64Array of pairs [time (the context's seconds),
+//                                                  status | data1 << 8 | data2 << 16]
+//   { type: 'clear' }         synthClear(s)        drops the queued events
+//   { type: 'silence' }       synthSilence(s)      ends every voice at once (a 3 ms fade)
+//   { type: 'zones', zones }  synthZones(s, zones) sampled instruments (see synthZones)
+//   { type: 'stats', id }     synthStats(s)        answered { type: 'stats', id, stats }
+//   { type: 'report', every, end }  offline: { type: 'progress', frame, stats } every `every` frames
+//                                   and at frame `end`
+//                             synthRender(s, left, right, frames, firstFrame)  fills both channels
 // stats: { quanta, meanMs, maxMs, budgetMs, voices, voicesPeak, voiceCap, late, peak, nonFinite, queued }:
-// render time per 128 frames (Date.now() is the only clock an audio thread has, so single times are
-// whole milliseconds; the mean of many is finer), voices sounding now and at most, events played after
-// their frame, the output's peak before the limit, values that were not numbers, events queued.
+// render time per 128 frames (an audio thread's only clock is Date.now(), so single times are whole
+// milliseconds; the mean of many is finer), voices now and at most, events played after their frame,
+// the output's peak before the limit, values that were not numbers, events queued.
 //
-// A voice: a source (built-in oscillators, FM, plucked string, noise, drum model, or a sampled zone)
-// -> optional filter (low-, band- or high-pass, cutoff and resonance) -> amplitude envelope (delay,
-// attack, hold, decay, sustain, release) -> pan -> dry mix and a send to the one shared reverb.
-// Events are applied at their exact frame: each 128-frame quantum is split at event frames.
+// A voice: a source (oscillators, FM, plucked string, noise, drum model, or a sampled zone) -> optional
+// filter (low-, band- or high-pass; cutoff, resonance) -> envelope (delay, attack, hold, decay, sustain,
+// release) -> pan -> the dry mix and a send to the one shared reverb. Each event plays at its own
+// frame: a 128-frame quantum is split at event frames.
 'use strict';
 
 (function () {
@@ -221,53 +219,53 @@
 
   // The General MIDI drum kit, notes 35 to 81 (channel 10). Tones in Hz; pan -1 left to 1 right.
   const drumFields = {
-    35: { f0: 120, f1: 48, ts: 0.06, td: 0.5, tl: 1.1, nt: LP, nf: 900, nl: 0.3, ndk: 0.015, g: 0.96 },   // acoustic bass drum
-    36: { f0: 150, f1: 55, ts: 0.045, td: 0.4, tl: 1.1, nt: LP, nf: 3000, nl: 0.4, ndk: 0.01, g: 1.03 },   // bass drum 1
-    37: { f0: 500, f1: 420, td: 0.03, tl: 0.6, nt: BP, nf: 2500, nq: 2, nl: 0.7, ndk: 0.025, g: 2.64 },     // side stick
-    38: { f0: 230, f1: 180, ts: 0.03, td: 0.12, tl: 0.6, nt: HP, nf: 1500, nl: 0.8, ndk: 0.2, g: 1.49 },     // acoustic snare
-    39: { nt: BP, nf: 1200, nq: 1.5, nl: 1.2, ndk: 0.12, nb: 3, bg: 0.011, pan: -0.1, g: 2.66 },            // hand clap
-    40: { f0: 260, f1: 200, ts: 0.02, td: 0.08, tl: 0.6, nt: HP, nf: 2500, nl: 0.9, ndk: 0.15, g: 1.64 },    // electric snare
+    35: { f0: 120, f1: 48, ts: 0.06, td: 0.5, tl: 1.1, nt: LP, nf: 900, nl: 0.3, ndk: 0.015, g: 0.96 },  // acoustic bass drum
+    36: { f0: 150, f1: 55, ts: 0.045, td: 0.4, tl: 1.1, nt: LP, nf: 3000, nl: 0.4, ndk: 0.01, g: 1.03 },  // bass drum 1
+    37: { f0: 500, f1: 420, td: 0.03, tl: 0.6, nt: BP, nf: 2500, nq: 2, nl: 0.7, ndk: 0.025, g: 2.64 },  // side stick
+    38: { f0: 230, f1: 180, ts: 0.03, td: 0.12, tl: 0.6, nt: HP, nf: 1500, nl: 0.8, ndk: 0.2, g: 1.49 },  // acoustic snare
+    39: { nt: BP, nf: 1200, nq: 1.5, nl: 1.2, ndk: 0.12, nb: 3, bg: 0.011, pan: -0.1, g: 2.66 },  // hand clap
+    40: { f0: 260, f1: 200, ts: 0.02, td: 0.08, tl: 0.6, nt: HP, nf: 2500, nl: 0.9, ndk: 0.15, g: 1.64 },  // electric snare
     41: { f0: 95, f1: 72, ts: 0.1, td: 0.55, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 600, nl: 0.2, ndk: 0.05, pan: -0.5, g: 0.87 },  // low floor tom
-    42: { ml: 0.5, mdk: 0.05, nl: 0.5, nf: 8000, ndk: 0.045, x: 1, pan: 0.35, g: 3.65 },                       // closed hi-hat
-    43: { f0: 110, f1: 85, ts: 0.1, td: 0.5, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 700, nl: 0.2, ndk: 0.05, pan: -0.35, g: 0.85 }, // high floor tom
-    44: { ml: 0.45, mdk: 0.08, nl: 0.35, nf: 7000, ndk: 0.06, x: 1, pan: 0.35, g: 4.17 },                      // pedal hi-hat
-    45: { f0: 130, f1: 102, ts: 0.09, td: 0.45, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 800, nl: 0.2, ndk: 0.05, pan: -0.2, g: 0.86 }, // low tom
-    46: { ml: 0.5, mdk: 1.1, nl: 0.45, nf: 7000, ndk: 0.9, x: 1, pan: 0.35, g: 1.26 },                         // open hi-hat
-    47: { f0: 150, f1: 118, ts: 0.08, td: 0.4, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 900, nl: 0.2, ndk: 0.05, pan: -0.05, g: 0.88 }, // low-mid tom
-    48: { f0: 175, f1: 138, ts: 0.08, td: 0.38, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 1000, nl: 0.2, ndk: 0.05, pan: 0.1, g: 0.89 }, // hi-mid tom
-    49: { ml: 0.45, mf: 0.8, mdk: 1.6, nl: 0.55, nf: 4000, ndk: 1.8, pan: -0.4, g: 1.12 },                    // crash cymbal 1
-    50: { f0: 205, f1: 165, ts: 0.07, td: 0.35, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 1100, nl: 0.2, ndk: 0.05, pan: 0.25, g: 0.93 }, // high tom
-    51: { ml: 0.35, mf: 1.2, mdk: 1.4, f0: 3100, f1: 3100, td: 1.2, tl: 0.1, nt: BP, nf: 6500, nq: 1, nl: 0.25, ndk: 1.2, pan: 0.45, g: 2.09 }, // ride cymbal 1
+    42: { ml: 0.5, mdk: 0.05, nl: 0.5, nf: 8000, ndk: 0.045, x: 1, pan: 0.35, g: 3.65 },  // closed hi-hat
+    43: { f0: 110, f1: 85, ts: 0.1, td: 0.5, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 700, nl: 0.2, ndk: 0.05, pan: -0.35, g: 0.85 },  // high floor tom
+    44: { ml: 0.45, mdk: 0.08, nl: 0.35, nf: 7000, ndk: 0.06, x: 1, pan: 0.35, g: 4.17 },  // pedal hi-hat
+    45: { f0: 130, f1: 102, ts: 0.09, td: 0.45, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 800, nl: 0.2, ndk: 0.05, pan: -0.2, g: 0.86 },  // low tom
+    46: { ml: 0.5, mdk: 1.1, nl: 0.45, nf: 7000, ndk: 0.9, x: 1, pan: 0.35, g: 1.26 },  // open hi-hat
+    47: { f0: 150, f1: 118, ts: 0.08, td: 0.4, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 900, nl: 0.2, ndk: 0.05, pan: -0.05, g: 0.88 },  // low-mid tom
+    48: { f0: 175, f1: 138, ts: 0.08, td: 0.38, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 1000, nl: 0.2, ndk: 0.05, pan: 0.1, g: 0.89 },  // hi-mid tom
+    49: { ml: 0.45, mf: 0.8, mdk: 1.6, nl: 0.55, nf: 4000, ndk: 1.8, pan: -0.4, g: 1.12 },  // crash cymbal 1
+    50: { f0: 205, f1: 165, ts: 0.07, td: 0.35, tl: 1, t2: 1.6, t2l: 0.2, nt: LP, nf: 1100, nl: 0.2, ndk: 0.05, pan: 0.25, g: 0.93 },  // high tom
+    51: { ml: 0.35, mf: 1.2, mdk: 1.4, f0: 3100, f1: 3100, td: 1.2, tl: 0.1, nt: BP, nf: 6500, nq: 1, nl: 0.25, ndk: 1.2, pan: 0.45, g: 2.09 },  // ride cymbal 1
     52: { ml: 0.55, mf: 0.6, mdk: 1.2, nt: BP, nf: 3000, nq: 0.8, nl: 0.6, ndk: 1.1, dr: 3, pan: -0.5, g: 1.3 },  // Chinese cymbal
-    53: { ml: 0.4, mf: 1.1, mdk: 1.1, f0: 1580, f1: 1580, td: 1.1, tl: 0.35, t2: 1.52, t2l: 0.5, nt: BP, nf: 6000, nl: 0.1, ndk: 0.5, pan: 0.45, g: 1.09 }, // ride bell
-    54: { ml: 0.4, mf: 1.6, mdk: 0.15, nl: 0.7, nf: 7500, ndk: 0.2, nb: 3, bg: 0.03, pan: 0.5, g: 1.2 },   // tambourine
-    55: { ml: 0.45, mf: 1, mdk: 0.6, nl: 0.55, nf: 5000, ndk: 0.6, pan: -0.2, g: 1.32 },                      // splash cymbal
+    53: { ml: 0.4, mf: 1.1, mdk: 1.1, f0: 1580, f1: 1580, td: 1.1, tl: 0.35, t2: 1.52, t2l: 0.5, nt: BP, nf: 6000, nl: 0.1, ndk: 0.5, pan: 0.45, g: 1.09 },  // ride bell
+    54: { ml: 0.4, mf: 1.6, mdk: 0.15, nl: 0.7, nf: 7500, ndk: 0.2, nb: 3, bg: 0.03, pan: 0.5, g: 1.2 },  // tambourine
+    55: { ml: 0.45, mf: 1, mdk: 0.6, nl: 0.55, nf: 5000, ndk: 0.6, pan: -0.2, g: 1.32 },  // splash cymbal
     56: { f0: 560, f1: 560, td: 0.3, tl: 0.6, tw: SQUARE, t2: 1.5, t2l: 0.8, ft: BP, fa: 1, fc: 900, q: 1.2, pan: 0.3, g: 0.69 },  // cowbell
-    57: { ml: 0.45, mf: 0.9, mdk: 2.2, nl: 0.55, nf: 3500, ndk: 2.2, pan: 0.4, g: 1.09 },                     // crash cymbal 2
-    58: { nt: BP, nf: 3200, nq: 3, nl: 1, ndk: 0.035, nb: 24, bg: 0.03, pan: 0.3, g: 1.47 },                  // vibraslap
-    59: { ml: 0.3, mf: 1.3, mdk: 1.6, f0: 3400, f1: 3400, td: 1.4, tl: 0.08, nt: BP, nf: 7500, nq: 1, nl: 0.25, ndk: 1.4, pan: 0.5, g: 2.23 }, // ride cymbal 2
-    60: { f0: 420, f1: 390, ts: 0.02, td: 0.12, tl: 1, t2: 1.5, t2l: 0.15, nt: BP, nf: 2000, nl: 0.1, ndk: 0.01, pan: 0.3, g: 1.19 },   // hi bongo
-    61: { f0: 310, f1: 285, ts: 0.02, td: 0.16, tl: 1, t2: 1.5, t2l: 0.15, nt: BP, nf: 1800, nl: 0.1, ndk: 0.01, pan: 0.2, g: 1.02 },   // low bongo
-    62: { f0: 340, f1: 330, ts: 0.01, td: 0.05, tl: 1, nt: BP, nf: 1500, nl: 0.35, ndk: 0.015, pan: -0.3, g: 1.85 },                   // mute hi conga
+    57: { ml: 0.45, mf: 0.9, mdk: 2.2, nl: 0.55, nf: 3500, ndk: 2.2, pan: 0.4, g: 1.09 },  // crash cymbal 2
+    58: { nt: BP, nf: 3200, nq: 3, nl: 1, ndk: 0.035, nb: 24, bg: 0.03, pan: 0.3, g: 1.47 },  // vibraslap
+    59: { ml: 0.3, mf: 1.3, mdk: 1.6, f0: 3400, f1: 3400, td: 1.4, tl: 0.08, nt: BP, nf: 7500, nq: 1, nl: 0.25, ndk: 1.4, pan: 0.5, g: 2.23 },  // ride cymbal 2
+    60: { f0: 420, f1: 390, ts: 0.02, td: 0.12, tl: 1, t2: 1.5, t2l: 0.15, nt: BP, nf: 2000, nl: 0.1, ndk: 0.01, pan: 0.3, g: 1.19 },  // hi bongo
+    61: { f0: 310, f1: 285, ts: 0.02, td: 0.16, tl: 1, t2: 1.5, t2l: 0.15, nt: BP, nf: 1800, nl: 0.1, ndk: 0.01, pan: 0.2, g: 1.02 },  // low bongo
+    62: { f0: 340, f1: 330, ts: 0.01, td: 0.05, tl: 1, nt: BP, nf: 1500, nl: 0.35, ndk: 0.015, pan: -0.3, g: 1.85 },  // mute hi conga
     63: { f0: 345, f1: 320, ts: 0.03, td: 0.26, tl: 1, t2: 1.5, t2l: 0.1, nt: BP, nf: 1500, nl: 0.15, ndk: 0.01, pan: -0.3, g: 0.83 },  // open hi conga
-    64: { f0: 235, f1: 215, ts: 0.03, td: 0.3, tl: 1, t2: 1.5, t2l: 0.1, nt: BP, nf: 1200, nl: 0.15, ndk: 0.01, pan: -0.4, g: 0.81 },   // low conga
+    64: { f0: 235, f1: 215, ts: 0.03, td: 0.3, tl: 1, t2: 1.5, t2l: 0.1, nt: BP, nf: 1200, nl: 0.15, ndk: 0.01, pan: -0.4, g: 0.81 },  // low conga
     65: { f0: 520, f1: 480, ts: 0.01, td: 0.25, tl: 0.8, tw: TRI, t2: 2.1, t2l: 0.3, nt: BP, nf: 4000, nl: 0.4, ndk: 0.12, pan: 0.4, g: 1.15 },  // high timbale
     66: { f0: 360, f1: 330, ts: 0.01, td: 0.3, tl: 0.8, tw: TRI, t2: 2.1, t2l: 0.3, nt: BP, nf: 3500, nl: 0.4, ndk: 0.12, pan: 0.3, g: 1.06 },  // low timbale
-    67: { f0: 920, f1: 920, td: 0.3, tl: 0.8, t2: 1.55, t2l: 0.5, pan: 0.2, g: 0.71 },                       // high agogo
-    68: { f0: 640, f1: 640, td: 0.35, tl: 0.8, t2: 1.55, t2l: 0.5, pan: 0.2, g: 0.68 },                      // low agogo
-    69: { nl: 0.7, nf: 5000, ndk: 0.07, a: 0.01, pan: -0.4, g: 2.62 },                                        // cabasa
-    70: { nl: 0.6, nf: 7000, ndk: 0.045, a: 0.005, pan: 0.4, g: 3.66 },                                       // maracas
-    71: { f0: 2450, f1: 2500, ts: 0.02, td: 0.3, tl: 0.5, a: 0.01, r: 0.02, lp: 30, lr: 12, x: 2, pan: 0.5, g: 1.25 },   // short whistle
-    72: { f0: 2450, f1: 2500, ts: 0.02, td: 2, tl: 0.5, a: 0.01, r: 0.02, lp: 30, lr: 12, x: 2, pan: 0.5, g: 0.78 },     // long whistle
-    73: { nt: BP, nf: 3000, nq: 2, nl: 0.8, ndk: 0.015, nb: 4, bg: 0.025, x: 3, pan: -0.5, g: 4.51 },        // short guiro
-    74: { nt: BP, nf: 3000, nq: 2, nl: 0.8, ndk: 0.015, nb: 14, bg: 0.028, x: 3, pan: -0.5, g: 3.32 },       // long guiro
-    75: { f0: 2500, f1: 2500, td: 0.045, tl: 1, pan: 0.3, g: 1.46 },                                          // claves
-    76: { f0: 1250, f1: 1200, ts: 0.005, td: 0.05, tl: 1, tw: TRI, t2: 2.7, t2l: 0.2, pan: 0.4, g: 1.69 },   // hi wood block
-    77: { f0: 850, f1: 820, ts: 0.005, td: 0.06, tl: 1, tw: TRI, t2: 2.7, t2l: 0.2, pan: 0.4, g: 1.53 },     // low wood block
-    78: { f0: 700, f1: 480, ts: 0.04, td: 0.08, tl: 0.8, x: 4, pan: -0.3, g: 1.51 },                          // mute cuica
-    79: { f0: 260, f1: 600, ts: 0.12, td: 0.3, tl: 0.8, x: 4, pan: -0.3, g: 0.8 },                           // open cuica
-    80: { f0: 4600, f1: 4600, td: 0.08, tl: 0.5, t2: 1.73, t2l: 0.4, x: 5, pan: 0.6, g: 1.64 },              // mute triangle
-    81: { f0: 4600, f1: 4600, td: 1.2, tl: 0.5, t2: 1.73, t2l: 0.4, x: 5, pan: 0.6, g: 0.62 },               // open triangle
+    67: { f0: 920, f1: 920, td: 0.3, tl: 0.8, t2: 1.55, t2l: 0.5, pan: 0.2, g: 0.71 },  // high agogo
+    68: { f0: 640, f1: 640, td: 0.35, tl: 0.8, t2: 1.55, t2l: 0.5, pan: 0.2, g: 0.68 },  // low agogo
+    69: { nl: 0.7, nf: 5000, ndk: 0.07, a: 0.01, pan: -0.4, g: 2.62 },  // cabasa
+    70: { nl: 0.6, nf: 7000, ndk: 0.045, a: 0.005, pan: 0.4, g: 3.66 },  // maracas
+    71: { f0: 2450, f1: 2500, ts: 0.02, td: 0.3, tl: 0.5, a: 0.01, r: 0.02, lp: 30, lr: 12, x: 2, pan: 0.5, g: 1.25 },  // short whistle
+    72: { f0: 2450, f1: 2500, ts: 0.02, td: 2, tl: 0.5, a: 0.01, r: 0.02, lp: 30, lr: 12, x: 2, pan: 0.5, g: 0.78 },  // long whistle
+    73: { nt: BP, nf: 3000, nq: 2, nl: 0.8, ndk: 0.015, nb: 4, bg: 0.025, x: 3, pan: -0.5, g: 4.51 },  // short guiro
+    74: { nt: BP, nf: 3000, nq: 2, nl: 0.8, ndk: 0.015, nb: 14, bg: 0.028, x: 3, pan: -0.5, g: 3.32 },  // long guiro
+    75: { f0: 2500, f1: 2500, td: 0.045, tl: 1, pan: 0.3, g: 1.46 },  // claves
+    76: { f0: 1250, f1: 1200, ts: 0.005, td: 0.05, tl: 1, tw: TRI, t2: 2.7, t2l: 0.2, pan: 0.4, g: 1.69 },  // hi wood block
+    77: { f0: 850, f1: 820, ts: 0.005, td: 0.06, tl: 1, tw: TRI, t2: 2.7, t2l: 0.2, pan: 0.4, g: 1.53 },  // low wood block
+    78: { f0: 700, f1: 480, ts: 0.04, td: 0.08, tl: 0.8, x: 4, pan: -0.3, g: 1.51 },  // mute cuica
+    79: { f0: 260, f1: 600, ts: 0.12, td: 0.3, tl: 0.8, x: 4, pan: -0.3, g: 0.8 },  // open cuica
+    80: { f0: 4600, f1: 4600, td: 0.08, tl: 0.5, t2: 1.73, t2l: 0.4, x: 5, pan: 0.6, g: 1.64 },  // mute triangle
+    81: { f0: 4600, f1: 4600, td: 1.2, tl: 0.5, t2: 1.73, t2l: 0.4, x: 5, pan: 0.6, g: 0.62 },  // open triangle
   };
   const drums = [];  // timbres of the drum kit by note, undefined outside 35 to 81
   for (const key in drumFields) drums[key] = timbre(Object.assign({ src: 'drum', a: 0.0005, r: 30, rv: 0.6 }, drumFields[key]));
@@ -292,7 +290,6 @@
       gl: 0, gr: 0, gs: 0,  // gains to left, right and reverb of the last block
       p1: 0, p2: 0, p3: 0,  // oscillator phases (fm: carrier, modulator, second carrier)
       partials: new Float64Array(8),  // add: the partials' phases; drum: the metal oscillators' phases
-      noiseLevel: 0,      // level of the added noise
       f1: 0, f2: 0,       // filter state
       d1: 0, d2: 0,       // drum noise filter state
       ta: 0, na: 0, ma: 0,  // drum: tone, noise and metal levels
@@ -362,7 +359,7 @@
 
   // ---- the event queue ----------------------------------------------------------------------------
 
-  // Queues packed events: pairs of [time in seconds, message].
+  // Queues packed events: pairs of [time in seconds, message]; one without a time to play is dropped.
   function synthQueue(s, data) {
     const n = data.length >> 1;
     if (s.qTail + n > s.qFrame.length) {
@@ -380,6 +377,7 @@
     }
     for (let i = 0; i < n; i++) {
       const frame = Math.round(data[2 * i] * s.rate);
+      if (!Number.isFinite(frame)) continue;
       if (s.qTail > s.qHead && frame < s.qFrame[s.qTail - 1]) s.qSorted = false;
       s.qFrame[s.qTail] = frame;
       s.qMsg[s.qTail] = data[2 * i + 1];
@@ -622,6 +620,7 @@
   // frequency freq (Hz) for a voice seconds old, and says whether the source still sounds.
   const sources = {
     osc: {
+      // two band-limited waves, the second detuned or at an interval and starting a quarter on
       start(s, v) { v.p2 = 0.25; },
       render(s, v, out, n, freq) {
         const t = v.t, dt = freq / s.rate;
@@ -632,6 +631,7 @@
       },
     },
     add: {
+      // sine partials at the timbre's ratios, the upper ones dying sooner (bells, organs, mallets)
       start() {},
       render(s, v, out, n, freq, seconds) {
         const t = v.t, dt = freq / s.rate;
@@ -644,6 +644,7 @@
       },
     },
     fm: {
+      // a sine carrier whose phase a sine modulator moves by an index that decays to its lasting share
       start() {},
       render(s, v, out, n, freq, seconds) {
         const t = v.t, dt = freq / s.rate, dm = dt * t.mr;
@@ -710,6 +711,7 @@
       },
     },
     noise: {
+      // white noise, for the filter to shape (wind, waves, breath, applause)
       start() {},
       render(s, v, out, n) {
         noiseFill(s, out, n);
@@ -779,6 +781,7 @@
       },
     },
     sample: {
+      // a sampled zone played at any rate with linear interpolation, looping between its loop points
       start(s, v, t) { v.pos = t.start; },
       render(s, v, out, n, freq) {
         const t = v.t, data = t.sample;
@@ -1053,6 +1056,7 @@
   if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 'function') {
     // The processor: one synthesizer per node, rendering each quantum at the context's frame.
     class SynthProcessor extends AudioWorkletProcessor {
+      // A synthesizer at the context's rate, its port taking the host's messages.
       constructor() {
         super();
         this.synth = newSynth(sampleRate);
@@ -1061,6 +1065,7 @@
         this.post = post;
       }
 
+      // Renders one quantum at the context's frame; progress goes out while rendering offline.
       process(inputs, outputs) {
         const out = outputs[0];
         const left = out[0], right = out[1] || new Float32Array(left.length);
