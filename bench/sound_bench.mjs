@@ -4,17 +4,14 @@
 // Chromium, whose audio thread reports its render time per 128 frames against the 2.9 ms a quantum
 // lasts at 44.1 kHz.
 //
-//   node bench/sound_bench.mjs BUILD_WEB_DIR ROUNDS      (smfdump.html built in BUILD_WEB_DIR)
-import fs from 'node:fs';
+//   node bench/sound_bench.mjs BUILD_WEB_DIR ROUNDS      (smfdump.html built in BUILD_WEB_DIR; SMFDUMP_BROWSERS
+//                                                        as for the page's tests)
 import path from 'node:path';
-import { createRequire } from 'node:module';
-import { pathToFileURL } from 'node:url';
+import { browserKinds, browsersToTest, closePage, launch, openPage } from '../web/test/browsers.mjs';
 
 const [webDir = 'build-web', roundsText = '5'] = process.argv.slice(2);
 const rounds = Number(roundsText);
-const require = createRequire(path.resolve('web/test/package.json'));
-const puppeteer = require('puppeteer-core');
-const pageUrl = pathToFileURL(path.resolve(webDir, 'smfdump.html')).href;
+const pagePath = path.resolve(webDir, 'smfdump.html');
 
 const median = (values) => {
   const v = [...values].sort((a, b) => a - b);
@@ -33,17 +30,11 @@ function passage(seconds, start) {
   return data;
 }
 
-const browsers = [
-  { name: 'Chromium', browser: 'chrome', executablePath: '/usr/bin/chromium', args: ['--no-sandbox', '--autoplay-policy=no-user-gesture-required'] },
-  { name: 'Firefox', browser: 'firefox', executablePath: '/usr/bin/firefox-esr', args: [] },
-].filter((b) => fs.existsSync(b.executablePath));
-
 const open = [];
-for (const b of browsers) {
-  const browser = await puppeteer.launch({ browser: b.browser, executablePath: b.executablePath, headless: true, args: b.args });
-  const page = await browser.newPage();
-  await page.goto(pageUrl);
-  open.push({ ...b, browser, page, speed: [], mean: [] });
+for (const kind of browsersToTest()) {
+  // a live AudioContext starts without a click only when Chromium is told so
+  const session = await launch(kind, { extraArgs: ['--autoplay-policy=no-user-gesture-required'] });
+  open.push({ name: browserKinds[kind].title, session, page: await openPage(session, pagePath), speed: [], mean: [] });
 }
 
 const seconds = 20;
@@ -75,4 +66,7 @@ if (chromium) {
   console.log(`Chromium  live, 10 s dense passage (${live.way}): ${live.meanMs.toFixed(3)} ms per 128 frames on average, `
     + `${live.maxMs} ms at most, budget ${live.budgetMs.toFixed(2)} ms; ${live.voicesPeak} voices at most, ${live.late} events late`);
 }
-for (const b of open) await b.browser.close();
+for (const b of open) {
+  await closePage(b.page);
+  await b.session.close();
+}

@@ -1,25 +1,19 @@
 // The page's synthesizer (synth.js) and its host (sound.js) in real browsers: Debian's Chromium and
-// Firefox, headless, driven by puppeteer-core, with the built smfdump.html open from file://. Each test
-// renders MIDI messages offline with the page's own soundRender and measures the sound in the page;
-// one plays live through soundStart. Render times are printed, never asserted.
+// Firefox, headless, driven by puppeteer-core (launched as browsers.mjs does for every page test), with
+// the built smfdump.html open from file://. Each test renders MIDI messages offline with the page's own
+// soundRender and measures the sound in the page; one plays live through soundStart. Render times are
+// printed, never asserted.
 //
 //   node --test web/test/sound_test.mjs     (SMFDUMP_PAGE names the page, build-web/smfdump.html if not;
-//                                           SMFDUMP_BROWSERS=chromium or firefox picks one browser)
+//                                           SMFDUMP_BROWSERS=chromium,firefox, else those installed)
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { fileURLToPath, pathToFileURL } from 'node:url';
-import puppeteer from 'puppeteer-core';
+import { fileURLToPath } from 'node:url';
+import { browserKinds, browsersToTest, closePage, launch, openPage } from './browsers.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pagePath = path.resolve(root, process.env.SMFDUMP_PAGE ?? 'build-web/smfdump.html');
-const browsers = [
-  { name: 'chromium', browser: 'chrome', executablePath: '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required', '--no-first-run'] },
-  { name: 'firefox', browser: 'firefox', executablePath: '/usr/bin/firefox-esr', args: [],
-    extraPrefsFirefox: { 'media.autoplay.default': 0, 'media.autoplay.blocking_policy': 0 } },
-].filter((b) => !process.env.SMFDUMP_BROWSERS || process.env.SMFDUMP_BROWSERS.split(',').includes(b.name));
 
 const rate = 44100;
 const long = { timeout: 300000 };
@@ -102,28 +96,26 @@ function unlike(a, b) {
   return e / 6 + Math.abs(Math.log(a.brightness / b.brightness)) + Math.abs(Math.log(a.crossings / b.crossings));
 }
 
-for (const spec of browsers) {
-  describe(spec.name, () => {
-    let browser = null;
+for (const kind of browsersToTest()) {
+  const name = browserKinds[kind].title;
+  describe(name, () => {
+    let session = null;
     let page = null;
-    const missing = !fs.existsSync(spec.executablePath);
 
     before(async () => {
-      if (missing) return;
-      browser = await puppeteer.launch({ browser: spec.browser, executablePath: spec.executablePath, headless: true,
-        args: spec.args, extraPrefsFirefox: spec.extraPrefsFirefox });
-      page = await openPage();
+      // a live AudioContext starts without a click only when Chromium is told so
+      session = await launch(kind, { extraArgs: ['--autoplay-policy=no-user-gesture-required'] });
+      page = await openSoundPage();
     });
 
     after(async () => {
-      await browser?.close();
+      if (page) await closePage(page);
+      await session?.close();
     });
 
     // A fresh page with the built smfdump.html open and the measures installed.
-    async function openPage() {
-      const opened = await browser.newPage();
-      opened.on('pageerror', (error) => assert.fail(`the page threw: ${error.message}`));
-      await opened.goto(pathToFileURL(pagePath).href);
+    async function openSoundPage() {
+      const opened = await openPage(session, pagePath);
       await opened.evaluate(installMeasures);
       return opened;
     }
@@ -132,7 +124,7 @@ for (const spec of browsers) {
     const render = (events, seconds, packed = false) => page.evaluate((e, s, p) => window.soundTest.render(e, s, p), events, seconds, packed);
     const measure = (name, ...args) => page.evaluate((n, a) => window.soundTest[n](...a), name, args);
 
-    test('notes start at their own frames, between quanta, and end in silence after their release', { ...long, skip: missing && `${spec.executablePath} is not installed` }, async () => {
+    test('notes start at their own frames, between quanta, and end in silence after their release', long, async () => {
       // a square lead (5 ms attack, 50 ms release), reverb off; the note-ons fall inside 128-frame quanta
       const times = [0.5, 1.2503, 2.0001];
       const events = [program(0, 2, 80), control(0, 2, 91, 0)];
@@ -153,7 +145,7 @@ for (const spec of browsers) {
       }
     });
 
-    test('the reverb dies away after the last release', { ...long, skip: missing }, async () => {
+    test('the reverb dies away after the last release', long, async () => {
       const events = [program(0, 0, 48), control(0, 0, 91, 127), noteOn(0.1, 0, 60, 127), noteOn(0.1, 0, 64, 127), noteOff(0.6, 0, 60), noteOff(0.6, 0, 64)];
       const { stats } = await render(events, 5);
       assert.equal(stats.nonFinite, 0);
@@ -164,7 +156,7 @@ for (const spec of browsers) {
       assert.ok(end < held * 1e-4, `the reverb still sounds 4 s after the release: ${end} after ${held}`);
     });
 
-    test('every program and every drum note sounds, no number goes wrong, and the families differ', { ...long, skip: missing }, async () => {
+    test('every program and every drum note sounds, no number goes wrong, and the families differ', long, async () => {
       // each program for 0.2 s of a 0.3 s slot on its own channel, cut by all sound off (CC 120) at
       // the slot's end; then the drum notes 35 to 81 the same way on channel 10; reverb off
       const slot = 0.3;
@@ -182,7 +174,7 @@ for (const spec of browsers) {
       }
       const seconds = drumStart + 47 * slot;
       const { stats, ms } = await render(events, seconds, true);
-      console.log(`${spec.name}: ${seconds.toFixed(1)} s of every program and drum rendered in ${ms.toFixed(0)} ms`);
+      console.log(`${name}: ${seconds.toFixed(1)} s of every program and drum rendered in ${ms.toFixed(0)} ms`);
       assert.equal(stats.nonFinite, 0, 'values that were not numbers');
       const silent = [];
       for (let p = 0; p < 128; p++) {
@@ -206,7 +198,7 @@ for (const spec of browsers) {
       }
     });
 
-    test('the closed and the pedal hi-hat cut the open one', { ...long, skip: missing }, async () => {
+    test('the closed and the pedal hi-hat cut the open one', long, async () => {
       const events = [control(0, 9, 91, 0),
         noteOn(0.1, 9, 46, 100),                             // open hi-hat alone
         noteOn(1.1, 9, 46, 100), noteOn(1.2, 9, 42, 100),    // open, cut by closed
@@ -220,7 +212,7 @@ for (const spec of browsers) {
       assert.ok((await measure('rms', 3.35, 3.5)) > alone, 'a crash cymbal cuts the open hi-hat');
     });
 
-    test('the sustain pedal holds a note past its note-off until the pedal is up', { ...long, skip: missing }, async () => {
+    test('the sustain pedal holds a note past its note-off until the pedal is up', long, async () => {
       // an organ (it sustains at full level) on channel 4 with the pedal, on channel 5 without
       const events = [program(0, 4, 16), program(0, 5, 16), control(0, 4, 91, 0), control(0, 5, 91, 0),
         control(0.05, 4, 64, 127), noteOn(0.1, 4, 60, 100), noteOff(0.3, 4, 60), control(1.0, 4, 64, 0),
@@ -233,7 +225,7 @@ for (const spec of browsers) {
       assert.equal(await measure('rms', 1.9, 2.4), 0, 'without the pedal the note outlived its note-off');
     });
 
-    test('pitch bend over a 12-semitone range set by RPN 0 moves an octave; a null RPN takes no data', { ...long, skip: missing }, async () => {
+    test('pitch bend over a 12-semitone range set by RPN 0 moves an octave; a null RPN takes no data', long, async () => {
       const events = [program(0, 3, 80), control(0, 3, 91, 0),
         control(0.01, 3, 101, 0), control(0.01, 3, 100, 0), control(0.01, 3, 6, 12), control(0.01, 3, 38, 0),
         control(0.02, 3, 101, 127), control(0.02, 3, 100, 127), control(0.02, 3, 6, 2),  // null RPN: ignored
@@ -252,7 +244,7 @@ for (const spec of browsers) {
       assert.ok(Math.abs(back / rest - 1) < 0.01, `back at ${back} Hz, not ${rest} Hz`);
     });
 
-    test('a sampled zone plays at its key\'s pitch from its loop, and one without a loop ends with its sample', { ...long, skip: missing }, async () => {
+    test('a sampled zone plays at its key\'s pitch from its loop, and one without a loop ends with its sample', long, async () => {
       await page.evaluate(() => {
         // one cycle of a sine in 100 frames at 44,000 Hz: 440 Hz at its root key, A4
         const cycle = Float32Array.from({ length: 100 }, (_, i) => Math.sin((2 * Math.PI * i) / 100));
@@ -273,14 +265,14 @@ for (const spec of browsers) {
       assert.equal(await measure('rms', 1.11, 1.5), 0, 'the zone without a loop plays past its sample\'s end');
     });
 
-    test('2000 notes at once stay within the voice cap; a dense passage renders faster than real time', { ...long, skip: missing }, async () => {
+    test('2000 notes at once stay within the voice cap; a dense passage renders faster than real time', long, async () => {
       const events = [];
       for (let ch = 0; ch < 16; ch++) events.push(program(0, ch, ch * 8));
       for (let i = 0; i < 2000; i++) events.push(noteOn(0.1, i % 16, Math.floor(i / 16), 40 + (i % 80)));
       for (let i = 0; i < 2000; i++) events.push(noteOff(1.1, i % 16, Math.floor(i / 16)));
       const crowd = await render(events, 6, true);
       const s = crowd.stats;
-      console.log(`${spec.name}: 2000 notes at once, 6 s rendered in ${crowd.ms.toFixed(0)} ms; per 128 frames `
+      console.log(`${name}: 2000 notes at once, 6 s rendered in ${crowd.ms.toFixed(0)} ms; per 128 frames `
         + `mean ${s.meanMs.toFixed(3)} ms, max ${s.maxMs} ms (budget ${s.budgetMs.toFixed(2)} ms); voices at most ${s.voicesPeak}`);
       assert.ok(s.voicesPeak <= s.voiceCap, `${s.voicesPeak} voices at once, over the cap of ${s.voiceCap}`);
       assert.equal(s.voicesPeak, s.voiceCap);
@@ -296,12 +288,12 @@ for (const spec of browsers) {
       }
       const passage = await render(dense, 20, true);
       const p = passage.stats;
-      console.log(`${spec.name}: dense passage (200 notes a second, ${p.voicesPeak} voices at most), 20 s rendered in `
+      console.log(`${name}: dense passage (200 notes a second, ${p.voicesPeak} voices at most), 20 s rendered in `
         + `${passage.ms.toFixed(0)} ms: ${(20000 / passage.ms).toFixed(1)} s of audio a second; per 128 frames mean ${p.meanMs.toFixed(3)} ms`);
       assert.equal(p.nonFinite, 0);
     });
 
-    test('renderWav writes a RIFF WAVE file, 16-bit stereo at 44,100 Hz, of the same sound', { ...long, skip: missing }, async () => {
+    test('renderWav writes a RIFF WAVE file, 16-bit stereo at 44,100 Hz, of the same sound', long, async () => {
       const events = [program(0, 0, 0), noteOn(0.05, 0, 60, 110), noteOff(0.3, 0, 60)];
       const file = await page.evaluate(async (given) => {
         const list = given.map(([time, ...bytes]) => ({ time, bytes }));
@@ -334,9 +326,9 @@ for (const spec of browsers) {
       assert.ok(file.samples.some((x) => x !== 0), 'the file is silent');
     });
 
-    test('played live: soundStart, soundSend, soundClear and soundSilence, in a worklet and on the main thread', { ...long, skip: missing }, async (t) => {
+    test('played live: soundStart, soundSend, soundClear and soundSilence, in a worklet and on the main thread', long, async (t) => {
       for (const worklet of [true, false]) {
-        const live = await openPage();
+        const live = await openSoundPage();
         const way = await live.evaluate((w) => soundStart({ worklet: w }).then((r) => r.way), worklet);
         assert.equal(way, worklet ? 'worklet' : 'script-processor');
         const running = await live.evaluate(async () => {
@@ -345,8 +337,8 @@ for (const spec of browsers) {
         });
         if (!running) {
           // headless Firefox here has no output device, and its AudioContext never starts
-          t.diagnostic(`${spec.name}: the AudioContext did not run; the ${way} way was started but not heard`);
-          await live.close();
+          t.diagnostic(`${name}: the AudioContext did not run; the ${way} way was started but not heard`);
+          await closePage(live);
           continue;
         }
         const heard = await live.evaluate(async () => {
@@ -368,7 +360,7 @@ for (const spec of browsers) {
         assert.equal(heard.after.queued, 0, `${way}: soundClear left events queued`);
         assert.equal(heard.after.voices, 0, `${way}: soundSilence left voices sounding`);
         assert.ok(heard.latency >= 0 && heard.latency < 1, `${way}: latency ${heard.latency}`);
-        await live.close();
+        await closePage(live);
       }
     });
   });
