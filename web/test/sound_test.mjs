@@ -113,9 +113,9 @@ for (const kind of browsersToTest()) {
       await session?.close();
     });
 
-    // A fresh page with the built smfdump.html open and the measures installed.
-    async function openSoundPage() {
-      const opened = await openPage(session, pagePath);
+    // A fresh page with the built smfdump.html open and the measures installed; initScript runs first.
+    async function openSoundPage(initScript = null) {
+      const opened = await openPage(session, pagePath, { initScript });
       await opened.evaluate(installMeasures);
       return opened;
     }
@@ -327,10 +327,17 @@ for (const kind of browsersToTest()) {
     });
 
     test('played live: soundStart, soundSend, soundClear and soundSilence, in a worklet and on the main thread', long, async (t) => {
-      for (const worklet of [true, false]) {
-        const live = await openSoundPage();
+      // a browser that refuses the worklet (as a stricter Content-Security-Policy would) gets the main thread
+      const refuseWorklets = () => {
+        const refusing = { addModule: () => Promise.reject(new Error('refused')) };
+        Object.defineProperty(BaseAudioContext.prototype, 'audioWorklet', { get: () => refusing });
+      };
+      const ways = [{ worklet: true, expected: 'worklet' }, { worklet: false, expected: 'script-processor' },
+        { worklet: true, refuse: refuseWorklets, expected: 'script-processor' }];
+      for (const { worklet, refuse, expected } of ways) {
+        const live = await openSoundPage(refuse ?? null);
         const way = await live.evaluate((w) => soundStart({ worklet: w }).then((r) => r.way), worklet);
-        assert.equal(way, worklet ? 'worklet' : 'script-processor');
+        assert.equal(way, expected, `asked for the worklet: ${worklet}; refused: ${Boolean(refuse)}`);
         const running = await live.evaluate(async () => {
           for (let i = 0; i < 20 && soundNow() === 0; i++) await new Promise((resolve) => setTimeout(resolve, 50));
           return soundNow() > 0;
