@@ -1,8 +1,9 @@
 # Puts the page together into one file: page.html with page.css in its style element, roll_view.js
 # and the page's scripts (PAGE_SCRIPTS, in order) in its script element, the worker (the compiled
 # module MODULE, roll_view.js, roll.js and worker.js) as text that the page starts from a blob, and the
-# player's sequencer and engine as text, from which the page makes the audio worklet and the Web MIDI
-# worker; so the page needs nothing beside itself, not even from file://.
+# synthesizer (synth.js) and the player's sequencer and engine (sequencer.js, play_engine.js) as text
+# that the page makes its audio worklet and its Web MIDI worker from, so that the page needs nothing
+# beside itself, not even from file://.
 # Usage: cmake -DSOURCE=web -DMODULE=smfdump_web.js -DOUTPUT=smfdump.html "-DPAGE_SCRIPTS=files.js;page.js" -P make_page.cmake
 
 # Text to go inside a script element: the parser would take "</script" as its end and "<!--" as the
@@ -26,10 +27,11 @@ script_text("${MODULE}" module)
 script_text("${SOURCE}/roll_view.js" geometry)
 script_text("${SOURCE}/roll.js" roll)
 script_text("${SOURCE}/worker.js" worker)
+script_text("${SOURCE}/synth.js" synth)
 script_text("${SOURCE}/sequencer.js" sequencer)
 script_text("${SOURCE}/play_engine.js" engine)
 
-foreach(mark "/* style */" "/* page script */" "/* worker script */" "/* sequencer source */" "/* engine source */")
+foreach(mark "/* style */" "/* page script */" "/* worker script */" "/* synth script */" "/* sequencer source */" "/* engine source */")
   string(FIND "${page}" "${mark}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "page.html lacks the mark ${mark}")
@@ -37,6 +39,7 @@ foreach(mark "/* style */" "/* page script */" "/* worker script */" "/* sequenc
 endforeach()
 string(REPLACE "/* style */" "${style}" page "${page}")
 string(REPLACE "/* worker script */" "${module}\n${geometry}\n${roll}\n${worker}" page "${page}")
+string(REPLACE "/* synth script */" "${synth}" page "${page}")
 string(REPLACE "/* sequencer source */" "${sequencer}" page "${page}")
 string(REPLACE "/* engine source */" "${engine}" page "${page}")
 string(REPLACE "/* page script */" "${geometry}\n${script}" page "${page}")

@@ -18,6 +18,10 @@
 //   { type: 'pause' }                   stops, ending what sounds: answered { type: 'paused', tick }
 //   { type: 'speed', speed }, { type: 'transpose', semitones }, { type: 'mute', flags },
 //   { type: 'loop', a, b }              (b <= a: no loop)
+//   { type: 'unload' }                  lets the events go (another output plays them)
+//   { type: 'measure', from, to }       answered { type: 'measured', seconds, data }: the seconds from
+//                                       tick `from` to tick `to` (null: the end) as written, and the
+//                                       events given back (transferred); the engine holds none then
 // and to the page: { type: 'position', tick, time, rate, sounding } every 50 ms while playing (the tick
 // sounding at `time`, in the host's clock: the context's seconds, or the page's milliseconds for Web
 // MIDI; ticks a second; the notes sounding, see seqSounding), { type: 'ended', tick } at the end, and
@@ -90,11 +94,20 @@ function engineMessage(m, now) {
     seqStart(m.tick, at, engineEmit);
     engineReport(at);
   } else if (m.type === 'pause') {
-    // what was made ahead plays out first: the stop comes after it
+    // what was made ahead plays out first: the stop comes after it (unless the page dropped it all)
     const stopAt = Math.max(at, seq.horizon);
     const p = seqPosition(stopAt);
-    if (seq.playing) seqStop(stopAt, engineEmit);
+    if (seq.playing) seqStop(stopAt, m.quiet ? () => {} : engineEmit);
     engine.post({ type: 'paused', tick: p ? p.tick : 0 });
+  } else if (m.type === 'unload' || m.type === 'measure') {
+    if (seq.playing) seqStop(at, engineEmit);
+    engine.loaded = false;
+    seq.loaded = false;
+    if (m.type === 'measure') {
+      const seconds = seqSecondsAt(m.to ?? seq.endTick) - seqSecondsAt(m.from);
+      engine.post({ type: 'measured', seconds, data: seq.buffer }, [seq.buffer]);
+    }
+    seq.buffer = null;
   } else if (m.type === 'speed') {
     seqSetSpeed(m.speed, Math.max(now, seq.horizon));
   } else if (m.type === 'transpose') {
@@ -123,7 +136,7 @@ function engineStep(now, until) {
 function engineOnMainThread(s, rate, post) {
   const api = globalThis.smfdumpSynth;
   engine.post = post;
-  engine.queue = (events) => api.synthQueue(s, events.slice());
+  engine.queue = (events) => api.synthQueue(s, events);
   return {
     message: (m) => engineMessage(m, s.frame / rate),
     render: (left, right, frames, firstFrame) => {
@@ -142,10 +155,10 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
       this.synth = api.newSynth(sampleRate);
       this.api = api;
       engine.post = (m, transfer) => this.port.postMessage(m, transfer);
-      engine.queue = (events) => api.synthQueue(this.synth, events.slice());
+      engine.queue = (events) => api.synthQueue(this.synth, events);
       this.port.onmessage = (e) => {
         const m = e.data;
-        if (['load', 'select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop'].includes(m.type)) {
+        if (['load', 'select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop', 'unload', 'measure'].includes(m.type)) {
           engineMessage(m, currentFrame / sampleRate);  // eslint-disable-line no-undef
         } else {
           api.hostMessage(this.synth, m, engine.post);  // the synthesizer's own messages
@@ -160,6 +173,7 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
       const frame = currentFrame;  // eslint-disable-line no-undef
       engineStep(frame / sampleRate, (frame + left.length) / sampleRate);  // eslint-disable-line no-undef
       this.api.synthRender(this.synth, left, right, left.length, frame);
+      this.api.reportProgress(this.synth, engine.post);  // while rendering offline, when asked
       return true;
     }
   }

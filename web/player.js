@@ -117,7 +117,7 @@ function showPlayerNote() {
 // ---- the engine ------------------------------------------------------------------------------------
 
 // Gives the engine in use a message (see play_engine.js).
-function engineSend(message, transfer = []) {
+function toEngine(message, transfer = []) {
   if (player.target === 'page') soundPlayerPost(message, transfer);
   else midiPost(message, transfer);
 }
@@ -127,13 +127,13 @@ async function readyEngine() {
   if (player.target !== 'page' && !midiOut.worker) {
     const output = midiOutputOf(player.target);
     if (!output) throw new Error('the MIDI output is gone');
-    midiStart(output, engineMessage);
+    midiStart(output, fromEngine);
   }
   if (player.engineTurn !== listingTurn) {
     const turn = listingTurn;
     const data = await playData();
     if (turn !== listingTurn) throw new Error('the file changed');
-    engineSend({ type: 'load', data }, [data]);
+    toEngine({ type: 'load', data }, [data]);
     player.engineTurn = turn;
     player.sent = '';
   }
@@ -149,16 +149,16 @@ function sendSettings() {
   const loop = player.loop ?? { a: 0, b: 0 };
   const settings = { tracks, muted, speed: player.speed, transpose: player.transpose, loop };
   const was = player.sent ? JSON.parse(player.sent) : {};
-  if (JSON.stringify(was.tracks) !== JSON.stringify(tracks)) engineSend({ type: 'select', tracks });
-  if (JSON.stringify(was.muted) !== JSON.stringify(muted)) engineSend({ type: 'mute', flags: muted });
-  if (was.speed !== player.speed) engineSend({ type: 'speed', speed: player.speed });
-  if (was.transpose !== player.transpose) engineSend({ type: 'transpose', semitones: player.transpose });
-  if (JSON.stringify(was.loop) !== JSON.stringify(loop)) engineSend({ type: 'loop', a: loop.a, b: loop.b });
+  if (JSON.stringify(was.tracks) !== JSON.stringify(tracks)) toEngine({ type: 'select', tracks });
+  if (JSON.stringify(was.muted) !== JSON.stringify(muted)) toEngine({ type: 'mute', flags: muted });
+  if (was.speed !== player.speed) toEngine({ type: 'speed', speed: player.speed });
+  if (was.transpose !== player.transpose) toEngine({ type: 'transpose', semitones: player.transpose });
+  if (JSON.stringify(was.loop) !== JSON.stringify(loop)) toEngine({ type: 'loop', a: loop.a, b: loop.b });
   player.sent = JSON.stringify(settings);
 }
 
 // Takes a message of the engine.
-function engineMessage(m) {
+function fromEngine(m) {
   if (m.type === 'position') {
     if (!player.playing) return;
     player.last = { tick: m.tick, time: m.time, rate: m.rate };
@@ -201,7 +201,7 @@ function tickNow() {
 
 // Plays from the marker when one was chosen since the last play, else from where playing stands.
 // Called inside the click or key press, where the audio context may be made or resumed.
-async function play() {
+async function startPlaying() {
   if (!listed || player.playing || player.unplayable || !usable($('play'))) return;
   const starting = player.target === 'page' ? soundStart() : null;  // first, inside the user's gesture
   if (roll.marker !== null && roll.marker !== player.markerUsed) {
@@ -222,12 +222,12 @@ async function play() {
     return;
   }
   if (!player.playing) return;  // stopped meanwhile
-  engineSend({ type: 'play', tick: player.tick });
+  toEngine({ type: 'play', tick: player.tick });
   requestOverlay();
 }
 
 // Pauses: what sounds ends, and playing stands where it was heard.
-function pause() {
+function pausePlaying() {
   if (!player.playing) return;
   player.tick = Math.floor(tickNow());
   player.playing = false;
@@ -241,13 +241,13 @@ function pause() {
 
 // Ends what sounds in the engine in use.
 function halt() {
-  if (player.target !== 'page' && midiHalt()) engineSend({ type: 'pause', quiet: true });
-  else engineSend({ type: 'pause' });
+  if (player.target !== 'page' && midiHalt()) toEngine({ type: 'pause', quiet: true });
+  else toEngine({ type: 'pause' });
 }
 
 // Stops and goes back to the start, or to the loop's start.
-function stop() {
-  if (player.playing) pause();
+function stopPlaying() {
+  if (player.playing) pausePlaying();
   player.tick = player.loop ? player.loop.a : 0;
   player.markerUsed = roll.marker;
   showPlace();
@@ -257,15 +257,15 @@ function stop() {
 
 // Stops playing and forgets the engine's events (a new file, or the output changed).
 function playerHalt() {
-  if (player.playing) pause();
+  if (player.playing) pausePlaying();
   player.playing = false;
   showTransport();
 }
 
 // Plays or pauses.
 function playOrPause() {
-  if (player.playing) pause();
-  else play();
+  if (player.playing) pausePlaying();
+  else startPlaying();
 }
 
 // Goes to tick; playing goes on from there (after the state the events before it leave).
@@ -277,8 +277,8 @@ function seek(tick) {
   if (player.playing) {
     player.last = null;
     player.sounding = new Float64Array(0);
-    if (player.target !== 'page' && midiHalt()) engineSend({ type: 'pause', quiet: true });
-    engineSend({ type: 'play', tick });
+    if (player.target !== 'page' && midiHalt()) toEngine({ type: 'pause', quiet: true });
+    toEngine({ type: 'play', tick });
   }
   if (player.follow) followRoll(tick, true);
   showPlace();
@@ -532,13 +532,13 @@ async function chooseOutput() {
   const value = $('play-to').value;
   if (value === player.target) return;
   const was = player.playing;
-  if (was) pause();
+  if (was) pausePlaying();
   if (player.target !== 'page') midiStop();
   else if (player.engineTurn >= 0) soundPlayerPost({ type: 'unload' });  // the audio thread lets the events go
   player.target = value;
   player.engineTurn = -1;
   player.sent = '';
-  if (was) play();
+  if (was) startPlaying();
 }
 
 // ---- saving as WAV ------------------------------------------------------------------------------
@@ -612,7 +612,7 @@ function playerKey(event) {
 // Connects the player's controls.
 function startPlayerControls() {
   $('play').onclick = playOrPause;
-  $('stop').onclick = stop;
+  $('stop').onclick = stopPlaying;
   $('follow').onclick = () => setFollow(!player.follow);
   $('loop-clear').onclick = clearLoop;
   $('save-wav').onclick = saveWav;
@@ -629,4 +629,5 @@ function startPlayerControls() {
     navigator.permissions.query({ name: 'midi' }).then((state) => { if (state.state === 'granted') midiAsk(); }, () => {});
   }
   document.addEventListener('keydown', playerKey);
+  soundPlayerListen(fromEngine);
 }

@@ -34,6 +34,7 @@ const seqRankMost = 1023;        // notes of one tick in one track whose order a
 const seq = {
   // ---- the file ----
   loaded: false,          // whether a compact copy is held
+  buffer: null,           // the copy itself (an ArrayBuffer), whose views the lists below are
   format: 0,              // the header's format
   division: 0,            // the header's division (above 32768: a time code)
   trackCount: 0,          // tracks listed
@@ -104,7 +105,7 @@ function seqLoad(buffer) {
     at += n;
     return list;
   };
-  Object.assign(seq, { loaded: true, format, division, trackCount: tracks, notPlayable });
+  Object.assign(seq, { loaded: true, buffer, format, division, trackCount: tracks, notPlayable });
   seq.firstNotes = take(tracks + 1);
   seq.firstEvents = take(tracks + 1);
   seq.trackNumbers = take(tracks);
