@@ -173,6 +173,7 @@ function chooseLine(offset) {
     const index = listed.tracks.findIndex((t) => t.number === line.track);
     roll.marker = line.total;
     if (index >= 0) roll.gridTrack = index;
+    trackShownChanged();
     showTick(line.total);
     $('roll').dataset.markerTick = String(line.total);
   }

@@ -223,6 +223,7 @@ async function startPlaying() {
   }
   if (!player.playing) return;  // stopped meanwhile
   toEngine({ type: 'play', tick: player.tick });
+  $('roll').dataset.playFrom = String(player.tick);
   requestOverlay();
 }
 
@@ -525,6 +526,17 @@ function transposeChanged() {
 function tracksShownChanged() {
   sendSettings();
   drawOverlay();
+}
+
+// The track shown (of the line or note chosen) changed: in format 2 it is the track played, and
+// playing goes on in it from the marker.
+function trackShownChanged() {
+  if (!listed || listed.format !== 2) return;
+  showPlayerNote();
+  if (player.playing && JSON.parse(player.sent || '{}').tracks?.[0] !== roll.gridTrack) {
+    pausePlaying();
+    startPlaying();
+  }
 }
 
 // Chooses the "Play to" output: what plays stops, and plays on the new one from the same place.

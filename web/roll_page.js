@@ -226,6 +226,7 @@ async function chooseNote(index) {
   $('chosen').textContent = `Chosen: ${describe(note)}.`;
   view.linked = new Set([note.on, note.off].filter((o) => o !== null));
   roll.gridTrack = note.trackIndex;
+  trackShownChanged();
   if (note.on !== null) {
     await jumpTo(note.on, Math.floor(rowCount() / 3));
     chooseLine(note.on);

@@ -1,7 +1,9 @@
 // The player in real browsers (browsers.mjs: Chromium and Firefox, headless). Web MIDI: a stand-in
 // navigator.requestMIDIAccess, installed before the page's script, records every send(data,
 // timestamp) of an output; the messages are compared with the events of a file made here and with the
-// times this test reckons from its own tempo map.
+// times this test reckons from its own tempo map. The page's own sound: files made here are saved as
+// WAV files with the page's button, and the notes' onsets found in them (RMS over 5 ms windows) are
+// compared with the times reckoned here; and playing live, the roll and the listing follow.
 //
 //   node --test web/test/play_test.mjs      (SMFDUMP_PAGE names the page, SMFDUMP_BROWSERS the browsers)
 import assert from 'node:assert/strict';
@@ -10,7 +12,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { browserKinds, browsersToTest, closePage, launch, openPage, pickFiles, waitFor } from './browsers.mjs';
+import { browserKinds, browsersToTest, closePage, launch, openPage, pickFiles, saveByClick, waitFor } from './browsers.mjs';
 import { endOfTrack, event, file, tempo } from './smf.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -161,6 +163,130 @@ function sounding(messages) {
 
 const seconds = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+// ---- files for the page's own sound: short notes of a square lead (5 ms attack, 50 ms release), the
+// reverb off, far enough apart for each onset to stand out ----
+
+const lead = [event(0, [0xc0, 80]), event(0, [0xb0, 91, 0])];  // channel 1: program 81, no reverb
+
+// Format 1 at 96 ticks a quarter: three tempos (the last 85.714 beats a minute: rounded to a whole
+// number of beats, the last note would come 8 ms early), running status, and a note held by the
+// sustain pedal.
+const tempoSong = {
+  division: 96,
+  tempos: [[0, 500000], [192, 300000], [480, 700001]],
+  onsets: [48, 240, 300, 500, 576, 800],
+  pedal: [600, 700],  // D6's note off, held until the pedal's release
+  lastRelease: 812,
+  bytes: file(1, 96, [
+    [tempo(0, 500000), tempo(192, 300000), tempo(288, 700001), endOfTrack()],
+    [
+      ...lead,
+      event(48, [0x90, 69, 100]), event(12, [69, 0]),   // A5 at tick 48, off by running status
+      event(180, [0x90, 72, 100]), event(12, [72, 0]),  // C6 at 240, past the first tempo change
+      event(48, [76, 100]), event(12, [0x80, 76, 64]),  // E6 at 300, on under running status
+      event(188, [0x90, 69, 90]), event(12, [69, 0]),   // A5 at 500, past the second
+      event(48, [0xb0, 64, 127]),                       // sustain on (560)
+      event(16, [0x90, 74, 100]), event(24, [0x80, 74, 0]),  // D6 at 576, off at 600 but held
+      event(100, [0xb0, 64, 0]),                        // sustain off at 700: D6 ends
+      event(100, [0x90, 72, 100]), event(12, [0x80, 72, 0]),  // C6 at 800, the last
+      endOfTrack(),
+    ],
+  ]),
+};
+
+// A time code of 29.97 frames a second (29 in the header) and 80 ticks a frame: a tempo event there is
+// not to change anything.
+const frameSong = {
+  ticksPerSecond: (30000 / 1001) * 80,
+  onsets: [600, 2400, 4000],
+  bytes: file(0, 0xe350, [[
+    ...lead,
+    tempo(0, 250000),                                   // ignored under a time code
+    event(600, [0x90, 69, 100]), event(100, [69, 0]),
+    event(1700, [72, 100]), event(100, [72, 0]),
+    event(1500, [76, 100]), event(100, [76, 0]),
+    endOfTrack(),
+  ]]),
+};
+
+// Format 2: each track a piece of its own, with its own tempo.
+const pieces = {
+  division: 120,
+  tracks: [
+    { tempo: 600000, onsets: [120, 360] },
+    { tempo: 400000, onsets: [120, 300] },
+  ],
+};
+pieces.bytes = file(2, 120, pieces.tracks.map(({ tempo: micro, onsets: [a, b] }) => [
+  tempo(0, micro), ...lead,
+  event(a, [0x90, 69, 100]), event(24, [0x80, 69, 0]),
+  event(b - a - 24, [0x90, 72, 100]), event(24, [0x80, 72, 0]),
+  endOfTrack(),
+]));
+
+// The seconds at tick of a tempo map [[tick, microseconds]] at `division` ticks a quarter.
+function secondsOf(map, division, tick) {
+  let seconds = 0;
+  for (let i = 0; i < map.length; i += 1) {
+    const to = i + 1 < map.length ? map[i + 1][0] : Infinity;
+    if (tick <= map[i][0]) break;
+    seconds += ((Math.min(tick, to) - map[i][0]) * map[i][1]) / (1e6 * division);
+  }
+  return seconds;
+}
+
+// A saved WAV file's sound: checks that it is 16-bit stereo PCM at 44,100 Hz, and returns both
+// channels averaged, and its RMS over a stretch.
+function readWav(saved) {
+  const bytes = fs.readFileSync(saved);
+  assert.equal(bytes.toString('latin1', 0, 4), 'RIFF');
+  assert.equal(bytes.toString('latin1', 8, 16), 'WAVEfmt ');
+  assert.equal(bytes.readUInt16LE(20), 1, 'not PCM');
+  assert.equal(bytes.readUInt16LE(22), 2, 'not stereo');
+  assert.equal(bytes.readUInt32LE(24), 44100, 'not 44,100 frames a second');
+  assert.equal(bytes.readUInt16LE(34), 16, 'not 16 bits a sample');
+  assert.equal(bytes.toString('latin1', 36, 40), 'data');
+  const frames = bytes.readUInt32LE(40) / 4;
+  const sound = new Float32Array(frames);
+  for (let i = 0; i < frames; i += 1) sound[i] = (bytes.readInt16LE(44 + 4 * i) + bytes.readInt16LE(46 + 4 * i)) / 65536;
+  const rms = (from, to) => {
+    let sum = 0;
+    const a = Math.max(0, Math.round(from * 44100));
+    const b = Math.min(frames, Math.round(to * 44100));
+    for (let i = a; i < b; i += 1) sum += sound[i] * sound[i];
+    return Math.sqrt(sum / Math.max(1, b - a));
+  };
+  return { sound, seconds: frames / 44100, rms };
+}
+
+// The onsets of a sound near the times given: for each, the end of the first 5 ms window (moved 0.5 ms
+// at a time, from 0.1 s before it) whose RMS passes a twentieth of the loudest window.
+function onsetsNear(wav, times) {
+  let top = 0;
+  for (let t = 0; t + 0.005 <= wav.seconds; t += 0.005) top = Math.max(top, wav.rms(t, t + 0.005));
+  return times.map((time) => {
+    for (let t = Math.max(0, time - 0.1); t < time + 0.1; t += 0.0005) if (wav.rms(t, t + 0.005) > top / 20) return t + 0.005;
+    return null;
+  });
+}
+
+// Asserts onsets within 3 ms of the times.
+function sameOnsets(found, times, what) {
+  times.forEach((time, i) => {
+    assert.ok(found[i] !== null && Math.abs(found[i] - time) <= 0.003, `${what}: a note due at ${time.toFixed(4)} s starts at ${found[i]} s`);
+  });
+}
+
+// Opens the page (the sound of the page: autoplay allowed in Chromium) with a file made here, listed.
+async function openWithFile(session, name, bytes, initScript = null) {
+  const where = path.join(scratch, name);
+  fs.writeFileSync(where, bytes);
+  const page = await openPage(session, pagePath, { initScript });
+  await pickFiles(page, '#open-input', where);
+  await waitFor(page, () => document.body.dataset.state === 'ready', null, { timeout: 60000 });
+  return page;
+}
+
 for (const kind of browsersToTest()) {
   const title = browserKinds[kind].title;
   describe(`in ${title}`, () => {
@@ -263,6 +389,94 @@ for (const kind of browsersToTest()) {
         assert.deepEqual(sounding(before), [], `notes sound on past wrap ${wrap}`);
       }
       assert.deepEqual(sounding(sent), [], 'notes are left sounding after the pause');
+      await closePage(page);
+    });
+  });
+
+  describe(`in ${title}, with the page's own sound`, () => {
+    let session;
+    before(async () => {
+      session = await launch(kind, { extraArgs: ['--autoplay-policy=no-user-gesture-required'] });
+    });
+    after(async () => {
+      await session?.close();
+    });
+
+    test(`${title}: saved as WAV, notes start within 3 ms of the tempo map's times, and all is silent after the last release`, async () => {
+      const page = await openWithFile(session, 'tempos.mid', tempoSong.bytes);
+      const { saved, name } = await saveByClick(page, '#save-wav', { timeout: 120000 });
+      assert.equal(name, 'tempos.wav');
+      const wav = readWav(saved);
+      const times = tempoSong.onsets.map((tick) => secondsOf(tempoSong.tempos, tempoSong.division, tick));
+      sameOnsets(onsetsNear(wav, times), times, 'tempo changes');
+      // the sustained note sounds on past its note off until the pedal's release, and no more
+      const [off, up] = tempoSong.pedal.map((tick) => secondsOf(tempoSong.tempos, tempoSong.division, tick));
+      assert.ok(wav.rms(off + 0.1, up - 0.05) > 0.005, 'the sustain pedal did not hold the note');
+      assert.equal(wav.rms(up + 0.1, times[5] - 0.05), 0, 'the held note sounds on after the pedal\'s release');
+      const last = secondsOf(tempoSong.tempos, tempoSong.division, tempoSong.lastRelease);
+      assert.equal(wav.rms(last + 0.1, wav.seconds), 0, 'there is sound after the last release');
+      assert.ok(wav.seconds > last + 1, `the file ends ${wav.seconds} s in, too soon after the last release`);
+
+      // a time code plays its frames and ticks as real time, whatever a tempo event says
+      const frames = await openWithFile(session, 'frames.mid', frameSong.bytes);
+      const second = readWav((await saveByClick(frames, '#save-wav', { timeout: 120000 })).saved);
+      const frameTimes = frameSong.onsets.map((tick) => tick / frameSong.ticksPerSecond);
+      sameOnsets(onsetsNear(second, frameTimes), frameTimes, 'a time code');
+      await closePage(frames);
+      await closePage(page);
+    });
+
+    test(`${title}: format 2 plays the track of the line chosen, at its own tempo`, async () => {
+      const page = await openWithFile(session, 'pieces.mid', pieces.bytes);
+      const [first, other] = pieces.tracks;
+      const at = (track) => track.onsets.map((tick) => (tick * track.tempo) / (1e6 * pieces.division));
+      assert.match(await page.$eval('#player-note', (e) => e.textContent), /plays track 1\b/);
+      const one = readWav((await saveByClick(page, '#save-wav', { timeout: 120000 })).saved);
+      sameOnsets(onsetsNear(one, at(first)), at(first), 'track 1');
+      assert.equal(one.rms(at(other)[1] - 0.02, at(other)[1] + 0.05), 0, 'track 2 sounds with track 1');
+      // a line of track 2 chosen (found with the find box): track 2 is played
+      await page.type('#find', '2T:0:1:0');
+      await page.keyboard.press('Enter');
+      await waitFor(page, () => /plays track 2\b/.test(document.getElementById('player-note').textContent));
+      const two = readWav((await saveByClick(page, '#save-wav', { timeout: 120000 })).saved);
+      sameOnsets(onsetsNear(two, at(other)), at(other), 'track 2');
+      await closePage(page);
+    });
+
+    // headless Firefox here has no sound output, and its AudioContext never starts: there the transport
+    // plays to the stand-in MIDI output instead
+    const output = kind === 'firefox' ? 'the stand-in MIDI output' : 'the page\'s sound';
+    test(`${title}: playing to ${output}, the playhead and the line played advance, and play after pause goes on from the same tick`, async () => {
+      const page = await openWithFile(session, 'tempos.mid', tempoSong.bytes, kind === 'firefox' ? standInMidi : null);
+      if (kind === 'firefox') {
+        await page.focus('#play-to');
+        await waitFor(page, () => document.querySelector('#play-to option[value="midi:test"]') !== null);
+        await page.select('#play-to', 'midi:test');
+      }
+      const state = () => page.evaluate(() => ({
+        tick: Number(document.getElementById('roll').dataset.playTick),
+        line: Number(document.getElementById('listing').dataset.played || -1),
+        marked: document.querySelector('#listing-lines div.played')?.textContent ?? null,
+        playing: document.body.dataset.playing,
+      }));
+      await page.click('#play');
+      await waitFor(page, () => Number(document.getElementById('roll').dataset.playTick) > 100, null, { timeout: 10000 });
+      const early = await state();
+      await waitFor(page, (t) => Number(document.getElementById('roll').dataset.playTick) > t + 150, early.tick, { timeout: 10000 });
+      await seconds(300);  // a question for the line played, at most every 250 ms
+      const later = await state();
+      assert.ok(later.line > early.line, `the line played stayed at ${early.line}`);
+      assert.match(later.marked ?? '', /^ {2}2T:/, 'no line of the track shown is marked as played');
+      // pause: the place stays; play: it goes on from there
+      await page.keyboard.press(' ');
+      await waitFor(page, () => document.body.dataset.playing === 'false');
+      const paused = await state();
+      await seconds(300);
+      assert.equal((await state()).tick, paused.tick, 'the place moved while paused');
+      await page.keyboard.press(' ');
+      await waitFor(page, () => document.body.dataset.playing === 'true');
+      assert.equal(await page.evaluate(() => Number(document.getElementById('roll').dataset.playFrom)), paused.tick);
+      await waitFor(page, (t) => Number(document.getElementById('roll').dataset.playTick) > t + 20, paused.tick, { timeout: 10000 });
       await closePage(page);
     });
   });
