@@ -14,7 +14,8 @@
 //                                       { type: 'loaded', info } (see seqLoad)
 //   { type: 'select', tracks }          the tracks that sound together: answered { type: 'selected',
 //                                       endTick, seconds } (seconds: the sequence's length as written)
-//   { type: 'play', tick, end }         plays from tick (to tick `end`, when given) after the state before it
+//   { type: 'play', tick, end, start }  plays from tick (to tick `end`, when given) after the state
+//                                       before it; `start` numbers the play, for its positions
 //   { type: 'pause' }                   stops, ending what sounds: answered { type: 'paused', tick }
 //   { type: 'speed', speed }, { type: 'transpose', semitones }, { type: 'mute', flags },
 //   { type: 'loop', a, b }              (b <= a: no loop)
@@ -22,7 +23,8 @@
 //   { type: 'measure', from, to }       answered { type: 'measured', seconds, data }: the seconds from
 //                                       tick `from` to tick `to` (null: the end) as written, and the
 //                                       events given back (transferred); the engine holds none then
-// and to the page: { type: 'position', tick, time, rate, sounding } every 50 ms while playing (the tick
+// and to the page: { type: 'position', start, tick, time, rate, sounding } every 50 ms while playing
+// (`start` the play's number, so that the page knows a place of an older play; the tick
 // sounding at `time`, in the host's clock: the context's seconds, or the page's milliseconds for Web
 // MIDI; ticks a second; the notes sounding, see seqSounding), { type: 'ended', tick } at the end, and
 // for Web MIDI { type: 'midi', data } (a Float64Array: time in the page's milliseconds, then status,
@@ -40,6 +42,7 @@ const engine = {
   lastReport: -Infinity,  // when the position was last told
   reportEvery: 0.05,    // seconds between positions told
   loaded: false,        // whether a file's events are held
+  start: 0,             // the number the page gave the play going on, told with each position
 };
 
 // Keeps one message made by the sequencer.
@@ -72,7 +75,7 @@ function engineReport(now) {
   const p = seqPosition(now);
   if (!p) return;
   const sounding = seqSounding(p.tick, 256);
-  engine.post({ type: 'position', tick: p.tick, time: engineHostTime(now), rate: p.rate / engine.toHost, sounding }, [sounding.buffer]);
+  engine.post({ type: 'position', start: engine.start, tick: p.tick, time: engineHostTime(now), rate: p.rate / engine.toHost, sounding }, [sounding.buffer]);
 }
 
 // Acts on a message from the page at engine time `now`.
@@ -89,6 +92,7 @@ function engineMessage(m, now) {
     seqSelect(m.tracks);
     engine.post({ type: 'selected', endTick: seq.endTick, seconds: seqSecondsAt(seq.endTick) });
   } else if (m.type === 'play') {
+    engine.start = m.start ?? 0;
     if (seq.playing) seqStop(at, engineEmit);
     seqSetEnd(m.end ?? Infinity);
     seqStart(m.tick, at, engineEmit);

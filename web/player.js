@@ -33,6 +33,8 @@ const player = {
   frame: 0,            // the animation frame requested, 0 when none
   unplayable: '',      // why the file can't be played, '' when it can
   saving: false,       // whether a WAV file is being made
+  seekAt: 0,           // when the last seek while playing was asked (performance.now()), until it is heard
+  starts: 0,           // the plays asked for, each numbered (the places told of older plays are stale)
 };
 
 // ---- what is played ----------------------------------------------------------------------------------
@@ -160,7 +162,13 @@ function sendSettings() {
 // Takes a message of the engine.
 function fromEngine(m) {
   if (m.type === 'position') {
-    if (!player.playing) return;
+    if (!player.playing || m.start !== player.starts) return;
+    if (player.seekAt && !player.last) {
+      // for the benchmark: from the seek to the sound of its first moment leaving the engine
+      const ahead = player.target === 'page' ? (m.time - soundNow()) * 1000 : m.time - performance.now();
+      $('roll').dataset.seekMs = (performance.now() - player.seekAt + Math.max(0, ahead)).toFixed(1);
+      player.seekAt = 0;
+    }
     player.last = { tick: m.tick, time: m.time, rate: m.rate };
     player.sounding = m.sounding;
     requestOverlay();
@@ -222,7 +230,8 @@ async function startPlaying() {
     return;
   }
   if (!player.playing) return;  // stopped meanwhile
-  toEngine({ type: 'play', tick: player.tick });
+  player.starts += 1;
+  toEngine({ type: 'play', tick: player.tick, start: player.starts });
   $('roll').dataset.playFrom = String(player.tick);
   requestOverlay();
 }
@@ -277,9 +286,11 @@ function seek(tick) {
   player.markerUsed = roll.marker;
   if (player.playing) {
     player.last = null;
+    player.seekAt = performance.now();
     player.sounding = new Float64Array(0);
     if (player.target !== 'page' && midiHalt()) toEngine({ type: 'pause', quiet: true });
-    toEngine({ type: 'play', tick });
+    player.starts += 1;
+    toEngine({ type: 'play', tick, start: player.starts });
   }
   if (player.follow) followRoll(tick, true);
   showPlace();
