@@ -23,7 +23,8 @@ function startWorker() {
   if (worker) worker.terminate();
   for (const [, entry] of waiting) entry.reject(new Error('the listing was given up'));
   waiting.clear();
-  const source = $('worker-source').textContent;
+  // the listing module and the roll, and the player's sequencer for the time at a place
+  const source = `${$('worker-source').textContent}\n${$('sequencer-source').textContent}`;
   worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
   worker.onmessage = (event) => answered(event.data);
   worker.onerror = (event) => showNotice(`The listing stopped: ${event.message}`);

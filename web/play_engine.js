@@ -23,10 +23,11 @@
 //   { type: 'measure', from, to }       answered { type: 'measured', seconds, data }: the seconds from
 //                                       tick `from` to tick `to` (null: the end) as written, and the
 //                                       events given back (transferred); the engine holds none then
-// and to the page: { type: 'position', start, tick, time, rate, sounding } every 50 ms while playing
-// (`start` the play's number, so that the page knows a place of an older play; the tick
-// sounding at `time`, in the host's clock: the context's seconds, or the page's milliseconds for Web
-// MIDI; ticks a second; the notes sounding, see seqSounding), { type: 'ended', tick } at the end, and
+// and to the page: { type: 'position', start, tick, seconds, time, rate, sounding } every 50 ms while
+// playing (`start`: the play's number, so that the page knows a place of an older play; the tick
+// sounding at `time` and the file's seconds there as written; `time` in the host's clock: the
+// context's seconds, or the page's milliseconds for Web MIDI; ticks per unit of that clock; the notes
+// sounding, see seqSounding), { type: 'ended', tick } at the end, and
 // for Web MIDI { type: 'midi', data } (a Float64Array: time in the page's milliseconds, then status,
 // first and second data byte, for each message).
 'use strict';
@@ -75,7 +76,7 @@ function engineReport(now) {
   const p = seqPosition(now);
   if (!p) return;
   const sounding = seqSounding(p.tick, 256);
-  engine.post({ type: 'position', start: engine.start, tick: p.tick, time: engineHostTime(now), rate: p.rate / engine.toHost, sounding }, [sounding.buffer]);
+  engine.post({ type: 'position', start: engine.start, tick: p.tick, seconds: p.seconds, time: engineHostTime(now), rate: p.rate / engine.toHost, sounding }, [sounding.buffer]);
 }
 
 // Acts on a message from the page at engine time `now`.
@@ -127,6 +128,9 @@ function engineMessage(m, now) {
 // Makes the messages due before engine time `until` and tells the position when it is time to.
 function engineStep(now, until) {
   if (!seq.playing) return;
+  // a clock that went on without this engine (a context suspended, a worker's timer held back): the
+  // music waits, rather than what was due meanwhile coming all at once
+  if (now > seq.horizon) seqShift(now - seq.horizon);
   const going = seqRun(until, engineEmit);
   engineFlush();
   if (now - engine.lastReport >= engine.reportEvery) engineReport(now);
@@ -160,13 +164,18 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
       this.api = api;
       engine.post = (m, transfer) => this.port.postMessage(m, transfer);
       engine.queue = (events) => api.synthQueue(this.synth, events);
+      // the engine's messages that play or stop are taken at the start of the next quantum, so that
+      // what they make falls in it; a file's events and the measure (never while playing) at once
+      this.inbox = [];
       this.port.onmessage = (e) => {
         const m = e.data;
-        if (['load', 'select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop', 'unload', 'measure'].includes(m.type)) {
-          engineMessage(m, currentFrame / sampleRate);  // eslint-disable-line no-undef
-        } else {
-          api.hostMessage(this.synth, m, engine.post);  // the synthesizer's own messages
+        if (m.type === 'measure') {
+          for (const earlier of this.inbox) engineMessage(earlier, 0);  // the tracks chosen before it (never while playing)
+          this.inbox.length = 0;
         }
+        if (m.type === 'load' || m.type === 'measure') engineMessage(m, 0);
+        else if (['select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop', 'unload'].includes(m.type)) this.inbox.push(m);
+        else api.hostMessage(this.synth, m, engine.post);  // the synthesizer's own messages
       };
     }
 
@@ -175,6 +184,8 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
       const left = out[0];
       const right = out[1] || new Float32Array(left.length);
       const frame = currentFrame;  // eslint-disable-line no-undef
+      for (const m of this.inbox) engineMessage(m, frame / sampleRate);  // eslint-disable-line no-undef
+      this.inbox.length = 0;
       engineStep(frame / sampleRate, (frame + left.length) / sampleRate);  // eslint-disable-line no-undef
       this.api.synthRender(this.synth, left, right, left.length, frame);
       this.api.reportProgress(this.synth, engine.post);  // while rendering offline, when asked

@@ -18,7 +18,8 @@ const player = {
   playing: false,      // whether the music goes on
   tick: 0,             // where playing stands when stopped, and where it started
   endTick: 0,          // the sequence's last tick
-  seconds: 0,          // the sequence's length, as written
+  seconds: 0,          // the sequence's length, as written (0 while not known)
+  placeSeconds: 0,     // the time, as written, where playing stands when stopped (told by the worker)
   last: null,          // the last place told by the engine: { tick, time, rate, seconds }
   sounding: new Float64Array(0),  // the notes sounding then: start, end, key, track of each
   follow: true,        // whether the roll and the listing follow the music
@@ -77,6 +78,7 @@ function startPlayer(answer) {
   player.tick = 0;
   player.endTick = answer.maxTick;
   player.seconds = 0;
+  player.placeSeconds = 0;
   player.last = null;
   player.sounding = new Float64Array(0);
   player.loop = null;
@@ -100,6 +102,7 @@ function startPlayer(answer) {
       if (turn !== listingTurn) return;
       player.data = data.data;
       player.dataTurn = turn;
+      askPlayed(true);  // the place's time and the length, now that the worker has the tempo map
     }, () => {});
   }
 }
@@ -169,7 +172,7 @@ function fromEngine(m) {
       $('roll').dataset.seekMs = (performance.now() - player.seekAt + Math.max(0, ahead)).toFixed(1);
       player.seekAt = 0;
     }
-    player.last = { tick: m.tick, time: m.time, rate: m.rate };
+    player.last = { tick: m.tick, seconds: m.seconds, time: m.time, rate: m.rate };
     player.sounding = m.sounding;
     requestOverlay();
   } else if (m.type === 'selected') {
@@ -180,6 +183,7 @@ function fromEngine(m) {
   } else if (m.type === 'ended') {
     player.playing = false;
     player.tick = m.tick;
+    player.placeSeconds = player.seconds;
     player.last = null;
     player.sounding = new Float64Array(0);
     showTransport();
@@ -312,13 +316,21 @@ function clockText(seconds) {
   return `${Math.floor(s / 60)}:${String(s % 60).padStart(2, '0')}`;
 }
 
-// Shows the place: time (from the engine's seconds when known, else the share of the ticks), the
-// seek bar, and the listing's measure:beat:tick (asked of the worker, see askPlayed).
+// The time heard now, as written (at the speed of the file): from the engine's last place while
+// playing, else as the worker told it for the place where playing stands.
+function secondsNow() {
+  if (!player.playing || !player.last) return player.placeSeconds;
+  const unit = player.target === 'page' ? 1 : 1000;  // the engine's clock: seconds, or milliseconds for Web MIDI
+  const elapsed = Math.max(0, Math.min(heardNow() - player.last.time, 0.25 * unit));
+  return player.last.seconds + (elapsed / unit) * player.speed;
+}
+
+// Shows the place: the time and the length, the seek bar, and the listing's measure:beat:tick (asked
+// of the worker, see askPlayed).
 function showPlace() {
   const tick = tickNow();
-  const share = player.endTick > 0 ? tick / player.endTick : 0;
   const length = player.seconds;
-  const time = length > 0 ? `${clockText(share * length)} / ${clockText(length)}` : '';
+  const time = length > 0 ? `${clockText(secondsNow())} / ${clockText(length)}` : '';
   $('play-time').textContent = time;
   const seekBar = $('play-seek');
   if (document.activeElement !== seekBar || !player.playing) seekBar.value = String(Math.round(tick));
@@ -343,13 +355,15 @@ function userMovedView() {
   if (player.playing && player.follow) setFollow(false);
 }
 
-// Keeps tick in the roll's view: a page on when it nears the right edge (or is out of view).
+// Keeps tick in the roll's view: a page on when it nears the right edge (`always`: only when it is out
+// of view), and back when it is left of the view.
 function followRoll(tick, always = false) {
   const span = roll.t1 - roll.t0;
-  if (!always && tick >= roll.t0 + 0.02 * span && tick <= roll.t0 + 0.9 * span) return;
-  if (always && tick >= roll.t0 && tick <= roll.t1) return;
-  roll.t0 = tick - 0.05 * span;
-  roll.t1 = roll.t0 + span;
+  if (tick >= roll.t0 && tick <= roll.t0 + (always ? 1 : 0.9) * span) return;
+  const t0 = Math.max(0, tick - 0.05 * span);
+  if (t0 === roll.t0) return;
+  roll.t0 = t0;
+  roll.t1 = t0 + span;
   keepRollInside();
   drawRoll();
 }
@@ -365,13 +379,16 @@ function askPlayed(now = false) {
   player.askedAt = performance.now();
   const turn = listingTurn;
   const tick = Math.floor(tickNow());
-  ask({ type: 'played', track: trackIndex, tick }).then((answer) => {
+  ask({ type: 'played', track: trackIndex, tick, tracks: playedTracks() }).then((answer) => {
     if (turn !== listingTurn) return;
+    if (answer.length !== null) player.seconds = answer.length;
+    if (!player.playing && answer.seconds !== null) player.placeSeconds = answer.seconds;
     $('play-position').textContent = answer.position;
     $('play-position').setAttribute('aria-label', `Measure, beat and tick: ${answer.position}`);
     player.played = answer.offset;
     view.played = answer.offset;
     $('listing').dataset.played = answer.offset === null ? '' : String(answer.offset);
+    if (!player.playing) showPlace();
     const onScreen = view.lines.slice(view.top, view.top + rowCount()).some((l) => l.offset === answer.offset);
     if (player.follow && answer.offset !== null && !onScreen && (player.playing || now)) jumpTo(answer.offset, Math.floor(rowCount() / 3));
     else renderListing();

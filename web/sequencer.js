@@ -19,6 +19,7 @@
 //                                   sound off on all 16 channels, at host time `at`
 //   seqSetSpeed(speed, at), seqSetTranspose(semitones), seqSetMuted(flags, at, emit), seqSetLoop(a, b),
 //   seqSetEnd(tick)                 ends playing at tick, the notes sounding then released
+//   seqShift(seconds)               moves what is still to play later in host time
 //   seqPosition(now)                the tick sounding at host time `now`, and how fast ticks go by
 //   seqSounding(tick, most)         the notes sounding at tick: start, end, key, track of each
 //   seqSecondsAt(tick)              the file's seconds at tick (at the speed written)
@@ -674,6 +675,13 @@ function seqSetSpeed(speed, at) {
     seq.anchorSeconds = seconds;
   }
   seq.speed = speed;
+}
+
+// Moves what is still to play `seconds` later in host time (the host's clock went on without it).
+function seqShift(seconds) {
+  seq.anchorTime += seconds;
+  seq.before.time += seconds;
+  seq.horizon += seconds;
 }
 
 // Transposes the notes started from now on (channel 10's never).

@@ -301,17 +301,40 @@ function save(id) {
 }
 
 // Hands the page the compact copy of what is played (made anew for each asker, and transferred).
+// The first time for a listing, the sequencer here (sequencer.js, put with this script by the page)
+// takes the copy's tempo map alone, to tell the page the time at a place (see playedLine).
 function playData(id) {
   const at = (wasm._web_play_data() >>> 0) / 4;
   const data = wasm.HEAPU32.slice(at, at + (wasm._web_play_data_words() >>> 0));
   wasm._web_play_data_release();
+  if (!listed.tempoMap) {
+    // the head, each track's list of notes and events empty, its number and last tick, the tempos
+    const [format, division, tracks, notes, longs, events, tempos, notPlayable] = data;
+    const lists = data.subarray(8 + 2 * (tracks + 1), 8 + 4 * tracks + 2);
+    const tempoAt = 8 + 4 * tracks + 2 + 2 * notes + 2 * longs + 2 * events;
+    const map = new Uint32Array(8 + 4 * tracks + 2 + 3 * tempos);
+    map.set([format, division, tracks, 0, 0, 0, tempos, notPlayable]);
+    map.set(lists, 8 + 2 * (tracks + 1));
+    map.set(data.subarray(tempoAt, tempoAt + 3 * tempos), 8 + 4 * tracks + 2);
+    listed.tempoMap = seqLoad(map.buffer);  // eslint-disable-line no-undef
+    listed.sequence = '';
+  }
   postMessage({ type: 'play data', id, data: data.buffer }, [data.buffer]);
 }
 
 // Tells the page, for the place playing (tick, in the track at trackIndex), the listing's position
 // text there and the offset of the track's event line played last (its total at tick or less; null
-// before the track's first line). The line is found by listing again from a resume point before it.
-function playedLine(id, trackIndex, tick) {
+// before the track's first line), and the time there and in all, as written, of the tracks played
+// (when the tempo map is known). The line is found by listing again from a resume point before it.
+function playedLine(id, trackIndex, tick, tracks) {
+  let seconds = null;
+  let length = null;
+  if (listed.tempoMap && !listed.tempoMap.unplayable) {
+    if (listed.sequence !== tracks.join()) seqSelect(tracks);  // eslint-disable-line no-undef
+    listed.sequence = tracks.join();
+    seconds = seqSecondsAt(tick);  // eslint-disable-line no-undef
+    length = seqSecondsAt(seq.endTick);  // eslint-disable-line no-undef
+  }
   const track = listed.tracks[trackIndex];
   let point = wasm._web_resume_point_for_tick(trackIndex, Math.min(tick, 0xffffffff) >>> 0);
   if (point >= 0) point -= 1;  // the line played may be the last before that point
@@ -325,7 +348,7 @@ function playedLine(id, trackIndex, tick) {
     played = offset;
   };
   listAgain(point, 1);
-  postMessage({ type: 'played', id, offset: played, position: positionText(listed, trackIndex, Math.floor(tick)) });  // eslint-disable-line no-undef
+  postMessage({ type: 'played', id, offset: played, position: positionText(listed, trackIndex, Math.floor(tick)), seconds, length });  // eslint-disable-line no-undef
 }
 
 // Answers one request of the page.
@@ -352,7 +375,7 @@ async function answer(message) {
     } else if (type === 'play data') {
       playData(id);
     } else if (type === 'played') {
-      playedLine(id, message.track, message.tick);
+      playedLine(id, message.track, message.tick, message.tracks);
     } else if (type === 'canvas') {
       takeCanvas(message.canvas);  // eslint-disable-line no-undef
     } else if (type === 'roll') {
