@@ -83,7 +83,8 @@ enum Generator : int {
 constexpr std::int32_t full_range = 127 << 8;  // a key or velocity range of 0-127: low byte low, high byte high
 constexpr std::uint32_t no_target = 0xFFFFFFFF;  // a zone that names no instrument (or sample)
 
-// A generator the merge uses: its default at instrument level and its range after merging.
+// A generator whose preset value adds to the instrument's: its default at instrument level and its
+// range after merging.
 struct Generator_limits {
     int generator;
     std::int32_t fallback;
@@ -98,22 +99,8 @@ constexpr Generator_limits generator_limits[] = {
     {gen_release, -12000, -12000, 8000},     {gen_key_to_hold, 0, -1200, 1200},
     {gen_key_to_decay, 0, -1200, 1200},      {gen_attenuation, 0, 0, 1440},
     {gen_coarse_tune, 0, -120, 120},         {gen_fine_tune, 0, -99, 99},
-    {gen_scale_tuning, 100, 0, 1200},        {gen_exclusive_class, 0, 0, 127},
-    {gen_root_key, -1, -1, 127},
+    {gen_scale_tuning, 100, 0, 1200},
 };
-
-// True for the generators that only an instrument zone may hold: a preset zone's are ignored.
-bool instrument_only(int generator) {
-    switch (generator) {
-        case gen_start_offset: case gen_end_offset: case gen_loop_start_offset: case gen_loop_end_offset:
-        case gen_start_coarse_offset: case gen_end_coarse_offset: case gen_loop_start_coarse_offset:
-        case gen_loop_end_coarse_offset: case 46: case 47:  // the fixed key and velocity
-        case gen_sample_modes: case gen_exclusive_class: case gen_root_key:
-            return true;
-        default:
-            return false;
-    }
-}
 
 // ---- bytes ----
 
@@ -519,11 +506,11 @@ void read_samples() {
 // list over values, where what an earlier zone set stays unless this zone sets it again; returns the
 // instrument (or sample) the zone ends with, or no_target when it names none. As the standard has it,
 // a key range counts only as the first generator, a velocity range only as the first or after the
-// key range, generators after the instrument (sample) are ignored, and so are a preset zone's
-// generators that only an instrument zone may hold. A generator given twice takes its last value.
+// key range, and generators after the instrument (sample) are ignored. A generator given twice takes
+// its last value. (A preset zone's generators that only an instrument zone may hold are read but
+// never used: add_region takes those from the instrument zone.)
 std::uint32_t read_zone(Chunk list, std::size_t first, std::size_t last, Generators& values) {
-    bool preset_level = list == chunk_pgen;
-    int target = preset_level ? gen_instrument : gen_sample;
+    int target = list == chunk_pgen ? gen_instrument : gen_sample;
     for (std::size_t g = first; g < last; ++g) {
         const unsigned char* record = record_at(list, g);
         std::uint32_t generator = le16(record);
@@ -531,7 +518,6 @@ std::uint32_t read_zone(Chunk list, std::size_t first, std::size_t last, Generat
         bool range_allowed = g == first || (generator == gen_velocity_range && g == first + 1 &&
                                             le16(record_at(list, first)) == gen_key_range);
         if (generator >= generator_kinds || generator == gen_instrument || generator == gen_sample ||
-            (preset_level && instrument_only(static_cast<int>(generator))) ||
             ((generator == gen_key_range || generator == gen_velocity_range) && !range_allowed)) {
             continue;
         }
@@ -560,6 +546,7 @@ void instrument_defaults(Generators& values) {
     std::fill(std::begin(values), std::end(values), 0);
     for (const Generator_limits& limits : generator_limits) values[limits.generator] = limits.fallback;
     values[gen_key_range] = values[gen_velocity_range] = full_range;
+    values[gen_root_key] = -1;  // the sample's own
 }
 
 // Sets values to those of a preset zone that sets nothing: nothing added, the full ranges.
@@ -643,7 +630,8 @@ void add_region(const Generators& instrument, const Generators& preset, std::uin
         drop_region(sample_faults[sample], sample);
         return;
     }
-    // the frames played: the sample moved by the address offsets (an instrument zone's only), kept within the sample
+    // the address offsets, loop mode, root key and exclusive class are the instrument zone's alone
+    // the frames played: the sample moved by the address offsets, kept within the sample
     std::int64_t frames = soundfont_samples[sample * sample_fields + sample_frames];
     std::int64_t start = std::clamp<std::int64_t>(address_offset(instrument, gen_start_offset, gen_start_coarse_offset), 0, frames);
     std::int64_t end = std::clamp<std::int64_t>(frames + address_offset(instrument, gen_end_offset, gen_end_coarse_offset), 0, frames);
@@ -673,7 +661,7 @@ void add_region(const Generators& instrument, const Generators& preset, std::uin
         static_cast<std::uint32_t>(std::clamp(instrument[gen_exclusive_class], 0, 127)),
     };
     soundfont_region_words.insert(soundfont_region_words.end(), std::begin(words), std::end(words));
-    // the values a preset zone adds to: every limited generator but the exclusive class and root key
+    // the values a preset zone adds to
     std::int32_t sum[generator_kinds] = {};
     for (const Generator_limits& limits : generator_limits) sum[limits.generator] = merged(instrument, preset, limits);
     auto seconds = [&sum](int generator) { return static_cast<float>(std::exp2(sum[generator] / 1200.0)); };
