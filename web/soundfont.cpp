@@ -788,9 +788,9 @@ bool read_all(const unsigned char* data, std::size_t size) {
     write_remark();
     return true;
 }
-}  // namespace
 
-void forget_soundfont() {
+// Empties every table and count, and gives back the memory of the tables and of what only the merge needed.
+void forget_all_but_the_sentence() {
     release(soundfont_presets);
     release(soundfont_preset_names);
     release(soundfont_region_words);
@@ -805,28 +805,29 @@ void forget_soundfont() {
     soundfont_version_major = soundfont_version_minor = 0;
     soundfont_modulator_count = soundfont_regions_dropped = soundfont_loops_mended = 0;
     regions_offered = 0;
-    soundfont_message[0] = soundfont_remark[0] = '\0';
+    soundfont_remark[0] = '\0';
     file_data = nullptr;
     file_end = 0;
+}
+}  // namespace
+
+void forget_soundfont() {
+    forget_all_but_the_sentence();
+    soundfont_message[0] = '\0';
 }
 
 const char* read_soundfont(const unsigned char* data, std::size_t size) {
     forget_soundfont();
     sentence_start(soundfont_message);
     bool good = read_all(data, size);
+    file_data = nullptr;
     // what only the merge needed
     release(sample_faults);
     release(sample_loop_starts);
     release(sample_loop_ends);
     release(sample_pitches);
     release(sample_corrections);
-    file_data = nullptr;
     if (good) return nullptr;
-    release(soundfont_presets);
-    release(soundfont_preset_names);
-    release(soundfont_region_words);
-    release(soundfont_region_values);
-    release(soundfont_samples);
-    soundfont_remark[0] = '\0';
+    forget_all_but_the_sentence();  // a fault leaves its sentence alone
     return soundfont_message;
 }

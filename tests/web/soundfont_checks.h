@@ -16,7 +16,8 @@ constexpr float region_value_ranges[region_value_fields][2] = {
 
 // Checks the tables of the last read of size input bytes, given what it returned; returns what is
 // wrong, or nullptr when all holds.
-// After a fault: the sentence is one line of printable ASCII ending with '.', and the tables are empty.
+// After a fault: the sentence is one line of printable ASCII ending with '.', and the tables, name,
+// version, counts and remark are empty.
 // After a good read: every table holds whole records and at least one region; the presets' regions
 // follow one another and cover the region table; every region's ranges are in order, its sample is
 // in the table and lies within the input, and its frames lie within its sample's, the loop within them.
@@ -28,6 +29,10 @@ inline const char* soundfont_tables_fault(const char* fault, std::size_t size) {
             if (fault[i] < 0x20 || fault[i] > 0x7E) return "the sentence holds a character that is not printable ASCII";
         }
         if (!soundfont_presets.empty() || !soundfont_region_words.empty() || !soundfont_samples.empty()) return "a fault left tables";
+        if (soundfont_name[0] != '\0' || soundfont_version_major != 0 || soundfont_modulator_count != 0 ||
+            soundfont_regions_dropped != 0 || soundfont_loops_mended != 0 || soundfont_remark[0] != '\0') {
+            return "a fault left what the file said of itself or a count";
+        }
         return nullptr;
     }
     if (soundfont_message[0] != '\0') return "a good read left a sentence";
