@@ -65,8 +65,9 @@ enum Region_value : std::uint32_t {
 // ---- samples, in the file's order, sample_fields words each ----
 // Where each sample's bytes lie in the input: 16-bit little-endian mono PCM (the offset may be odd:
 // read it with a DataView or copy it), or an Ogg Vorbis stream (sample_type bit 0x10) to decode with
-// decodeAudioData. A sample that can't be played (see soundfont_regions_dropped) has 0 bytes and 0
-// frames, and no region uses it.
+// decodeAudioData (which resamples to its context's rate: decode in an OfflineAudioContext at
+// sample_rate to keep the frames the regions count). A sample that can't be played (see
+// soundfont_regions_dropped) has 0 bytes and 0 frames, and no region uses it.
 enum Sample_field : std::uint32_t {
     sample_byte_offset,  // from the start of the input
     sample_byte_length,
