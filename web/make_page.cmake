@@ -1,8 +1,8 @@
 # Puts the page together into one file: page.html with page.css in its style element, roll_view.js
-# and page.js in its script element, and the worker (the compiled module MODULE, roll_view.js, roll.js
-# and worker.js) as text that the page starts from a blob, so that the page needs nothing beside
-# itself, not even from file://.
-# Usage: cmake -DSOURCE=web -DMODULE=smfdump_web.js -DOUTPUT=smfdump.html -P make_page.cmake
+# and the page's scripts (PAGE_SCRIPTS, in order) in its script element, and the worker (the compiled
+# module MODULE, roll_view.js, roll.js and worker.js) as text that the page starts from a blob, so that
+# the page needs nothing beside itself, not even from file://.
+# Usage: cmake -DSOURCE=web -DMODULE=smfdump_web.js -DOUTPUT=smfdump.html "-DPAGE_SCRIPTS=files.js;page.js" -P make_page.cmake
 
 # Text to go inside a script element: the parser would take "</script" as its end and "<!--" as the
 # start of an escape, so both are written with a backslash that JavaScript strings and regular
@@ -16,7 +16,11 @@ endfunction()
 
 file(READ "${SOURCE}/page.html" page)
 file(READ "${SOURCE}/page.css" style)
-script_text("${SOURCE}/page.js" script)
+set(script "")
+foreach(part ${PAGE_SCRIPTS})
+  script_text("${SOURCE}/${part}" text)
+  string(APPEND script "${text}\n")
+endforeach()
 script_text("${MODULE}" module)
 script_text("${SOURCE}/roll_view.js" geometry)
 script_text("${SOURCE}/roll.js" roll)

@@ -439,6 +439,11 @@ function drawRoll(listed, view) {
     ctx.fillStyle = ink.text;
     ctx.fillText(label, x + room > width ? x - room : x + 3 * view.scale, view.band / 2);
   }
+  // zoomed in within a measure: the position of the left edge instead, as the listing writes it
+  if (measures.length === 0 && listed.tracks.length > 0) {
+    ctx.fillStyle = ink.text;
+    ctx.fillText(positionText(listed, view.gridTrack, Math.max(0, Math.ceil(view.t0))), 3 * view.scale, view.band / 2);
+  }
   // the notes, pixel by pixel, laid over the grid
   const hidden = new Set(view.hidden);
   if (!pixels) pixels = new Uint32Array(width * height);
@@ -500,23 +505,41 @@ function drawRoll(listed, view) {
   return { ms: performance.now() - started, drawn, how, measures: measures.length };
 }
 
-// The topmost note (of the tracks shown) under the device pixel x, y: -1 when there is none. Within
-// three pixels of a note's ends counts as on it, so that short notes can be pointed at.
+// The note (of the tracks shown) drawn on top at the device pixel x, y; when no note is drawn there,
+// the nearest within three pixels of it on its row, so that short notes can be pointed at; -1 when
+// there is none.
 function noteAt(listed, view, x, y) {
   const v = views(listed);
   const key = rollKey(view, y);
   if (y < view.band || key < view.keyLow || key > view.keyHigh) return -1;
-  const slack = 3 * view.scale * ((view.t1 - view.t0) / view.width);
+  const perPixel = (view.t1 - view.t0) / view.width;
+  const scale = view.width / (view.t1 - view.t0);
+  const slack = 3 * view.scale;
   const tick = rollTick(view, x);
   const hidden = new Set(view.hidden);
-  let found = -1;
+  let under = -1;  // the last drawn of the notes whose bar holds x: later tracks and notes are drawn over earlier
+  let near = -1;
+  let nearest = Infinity;
   for (const track of listed.tracks) {
     if (hidden.has(track.index)) continue;
-    notesWithin(listed, track, tick - slack, tick + slack, (i) => {
-      if ((v.keys[i] & 0x1ff) - 1 === key) found = i;
+    notesWithin(listed, track, tick - (slack + 1) * perPixel, tick + (slack + 1) * perPixel, (i) => {
+      if ((v.keys[i] & 0x1ff) - 1 !== key) return;
+      // the bar as drawBars draws it: from x0 up to x1, a pixel at least
+      const x0 = Math.floor((v.starts[i] - view.t0) * scale);
+      const x1 = Math.max(x0 + 1, Math.floor((v.ends[i] - view.t0) * scale));
+      const px = Math.floor(x);
+      if (px >= x0 && px < x1) {
+        under = i;
+        return;
+      }
+      const distance = px < x0 ? x0 - px : px - x1 + 1;
+      if (distance <= slack && distance <= nearest) {
+        nearest = distance;
+        near = i;
+      }
     });
   }
-  return found;
+  return under >= 0 ? under : near;
 }
 
 // The note after (direction 1) or before (-1) note `from` in order of start (then of track and index),
