@@ -214,15 +214,22 @@ function listingWheel(event) {
   if (whole !== 0) moveBy(whole);
 }
 
+// Whether a scroll of the listing can be the user's: not while a file is being listed, when the lines
+// shown are the last file's and the scroll area changes under them (the browser's clamping of it
+// then raises scroll events too).
+function listingScrollable() {
+  return listed !== null && document.body.dataset.state === 'ready';
+}
+
 // A scroll the user made (the bar dragged, a touch): moves to the part of the listing it stands for.
 let scrollPending = false;
 function listingScrolled() {
   const scroller = $('listing-scroll');
-  if (!listed || scroller.scrollTop === view.scrollSet || scrollPending) return;
+  if (!listingScrollable() || scroller.scrollTop === view.scrollSet || scrollPending) return;
   scrollPending = true;
   requestAnimationFrame(() => {
     scrollPending = false;
-    if (scroller.scrollTop === view.scrollSet) return;  // back where this script put it
+    if (!listingScrollable() || scroller.scrollTop === view.scrollSet) return;  // back where this script put it
     const rows = rowCount();
     const range = scroller.scrollHeight - scroller.clientHeight;
     if (view.atStart && view.atEnd) {

@@ -2,8 +2,8 @@
 // the worker, and gives tests and the benchmark a small way in (window.smfdumpPage).
 'use strict';
 
-
-// For tests: where on screen (CSS pixels of the window) the middle of roll note `index` is drawn.
+// For tests: where on screen (CSS pixels of the window) the middle of roll note `index` is drawn, and
+// the left and right ends of its bar.
 async function notePoint(index) {
   const note = await ask({ type: 'note', index, withOff: false });
   const v = rollView();
@@ -11,7 +11,7 @@ async function notePoint(index) {
   const x1 = Math.min(v.width, Math.max(x0 + 1, rollX(v, note.end)));  // eslint-disable-line no-undef
   const y = rollY(v, note.key) + rollRowHeight(v) / 2;  // eslint-disable-line no-undef
   const rect = $('roll').getBoundingClientRect();
-  return { x: rect.left + (x0 + x1) / 2 / v.scale, y: rect.top + y / v.scale };
+  return { x: rect.left + (x0 + x1) / 2 / v.scale, y: rect.top + y / v.scale, left: rect.left + x0 / v.scale, right: rect.left + x1 / v.scale };
 }
 
 // For tests and the benchmark: shows ticks t0 to t1 in the roll; resolves with the drawing's time
@@ -94,7 +94,12 @@ function start() {
     if (listed) showLegend(listed);
     drawRoll();
   });
-  window.smfdumpPage = { notePoint, drawView, extent: () => (listed ? listed.maxTick : 0) };
+  window.smfdumpPage = {
+    notePoint,
+    drawView,
+    extent: () => (listed ? listed.maxTick : 0),
+    shown: () => ({ t0: roll.t0, t1: roll.t1 }),  // the ticks the roll shows
+  };
 }
 
 start();

@@ -16,12 +16,14 @@ const palettes = {
     '#ffcf4a', '#7fa0ff', '#a6e22e', '#e8575a', '#3ddc97', '#f2b8e6'],
 };
 let canvas = null;       // the page's canvas, handed over to the worker
+let canvasContext = null;  // its 2D context, taken once: Firefox gives a handed-over canvas's context once only
 let notesCanvas = null;  // the notes alone, drawn pixel by pixel, then laid over the grid
 let pixels = null;       // the pixels of notesCanvas
 
 // Takes the canvas the page handed over.
 function takeCanvas(offscreen) {
   canvas = offscreen;
+  canvasContext = offscreen.getContext('2d');
 }
 
 // The gathered lists, read in place from the module's memory; made anew when the memory has grown.
@@ -411,7 +413,7 @@ function drawRoll(listed, view) {
   const theme = view.dark ? 'dark' : 'light';
   const ink = view.dark ? { back: '#15181c', band: '#1e2228', grid: '#2c323a', octave: '#3b434d', text: '#c8ced6', marker: '#ffd400', mark: '#ffffff' }
     : { back: '#ffffff', band: '#f1f3f5', grid: '#e3e6ea', octave: '#c6ccd3', text: '#39424c', marker: '#d9006c', mark: '#000000' };
-  const ctx = canvas.getContext('2d');
+  const ctx = canvasContext;
   ctx.fillStyle = ink.back;
   ctx.fillRect(0, 0, width, height);
   ctx.fillStyle = ink.band;
@@ -440,9 +442,11 @@ function drawRoll(listed, view) {
     ctx.fillText(label, x + room > width ? x - room : x + 3 * view.scale, view.band / 2);
   }
   // zoomed in within a measure: the position of the left edge instead, as the listing writes it
+  let position = null;
   if (measures.length === 0 && listed.tracks.length > 0) {
+    position = positionText(listed, view.gridTrack, Math.max(0, Math.ceil(view.t0)));
     ctx.fillStyle = ink.text;
-    ctx.fillText(positionText(listed, view.gridTrack, Math.max(0, Math.ceil(view.t0))), 3 * view.scale, view.band / 2);
+    ctx.fillText(position, 3 * view.scale, view.band / 2);
   }
   // the notes, pixel by pixel, laid over the grid
   const hidden = new Set(view.hidden);
@@ -502,7 +506,7 @@ function drawRoll(listed, view) {
     ctx.fillText('No notes in this file.', width / 2, (height + view.band) / 2);
     ctx.textAlign = 'start';
   }
-  return { ms: performance.now() - started, drawn, how, measures: measures.length };
+  return { ms: performance.now() - started, drawn, how, measures: measures.length, position };
 }
 
 // The note (of the tracks shown) drawn on top at the device pixel x, y; when no note is drawn there,
