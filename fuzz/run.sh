@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
-# Usage: fuzz/run.sh SECONDS
+# Usage: fuzz/run.sh SECONDS [TARGET...]
 # Installs what is missing (through .ci/apt-install), builds the fuzz targets with clang++ in
 # build-fuzz/, writes the seed corpus, copies the kept corpus (fuzz/corpus/, what earlier campaigns
-# found interesting) into the working corpus in build-fuzz/corpus/, and runs the listing target for
-# two thirds of SECONDS and the names file target for the rest, one after the other. libFuzzer adds to
-# the working copy only; fuzz/corpus/ is not written.
-# Exits non-zero when either finds anything (crash, sanitizer report, broken bound, hang, memory);
+# found interesting) into the working corpus in build-fuzz/corpus/, and runs the targets one after the
+# other: the listing for half of SECONDS, the names file loader and the SoundFont reader for a quarter
+# each; or only the TARGETs named (listing, names, soundfont), sharing SECONDS evenly. libFuzzer adds
+# to the working copy only; fuzz/corpus/ is not written.
+# Exits non-zero when any finds anything (crash, sanitizer report, broken bound, hang, memory);
 # the input that did it is kept in build-fuzz/findings/. Prints the number of inputs each one ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-}"
-if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 2 ]; then
-  echo "usage: fuzz/run.sh SECONDS (at least 2)" >&2
+if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 4 ]; then
+  echo "usage: fuzz/run.sh SECONDS (at least 4) [listing|names|soundfont...]" >&2
   exit 2
 fi
+shift
+targets=("$@")
+for name in "${targets[@]}"; do
+  case $name in listing|names|soundfont) ;; *) echo "fuzz/run.sh: no target named $name" >&2; exit 2 ;; esac
+done
 
 # The build tools, and clang++ with its fuzzing runtime unless CXX names a compiler of your own.
 packages=(cmake make)
@@ -23,20 +29,18 @@ bash .ci/apt-install "${packages[@]}"
 
 build=build-fuzz
 CXX="${CXX:-clang++}" cmake -S . -B "$build" -DSMFDUMP_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target smfdump_fuzz_listing smfdump_fuzz_names smfdump_make_seeds
+cmake --build "$build" -j2 --target smfdump_fuzz_listing smfdump_fuzz_names smfdump_fuzz_soundfont smfdump_make_seeds
 
 rm -rf "$build/seeds"
 "$build/fuzz/smfdump_make_seeds" "$build/seeds"
-mkdir -p "$build/corpus/listing" "$build/corpus/names" "$build/findings"
-for name in listing names; do
+mkdir -p "$build/corpus/listing" "$build/corpus/names" "$build/corpus/soundfont" "$build/findings"
+for name in listing names soundfont; do
   if [ -d "fuzz/corpus/$name" ]; then cp -R "fuzz/corpus/$name/." "$build/corpus/$name/"; fi
 done
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
-listing_seconds=$(( seconds * 2 / 3 ))
-names_seconds=$(( seconds - listing_seconds ))
 failed=0
 total=0
 
@@ -62,8 +66,13 @@ run_target() {
   total=$(( total + ${runs:-0} ))
 }
 
-run_target listing "$listing_seconds"
-run_target names "$names_seconds"
+if [ ${#targets[@]} -eq 0 ]; then
+  run_target listing $(( seconds / 2 ))
+  run_target names $(( seconds / 4 ))
+  run_target soundfont $(( seconds - seconds / 2 - seconds / 4 ))
+else
+  for name in "${targets[@]}"; do run_target "$name" $(( seconds / ${#targets[@]} )); done
+fi
 echo "total: $total runs"
 if [ "$failed" -ne 0 ]; then
   echo "fuzzing found a fault; inputs kept in $build/findings/" >&2
