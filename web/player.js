@@ -299,7 +299,7 @@ function seek(tick) {
   if (player.follow) followRoll(tick, true);
   showPlace();
   drawOverlay();
-  askPlayed(true);
+  askPlayed(true, true);
 }
 
 // Shows Play or Pause on the button.
@@ -346,7 +346,7 @@ function setFollow(on) {
   $('follow').setAttribute('aria-pressed', String(on));
   if (on) {
     followRoll(tickNow(), true);
-    askPlayed(true);
+    askPlayed(true, true);
   }
 }
 
@@ -370,8 +370,8 @@ function followRoll(tick, always = false) {
 
 // Asks the worker (one question at a time, a few times a second at most unless `now`) for the
 // listing line played last in the track shown, and the place as the listing writes it; marks the
-// line and, while following, keeps it in view.
-function askPlayed(now = false) {
+// line and, while following, keeps it in view as it plays (or when `reveal`: the user moved the place).
+function askPlayed(now = false, reveal = false) {
   if (!listed || player.asked || (!now && performance.now() - player.askedAt < followLookup)) return;
   const trackIndex = roll.gridTrack;
   if (!listed.tracks[trackIndex]) return;
@@ -390,7 +390,7 @@ function askPlayed(now = false) {
     $('listing').dataset.played = answer.offset === null ? '' : String(answer.offset);
     if (!player.playing) showPlace();
     const onScreen = view.lines.slice(view.top, view.top + rowCount()).some((l) => l.offset === answer.offset);
-    if (player.follow && answer.offset !== null && !onScreen && (player.playing || now)) jumpTo(answer.offset, Math.floor(rowCount() / 3));
+    if (player.follow && answer.offset !== null && !onScreen && (player.playing || reveal)) jumpTo(answer.offset, Math.floor(rowCount() / 3));
     else renderListing();
   }, () => {}).finally(() => {
     player.asked = false;

@@ -184,6 +184,11 @@ function showLegend(answer) {
     button.addEventListener('contextmenu', (event) => {
       if (button.dataset.held === 'true') event.preventDefault();
     });
+    button.addEventListener('keydown', (event) => {
+      if (event.key !== 's' && event.key !== 'S') return;  // S, as Alt-click
+      event.preventDefault();
+      soloTrack(track.index);
+    });
     button.dataset.track = String(track.index);
     return button;
   }));
