@@ -46,6 +46,7 @@ function midiListOutputs() {
   }
   select.replaceChildren(...options);
   select.value = options.some((o) => o.value === chosen && !o.disabled) ? chosen : 'page';
+  if (select.value !== chosen && chosen !== '') select.dispatchEvent(new Event('change'));  // the output played to is gone
 }
 
 // The MIDIOutput of a "Play to" value, or null.
@@ -81,7 +82,12 @@ function midiSend(data) {
     const kind = status & 0xf0;
     const bytes = kind === 0xc0 || kind === 0xd0 ? [status, data[i + 2]] : [status, data[i + 2], data[i + 3]];
     if (kind === 0x90) midiOut.touched[(status & 0x0f) * 128 + data[i + 2]] = 1;
-    output.send(bytes, data[i]);
+    try {
+      output.send(bytes, data[i]);
+    } catch {
+      midiOut.output = null;  // the output went away: nothing more is sent to it
+      return;
+    }
   }
 }
 

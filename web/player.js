@@ -331,11 +331,17 @@ function showPlace() {
   const tick = tickNow();
   const length = player.seconds;
   const time = length > 0 ? `${clockText(secondsNow())} / ${clockText(length)}` : '';
-  $('play-time').textContent = time;
+  // only what changed is written: each write costs the page a layout
+  const set = (element, value) => {
+    if (element.textContent !== value) element.textContent = value;
+  };
+  set($('play-time'), time);
   const seekBar = $('play-seek');
-  if (document.activeElement !== seekBar || !player.playing) seekBar.value = String(Math.round(tick));
-  seekBar.setAttribute('aria-valuetext', `${time} ${$('play-position').textContent}`.trim());
-  $('roll').dataset.playTick = String(Math.round(tick));
+  const value = String(Math.round(tick));
+  if ((document.activeElement !== seekBar || !player.playing) && seekBar.value !== value) seekBar.value = value;
+  const spoken = `${time} ${$('play-position').textContent}`.trim();
+  if (seekBar.getAttribute('aria-valuetext') !== spoken) seekBar.setAttribute('aria-valuetext', spoken);
+  $('roll').dataset.playTick = value;
 }
 
 // ---- following -----------------------------------------------------------------------------------------
@@ -383,15 +389,22 @@ function askPlayed(now = false, reveal = false) {
     if (turn !== listingTurn) return;
     if (answer.length !== null) player.seconds = answer.length;
     if (!player.playing && answer.seconds !== null) player.placeSeconds = answer.seconds;
-    $('play-position').textContent = answer.position;
-    $('play-position').setAttribute('aria-label', `Measure, beat and tick: ${answer.position}`);
+    if ($('play-position').textContent !== answer.position) {
+      $('play-position').textContent = answer.position;
+      $('play-position').setAttribute('aria-label', `Measure, beat and tick: ${answer.position}`);
+    }
+    if (!player.playing) showPlace();
+    if (answer.offset === player.played && !reveal) return;
     player.played = answer.offset;
     view.played = answer.offset;
     $('listing').dataset.played = answer.offset === null ? '' : String(answer.offset);
-    if (!player.playing) showPlace();
     const onScreen = view.lines.slice(view.top, view.top + rowCount()).some((l) => l.offset === answer.offset);
-    if (player.follow && answer.offset !== null && !onScreen && (player.playing || reveal)) jumpTo(answer.offset, Math.floor(rowCount() / 3));
-    else renderListing();
+    if (player.follow && answer.offset !== null && !onScreen && (player.playing || reveal)) {
+      jumpTo(answer.offset, Math.floor(rowCount() / 3));
+    } else {
+      // the mark moved on screen: only the rows' marks change, the listing is not drawn again
+      for (const row of $('listing-lines').children) row.classList.toggle('played', row.dataset.offset === String(answer.offset));
+    }
   }, () => {}).finally(() => {
     player.asked = false;
   });
