@@ -20,6 +20,9 @@
 //   { type: 'speed', speed }, { type: 'transpose', semitones }, { type: 'mute', flags },
 //   { type: 'loop', a, b }              (b <= a: no loop)
 //   { type: 'unload' }                  lets the events go (another output plays them)
+//   { type: 'timing' }                  answered { type: 'timing', quanta, meanMs, maxMs }: the audio
+//                                       thread's time per quantum, the sequencer's and the synthesizer's
+//                                       together (Date.now(), so single times are whole milliseconds)
 //   { type: 'measure', from, to }       answered { type: 'measured', seconds, data }: the seconds from
 //                                       tick `from` to tick `to` (null: the end) as written, and the
 //                                       events given back (transferred); the engine holds none then
@@ -167,8 +170,14 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
       // the engine's messages that play or stop are taken at the start of the next quantum, so that
       // what they make falls in it; a file's events and the measure (never while playing) at once
       this.inbox = [];
+      this.timing = { type: 'timing', quanta: 0, sumMs: 0, meanMs: 0, maxMs: 0 };
       this.port.onmessage = (e) => {
         const m = e.data;
+        if (m.type === 'timing') {
+          this.timing.meanMs = this.timing.sumMs / Math.max(1, this.timing.quanta);
+          engine.post(this.timing);
+          return;
+        }
         if (m.type === 'measure') {
           for (const earlier of this.inbox) engineMessage(earlier, 0);  // the tracks chosen before it (never while playing)
           this.inbox.length = 0;
@@ -184,11 +193,16 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
       const left = out[0];
       const right = out[1] || new Float32Array(left.length);
       const frame = currentFrame;  // eslint-disable-line no-undef
+      const started = Date.now();
       for (const m of this.inbox) engineMessage(m, frame / sampleRate);  // eslint-disable-line no-undef
       this.inbox.length = 0;
       engineStep(frame / sampleRate, (frame + left.length) / sampleRate);  // eslint-disable-line no-undef
       this.api.synthRender(this.synth, left, right, left.length, frame);
       this.api.reportProgress(this.synth, engine.post);  // while rendering offline, when asked
+      const ms = Date.now() - started;
+      this.timing.quanta += 1;
+      this.timing.sumMs += ms;
+      this.timing.maxMs = Math.max(this.timing.maxMs, ms);
       return true;
     }
   }

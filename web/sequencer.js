@@ -643,12 +643,11 @@ function seqRun(until, emit) {
   return true;
 }
 
-// Goes back from the loop's end to its start at host time `at`: every note sounding ends and each
-// channel's sustain is let go, then the state at the loop's start is sent and playing goes on from it.
+// Goes back from the loop's end to its start at host time `at`: what sounds is ended and every channel
+// silenced as at a stop, then the state at the loop's start is sent and playing goes on from it.
 function seqWrap(at, emit) {
-  seqOffEnd(at, emit, () => false);
-  for (let c = 0; c < 16; c += 1) if (seq.usedControllers[c * 128 + 64]) emit(at, 0xb0 | c, 64, 0);
   const speed = seq.speed;
+  seqStop(at, emit);
   seqStart(seq.loopA, at, emit);
   seq.before = { time: at, seconds: seqSecondsAt(seq.loopB), speed };
 }

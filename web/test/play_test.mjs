@@ -364,7 +364,7 @@ for (const kind of browsersToTest()) {
       await closePage(page);
     });
 
-    test(`${title}: a loop played three times round leaves nothing sounding at each wrap`, async () => {
+    test(`${title}: a loop played three times round leaves nothing sounding at each wrap, every channel silenced`, async () => {
       const page = await openPlaying(session);
       // a loop from tick 192 to 576 (half a second), dragged on the ruler; E5 (192 to 768) sounds at its end
       const from = await rulerPoint(page, 192);
@@ -382,11 +382,13 @@ for (const kind of browsersToTest()) {
       await page.click('#play');  // pause
       await seconds(400);
       const sent = await sentMessages(page);
-      const start = sent.find((m) => m.bytes[0] === 0x91).time;
+      // the first messages are the state at the loop's start, sent at its time: the wraps follow
       for (let wrap = 1; wrap <= 3; wrap += 1) {
-        const at = start + wrap * length;
+        const at = wrap * length;
         const before = sent.filter((m) => m.time <= at + 0.5 && !(m.time > at - 0.5 && (m.bytes[0] & 0xf0) === 0x90));
         assert.deepEqual(sounding(before), [], `notes sound on past wrap ${wrap}`);
+        const silenced = sent.filter((m) => Math.abs(m.time - at) < 0.5 && m.bytes[1] === 120 && (m.bytes[0] & 0xf0) === 0xb0);
+        assert.equal(silenced.length, 16, `every channel is silenced at wrap ${wrap}`);
       }
       assert.deepEqual(sounding(sent), [], 'notes are left sounding after the pause');
       await closePage(page);
