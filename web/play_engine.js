@@ -142,16 +142,38 @@ function engineStep(now, until) {
 
 // ---- the three places ----
 
+// Takes a message beside the synthesizer: the file's events and the measure at once (never while
+// playing), what plays or stops into the inbox, for the start of the next quantum, so that what it
+// makes falls in it. Returns false for a message that is not the engine's.
+function engineTake(m, inbox) {
+  if (m.type === 'measure') {
+    for (const earlier of inbox) engineMessage(earlier, 0);  // the tracks chosen before it
+    inbox.length = 0;
+  }
+  if (m.type === 'load' || m.type === 'measure') engineMessage(m, 0);
+  else if (['select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop', 'unload'].includes(m.type)) inbox.push(m);
+  else return false;
+  return true;
+}
+
+// Acts on the inbox's messages and makes the messages of the quantum of `frames` frames from `frame`.
+function engineQuantum(inbox, frame, frames, rate) {
+  for (const m of inbox) engineMessage(m, frame / rate);
+  inbox.length = 0;
+  engineStep(frame / rate, (frame + frames) / rate);
+}
+
 // On the main thread (the ScriptProcessor way): an engine feeding the synthesizer s, telling the page
 // through post. Returns the functions sound.js calls: message(m) and render(left, right, frames, firstFrame).
 function engineOnMainThread(s, rate, post) {
   const api = globalThis.smfdumpSynth;
+  const inbox = [];
   engine.post = post;
   engine.queue = (events) => api.synthQueue(s, events);
   return {
-    message: (m) => engineMessage(m, s.frame / rate),
+    message: (m) => engineTake(m, inbox),
     render: (left, right, frames, firstFrame) => {
-      engineStep(firstFrame / rate, (firstFrame + frames) / rate);
+      engineQuantum(inbox, firstFrame, frames, rate);
       api.synthRender(s, left, right, frames, firstFrame);
     },
   };
@@ -167,9 +189,7 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
       this.api = api;
       engine.post = (m, transfer) => this.port.postMessage(m, transfer);
       engine.queue = (events) => api.synthQueue(this.synth, events);
-      // the engine's messages that play or stop are taken at the start of the next quantum, so that
-      // what they make falls in it; a file's events and the measure (never while playing) at once
-      this.inbox = [];
+      this.inbox = [];  // the engine's messages that play or stop, for the next quantum (see engineTake)
       this.timing = { type: 'timing', quanta: 0, sumMs: 0, meanMs: 0, maxMs: 0 };
       this.port.onmessage = (e) => {
         const m = e.data;
@@ -178,13 +198,7 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
           engine.post(this.timing);
           return;
         }
-        if (m.type === 'measure') {
-          for (const earlier of this.inbox) engineMessage(earlier, 0);  // the tracks chosen before it (never while playing)
-          this.inbox.length = 0;
-        }
-        if (m.type === 'load' || m.type === 'measure') engineMessage(m, 0);
-        else if (['select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop', 'unload'].includes(m.type)) this.inbox.push(m);
-        else api.hostMessage(this.synth, m, engine.post);  // the synthesizer's own messages
+        if (!engineTake(m, this.inbox)) api.hostMessage(this.synth, m, engine.post);  // the synthesizer's own messages
       };
     }
 
@@ -194,9 +208,7 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
       const right = out[1] || new Float32Array(left.length);
       const frame = currentFrame;  // eslint-disable-line no-undef
       const started = Date.now();
-      for (const m of this.inbox) engineMessage(m, frame / sampleRate);  // eslint-disable-line no-undef
-      this.inbox.length = 0;
-      engineStep(frame / sampleRate, (frame + left.length) / sampleRate);  // eslint-disable-line no-undef
+      engineQuantum(this.inbox, frame, left.length, sampleRate);  // eslint-disable-line no-undef
       this.api.synthRender(this.synth, left, right, left.length, frame);
       this.api.reportProgress(this.synth, engine.post);  // while rendering offline, when asked
       const ms = Date.now() - started;
