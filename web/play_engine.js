@@ -19,7 +19,9 @@
 //   { type: 'pause' }                   stops, ending what sounds: answered { type: 'paused', tick }
 //   { type: 'speed', speed }, { type: 'transpose', semitones }, { type: 'mute', flags },
 //   { type: 'loop', a, b }              (b <= a: no loop)
-//   { type: 'unload' }                  lets the events go (another output plays them)
+//   { type: 'unload', give }            lets the events go (another output plays them); with `give`,
+//                                       answered { type: 'returned', data } (transferred; null when none)
+//   { type: 'lend' }                    answered { type: 'lent', data }: a copy of the events (or null)
 //   { type: 'timing' }                  answered { type: 'timing', quanta, meanMs, maxMs }: the audio
 //                                       thread's time per quantum, the sequencer's and the synthesizer's
 //                                       together (Date.now(), so single times are whole milliseconds)
@@ -89,6 +91,10 @@ function engineMessage(m, now) {
     const info = seqLoad(m.data);
     engine.loaded = true;
     engine.post({ type: 'loaded', info });
+  } else if (m.type === 'lend') {
+    engine.post({ type: 'lent', data: engine.loaded ? seq.buffer.slice(0) : null });
+  } else if (m.type === 'unload' && !engine.loaded) {
+    if (m.give) engine.post({ type: 'returned', data: null });
   } else if (!engine.loaded) {
     // nothing to play yet
   } else if (m.type === 'select') {
@@ -114,6 +120,8 @@ function engineMessage(m, now) {
     if (m.type === 'measure') {
       const seconds = seqSecondsAt(m.to ?? seq.endTick) - seqSecondsAt(m.from);
       engine.post({ type: 'measured', seconds, data: seq.buffer }, [seq.buffer]);
+    } else if (m.give) {
+      engine.post({ type: 'returned', data: seq.buffer }, [seq.buffer]);
     }
     seq.buffer = null;
   } else if (m.type === 'speed') {
@@ -142,17 +150,19 @@ function engineStep(now, until) {
 
 // ---- the three places ----
 
-// Takes a message beside the synthesizer: the file's events and the measure at once (never while
-// playing), what plays or stops into the inbox, for the start of the next quantum, so that what it
-// makes falls in it. Returns false for a message that is not the engine's.
-function engineTake(m, inbox) {
-  if (m.type === 'measure') {
-    for (const earlier of inbox) engineMessage(earlier, 0);  // the tracks chosen before it
-    inbox.length = 0;
+// Takes a message beside the synthesizer at time `now`: what plays or stops into the inbox, for the
+// start of the next quantum, so that what it makes falls in it; the rest at once (the file's events,
+// a copy of them, the measure, letting them go: those answer even while the context is stopped),
+// after the inbox. Returns false for a message that is not the engine's.
+function engineTake(m, inbox, now) {
+  if (['select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop'].includes(m.type)) {
+    inbox.push(m);
+    return true;
   }
-  if (m.type === 'load' || m.type === 'measure') engineMessage(m, 0);
-  else if (['select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop', 'unload'].includes(m.type)) inbox.push(m);
-  else return false;
+  if (!['load', 'lend', 'measure', 'unload'].includes(m.type)) return false;
+  for (const earlier of inbox) engineMessage(earlier, now);
+  inbox.length = 0;
+  engineMessage(m, now);
   return true;
 }
 
@@ -171,7 +181,7 @@ function engineOnMainThread(s, rate, post) {
   engine.post = post;
   engine.queue = (events) => api.synthQueue(s, events);
   return {
-    message: (m) => engineTake(m, inbox),
+    message: (m) => engineTake(m, inbox, s.frame / rate),
     render: (left, right, frames, firstFrame) => {
       engineQuantum(inbox, firstFrame, frames, rate);
       api.synthRender(s, left, right, frames, firstFrame);
@@ -198,7 +208,7 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
           engine.post(this.timing);
           return;
         }
-        if (!engineTake(m, this.inbox)) api.hostMessage(this.synth, m, engine.post);  // the synthesizer's own messages
+        if (!engineTake(m, this.inbox, currentFrame / sampleRate)) api.hostMessage(this.synth, m, engine.post);  // eslint-disable-line no-undef -- else the synthesizer's own
       };
     }
 

@@ -140,6 +140,15 @@ std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events) 
 }
 }  // namespace
 
+void release_play_events() {
+    // swapped with empty lists: their memory goes back, not only their contents
+    std::vector<std::uint8_t>().swap(note_velocities);
+    for (auto* list : {&channel_event_ticks, &channel_event_bytes, &track_first_events, &tempo_ticks, &tempo_values, &tempo_tracks,
+                       &play_data}) {
+        std::vector<std::uint32_t>().swap(*list);
+    }
+}
+
 void start_play_events() {
     note_velocities.clear();
     note_velocities.reserve(note_starts.capacity());  // as the roll's notes: room only reserved is never touched
@@ -150,8 +159,7 @@ void start_play_events() {
     tempo_values.clear();
     tempo_tracks.clear();
     events_not_playable = 0;
-    play_data.clear();
-    play_data.shrink_to_fit();
+    std::vector<std::uint32_t>().swap(play_data);
     channel_event_watcher = gather_channel_event;
     tempo_watcher = gather_tempo;
 }

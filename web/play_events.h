@@ -48,3 +48,5 @@ void finish_play_events();
 // Makes play_data from the roll's notes (once they are ended) and what was gathered: only what a MIDI
 // output can take (data bytes 0 to 127, velocities 1 to 127), each track in order of time.
 void make_play_data(std::int32_t format, std::uint32_t division);
+// Lets go of play_data and of everything gathered for it.
+void release_play_events();

@@ -22,11 +22,9 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* web_play_data() {
 // The words in the compact copy last made.
 EMSCRIPTEN_KEEPALIVE std::uint32_t web_play_data_words() { return static_cast<std::uint32_t>(play_data.size()); }
 
-// Lets go of the compact copy once the page has taken it.
-EMSCRIPTEN_KEEPALIVE void web_play_data_release() {
-    play_data.clear();
-    play_data.shrink_to_fit();
-}
+// Lets go of the compact copy once the page has taken it, and of what it was made from: the copy is
+// made once for each full listing.
+EMSCRIPTEN_KEEPALIVE void web_play_data_release() { release_play_events(); }
 
 // The last resume point at or before the event lines of the track at track_index (among the roll's
 // tracks) whose running total is `tick` or less; -1 when the listing's start comes first.

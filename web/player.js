@@ -10,8 +10,10 @@
 const followLookup = 250;  // ms between two questions for the listing line played (while playing)
 
 const player = {
-  data: null,          // the compact copy of what is played, held until an engine takes it
+  data: null,          // the compact copy of what is played (the one there is), while no engine holds it
   dataTurn: -1,        // the listing (listingTurn) that copy is of
+  dataAsked: null,     // the copy asked of the listing worker (a promise), once for each listing
+  answers: new Map(),  // the engine's answers awaited, by their type ('returned', 'lent'): resolve
   target: 'page',      // where it plays: 'page' (the built-in sound) or 'midi:' and an output's id
   engineTurn: -1,      // the listing whose events the engine in use holds
   sent: '',            // the settings the engine was last given (tracks and the rest), to send only changes
@@ -57,22 +59,41 @@ function playedTracks() {
   return listed.tracks.map((t) => t.index);
 }
 
-// The compact copy of what is played, from the listing worker (made anew when an engine took the last).
+// The compact copy of what is played, for an engine to take (transferred): from the listing worker,
+// which makes it once for each listing, or given back by the engine that held it.
 async function playData() {
   const turn = listingTurn;
-  if (player.data && player.dataTurn === turn) {
-    const data = player.data;
-    player.data = null;
-    return data;
+  if (player.dataTurn !== turn) {
+    await player.dataAsked;
+    if (turn !== listingTurn) throw new Error('the file changed');
   }
-  const answer = await ask({ type: 'play data' });
-  if (turn !== listingTurn) throw new Error('the file changed');
-  return answer.data;
+  if (!player.data) throw new Error('the events to play are held elsewhere');
+  const data = player.data;
+  player.data = null;
+  return data;
+}
+
+// Asks the engine in use for an answer of the type given (to a message sent with it).
+function engineAnswer(type, message) {
+  return new Promise((resolve) => {
+    player.answers.set(type, resolve);
+    toEngine(message);
+  });
+}
+
+// A copy of the compact copy for a rendering of its own: of the page's, or lent by the engine holding it.
+async function copyOfPlayData() {
+  if (player.dataTurn !== listingTurn) await player.dataAsked;
+  if (player.data) return player.data.slice(0);
+  const { data } = await engineAnswer('lent', { type: 'lend' });
+  if (!data) throw new Error('the events to play are not at hand');
+  return data;
 }
 
 // Starts the player for a new listing: nothing plays, the place is the start, the settings stay.
 function startPlayer(answer) {
   playerHalt();
+  if (player.engineTurn !== -1) toEngine({ type: 'unload' });  // the last file's events are let go
   player.engineTurn = -1;
   player.sent = '';
   player.tick = 0;
@@ -87,6 +108,7 @@ function startPlayer(answer) {
   view.played = null;
   player.unplayable = unplayableReason(answer);
   player.data = null;
+  player.dataAsked = null;
   $('player').hidden = false;
   setUsable($('play'), player.unplayable === '');
   setUsable($('stop'), player.unplayable === '');
@@ -98,7 +120,7 @@ function startPlayer(answer) {
   drawOverlay();
   if (player.unplayable === '') {
     const turn = listingTurn;
-    ask({ type: 'play data' }).then((data) => {
+    player.dataAsked = ask({ type: 'play data' }).then((data) => {
       if (turn !== listingTurn) return;
       player.data = data.data;
       player.dataTurn = turn;
@@ -192,6 +214,10 @@ function fromEngine(m) {
     askPlayed(true);
   } else if (m.type === 'paused') {
     midiOut.touched.fill(0);
+  } else if (player.answers.has(m.type)) {
+    const resolve = player.answers.get(m.type);
+    player.answers.delete(m.type);
+    resolve(m);
   }
 }
 
@@ -586,11 +612,20 @@ async function chooseOutput() {
   if (value === player.target) return;
   const was = player.playing;
   if (was) pausePlaying();
+  setUsable($('play'), false);
+  // the engine that held the events gives them back, for the next to take
+  if (player.engineTurn === listingTurn) {
+    const { data } = await engineAnswer('returned', { type: 'unload', give: true });
+    if (data && player.engineTurn === listingTurn) {
+      player.data = data;
+      player.dataTurn = listingTurn;
+    }
+  }
   if (player.target !== 'page') midiStop();
-  else if (player.engineTurn >= 0) soundPlayerPost({ type: 'unload' });  // the audio thread lets the events go
   player.target = value;
   player.engineTurn = -1;
   player.sent = '';
+  setUsable($('play'), player.unplayable === '');
   if (was) startPlaying();
 }
 
@@ -610,7 +645,7 @@ async function saveWav() {
   setUsable($('save-wav'), false);
   const name = files[current].name;
   try {
-    const data = await playData();
+    const data = await copyOfPlayData();  // for as long as the rendering takes
     const muted = listed.tracks.map((t) => (roll.hidden.has(t.index) ? 1 : 0));
     const loop = player.loop;
     const blob = await soundRenderPlayer({

@@ -300,25 +300,29 @@ function save(id) {
   postMessage({ type: 'saved', id, blob, name: listed.name });
 }
 
-// Hands the page the compact copy of what is played (made anew for each asker, and transferred).
-// The first time for a listing, the sequencer here (sequencer.js, put with this script by the page)
-// takes the copy's tempo map alone, to tell the page the time at a place (see playedLine).
+// Keeps the tempo map of the compact copy `data` in the sequencer here (sequencer.js, put with this
+// script by the page): the copy's head, each track's number and last tick and no notes or events, and
+// the tempos. It tells the page the time at a place (see playedLine).
+function keepTempoMap(data) {
+  const [format, division, tracks, notes, longs, events, tempos, notPlayable] = data;
+  const lists = data.subarray(8 + 2 * (tracks + 1), 8 + 4 * tracks + 2);
+  const tempoAt = 8 + 4 * tracks + 2 + 2 * notes + 2 * longs + 2 * events;
+  const map = new Uint32Array(8 + 4 * tracks + 2 + 3 * tempos);
+  map.set([format, division, tracks, 0, 0, 0, tempos, notPlayable]);
+  map.set(lists, 8 + 2 * (tracks + 1));
+  map.set(data.subarray(tempoAt, tempoAt + 3 * tempos), 8 + 4 * tracks + 2);
+  listed.tempoMap = seqLoad(map.buffer);  // eslint-disable-line no-undef
+  listed.sequence = '';
+}
+
+// Hands the page the compact copy of what is played, once for each full listing: transferred, and
+// all it was made from let go here; only its tempo map stays (keepTempoMap).
 function playData(id) {
+  if (listed.tempoMap) throw new Error('the events to play were handed over already');
   const at = (wasm._web_play_data() >>> 0) / 4;
   const data = wasm.HEAPU32.slice(at, at + (wasm._web_play_data_words() >>> 0));
   wasm._web_play_data_release();
-  if (!listed.tempoMap) {
-    // the head, each track's list of notes and events empty, its number and last tick, the tempos
-    const [format, division, tracks, notes, longs, events, tempos, notPlayable] = data;
-    const lists = data.subarray(8 + 2 * (tracks + 1), 8 + 4 * tracks + 2);
-    const tempoAt = 8 + 4 * tracks + 2 + 2 * notes + 2 * longs + 2 * events;
-    const map = new Uint32Array(8 + 4 * tracks + 2 + 3 * tempos);
-    map.set([format, division, tracks, 0, 0, 0, tempos, notPlayable]);
-    map.set(lists, 8 + 2 * (tracks + 1));
-    map.set(data.subarray(tempoAt, tempoAt + 3 * tempos), 8 + 4 * tracks + 2);
-    listed.tempoMap = seqLoad(map.buffer);  // eslint-disable-line no-undef
-    listed.sequence = '';
-  }
+  keepTempoMap(data);
   postMessage({ type: 'play data', id, data: data.buffer }, [data.buffer]);
 }
 
