@@ -364,6 +364,25 @@ for (const kind of browsersToTest()) {
       await closePage(page);
     });
 
+    test(`${title}: another output chosen while playing takes the events over and goes on from the same place`, async () => {
+      const page = await openPlaying(session);
+      await page.click('#play');
+      await waitFor(page, () => window.sent.some((m) => m[1] === 0x91 && m[2] === 64), null, { timeout: 10000, polling: 20 });
+      // to the page's sound and back: the events go from engine to engine
+      await page.select('#play-to', 'page');
+      await waitFor(page, () => document.getElementById('play').getAttribute('aria-disabled') === 'false');
+      const first = await page.evaluate(() => window.sent.length);
+      await page.select('#play-to', 'midi:test');
+      await waitFor(page, (n) => window.sent.length > n && document.body.dataset.playing === 'true', first, { timeout: 10000 });
+      await waitFor(page, () => document.body.dataset.playing === 'false', null, { timeout: 10000, polling: 50 });
+      const again = (await sentMessages(page)).slice(first).map((m) => m.bytes);
+      const ons = again.filter((b) => (b[0] & 0xf0) === 0x90 && b[2] > 0).map((b) => b.join());
+      assert.ok(!ons.includes([0x91, 60, 100].join()), 'playing went back to the start');
+      assert.ok(ons.includes([0x91, 72, 110].join()), 'the rest of the file was not played');
+      assert.deepEqual(sounding(again.map((bytes) => ({ bytes }))), []);
+      await closePage(page);
+    });
+
     test(`${title}: a loop played three times round leaves nothing sounding at each wrap, every channel silenced`, async () => {
       const page = await openPlaying(session);
       // a loop from tick 192 to 576 (half a second), dragged on the ruler; E5 (192 to 768) sounds at its end
