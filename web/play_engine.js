@@ -32,7 +32,7 @@
 // playing (`start`: the play's number, so that the page knows a place of an older play; the tick
 // sounding at `time` and the file's seconds there as written; `time` in the host's clock: the
 // context's seconds, or the page's milliseconds for Web MIDI; ticks per unit of that clock; the notes
-// sounding, see seqSounding), { type: 'ended', tick } at the end, and
+// sounding, see seqSounding), { type: 'ended', start, tick } at the end, and
 // for Web MIDI { type: 'midi', data } (a Float64Array: time in the page's milliseconds, then status,
 // first and second data byte, for each message).
 'use strict';
@@ -49,6 +49,7 @@ const engine = {
   reportEvery: 0.05,    // seconds between positions told
   loaded: false,        // whether a file's events are held
   start: 0,             // the number the page gave the play going on, told with each position
+  waits: true,          // whether the music waits for a clock that went on without the engine (see engineStep)
 };
 
 // Keeps one message made by the sequencer.
@@ -139,13 +140,14 @@ function engineMessage(m, now) {
 // Makes the messages due before engine time `until` and tells the position when it is time to.
 function engineStep(now, until) {
   if (!seq.playing) return;
-  // a clock that went on without this engine (a context suspended, a worker's timer held back): the
-  // music waits, rather than what was due meanwhile coming all at once
-  if (now > seq.horizon) seqShift(now - seq.horizon);
+  // an audio clock that went on without this engine (quanta it was not asked to render): the music
+  // waits, rather than what was due meanwhile coming all at once. For Web MIDI every message keeps
+  // its time: one made late is sent at once with the time it was due, and the rest stay on time.
+  if (engine.waits && now > seq.horizon) seqShift(now - seq.horizon);
   const going = seqRun(until, engineEmit);
   engineFlush();
   if (now - engine.lastReport >= engine.reportEvery) engineReport(now);
-  if (!going) engine.post({ type: 'ended', tick: seq.endAt === Infinity ? seq.endTick : seq.endAt });
+  if (!going) engine.post({ type: 'ended', start: engine.start, tick: seq.endAt === Infinity ? seq.endTick : seq.endAt });
 }
 
 // ---- the three places ----
@@ -236,6 +238,7 @@ if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 
   const clock = () => (performance.timeOrigin + performance.now() - pageOrigin) / 1000;
   engine.lead = 0.05;
   engine.toHost = 1000;
+  engine.waits = false;
   engine.post = (m, transfer) => postMessage(m, transfer);
   engine.queue = (events) => {
     const data = new Float64Array(events.length * 2);

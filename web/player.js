@@ -203,6 +203,7 @@ function fromEngine(m) {
     $('play-seek').max = String(Math.max(1, m.endTick));
     showPlace();
   } else if (m.type === 'ended') {
+    if (m.start !== player.starts) return;  // an older play's end: a seek went on meanwhile
     player.playing = false;
     player.tick = m.tick;
     player.placeSeconds = player.seconds;
@@ -295,7 +296,7 @@ function stopPlaying() {
   askPlayed(true);
 }
 
-// Stops playing and forgets the engine's events (a new file, or the output changed).
+// Stops playing (a new file is listed).
 function playerHalt() {
   if (player.playing) pausePlaying();
   player.playing = false;
