@@ -48,6 +48,11 @@ unsigned char* input_start = nullptr;         // the MIDI file being listed (fro
 std::size_t input_size = 0;                   // its size in bytes
 std::vector<unsigned char> names_file_bytes;  // the names file in use: the user's or the built-in one
 std::vector<char> listed_file_name;           // the file's name as the page gives it, terminated
+// What the last full listing of the input listed with, so that every listing made again, and every
+// search, repeats it even after the page gave other names or another name for the next one:
+bool full_listing_made = false;                                // whether the input has been listed in full
+char full_listing_program_names[128][program_name_size] = {};  // its program names
+std::vector<char> full_listing_name;                           // its file name, terminated (empty: none given)
 std::vector<double> found_offsets;            // dump offsets of the matches of the last search (the first found_offsets_kept)
 std::uint64_t found_count = 0;                // matches of the last search, all of them
 std::vector<unsigned char> search_text;       // what the last search looked for, ASCII letters in lower case
@@ -126,18 +131,35 @@ void load_names() {
     std::fclose(file);
 }
 
-// Points the name the listing shows at the file's name as the page gave it (which web_name may have
-// moved since the last listing).
-void use_listed_name() { listed_name = listed_file_name.empty() ? input_name : listed_file_name.data(); }
+// Puts the program names and file name in place that the last full listing used, or, before the
+// input's first, those in use.
+void use_listing_names() {
+    if (full_listing_made) {
+        std::memcpy(program_name_table, full_listing_program_names, sizeof program_name_table);
+        listed_name = full_listing_name.empty() ? input_name : full_listing_name.data();
+    } else {
+        reset_program_names();
+        load_names();
+        listed_name = listed_file_name.empty() ? input_name : listed_file_name.data();
+    }
+}
 
-// Starts a listing of the input afresh: every state reset, the names loaded, the dump handed to hand_over.
+// Starts a listing of the input afresh: every state reset, the names put in place, the dump handed to hand_over.
 void start_listing(void (*hand_over)(const char*, std::size_t)) {
     reset_program_state();
-    load_names();
+    use_listing_names();
     open_input_memory(input_start, input_size);
     open_dump_file(nullptr);
     dump_hand_over = hand_over;
-    use_listed_name();
+}
+
+// Keeps the names the full listing just started with, for the listings made again from it (without
+// room for the file name, they show none).
+void keep_listing_names() {
+    std::memcpy(full_listing_program_names, program_name_table, sizeof program_name_table);
+    release(full_listing_name);
+    if (make_room(full_listing_name, listed_file_name.size())) full_listing_name = listed_file_name;
+    full_listing_made = true;
 }
 
 // True when point is one of the resume points kept.
@@ -151,6 +173,8 @@ void forget_listing() {
     input_start = nullptr;
     input_size = 0;
     release(listed_file_name);
+    full_listing_made = false;
+    release(full_listing_name);
     forget_resume_points();
     forget_roll_notes();
     release(found_offsets);
@@ -215,10 +239,12 @@ EMSCRIPTEN_KEEPALIVE void web_builtin_names() {
     names_file_bytes.assign(builtin_names_file, builtin_names_file + builtin_names_file_size);
 }
 
-// Lists the input in full, handing the listing over in pieces, gathering the roll's notes and keeping
-// resume points; returns the listing's size in bytes.
+// Lists the input in full, with the names file and name in use, handing the listing over in pieces,
+// gathering the roll's notes and keeping resume points; returns the listing's size in bytes.
 EMSCRIPTEN_KEEPALIVE double web_list() {
+    full_listing_made = false;  // the names and name in use, from now on those of every listing made again
     start_listing(hand_over_piece);
+    keep_listing_names();
     start_roll_notes(input_size, roll_note_limit);
     start_resume_points(input_start, resume_spacing);
     dump_file();
@@ -228,18 +254,19 @@ EMSCRIPTEN_KEEPALIVE double web_list() {
     return static_cast<double>(dump_handed_over_total);
 }
 
-// Lists the input again from resume point `point` (or from its start when point is -1, or no point
-// of the last full listing) to its end, handing the pieces over; with `watch` 1 the page is also told
-// of each event line, with 2 also of each note. The page stops it by throwing once it has what it wants.
+// Lists the input again as the last full listing listed it (with its names), from resume point
+// `point` (or from its start when point is -1, or no point of that listing) to its end, handing the
+// pieces over; with `watch` 1 the page is also told of each event line, with 2 also of each note. The
+// page stops it by throwing once it has what it wants.
 EMSCRIPTEN_KEEPALIVE void web_list_again(std::int32_t point, std::int32_t watch) {
     bool from_start = !is_resume_point(point);
     if (from_start) {
         start_listing(hand_over_piece);
-    } else {  // the program names stay as the full listing loaded them
+    } else {  // the rest of the state comes back with the point
+        use_listing_names();
         open_dump_file(nullptr);
         dump_hand_over = hand_over_piece;
         resume_point_watcher = nullptr;
-        use_listed_name();
     }
     event_line_watcher = watch >= 1 ? tell_event_line : nullptr;
     note_watcher = watch >= 2 ? tell_note : nullptr;
@@ -279,8 +306,9 @@ EMSCRIPTEN_KEEPALIVE std::uint32_t web_notes_before(std::int32_t point) {
     return is_resume_point(point) ? resume_points[static_cast<std::size_t>(point)].notes_before : 0;
 }
 
-// Searches the whole listing for `length` bytes at `text` (ASCII letters in any case), handing the
-// pieces over for progress; returns the number of matches, whose offsets web_gathered tells of.
+// Searches the whole listing (as the last full listing listed it) for `length` bytes at `text` (ASCII
+// letters in any case), handing the pieces over for progress; returns the number of matches, whose
+// offsets web_found_offsets tells of.
 EMSCRIPTEN_KEEPALIVE double web_search(const unsigned char* text, std::size_t length) {
     release(search_text);
     if (!make_room(search_text, length)) length = 0;  // nothing can be looked for
