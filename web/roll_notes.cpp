@@ -35,7 +35,7 @@ constexpr std::uint32_t key_slots = 257;             // a note byte -1 (missing)
 constexpr std::uint32_t slots = 16 * key_slots;      // one slot for each channel and note
 constexpr std::uint32_t none_sounding = 0xFFFFFFFF;  // no note, or no entry of sounding_more
 constexpr std::size_t note_bytes = 2 * sizeof(std::uint32_t) + sizeof(std::uint16_t);  // a note's start, end and key
-constexpr std::size_t room_beside_notes = std::size_t{64} << 20;  // kept free beside the notes, besides a sixteenth of the input
+constexpr std::size_t beside_notes_share = 8;  // an eighth of the input kept free beside the notes (resume points take some 4 %)
 
 // A note sounding in a slot that already had one, and the entry of the next such note of its slot.
 struct MoreNote {
@@ -63,15 +63,22 @@ std::uint16_t track_mark = 0;               // what the current track's notes pu
 std::uint32_t reckoning_first_note = 0;     // index of the first note started under the current reckoning
 std::uint32_t reckoning_now[3] = {};        // numerator, denominator and seen of the last reckoning kept
 
-// Halves the overview's bins until `end` falls within them: each bin takes the topmost of two.
+// Halves the overview's bins until `end` falls within them: each bin takes the topmost of two. Each
+// halving reads only the bins that can still hold a mark, so that many at once cost no more than one.
 void widen_overview_to(std::uint32_t end) {
-    while ((end >> overview_shift) >= overview_bins) {
-        ++overview_shift;
-        for (auto& row : overview_rows) {
-            if (row.empty()) continue;
-            for (std::uint32_t b = 0; b < overview_bins / 2; ++b) row[b] = std::max(row[2 * b], row[2 * b + 1]);
-            std::fill(row.begin() + overview_bins / 2, row.end(), 0);
+    if ((end >> overview_shift) < overview_bins) return;
+    std::uint32_t halvings = 0;
+    while ((end >> (overview_shift + halvings)) >= overview_bins) ++halvings;
+    overview_shift += halvings;
+    for (auto& row : overview_rows) {
+        if (row.empty()) continue;
+        std::uint16_t* bins = row.data();
+        std::uint32_t marked = overview_bins;  // bins that may hold a mark
+        for (std::uint32_t h = 0; h < halvings; ++h) {
+            marked /= 2;
+            for (std::uint32_t b = 0; b < marked; ++b) bins[b] = std::max(bins[2 * b], bins[2 * b + 1]);
         }
+        std::fill(bins + marked, bins + overview_bins, 0);
     }
 }
 
@@ -271,7 +278,7 @@ void start_roll_notes(std::size_t input_size, std::size_t note_limit) {
     // past the end of the input (65535 at most); room only reserved is never touched. Fewer notes are
     // kept when the memory can't hold them beside what the listing needs besides (its resume points).
     std::size_t room = std::min(input_size / 2 + 65536, note_limit);
-    std::size_t beside = input_size / 16 + room_beside_notes;
+    std::size_t beside = input_size / beside_notes_share;
     while (room > 0 && !room_for(room * note_bytes + beside)) room /= 2;
     if (!make_room(sounding_slots, slots)) room = 0;
     note_starts.reserve(room);
