@@ -2,10 +2,11 @@
 # Usage: fuzz/run.sh SECONDS
 # Installs what is missing (through .ci/apt-install), builds the fuzz targets with clang++ in
 # build-fuzz/, writes the seed corpus, copies the kept corpus (fuzz/corpus/, what earlier campaigns
-# found interesting) into the working corpus in build-fuzz/corpus/, and runs the listing target for
-# two thirds of SECONDS and the names file target for the rest, one after the other. libFuzzer adds to
-# the working copy only; fuzz/corpus/ is not written.
-# Exits non-zero when either finds anything (crash, sanitizer report, broken bound, hang, memory);
+# found interesting) into the working corpus in build-fuzz/corpus/, and runs the listing target and the
+# page's target (its entry points, seeded with the listing corpus too) for two fifths of SECONDS each
+# and the names file target for the rest, one after the other. libFuzzer adds to the working copy
+# only; fuzz/corpus/ is not written.
+# Exits non-zero when any finds anything (crash, sanitizer report, broken bound, hang, memory);
 # the input that did it is kept in build-fuzz/findings/. Prints the number of inputs each one ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,33 +24,36 @@ bash .ci/apt-install "${packages[@]}"
 
 build=build-fuzz
 CXX="${CXX:-clang++}" cmake -S . -B "$build" -DSMFDUMP_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target smfdump_fuzz_listing smfdump_fuzz_names smfdump_make_seeds
+cmake --build "$build" -j2 --target smfdump_fuzz_listing smfdump_fuzz_names smfdump_fuzz_web smfdump_make_seeds
 
 rm -rf "$build/seeds"
 "$build/fuzz/smfdump_make_seeds" "$build/seeds"
-mkdir -p "$build/corpus/listing" "$build/corpus/names" "$build/findings"
-for name in listing names; do
+mkdir -p "$build/corpus/listing" "$build/corpus/names" "$build/corpus/web" "$build/findings"
+for name in listing names web; do
   if [ -d "fuzz/corpus/$name" ]; then cp -R "fuzz/corpus/$name/." "$build/corpus/$name/"; fi
 done
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
-listing_seconds=$(( seconds * 2 / 3 ))
-names_seconds=$(( seconds - listing_seconds ))
+listing_seconds=$(( seconds * 2 / 5 ))
+web_seconds=$(( seconds * 2 / 5 ))
+names_seconds=$(( seconds - listing_seconds - web_seconds ))
 failed=0
 total=0
 
-# Runs one target for the given seconds over its corpus and seeds; adds its run count to the total.
+# Runs one target for the given seconds over its corpus and seeds (and any further seed folders
+# given); adds its run count to the total.
 run_target() {
   local name="$1" time="$2"
+  shift 2
   local log="$build/fuzz-$name.log"
   echo "== fuzzing $name for ${time}s"
   local status=0
   # -max_len: inputs up to 4 KiB; -timeout: an input listed for 10 s counts as a hang
   "$build/fuzz/smfdump_fuzz_$name" -max_total_time="$time" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$build/findings/$name-" \
-    "$build/corpus/$name" "$build/seeds/$name" >"$log" 2>&1 || status=$?
+    "$build/corpus/$name" "$build/seeds/$name" "$@" >"$log" 2>&1 || status=$?
   local runs rate
   runs=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\).*/\1/p' "$log" | tail -n 1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *\([0-9]*\).*/\1/p' "$log" | tail -n 1)
@@ -63,6 +67,7 @@ run_target() {
 }
 
 run_target listing "$listing_seconds"
+run_target web "$web_seconds" "$build/corpus/listing"
 run_target names "$names_seconds"
 echo "total: $total runs"
 if [ "$failed" -ne 0 ]; then
