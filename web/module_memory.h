@@ -11,8 +11,8 @@
 // A block of size bytes from malloc, reaching blocks of 2 GiB and more, which the module's heap can't
 // grow by at once; null when the memory can't hold it.
 void* allocate_bytes(std::size_t size);
-// True when a block of size bytes can be had now (it is taken and given back at once: whatever the
-// heap grew by for it stays for the allocation that follows).
+// True when a block of size bytes can be had now: in the module, reckoned from the heap's free top and
+// what the memory may still grow by; natively, tried (taken and given back at once).
 bool room_for(std::size_t size);
 
 // Makes room in list for `more` entries past its size, at least doubling its capacity when it grows;

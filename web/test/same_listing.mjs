@@ -360,7 +360,8 @@ function linePosition(listing, offset) {
 }
 
 // The pathological note ending: one key struck 320,000 times lists in well under ten seconds (it took
-// minutes when each ending note was erased from a list of all those still sounding).
+// minutes when each ending note was erased from a list of all those still sounding). Returns the file
+// and its native listing.
 function checkOneKeyStruckOften() {
   const bytes = oneKeySong();
   const [native] = nativeListings([['one-key.mid', bytes]]);
@@ -370,6 +371,7 @@ function checkOneKeyStruckOften() {
   if (seconds > 10) fail(`one key struck 320,000 times: listed in ${seconds.toFixed(1)} s`);
   if (!whole.listing.equals(native)) fail('one key struck 320,000 times: the listings differ');
   else checkGathered('one-key.mid', whole);
+  return { bytes, native };
 }
 
 // A new input forgets the last one's resume points, notes and matches; every number taken as a resume
@@ -525,6 +527,52 @@ async function checkTooLarge(demo, demoNative) {
   }
 }
 
+// With little of the module's memory left, a file is listed (its roll shorter, or none) or declined as
+// too large, never with the module ending; and once the memory is free again, the next file lists.
+// The file of many notes must be listed with its roll cut short at least once.
+async function checkLittleMemoryLeft(demo, demoNative, many, manyNative) {
+  const manyName = 'one-key.mid';
+  const createSmfdump = createRequire(import.meta.url)(modulePath);
+  let module = null;
+  const worker = startWorker(async () => {
+    module = await createSmfdump();
+    return module;
+  });
+  await worker.ask({ type: 'list', file: fileOf('demo.mid', demo), name: 'demo.mid' });  // the module starts
+  const cases = [[0, demo, demoNative], [64 << 10, demo, demoNative], [1 << 20, demo, demoNative], [16 << 20, demo, demoNative]];
+  for (let left = 1 << 20; left <= 6 << 20; left += 512 << 10) cases.push([left, many, manyNative]);
+  let cutShort = 0;
+  for (const [left, bytes, native] of cases) {
+    // fill the memory, largest blocks first, then give back the last taken (at the heap's top) until
+    // `left` bytes are free there
+    const blocks = [];
+    for (let size = 1 << 30; size >= 4096; size /= 2) {
+      for (let at = module._malloc(size) >>> 0; at !== 0; at = module._malloc(size) >>> 0) blocks.push({ at, size });
+    }
+    for (let freed = 0; freed < left && blocks.length > 0;) {
+      const { at, size } = blocks.pop();
+      module._free(at);
+      freed += size;
+    }
+    const name = bytes === demo ? 'demo.mid' : manyName;
+    const answer = await worker.ask({ type: 'list', file: fileOf(name, bytes), name });
+    if (answer.type === 'listed') {
+      const lines = await worker.ask({ type: 'lines', anchor: native.length - 1, before: 3, after: 3 });
+      const text = (lines.lines ?? []).map((line) => `${line.text}\n`).join('');
+      if (answer.size !== native.length || !native.toString('utf8').endsWith(text)) fail(`${name} with ${left} bytes left: the listing differs`);
+      if (answer.cutShort) cutShort += 1;
+    } else if (answer.type !== 'error' || answer.tooLarge !== true) {
+      fail(`${name} with ${left} bytes left: answered ${JSON.stringify(answer).slice(0, 200)}`);
+    }
+    for (const { at } of blocks) module._free(at);
+    const next = await worker.ask({ type: 'list', file: fileOf(name, bytes), name });
+    if (next.type !== 'listed' || next.size !== native.length || next.cutShort) {
+      fail(`${name} with ${left} bytes left, then all given back: answered ${JSON.stringify(next).slice(0, 200)}`);
+    }
+  }
+  if (cutShort === 0) fail('with little memory left, no roll was cut short');
+}
+
 // Where a time signature changes at the tick of a note's on or off, the note is described with the
 // positions its own lines show, and the roll's measure lines number the measures as the lines do.
 async function checkSignaturePositions() {
@@ -584,7 +632,7 @@ const demoAt = all.findIndex(([name]) => name === 'demo.mid');
 if (demoAt < 0) fail('samples/demo.mid is needed for the checks of names files and of the worker');
 const [demo, demoNative] = [all[demoAt]?.[1], natives[demoAt]];
 if (demo) checkNamesFiles(demo);
-checkOneKeyStruckOften();
+const oneKey = checkOneKeyStruckOften();
 if (demo) {
   // a file of 40,000 notes (320 KB): many resume points
   const notes = [];
@@ -592,6 +640,7 @@ if (demo) {
   checkNewInputForgets(Buffer.from(header(0, 1, 480).concat(track(notes))), { bytes: demo, native: demoNative });
   await checkUnsignedValues(demo, demoNative);
   await checkTooLarge(demo, demoNative);
+  await checkLittleMemoryLeft(demo, demoNative, oneKey.bytes, oneKey.native);
 }
 await checkSignaturePositions();
 console.log(`${all.length} files listed by both programs, names files and the worker's answers checked, in ${((Date.now() - started) / 1000).toFixed(1)} s: ${failures} failures`);
