@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
 # The page's benchmark: the WebAssembly listing against the native program, under Node and in headless
-# Chromium, the roll's redrawing and the page's size (bench/web_bench.mjs says what it measures).
+# Chromium and Firefox side by side, the roll's redrawing and the page's size (bench/web_bench.mjs says
+# what it measures).
 #
 #   bash bench/web.sh            (from anywhere in the clone; installs what is missing)
 #
-# Settings from the environment: ROUNDS (5), BIG_MB (50).
+# Settings from the environment: ROUNDS (5), BIG_MB (50), SMALL_MB (5). A browser that can't be
+# installed is left out, and said so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${ROUNDS:-5}
 big_mb=${BIG_MB:-50}
+small_mb=${SMALL_MB:-5}
 
-bash .ci/apt-install cmake make g++ emscripten node-acorn chromium
+bash .ci/apt-install cmake make g++ emscripten node-acorn
+browsers=()
+for browser in chromium firefox-esr; do
+  if bash .ci/apt-install "$browser"; then
+    browsers+=("${browser%-esr}")
+  else
+    echo "web bench: $browser could not be installed: left out"
+  fi
+done
+[ ${#browsers[@]} -gt 0 ] || { echo "web bench: neither Chromium nor Firefox could be installed" >&2; exit 1; }
 echo "== building (Release) in build-bench/ and the page in build-web/"
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 nice cmake --build build-bench -j2 --target smfdump make_big_smf >/dev/null
@@ -21,6 +33,9 @@ nice cmake --build build-web -j2 >/dev/null
 out=bench/out
 mkdir -p "$out"
 big="$out/web-big.mid"
+small="$out/web-small.mid"
+trap 'rm -f "$big" "$small"' EXIT
 build-bench/bench/make_big_smf "$big" "$big_mb"
-trap 'rm -f "$big"' EXIT
-node bench/web_bench.mjs "$big" build-bench/smfdump build-web "$rounds" | tee "$out/web-report.txt"
+build-bench/bench/make_big_smf "$small" "$small_mb"
+SMFDUMP_BROWSERS=$(IFS=,; echo "${browsers[*]}") \
+  node bench/web_bench.mjs "$big" "$small" build-bench/smfdump build-web "$rounds" | tee "$out/web-report.txt"

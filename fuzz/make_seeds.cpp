@@ -1,6 +1,7 @@
 // Writes the starting corpus of the fuzz targets: into <folder>/listing a few whole multi-track files
-// with every kind of event, and damaged ones; into <folder>/names a few names files; into <folder>/web
-// whole files followed by sequences of calls of the page's entry points.
+// with every kind of event, and damaged ones; into <folder>/names a few names files; into
+// <folder>/soundfont the test SoundFont, an .sf3 form of it, and damaged ones; into <folder>/web whole
+// files followed by sequences of calls of the page's entry points.
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "support/smf_builder.h"
+#include "web/soundfont_builder.h"
 
 namespace fs = std::filesystem;
 using namespace smf;
@@ -75,6 +77,27 @@ Bytes calls(std::initializer_list<Bytes> each) {
     for (const Bytes& call : each) out += call;
     return out + bytes({static_cast<int>(each.size())});
 }
+
+// The test SoundFont with its sample as an Ogg stream (the pages' headers only): an .sf3.
+sf2::Bytes compressed_soundfont() {
+    sf2::Parts p = sf2::example();
+    p.version = sf2::le(3, 2) + sf2::le(1, 2);
+    sf2::Bytes stream = sf2::ogg_page(2, 0, 0) + "header" + sf2::ogg_page(4, 700, 1);
+    p.sample_data = stream + sf2::Bytes(46, '\0');
+    p.samples = {sf2::sample("Pad C4", 0, static_cast<std::uint32_t>(stream.size()), 40, 600, 44100, 64, -7, 0, 0x11)};
+    return sf2::soundfont(p);
+}
+
+// The test SoundFont with a stereo pair of samples, the second zone's loop reaching past its sample.
+sf2::Bytes stereo_soundfont() {
+    sf2::Parts p = sf2::example();
+    p.samples = {sf2::sample("Pad L", 10, 110, 30, 90, 32000, 64, -7, 1, 4),
+                 sf2::sample("Pad R", 10, 110, 30, 190, 32000, 64, -7, 0, 2)};
+    p.instrument_zones.push_back(sf2::zone(26, 0));
+    p.instrument_generators.push_back(sf2::gen(sf2::sample_modes, 3));
+    p.instrument_generators.push_back(sf2::gen(sf2::sample_id, 1));
+    return sf2::soundfont(p);
+}
 }  // namespace
 
 // Writes every seed file into the folder named by the one argument; 0 when all were written.
@@ -85,8 +108,10 @@ int main(int argc, char** argv) {
     }
     fs::path listing = fs::path(argv[1]) / "listing";
     fs::path names = fs::path(argv[1]) / "names";
+    fs::path soundfont = fs::path(argv[1]) / "soundfont";
     fs::create_directories(listing);
     fs::create_directories(names);
+    fs::create_directories(soundfont);
     Bytes song = whole_song();
     bool ok = true;
     // whole files
@@ -127,5 +152,12 @@ int main(int argc, char** argv) {
     ok &= write_seed(names, "general.txt", "[General MIDI]\r\nAcoustic Grand\r\n\r\nBright Acoustic\r\n");
     ok &= write_seed(names, "long-line.txt", "abcdefghijklmnopqrstuvwxyz012_45678\nnext\n");
     ok &= write_seed(names, "odd-bytes.txt", raw("Fl\0ute\n\0hidden\n100% %s\tx\x1B\x7F\n\xFFz\x1Alast"));
+    // SoundFonts
+    sf2::Bytes font = sf2::soundfont(sf2::example());
+    ok &= write_seed(soundfont, "example.sf2", font);
+    ok &= write_seed(soundfont, "example.sf3", compressed_soundfont());
+    ok &= write_seed(soundfont, "stereo.sf2", stereo_soundfont());
+    ok &= write_seed(soundfont, "cut-in-pdta.sf2", font.substr(0, font.size() - 60));
+    ok &= write_seed(soundfont, "phdr-length-lies.sf2", sf2::Bytes(font).replace(402, 4, sf2::le(1000, 4)));
     return ok ? 0 : 1;
 }

@@ -16,12 +16,14 @@ const palettes = {
     '#ffcf4a', '#7fa0ff', '#a6e22e', '#e8575a', '#3ddc97', '#f2b8e6'],
 };
 let canvas = null;       // the page's canvas, handed over to the worker
+let canvasContext = null;  // its 2D context, taken once: Firefox gives a handed-over canvas's context once only
 let notesCanvas = null;  // the notes alone, drawn pixel by pixel, then laid over the grid
 let pixels = null;       // the pixels of notesCanvas
 
 // Takes the canvas the page handed over.
 function takeCanvas(offscreen) {
   canvas = offscreen;
+  canvasContext = offscreen.getContext('2d');
 }
 
 // The gathered lists, read in place from the module's memory; made anew when the memory has grown.
@@ -422,7 +424,7 @@ function drawRoll(listed, view) {
   const theme = view.dark ? 'dark' : 'light';
   const ink = view.dark ? { back: '#15181c', band: '#1e2228', grid: '#2c323a', octave: '#3b434d', text: '#c8ced6', marker: '#ffd400', mark: '#ffffff' }
     : { back: '#ffffff', band: '#f1f3f5', grid: '#e3e6ea', octave: '#c6ccd3', text: '#39424c', marker: '#d9006c', mark: '#000000' };
-  const ctx = canvas.getContext('2d');
+  const ctx = canvasContext;
   ctx.fillStyle = ink.back;
   ctx.fillRect(0, 0, width, height);
   ctx.fillStyle = ink.band;
@@ -449,6 +451,13 @@ function drawRoll(listed, view) {
     const room = ctx.measureText(label).width + 3 * view.scale;
     ctx.fillStyle = ink.text;
     ctx.fillText(label, x + room > width ? x - room : x + 3 * view.scale, view.band / 2);
+  }
+  // zoomed in within a measure: the position of the left edge instead, as the listing writes it
+  let position = null;
+  if (measures.length === 0 && listed.tracks.length > 0) {
+    position = positionText(listed, view.gridTrack, Math.max(0, Math.ceil(view.t0)));
+    ctx.fillStyle = ink.text;
+    ctx.fillText(position, 3 * view.scale, view.band / 2);
   }
   // the notes, pixel by pixel, laid over the grid
   const hidden = new Set(view.hidden);
@@ -508,26 +517,44 @@ function drawRoll(listed, view) {
     ctx.fillText('No notes in this file.', width / 2, (height + view.band) / 2);
     ctx.textAlign = 'start';
   }
-  return { ms: performance.now() - started, drawn, how, measures: measures.length };
+  return { ms: performance.now() - started, drawn, how, measures: measures.length, position };
 }
 
-// The topmost note (of the tracks shown) under the device pixel x, y: -1 when there is none. Within
-// three pixels of a note's ends counts as on it, so that short notes can be pointed at.
+// The note (of the tracks shown) drawn on top at the device pixel x, y; when no note is drawn there,
+// the nearest within three pixels of it on its row, so that short notes can be pointed at; -1 when
+// there is none.
 function noteAt(listed, view, x, y) {
   const v = views(listed);
   const key = rollKey(view, y);
   if (y < view.band || key < view.keyLow || key > view.keyHigh) return -1;
-  const slack = 3 * view.scale * ((view.t1 - view.t0) / view.width);
+  const perPixel = (view.t1 - view.t0) / view.width;
+  const scale = view.width / (view.t1 - view.t0);
+  const slack = 3 * view.scale;
   const tick = rollTick(view, x);
   const hidden = new Set(view.hidden);
-  let found = -1;
+  let under = -1;  // the last drawn of the notes whose bar holds x: later tracks and notes are drawn over earlier
+  let near = -1;
+  let nearest = Infinity;
   for (const track of listed.tracks) {
     if (hidden.has(track.index)) continue;
-    notesWithin(listed, track, tick - slack, tick + slack, (i) => {
-      if ((v.keys[i] & 0x1ff) - 1 === key) found = i;
+    notesWithin(listed, track, tick - (slack + 1) * perPixel, tick + (slack + 1) * perPixel, (i) => {
+      if ((v.keys[i] & 0x1ff) - 1 !== key) return;
+      // the bar as drawBars draws it: from x0 up to x1, a pixel at least
+      const x0 = Math.floor((v.starts[i] - view.t0) * scale);
+      const x1 = Math.max(x0 + 1, Math.floor((v.ends[i] - view.t0) * scale));
+      const px = Math.floor(x);
+      if (px >= x0 && px < x1) {
+        under = i;
+        return;
+      }
+      const distance = px < x0 ? x0 - px : px - x1 + 1;
+      if (distance <= slack && distance <= nearest) {
+        nearest = distance;
+        near = i;
+      }
     });
   }
-  return found;
+  return under >= 0 ? under : near;
 }
 
 // The note after (direction 1) or before (-1) note `from` in order of start (then of track and index),

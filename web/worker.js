@@ -212,6 +212,8 @@ function linesAround(id, anchor, before, after) {
       offset: line.offset,
       length: line.length,
       text: decoder.decode(line.bytes) + (line.length > line.bytes.length ? ` … (${line.length} bytes in all)` : ''),
+      // the bytes of a line that is not all ASCII, where a byte's offset is not its character's
+      bytes: line.bytes.every((b) => b < 0x80) ? null : line.bytes,
       event: own !== null,
       track: moment ? moment.track : null,
       total: moment ? moment.total : null,

@@ -1,6 +1,7 @@
-// The page in a real browser: Debian's Chromium, headless, driven by playwright-core, opening the built
-// smfdump.html from file://. Each listing the page shows or saves is compared with the native
-// program's default.txt for the same file.
+// The page in real browsers: Debian's Chromium and Firefox ESR, headless, driven by puppeteer-core
+// (browsers.mjs), opening the built smfdump.html from file://. Every test runs in each browser there
+// is (or those named in SMFDUMP_BROWSERS), its name saying which. Each listing the page shows or
+// saves is compared with the native program's default.txt for the same file.
 //
 //   node --test web/test/page_test.mjs      (SMFDUMP_PAGE, SMFDUMP_NATIVE, SMFDUMP_GENERATOR name the
 //                                           page, the native program and the big-file generator)
@@ -9,50 +10,28 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
-import { fileURLToPath, pathToFileURL } from 'node:url';
-import { chromium } from 'playwright-core';
+import { after, before, describe, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import {
+  attributeOf, browserKinds, browsersToTest, closePage, launch, newContext, openPage, pickFiles, requestsSeen,
+  saveByClick, textOf, waitFor,
+} from './browsers.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pagePath = path.resolve(root, process.env.SMFDUMP_PAGE ?? 'build-web/smfdump.html');
 const nativePath = path.resolve(root, process.env.SMFDUMP_NATIVE ?? 'build/smfdump');
 const generatorPath = path.resolve(root, process.env.SMFDUMP_GENERATOR ?? 'build/bench/make_big_smf');
 const demo = path.join(root, 'samples/demo.mid');
-const screenshot = path.join(root, 'web/smfdump-page.png');  // the README's picture
+const screenshot = path.join(root, 'web/smfdump-page.png');  // the README's picture, made in Chromium
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'smfdump-page-'));
-let browser;
-const offline = [];  // every request the pages made that left the machine
-
-before(async () => {
-  browser = await chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-      '--no-first-run', '--disable-sync', '--disable-quic'],
-  });
-});
-
-after(async () => {
-  await browser?.close();
-  fs.rmSync(scratch, { recursive: true, force: true });
-});
-
-// A fresh page with the built smfdump.html open, its requests watched.
-async function openPage(context) {
-  const page = await (context ?? browser).newPage({ viewport: { width: 1100, height: 860 }, acceptDownloads: true });
-  page.on('request', (request) => {
-    if (!/^(file|data|blob):/.test(request.url())) offline.push(request.url());
-  });
-  page.on('pageerror', (error) => assert.fail(`the page threw: ${error.message}`));
-  await page.goto(pathToFileURL(pagePath).href);
-  return page;
-}
+after(() => fs.rmSync(scratch, { recursive: true, force: true }));
 
 // Picks files with the page's own file button and waits until the first is listed.
 async function pick(page, files) {
-  await page.setInputFiles('#open-input', files);
-  await page.waitForFunction(() => document.body.dataset.state === 'ready', null, { timeout: 300000 });
-  await page.waitForFunction(() => document.querySelector('#roll').dataset.drawMs !== undefined);
+  await pickFiles(page, '#open-input', files);
+  await waitFor(page, () => document.body.dataset.state === 'ready', null, { timeout: 300000 });
+  await waitFor(page, () => document.querySelector('#roll').dataset.drawMs !== undefined);
 }
 
 // The native program's listing of file, as default.txt (with the names file beside the program).
@@ -67,10 +46,7 @@ function nativeListing(file, program = nativePath) {
 
 // Saves the listing with the page's button; returns the file the browser saved, and its name.
 async function saveListing(page) {
-  const [download] = await Promise.all([page.waitForEvent('download', { timeout: 300000 }), page.click('#save')]);
-  const saved = path.join(scratch, `saved-${Date.now()}.txt`);
-  await download.saveAs(saved);
-  return { saved, name: download.suggestedFilename() };
+  return saveByClick(page, '#save', { timeout: 300000 });
 }
 
 // The note-on lines of a listing whose velocity is above 0.
@@ -88,14 +64,16 @@ async function clickRow(page, text) {
   const box = await page.evaluateHandle((wanted) => [...document.querySelectorAll('#listing-lines div')].find((r) => r.textContent === wanted), text);
   assert.ok(await box.evaluate((row) => row !== undefined), `no row shows ${JSON.stringify(text)}`);
   await box.asElement().click();
+  await box.dispose();
 }
 
 // Finds text in the listing with the find box; returns what the count beside it says.
 async function find(page, text) {
-  await page.fill('#find', text);
-  await page.press('#find', 'Enter');
-  await page.waitForFunction(() => / of |No match/.test(document.querySelector('#find-count').textContent), null, { timeout: 120000 });
-  return page.textContent('#find-count');
+  await page.locator('#find').fill(text);
+  await page.focus('#find');
+  await page.keyboard.press('Enter');
+  await waitFor(page, () => / of |No match/.test(document.querySelector('#find-count').textContent), null, { timeout: 120000 });
+  return textOf(page, '#find-count');
 }
 
 // The text of the rows the listing shows, those with a line.
@@ -103,128 +81,374 @@ async function shownRows(page) {
   return page.$$eval('#listing-lines div[data-offset]', (rows) => rows.map((r) => r.textContent));
 }
 
-test('picking the demo file shows its listing, and the saved listing is default.txt', async () => {
-  const page = await openPage();
-  await pick(page, demo);
-  const native = nativeListing(demo);
-  const lines = native.toString('latin1').split('\n');
-  const rows = await shownRows(page);
-  assert.ok(rows.length >= 20, `only ${rows.length} lines shown`);
-  assert.deepEqual(rows, lines.slice(0, rows.length), 'the lines shown are not the listing\'s first lines');
-  const { saved, name } = await saveListing(page);
-  assert.equal(name, 'demo.txt');
-  assert.ok(fs.readFileSync(saved).equals(native), 'the saved listing differs from default.txt');
-  await page.close();
-});
+// The 20 MB file and its native listing, made once for every browser.
+let bigFile = null;
+function big20() {
+  if (!bigFile) {
+    const file = path.join(scratch, 'big20.mid');
+    execFileSync(generatorPath, [file, '20'], { stdio: 'ignore' });
+    const native = nativeListing(file);
+    bigFile = { file, native, notes: noteOnLines(native) };
+  }
+  return bigFile;
+}
 
-test('the roll holds a note for each note-on line, and roll and listing choose each other', async () => {
-  const page = await openPage();
-  await pick(page, demo);
-  const native = nativeListing(demo);
-  assert.equal(Number(await page.getAttribute('#roll', 'data-notes')), noteOnLines(native));
+// A variable-length quantity, as delta times are written.
+function vlq(n) {
+  const bytes = [n & 0x7f];
+  for (let rest = n >>> 7; rest > 0; rest >>>= 7) bytes.unshift(0x80 | (rest & 0x7f));
+  return bytes;
+}
 
-  // the third note, D6 on channel 1 of track 2: its note-on line is chosen, its note-off line linked
-  const point = await page.evaluate(() => window.smfdumpPage.notePoint(2));
-  await page.mouse.click(point.x, point.y);
-  await page.waitForFunction(() => document.querySelector('#listing-lines div.selected') !== null);
-  assert.equal(await page.getAttribute('#roll', 'data-chosen'), '2');
-  assert.equal(await page.textContent('#listing-lines div.selected'), '  2T:0:2:0\t o: c:1 \tD_6 ...85');
-  await page.waitForFunction(() => document.querySelectorAll('#listing-lines div.linked').length === 2);
-  const linked = await page.$$eval('#listing-lines div.linked', (rows) => rows.map((r) => r.textContent));
-  assert.deepEqual(linked, ['  2T:0:2:0\t o: c:1 \tD_6 ...85', '  2T:1:0:0\t x: c:1 \tD_6 ...64']);
-  // the README's picture: the demo file's roll above its listing, a note chosen in it
-  await page.screenshot({ path: screenshot });
+// A Standard MIDI File from readable parts: format, division and tracks, each track a list of events
+// written as [delta time, ...bytes]; the header's track count and each track's length are filled in.
+function smf(format, division, tracks) {
+  const chunks = [Buffer.from([0x4d, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, format, tracks.length >> 8, tracks.length & 0xff, division >> 8, division & 0xff])];
+  for (const events of tracks) {
+    const body = Buffer.from(events.flatMap(([delta, ...bytes]) => [...vlq(delta), ...bytes]));
+    const head = Buffer.from([0x4d, 0x54, 0x72, 0x6b, 0, 0, 0, 0]);
+    head.writeUInt32BE(body.length, 4);
+    chunks.push(head, body);
+  }
+  return Buffer.concat(chunks);
+}
 
-  // choosing the pitch bend line marks its moment: measure 0, beat 2 of 3/4, tick 240 at 480 a beat
-  await clickRow(page, '  2T:0:2:240\t pitch bend: c:1   0H  48H ');
-  await page.waitForFunction(() => document.querySelector('#roll').dataset.markerTick === '1200');
-  // and the keyboard moves the choice to the next line, and the marker with it
-  await page.keyboard.press('ArrowDown');
-  await page.waitForFunction(() => document.querySelector('#roll').dataset.markerTick === '1440');
-  assert.equal(await page.textContent('#listing-lines div.selected'), '  2T:1:0:0\t x: c:1 \tD_6 ...64');
-
-  await page.close();
-});
-
-test('a names file of the user\'s changes the program names, and is kept for the next visit', async () => {
-  const context = await browser.newContext();
-  const page = await openPage(context);
-  const names = path.join(scratch, 'initial.txt');
-  // a byte-order mark, a heading, CR LF: the page reads it as the program reads initial.txt
-  fs.writeFileSync(names, Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), Buffer.from('[mine]\r\nMy Own Piano\r\nBright\r\n')]));
-  await page.setInputFiles('#names-input', names);
-  await pick(page, demo);
-  assert.equal(await find(page, '/My Own Piano/'), '1 of 1');
-  assert.match(await page.textContent('#listing-lines div.selected'), /pc: c:1 {3}0H \/My Own Piano\/$/);
-  // the same names file beside the native program gives the same listing
-  const folder = fs.mkdtempSync(path.join(scratch, 'names-'));
-  fs.copyFileSync(nativePath, path.join(folder, 'smfdump'));
-  fs.chmodSync(path.join(folder, 'smfdump'), 0o755);
-  fs.copyFileSync(names, path.join(folder, 'initial.txt'));
-  const { saved } = await saveListing(page);
-  assert.ok(fs.readFileSync(saved).equals(nativeListing(demo, path.join(folder, 'smfdump'))));
-  await page.close();
-
-  // a later visit in the same browser still has them, until the built-in names are chosen again
-  const again = await openPage(context);
-  assert.match(await again.textContent('#names-state'), /initial\.txt, kept in this browser/);
-  await pick(again, demo);
-  assert.equal(await find(again, '/My Own Piano/'), '1 of 1');
-  await again.click('#names-reset');
-  await again.waitForFunction(() => document.body.dataset.state === 'ready' && !document.querySelector('#names-state').textContent.includes('initial.txt'));
-  assert.equal(await find(again, '/Acoustic Grand Piano/'), '1 of 1');
-  await context.close();
-});
-
-test('a file that does not start like a MIDI file is listed, with a note saying so', async () => {
-  const page = await openPage();
-  const text = path.join(scratch, 'letter.mid');
-  fs.writeFileSync(text, 'Dear friend,\nthis is not music.\n');
-  await pick(page, text);
-  assert.match(await page.textContent('#notice'), /does not start like a MIDI file/);
-  assert.equal((await shownRows(page))[0], 'dump of letter.mid');
-  const { saved } = await saveListing(page);
-  assert.ok(fs.readFileSync(saved).equals(nativeListing(text)));
-  await page.close();
-});
-
-test('a file of 20 MB lists to the end, saves whole, and the page stays responsive', async () => {
-  const big = path.join(scratch, 'big20.mid');
-  execFileSync(generatorPath, [big, '20'], { stdio: 'ignore' });
-  // the native listing and its count first, so that they do not take the processor from the page
-  const native = nativeListing(big);
-  const notes = noteOnLines(native);
-  const page = await openPage();
-  // the longest gap between animation frames while the file is listed, searched and saved
-  await page.evaluate(() => {
-    window.frames = { longest: 0, stop: false };
-    let last = performance.now();
-    const frame = (now) => {
-      window.frames.longest = Math.max(window.frames.longest, now - last);
-      last = now;
-      if (!window.frames.stop) requestAnimationFrame(frame);
-    };
-    requestAnimationFrame(frame);
+// A file of n MIDI files made from the demo, named NAME-0.mid and on, in a folder of their own.
+function demoCopies(n, name) {
+  const folder = fs.mkdtempSync(path.join(scratch, 'copies-'));
+  return Array.from({ length: n }, (_, i) => {
+    const file = path.join(folder, `${name}-${i}.mid`);
+    fs.copyFileSync(demo, file);
+    return file;
   });
-  await pick(page, big);
-  assert.equal(Number(await page.getAttribute('#roll', 'data-notes')), notes);
-  // the end of the listing, by the keyboard
-  await page.focus('#listing');
-  await page.keyboard.press('End');
-  await page.waitForFunction(() => document.querySelector('#listing-lines div.selected')?.textContent === 'end of big20.mid');
-  // find counts every match in the whole listing
-  assert.match(await find(page, 'end of track'), / of 16$/);
-  const { saved } = await saveListing(page);
-  const longest = await page.evaluate(() => {
-    window.frames.stop = true;
-    return window.frames.longest;
-  });
-  assert.ok(fs.readFileSync(saved).equals(native), 'the saved listing differs from default.txt');
-  assert.ok(longest < 200, `the page froze for ${longest.toFixed(0)} ms`);
-  console.log(`# 20 MB file: listed in ${await page.evaluate(() => document.body.dataset.listMs)} ms, longest frame gap ${longest.toFixed(0)} ms`);
-  await page.close();
-});
+}
 
-test('the pages made no network request', () => {
-  assert.deepEqual(offline, []);
-});
+// The contrast ratio of two CSS colours given as rgb(r, g, b), as WCAG reckons it.
+function contrast(a, b) {
+  const luminance = (colour) => {
+    const [r, g, bl] = colour.match(/\d+(\.\d+)?/g).slice(0, 3).map((c) => {
+      const v = Number(c) / 255;
+      return v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4;
+    });
+    return 0.2126 * r + 0.7152 * g + 0.0722 * bl;
+  };
+  const [high, low] = [luminance(a), luminance(b)].sort((x, y) => y - x);
+  return (high + 0.05) / (low + 0.05);
+}
+
+// Counts in window.searches the searches the page asks of its worker (an init script).
+function countSearches() {
+  window.searches = 0;
+  const post = Worker.prototype.postMessage;
+  Worker.prototype.postMessage = function counted(message, transfer) {
+    if (message && message.type === 'search') window.searches += 1;
+    return post.call(this, message, transfer);
+  };
+}
+
+for (const kind of browsersToTest()) {
+  const title = browserKinds[kind].title;
+  describe(`in ${title}`, () => {
+    let session;
+    before(async () => {
+      session = await launch(kind);
+      console.log(`# ${title}: ${session.version}`);
+    });
+    after(async () => {
+      if (session) console.log(`# ${title}: saved listings ${session.saveWay === 'download' ? 'through the browser\'s downloads' : `from the page (${session.saveWayWhy ?? 'asked for'})`}`);
+      await session?.close();
+    });
+
+    test(`${title}: picking the demo file shows its listing, and the saved listing is default.txt`, async () => {
+      const page = await openPage(session, pagePath);
+      await pick(page, demo);
+      const native = nativeListing(demo);
+      const lines = native.toString('latin1').split('\n');
+      const rows = await shownRows(page);
+      assert.ok(rows.length >= 20, `only ${rows.length} lines shown`);
+      assert.deepEqual(rows, lines.slice(0, rows.length), 'the lines shown are not the listing\'s first lines');
+      const { saved, name } = await saveListing(page);
+      assert.equal(name, 'demo.txt');
+      assert.ok(fs.readFileSync(saved).equals(native), 'the saved listing differs from default.txt');
+      await closePage(page);
+    });
+
+    test(`${title}: the roll holds a note for each note-on line, and roll and listing choose each other`, async () => {
+      const page = await openPage(session, pagePath);
+      await pick(page, demo);
+      const native = nativeListing(demo);
+      assert.equal(Number(await attributeOf(page, '#roll', 'data-notes')), noteOnLines(native));
+
+      // the third note, D6 on channel 1 of track 2: its note-on line is chosen, its note-off line linked
+      const point = await page.evaluate(() => window.smfdumpPage.notePoint(2));
+      await page.mouse.click(point.x, point.y);
+      await waitFor(page, () => document.querySelector('#listing-lines div.selected') !== null);
+      assert.equal(await attributeOf(page, '#roll', 'data-chosen'), '2');
+      assert.equal(await textOf(page, '#listing-lines div.selected'), '  2T:0:2:0\t o: c:1 \tD_6 ...85');
+      await waitFor(page, () => document.querySelectorAll('#listing-lines div.linked').length === 2);
+      const linked = await page.$$eval('#listing-lines div.linked', (rows) => rows.map((r) => r.textContent));
+      assert.deepEqual(linked, ['  2T:0:2:0\t o: c:1 \tD_6 ...85', '  2T:1:0:0\t x: c:1 \tD_6 ...64']);
+      // the README's picture: the demo file's roll above its listing, a note chosen in it
+      if (kind === 'chromium') await page.screenshot({ path: screenshot });
+
+      // choosing the pitch bend line marks its moment: measure 0, beat 2 of 3/4, tick 240 at 480 a beat
+      await clickRow(page, '  2T:0:2:240\t pitch bend: c:1   0H  48H ');
+      await waitFor(page, () => document.querySelector('#roll').dataset.markerTick === '1200');
+      // and the keyboard moves the choice to the next line, and the marker with it
+      await page.keyboard.press('ArrowDown');
+      await waitFor(page, () => document.querySelector('#roll').dataset.markerTick === '1440');
+      assert.equal(await textOf(page, '#listing-lines div.selected'), '  2T:1:0:0\t x: c:1 \tD_6 ...64');
+
+      await closePage(page);
+    });
+
+    // Firefox (ESR 153) lets a worker take the 2D context of a canvas handed over to it once only: a roll
+    // that asked for it at every drawing showed its first drawing only
+    test(`${title}: the roll is drawn again for each view, the first measure alone holding three notes`, async () => {
+      const page = await openPage(session, pagePath);
+      await pick(page, demo);
+      // G5, B5 and D6 start in measure 0 (ticks 0 to 1440 of 3/4 at 480 a beat); G3 starts at 1440
+      const whole = await page.evaluate(() => window.smfdumpPage.drawView(0, 2 * 1440));
+      assert.equal(whole.drawn, 4);
+      const first = await page.evaluate(() => window.smfdumpPage.drawView(0, 1200));
+      assert.equal(first.drawn, 3);
+      await closePage(page);
+    });
+
+    test(`${title}: a names file of the user's changes the program names, and is kept for the next visit`, async () => {
+      const context = await newContext(session);
+      const page = await openPage(session, pagePath, { context });
+      const names = path.join(scratch, 'initial.txt');
+      // a byte-order mark, a heading, CR LF: the page reads it as the program reads initial.txt
+      fs.writeFileSync(names, Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), Buffer.from('[mine]\r\nMy Own Piano\r\nBright\r\n')]));
+      await pickFiles(page, '#names-input', names);
+      await pick(page, demo);
+      assert.equal(await find(page, '/My Own Piano/'), '1 of 1');
+      assert.match(await textOf(page, '#listing-lines div.selected'), /pc: c:1 {3}0H \/My Own Piano\/$/);
+      // the same names file beside the native program gives the same listing
+      const folder = fs.mkdtempSync(path.join(scratch, 'names-'));
+      fs.copyFileSync(nativePath, path.join(folder, 'smfdump'));
+      fs.chmodSync(path.join(folder, 'smfdump'), 0o755);
+      fs.copyFileSync(names, path.join(folder, 'initial.txt'));
+      const { saved } = await saveListing(page);
+      assert.ok(fs.readFileSync(saved).equals(nativeListing(demo, path.join(folder, 'smfdump'))));
+      await closePage(page);
+
+      // a later visit in the same browser still has them, until the built-in names are chosen again
+      const again = await openPage(session, pagePath, { context });
+      assert.match(await textOf(again, '#names-state'), /initial\.txt, kept in this browser/);
+      await pick(again, demo);
+      assert.equal(await find(again, '/My Own Piano/'), '1 of 1');
+      await again.click('#names-reset');
+      await waitFor(again, () => document.body.dataset.state === 'ready' && !document.querySelector('#names-state').textContent.includes('initial.txt'));
+      assert.equal(await find(again, '/Acoustic Grand Piano/'), '1 of 1');
+      await closePage(again);
+      await context.context.close();
+    });
+
+    test(`${title}: a file that does not start like a MIDI file is listed, with a note saying so`, async () => {
+      const page = await openPage(session, pagePath);
+      const text = path.join(scratch, 'letter.mid');
+      fs.writeFileSync(text, 'Dear friend,\nthis is not music.\n');
+      await pick(page, text);
+      assert.match(await textOf(page, '#notice'), /does not start like a MIDI file/);
+      assert.equal((await shownRows(page))[0], 'dump of letter.mid');
+      const { saved } = await saveListing(page);
+      assert.ok(fs.readFileSync(saved).equals(nativeListing(text)));
+      await closePage(page);
+    });
+
+    test(`${title}: a file of 20 MB lists to the end, saves whole, and the page stays responsive`, async () => {
+      // the native listing and its count first, so that they do not take the processor from the page
+      const { file, native, notes } = big20();
+      const page = await openPage(session, pagePath);
+      // the longest gap between animation frames while the file is listed, searched and saved
+      await page.evaluate(() => {
+        window.frames = { longest: 0, stop: false };
+        let last = performance.now();
+        const frame = (now) => {
+          window.frames.longest = Math.max(window.frames.longest, now - last);
+          last = now;
+          if (!window.frames.stop) requestAnimationFrame(frame);
+        };
+        requestAnimationFrame(frame);
+      });
+      await pick(page, file);
+      assert.equal(Number(await attributeOf(page, '#roll', 'data-notes')), notes);
+      // the end of the listing, by the keyboard
+      await page.focus('#listing');
+      await page.keyboard.press('End');
+      await waitFor(page, () => document.querySelector('#listing-lines div.selected')?.textContent === 'end of big20.mid');
+      // find counts every match in the whole listing
+      assert.match(await find(page, 'end of track'), / of 16$/);
+      const { saved } = await saveListing(page);
+      const longest = await page.evaluate(() => {
+        window.frames.stop = true;
+        return window.frames.longest;
+      });
+      assert.ok(fs.readFileSync(saved).equals(native), 'the saved listing differs from default.txt');
+      assert.ok(longest < 200, `the page froze for ${longest.toFixed(0)} ms`);
+      console.log(`# ${title}, 20 MB file: listed in ${await page.evaluate(() => document.body.dataset.listMs)} ms, longest frame gap ${longest.toFixed(0)} ms`);
+      await closePage(page);
+    });
+
+    test(`${title}: the file being listed, chosen again or given new names meanwhile, ends listed; a short listing after a long one opens at its first line`, async () => {
+      const { file } = big20();
+      const page = await openPage(session, pagePath);
+      await pick(page, [demo, file]);
+      // the big file's button pressed twice while it lists (once more as it starts): it goes on
+      await page.click('#files li:nth-child(2) button');
+      await waitFor(page, () => document.body.dataset.state === 'listing');
+      await page.click('#files li:nth-child(2) button', { count: 2 });
+      await waitFor(page, () => ['ready', 'failed'].includes(document.body.dataset.state), null, { timeout: 300000 });
+      assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready', await textOf(page, '#notice'));
+      assert.equal((await shownRows(page))[0], 'dump of big20.mid');
+      // new names while it lists again: it is listed anew with them
+      const names = path.join(scratch, 'names-while-listing.txt');
+      fs.writeFileSync(names, 'Piano Of Mine\n');
+      await page.click('#files li:nth-child(1) button');
+      await waitFor(page, () => document.body.dataset.state === 'ready', null, { timeout: 300000 });
+      await page.click('#files li:nth-child(2) button');
+      await waitFor(page, () => document.body.dataset.state === 'listing');
+      await pickFiles(page, '#names-input', names);
+      await waitFor(page, () => ['ready', 'failed'].includes(document.body.dataset.state) && document.querySelector('#names-state').textContent.includes('names-while-listing'), null, { timeout: 300000 });
+      assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready', await textOf(page, '#notice'));
+      // read to its end, then a file whose listing is a dozen lines: it opens at its first line
+      await page.focus('#listing');
+      await page.keyboard.press('End');
+      await waitFor(page, () => document.querySelector('#listing-lines div.selected')?.textContent === 'end of big20.mid');
+      const empty = path.join(scratch, 'empty.mid');
+      fs.writeFileSync(empty, 'MThd');
+      await pick(page, empty);
+      await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+      assert.equal((await shownRows(page))[0], 'dump of empty.mid');
+      await closePage(page);
+    });
+
+    test(`${title}: find highlights the match after non-ASCII text, runs one search however often Enter is pressed, and Escape clears it`, async () => {
+      const page = await openPage(session, pagePath, { initScript: countSearches });
+      const named = path.join(fs.mkdtempSync(path.join(scratch, 'named-')), 'Grüße–日本 example.mid');
+      fs.copyFileSync(demo, named);
+      await pick(page, named);
+      assert.equal(await find(page, 'amp'), '1 of 2');
+      assert.deepEqual(await page.$$eval('#listing-lines mark', (marks) => marks.map((m) => m.textContent)), ['amp']);
+      assert.equal(await textOf(page, '#listing-lines div.selected'), 'dump of Grüße–日本 example.mid');
+      // a search of a big listing takes a while: Enter pressed again meanwhile starts no other
+      await pick(page, big20().file);
+      const before = await page.evaluate(() => window.searches);
+      await page.locator('#find').fill('o: c:');
+      await page.focus('#find');
+      for (let i = 0; i < 3; i += 1) await page.keyboard.press('Enter');
+      await waitFor(page, () => / of /.test(document.querySelector('#find-count').textContent), null, { timeout: 120000 });
+      assert.equal(await page.evaluate(() => window.searches) - before, 1);
+      await page.keyboard.press('Escape');
+      assert.equal(await textOf(page, '#find-count'), '');
+      assert.equal(await page.$$eval('#listing-lines mark', (marks) => marks.length), 0);
+      await closePage(page);
+    });
+
+    test(`${title}: the listing scrolls a pixel at a time, buttons keep the focus, and a click chooses the note drawn under it`, async () => {
+      const page = await openPage(session, pagePath);
+      // a listing of a few megabytes, where a line is taller than a pixel of the scroll bar
+      const medium = path.join(scratch, 'medium.mid');
+      if (!fs.existsSync(medium)) execFileSync(generatorPath, [medium, '1'], { stdio: 'ignore' });
+      await pick(page, [medium, ...demoCopies(3, 'copy')]);
+      const topLine = () => page.evaluate(() => Number(document.querySelector('#listing-lines div').dataset.offset));
+      for (let i = 0; i < 60; i += 1) {  // a slow swipe: a pixel a frame
+        await page.evaluate(() => { document.querySelector('#listing-scroll').scrollTop += 1; });
+        await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+      }
+      assert.ok(await topLine() > 0, 'a slow swipe left the listing at its first line');
+      // a file chosen from the file bar by the keyboard, and the listing saved: each button keeps the focus
+      await page.focus('#files li:nth-child(3) button');
+      await page.keyboard.press('Enter');
+      await waitFor(page, () => document.body.dataset.state === 'ready' && document.querySelector('#roll').dataset.notes !== undefined);
+      assert.equal(await page.evaluate(() => document.activeElement.textContent), 'copy-1.mid');
+      await saveListing(page);
+      assert.equal(await page.evaluate(() => document.activeElement.id), 'save');
+      // a long note of track 2 and, on the same key, a short one of track 3 (drawn over it) whose end
+      // is two pixels left of the click: the long note is under the pointer, and it is chosen
+      const keys = path.join(scratch, 'over-and-under.mid');
+      fs.writeFileSync(keys, smf(1, 96, [
+        [[0, 0xff, 0x2f, 0]],                                  // track 1: nothing but its end
+        [[0, 0x90, 60, 100], [1920, 0x80, 60, 64], [0, 0xff, 0x2f, 0]],  // C5, channel 1, 20 beats
+        [[1000, 0x91, 60, 90], [10, 0x81, 60, 0], [0, 0xff, 0x2f, 0]],   // C5, channel 2, 10 ticks
+      ]));
+      await pick(page, keys);
+      const short = await page.evaluate(() => window.smfdumpPage.notePoint(1));
+      await page.mouse.click(short.right + 2, short.y);
+      await waitFor(page, () => document.querySelector('#listing-lines div.selected') !== null);
+      assert.equal(await attributeOf(page, '#roll', 'data-chosen'), '0');
+      await closePage(page);
+    });
+
+    test(`${title}: names too large to keep put away the ones kept before; zoom stops at the whole file and still shows a position fully in; the file bar is one row; a refused save says so`, async () => {
+      const context = await newContext(session);
+      const refuseSaves = () => {
+        const make = URL.createObjectURL;
+        URL.createObjectURL = (object) => {
+          if (window.refuseSaves && object instanceof Blob) throw new DOMException('The blob is too large', 'QuotaExceededError');
+          return make.call(URL, object);
+        };
+      };
+      const page = await openPage(session, pagePath, { context, initScript: refuseSaves });
+      const small = path.join(scratch, 'small-names.txt');
+      fs.writeFileSync(small, 'Small Piano\n');
+      await pickFiles(page, '#names-input', small);
+      await waitFor(page, () => document.querySelector('#names-state').textContent.includes('small-names.txt, kept'));
+      const large = path.join(scratch, 'large-names.txt');  // more than any browser keeps for a page
+      fs.writeFileSync(large, `${'Large Piano\n'.repeat(128)}${'['.padEnd(99, 'x')}\n`.repeat(120000));
+      await pickFiles(page, '#names-input', large);
+      await waitFor(page, () => document.querySelector('#names-state').textContent.includes('large-names.txt'));
+      assert.match(await textOf(page, '#names-state'), /too large for this browser to keep/);
+      const files = demoCopies(40, 'a-rather-long-name-for-a-file');
+      await pick(page, files);
+      // forty names on one row that scrolls
+      const bar = await page.evaluate(() => {
+        const nav = document.querySelector('#files');
+        return { scrolls: nav.scrollWidth > nav.clientWidth, rows: new Set([...nav.querySelectorAll('button')].map((b) => b.getBoundingClientRect().top)).size };
+      });
+      assert.deepEqual(bar, { scrolls: true, rows: 1 });
+      // zoomed fully out: the whole file; fully in: a position is still shown
+      for (let i = 0; i < 20; i += 1) await page.click('#zoom-out');
+      const whole = await page.evaluate(() => ({ ...window.smfdumpPage.shown(), extent: window.smfdumpPage.extent() }));
+      assert.deepEqual([whole.t0, whole.t1], [0, whole.extent * 1.02]);
+      for (let i = 0; i < 40; i += 1) await page.click('#zoom-in');
+      const inside = await page.evaluate(() => window.smfdumpPage.drawView(1000, 1000));
+      assert.ok(inside.measures > 0 || /^\d+:\d+:\d+$/.test(inside.position), JSON.stringify(inside));
+      // a save the browser refuses says so
+      await page.evaluate(() => { window.refuseSaves = true; });
+      await page.click('#save');
+      await waitFor(page, () => /refused to save/.test(document.querySelector('#notice').textContent));
+      await closePage(page);
+      // the next visit starts with the built-in names, not the small file kept before
+      const again = await openPage(session, pagePath, { context });
+      assert.equal(await textOf(again, '#names-state'), 'Program names: General MIDI, built in.');
+      await closePage(again);
+      await context.context.close();
+    });
+
+    test(`${title}: the find highlight stands out at least 4.5:1 in the light and the dark theme`, async () => {
+      const page = await openPage(session, pagePath);
+      await pick(page, demo);
+      await find(page, 'track');
+      for (const scheme of ['light', 'dark']) {
+        try {
+          await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: scheme }]);
+        } catch (error) {
+          console.log(`# ${title}: the ${scheme} theme can't be chosen here (${error.message})`);
+          continue;
+        }
+        const { fore, back } = await page.$eval('#listing-lines mark', (m) => ({ fore: getComputedStyle(m).color, back: getComputedStyle(m).backgroundColor }));
+        assert.ok(contrast(fore, back) >= 4.5, `${scheme}: ${fore} on ${back} is ${contrast(fore, back).toFixed(2)}:1`);
+      }
+      await closePage(page);
+    });
+
+    test(`${title}: the pages made no network request`, () => {
+      const { pages, own } = requestsSeen(session);
+      if (own.length > 0) console.log(`# ${title} itself called ${own.join(', ')} (refused)`);
+      assert.deepEqual(pages, []);
+    });
+  });
+}

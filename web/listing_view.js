@@ -1,0 +1,256 @@
+// The listing view: a window of lines over a listing that is never held whole. The view keeps a few
+// thousand lines around what is on screen and asks the worker for more as it moves. Its place is a
+// dump offset; the scroll bar stands for the listing's bytes.
+'use strict';
+
+const lineHeight = 18;          // CSS pixels of one listing line, as page.css sets it
+const bytesPerLine = 36;        // a listing line's usual length, for the scroll bar's scale
+const tallestSpacer = 8000000;  // CSS pixels: a taller scroll area is scaled down to this
+
+const view = {
+  lines: [],          // lines held: { offset, length, text, event, track, total }
+  top: 0,             // index in lines of the line at the top of the screen
+  atStart: true,      // whether lines[0] is the listing's first line
+  atEnd: true,        // whether the last line held is the listing's last
+  generation: 0,      // counts jumps, so that an answer to an older one is dropped
+  extending: { before: false, after: false },
+  selected: null,     // dump offset of the chosen line
+  linked: new Set(),  // dump offsets of the lines of the note chosen in the roll
+  match: null,        // the match of the search shown: { offset, length }
+  scrollSet: -1,      // the scroll position this script set last (a scroll there is its own echo)
+  wheelLines: 0,      // a wheel's movement not yet a whole line
+};
+
+// How many lines the screen shows.
+function rowCount() {
+  return Math.max(1, Math.ceil($('listing-scroll').clientHeight / lineHeight));
+}
+
+// Shows the lines around dump offset `offset` (its own line placed `place` rows from the top).
+async function jumpTo(offset, place) {
+  view.generation += 1;
+  const generation = view.generation;
+  const rows = rowCount();
+  const answer = await ask({ type: 'lines', anchor: offset, before: Math.max(place, 100), after: rows + 200 });
+  if (generation !== view.generation) return;
+  view.lines = answer.lines;
+  view.atStart = answer.atStart;
+  view.atEnd = answer.atEnd;
+  view.top = Math.max(0, answer.anchorIndex - place);
+  view.extending = { before: false, after: false };
+  renderListing();
+}
+
+// Moves the view by n lines (negative: up), asking for more lines near either end of those held.
+function moveBy(n) {
+  const rows = rowCount();
+  const last = Math.max(0, view.lines.length - (view.atEnd ? rows : 1));
+  view.top = Math.max(0, Math.min(view.top + n, last));
+  renderListing();
+}
+
+// Asks for more lines when the screen comes near the end of those held.
+function extendIfNeeded() {
+  const rows = rowCount();
+  const generation = view.generation;
+  if (!view.atEnd && !view.extending.after && view.lines.length - view.top - rows < 150 && view.lines.length > 0) {
+    view.extending.after = true;
+    const last = view.lines[view.lines.length - 1];
+    ask({ type: 'lines', anchor: last.offset, before: 0, after: 600 }).then((answer) => {
+      view.extending.after = false;
+      if (generation !== view.generation) return;
+      view.lines = view.lines.concat(answer.lines.slice(answer.anchorIndex + 1));
+      view.atEnd = answer.atEnd;
+      trimLines();
+      renderListing();
+    }, () => { view.extending.after = false; });
+  }
+  if (!view.atStart && !view.extending.before && view.top < 150 && view.lines.length > 0) {
+    view.extending.before = true;
+    const first = view.lines[0];
+    ask({ type: 'lines', anchor: first.offset, before: 600, after: 1 }).then((answer) => {
+      view.extending.before = false;
+      if (generation !== view.generation) return;
+      const earlier = answer.lines.slice(0, answer.anchorIndex);
+      view.lines = earlier.concat(view.lines);
+      view.top += earlier.length;
+      view.atStart = answer.atStart;
+      trimLines();
+      renderListing();
+    }, () => { view.extending.before = false; });
+  }
+}
+
+// Lets go of lines far from the screen.
+function trimLines() {
+  const keep = 6000;
+  if (view.lines.length <= keep) return;
+  if (view.top > view.lines.length / 2) {
+    const drop = view.lines.length - keep;
+    view.lines = view.lines.slice(drop);
+    view.top -= drop;
+    view.atStart = false;
+  } else {
+    view.lines = view.lines.slice(0, keep);
+    view.atEnd = false;
+  }
+}
+
+// The scroll area's height and how many listing bytes a pixel of it stands for.
+function scrollScale() {
+  const scroller = $('listing-scroll');
+  const size = listed ? listed.size : 0;
+  const height = Math.max(scroller.clientHeight + 1, Math.min(tallestSpacer, (size / bytesPerLine) * lineHeight));
+  return { height, bytesPerPixel: size / Math.max(1, height - scroller.clientHeight) };
+}
+
+// Draws the lines on screen and puts the scroll bar where they are; after a scroll of the user's
+// (`scrolled`), the scroll bar stays where the user put it.
+function renderListing(scrolled = false) {
+  const rows = rowCount() + 1;
+  const box = $('listing-lines');
+  const scroller = $('listing-scroll');
+  while (box.children.length < rows) {
+    const row = document.createElement('div');
+    row.addEventListener('click', () => chooseLine(Number(row.dataset.offset)));
+    box.append(row);
+  }
+  while (box.children.length > rows) box.lastChild.remove();
+  box.style.height = `${scroller.clientHeight}px`;
+  for (let r = 0; r < rows; r += 1) {
+    const row = box.children[r];
+    const line = view.lines[view.top + r];
+    if (!line) {
+      row.textContent = '';
+      row.removeAttribute('data-offset');
+      row.className = '';
+      continue;
+    }
+    row.dataset.offset = String(line.offset);
+    row.classList.toggle('selected', line.offset === view.selected);
+    row.classList.toggle('linked', view.linked.has(line.offset));
+    row.setAttribute('aria-selected', String(line.offset === view.selected));
+    const m = view.match;
+    if (m && m.offset >= line.offset && m.offset < line.offset + line.length) {
+      const from = textIndex(line, m.offset - line.offset);
+      const to = textIndex(line, m.offset - line.offset + m.length);
+      const mark = document.createElement('mark');
+      mark.textContent = line.text.slice(from, to);
+      row.replaceChildren(line.text.slice(0, from), mark, line.text.slice(to));
+    } else {
+      row.textContent = line.text;
+    }
+  }
+  const { height, bytesPerPixel } = scrollScale();
+  $('listing-spacer').style.height = `${Math.max(0, height - scroller.clientHeight)}px`;
+  // the scroll bar stays anywhere within the top line (a slow swipe moves it a pixel at a time), and
+  // is put at the line's start otherwise; what it reads then (the browser may have clamped it to a
+  // shorter scroll area) is remembered, so that the scroll event this causes is known for an echo
+  const topLine = view.lines[view.top];
+  if (topLine && !scrolled) {
+    const at = scroller.scrollTop * bytesPerPixel;
+    if (at < topLine.offset || at > topLine.offset + topLine.length) scroller.scrollTop = Math.round(topLine.offset / bytesPerPixel);
+  }
+  view.scrollSet = scroller.scrollTop;
+  extendIfNeeded();
+}
+
+// The index in a line's text of the character that starts at byte `at` of the line: the same for a
+// line of ASCII, as listings mostly are; else the characters its first `at` bytes decode to.
+function textIndex(line, at) {
+  if (!line.bytes) return at;
+  return new TextDecoder().decode(line.bytes.subarray(0, Math.min(at, line.bytes.length))).length;
+}
+
+// Chooses the line at dump offset `offset`: it is marked, and so is its moment in the roll.
+function chooseLine(offset) {
+  view.selected = offset;
+  const line = view.lines.find((l) => l.offset === offset);
+  renderListing();
+  if (line && line.total !== null && listed) {
+    const index = listed.tracks.findIndex((t) => t.number === line.track);
+    roll.marker = line.total;
+    if (index >= 0) roll.gridTrack = index;
+    showTick(line.total);
+    $('roll').dataset.markerTick = String(line.total);
+  }
+}
+
+// Moves the chosen line by n lines, keeping it on screen.
+function moveChoice(n) {
+  let at = view.lines.findIndex((l) => l.offset === view.selected);
+  if (at < 0) at = view.top;
+  else at = Math.max(0, Math.min(view.lines.length - 1, at + n));
+  const rows = rowCount();
+  if (at < view.top) view.top = at;
+  if (at >= view.top + rows - 1) view.top = Math.max(0, at - rows + 2);
+  chooseLine(view.lines[at].offset);
+}
+
+// Keys of the listing: arrows move the chosen line, Page Up and Down a screen, Home and End to the ends.
+function listingKey(event) {
+  const rows = rowCount();
+  const keys = {
+    ArrowDown: () => moveChoice(1),
+    ArrowUp: () => moveChoice(-1),
+    PageDown: () => moveChoice(rows - 1),
+    PageUp: () => moveChoice(-(rows - 1)),
+    Home: () => jumpTo(0, 0).then(() => chooseLine(view.lines[view.top].offset)),
+    End: () => jumpTo(listed.size - 1, rows - 2).then(() => chooseLine(view.lines[view.lines.length - 1].offset)),
+  };
+  if (!keys[event.key] || !listed) return;
+  event.preventDefault();
+  keys[event.key]();
+}
+
+// The wheel moves the view by lines, however tall the scroll area is scaled.
+function listingWheel(event) {
+  if (!listed || Math.abs(event.deltaY) < Math.abs(event.deltaX)) return;
+  event.preventDefault();
+  const unit = event.deltaMode === 1 ? 1 : event.deltaMode === 2 ? rowCount() : 1 / lineHeight;
+  view.wheelLines += event.deltaY * unit;
+  const whole = Math.trunc(view.wheelLines);
+  view.wheelLines -= whole;
+  if (whole !== 0) moveBy(whole);
+}
+
+// Whether a scroll of the listing can be the user's: not while a file is being listed, when the lines
+// shown are the last file's and the scroll area changes under them (the browser's clamping of it
+// then raises scroll events too).
+function listingScrollable() {
+  return listed !== null && document.body.dataset.state === 'ready';
+}
+
+// A scroll the user made (the bar dragged, a touch): moves to the part of the listing it stands for.
+let scrollPending = false;
+function listingScrolled() {
+  const scroller = $('listing-scroll');
+  if (!listingScrollable() || scroller.scrollTop === view.scrollSet || scrollPending) return;
+  scrollPending = true;
+  requestAnimationFrame(() => {
+    scrollPending = false;
+    if (!listingScrollable() || scroller.scrollTop === view.scrollSet) return;  // back where this script put it
+    const rows = rowCount();
+    const range = scroller.scrollHeight - scroller.clientHeight;
+    if (view.atStart && view.atEnd) {
+      // every line is held: the scroll bar stands for the lines (a listing of a screen or less has
+      // a scroll range of a pixel, which would otherwise stand for its last byte)
+      const share = range > 0 ? scroller.scrollTop / range : 0;
+      view.top = Math.round(share * Math.max(0, view.lines.length - rows));
+      renderListing(true);
+      return;
+    }
+    const { bytesPerPixel } = scrollScale();
+    const offset = Math.min(listed.size - 1, scroller.scrollTop * bytesPerPixel);
+    // nearby: move through the lines held; far: ask for the lines there
+    const top = view.lines[view.top];
+    const held = view.lines.findIndex((l) => l.offset + l.length >= offset);
+    if (top && held >= 0 && Math.abs(held - view.top) < 2000 && (held > 0 || view.atStart)) {
+      view.top = held;
+      renderListing(true);
+    } else {
+      jumpTo(offset, 0);
+    }
+  });
+}
+

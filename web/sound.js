@@ -1,0 +1,271 @@
+// The page's sound: the main-thread host of the synthesizer (synth.js, whose text the page keeps in
+// <script type="text/plain" id="synth-source">). A player sends it timed MIDI messages; it plays them
+// at their exact frame in the audio thread, or renders them offline into a WAV file.
+//
+//   soundStart(options)  in a user gesture (a click): makes or resumes the AudioContext and loads the
+//                        synthesizer as an AudioWorklet from a data: URL; where that fails (or when
+//                        options.worklet === false) runs it on the main thread in a ScriptProcessorNode.
+//                        Resolves with { way: 'worklet' | 'script-processor' }.
+//   soundSend(events)    an array of { time, bytes } (time in soundNow() seconds; bytes: 1 to 3 MIDI
+//                        bytes, status first), or, faster, a Float64Array of pairs [time, status |
+//                        data1 << 8 | data2 << 16]. A time already past plays at once; system messages
+//                        (0xF0 and up) are ignored.
+//   soundClear()         drops what is queued and not yet played
+//   soundSilence()       ends every voice at once (stop, seek, loop); controllers stay as they are
+//   soundNow()           the context's time in seconds
+//   soundLatency()       seconds from a context time to its sound at the speakers
+//   soundStats()         resolves with the audio thread's figures: { way } and synth.js's stats (render
+//                        time per 128 frames against its budget, voices, late events, peak, queued)
+//   soundZones(zones)    sampled instruments for every synthesizer from now on (fields: synth.js,
+//                        synthZones); [] gives back the built-in sound
+//   soundRender(events, seconds, onProgress)  renders offline with the same synthesizer in a worklet,
+//                        faster than real time; resolves with { buffer (AudioBuffer), stats, ms }
+//   renderWav(events, seconds, onProgress)    the same as a Blob 'audio/wav', 16-bit stereo, 44,100 Hz
+//                        onProgress(share) is called with 0 to 1 as the rendering goes.
+'use strict';
+
+const soundRate = 44100;                // frames per second of rendered WAV files
+const soundScriptFrames = 1024;         // the ScriptProcessorNode's buffer, in frames
+let soundContext = null;                // the AudioContext, made by the first soundStart
+let soundNode = null;                   // what plays: an AudioWorkletNode or a ScriptProcessorNode
+let soundWay = '';                      // 'worklet' or 'script-processor', once started
+let soundEngine = null;                 // the synthesizer on the main thread (the ScriptProcessor way)
+let soundStarting = null;               // the promise of the first start
+let soundAsked = 0;                     // the id of the last question to a processor
+const soundAnswers = new Map();         // answers awaited from processors, by question id
+let soundZoneList = [];                 // the sampled zones given by soundZones
+
+// The synthesizer's source as a data: URL, the one way to load a worklet that every browser takes
+// from a page opened from file:// (Chromium refuses blob: and sibling files there).
+function soundSourceUrl() {
+  const text = document.getElementById('synth-source').textContent;
+  return `data:text/javascript;charset=utf-8,${encodeURIComponent(text)}`;
+}
+
+// Makes sure the synthesizer's functions are on the main thread (globalThis.smfdumpSynth).
+function soundLoadMainThread() {
+  if (globalThis.smfdumpSynth) return Promise.resolve();
+  return new Promise((resolve, reject) => {
+    const script = document.createElement('script');
+    const url = URL.createObjectURL(new Blob([document.getElementById('synth-source').textContent], { type: 'text/javascript' }));
+    script.src = url;
+    script.onload = () => { URL.revokeObjectURL(url); resolve(); };
+    script.onerror = () => reject(new Error('the synthesizer could not be loaded'));
+    document.head.append(script);
+  });
+}
+
+// Sends a question to a worklet node's processor; resolves with its answer.
+function soundAsk(node, message) {
+  soundAsked += 1;
+  const id = soundAsked;
+  return new Promise((resolve) => {
+    soundAnswers.set(id, resolve);
+    node.port.postMessage({ ...message, id });
+  });
+}
+
+// Takes a message from a processor: an answer to a question, else hands it to other.
+function soundHeard(message, other) {
+  const resolve = soundAnswers.get(message.id);
+  if (message.type === 'stats' && resolve) {
+    soundAnswers.delete(message.id);
+    resolve(message.stats);
+  } else if (other) {
+    other(message);
+  }
+}
+
+// A worklet node playing the synthesizer in context, its port listening; the module must be loaded.
+function soundWorkletNode(context, other) {
+  const node = new AudioWorkletNode(context, 'smfdump-synth', { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2] });
+  node.port.onmessage = (event) => soundHeard(event.data, other);
+  if (soundZoneList.length > 0) node.port.postMessage({ type: 'zones', zones: soundZoneList });
+  node.connect(context.destination);
+  return node;
+}
+
+// Connects the synthesizer to the context: in a worklet if asked and possible, else on the main thread.
+async function soundConnect(context, worklet) {
+  if (worklet && context.audioWorklet) {
+    try {
+      await context.audioWorklet.addModule(soundSourceUrl());
+      soundNode = soundWorkletNode(context, null);
+      soundWay = 'worklet';
+      return;
+    } catch (error) {
+      // a Content-Security-Policy without data: scripts, or a browser without data: worklets
+      console.info(`The synthesizer runs on the main thread: ${error.message}`);
+    }
+  }
+  // A ScriptProcessorNode renders silence inside a Firefox OfflineAudioContext, so this way is for
+  // playing only; offline rendering always uses the worklet.
+  await soundLoadMainThread();
+  const synth = globalThis.smfdumpSynth;
+  soundEngine = synth.newSynth(context.sampleRate);
+  synth.synthZones(soundEngine, soundZoneList);
+  const node = context.createScriptProcessor(soundScriptFrames, 0, 2);
+  node.onaudioprocess = (event) => {
+    const left = event.outputBuffer.getChannelData(0), right = event.outputBuffer.getChannelData(1);
+    const first = Math.round(event.playbackTime * context.sampleRate);
+    for (let at = 0; at < left.length; at += 128) {
+      const n = Math.min(128, left.length - at);
+      synth.synthRender(soundEngine, left.subarray(at, at + n), right.subarray(at, at + n), n, first + at);
+    }
+  };
+  node.connect(context.destination);
+  soundNode = node;
+  soundWay = 'script-processor';
+}
+
+// Makes or resumes the AudioContext (inside a user gesture) and starts the synthesizer once.
+function soundStart(options = {}) {
+  if (!soundContext) soundContext = new AudioContext({ latencyHint: 'interactive' });
+  if (soundContext.state !== 'running') {
+    soundContext.resume().catch(() => {});  // not awaited: without an output device it may never resolve
+    // iOS lets sound out only after a source has started inside the gesture
+    const unlock = soundContext.createBufferSource();
+    unlock.buffer = soundContext.createBuffer(1, 1, soundContext.sampleRate);
+    unlock.connect(soundContext.destination);
+    unlock.start();
+  }
+  if (!soundStarting) {
+    soundStarting = soundConnect(soundContext, options.worklet !== false).catch((error) => {
+      soundStarting = null;  // a later click tries again
+      throw error;
+    });
+  }
+  return soundStarting.then(() => ({ way: soundWay }));
+}
+
+// Packs events given as { time, bytes } into pairs [time, status | data1 << 8 | data2 << 16].
+function soundPack(events) {
+  if (events instanceof Float64Array) return events;
+  const data = new Float64Array(events.length * 2);
+  events.forEach((event, i) => {
+    const b = event.bytes;
+    data[2 * i] = event.time;
+    data[2 * i + 1] = (b[0] & 0xff) | ((b.length > 1 ? b[1] & 0x7f : 0) << 8) | ((b.length > 2 ? b[2] & 0x7f : 0) << 16);
+  });
+  return data;
+}
+
+// Throws unless soundStart has connected the synthesizer.
+function soundStarted() {
+  if (!soundNode) throw new Error('the sound is not started: call soundStart() in a click first');
+}
+
+// Queues timed messages for the synthesizer.
+function soundSend(events) {
+  soundStarted();
+  const data = soundPack(events);
+  if (soundEngine) globalThis.smfdumpSynth.synthQueue(soundEngine, data);
+  else soundNode.port.postMessage({ type: 'events', data });
+}
+
+// Drops what is queued and not yet played.
+function soundClear() {
+  soundStarted();
+  if (soundEngine) globalThis.smfdumpSynth.synthClear(soundEngine);
+  else soundNode.port.postMessage({ type: 'clear' });
+}
+
+// Ends every voice at once.
+function soundSilence() {
+  soundStarted();
+  if (soundEngine) globalThis.smfdumpSynth.synthSilence(soundEngine);
+  else soundNode.port.postMessage({ type: 'silence' });
+}
+
+// The context's time in seconds (0 before the first soundStart).
+function soundNow() {
+  return soundContext ? soundContext.currentTime : 0;
+}
+
+// Seconds from a context time to its sound at the speakers: the context's latencies, and the
+// ScriptProcessorNode's buffer when it plays.
+function soundLatency() {
+  if (!soundContext) return 0;
+  const buffered = soundWay === 'script-processor' ? soundScriptFrames / soundContext.sampleRate : 0;
+  return (soundContext.baseLatency || 0) + (soundContext.outputLatency || 0) + buffered;
+}
+
+// Resolves with the audio thread's figures (see the top of this file).
+async function soundStats() {
+  soundStarted();
+  const stats = soundEngine ? globalThis.smfdumpSynth.synthStats(soundEngine) : await soundAsk(soundNode, { type: 'stats' });
+  return { way: soundWay, ...stats };
+}
+
+// Gives sampled zones to the synthesizer playing now and to every one made later.
+function soundZones(zones) {
+  soundZoneList = zones;
+  if (soundEngine) globalThis.smfdumpSynth.synthZones(soundEngine, zones);
+  else if (soundNode) soundNode.port.postMessage({ type: 'zones', zones });
+}
+
+// Renders events offline for `seconds` with the synthesizer in a worklet; resolves with
+// { buffer, stats, ms }. The events go over before the rendering starts (Firefox's
+// OfflineAudioContext has no suspend() to feed them in pieces); progress comes from the processor.
+async function soundRender(events, seconds, onProgress) {
+  const frames = Math.max(128, Math.ceil(seconds * soundRate));
+  const context = new OfflineAudioContext(2, frames, soundRate);
+  if (!context.audioWorklet) throw new Error('this browser has no AudioWorklet to render with');
+  await context.audioWorklet.addModule(soundSourceUrl());
+  let stats = null, ended = null;
+  const done = new Promise((resolve) => { ended = resolve; });
+  const node = soundWorkletNode(context, (message) => {
+    if (message.type !== 'progress') return;
+    stats = message.stats;
+    if (onProgress) onProgress(Math.min(1, message.frame / frames));
+    if (message.frame + 128 >= frames) ended();
+  });
+  const data = soundPack(events);
+  const piece = 1 << 17;  // numbers in one message: 65,536 events
+  for (let at = 0; at < data.length; at += piece) node.port.postMessage({ type: 'events', data: data.slice(at, at + piece) });
+  node.port.postMessage({ type: 'report', every: context.sampleRate, end: frames });
+  stats = await soundAsk(node, { type: 'stats' });  // answered once every event is queued
+  const started = performance.now();
+  const buffer = await context.startRendering();
+  const ms = performance.now() - started;
+  // the processor's last report may still be on its way
+  await Promise.race([done, new Promise((resolve) => setTimeout(resolve, 1000))]);
+  node.port.onmessage = null;
+  return { buffer, stats, ms };
+}
+
+// An AudioBuffer as a WAV file: RIFF, 16-bit PCM, its own channel count and frame rate.
+function soundWavBlob(buffer) {
+  const channels = buffer.numberOfChannels, frames = buffer.length, rate = buffer.sampleRate;
+  const dataBytes = frames * channels * 2;
+  const bytes = new ArrayBuffer(44 + dataBytes);
+  const view = new DataView(bytes);
+  const text = (at, s) => { for (let i = 0; i < s.length; i++) view.setUint8(at + i, s.charCodeAt(i)); };
+  text(0, 'RIFF');
+  view.setUint32(4, 36 + dataBytes, true);
+  text(8, 'WAVE');
+  text(12, 'fmt ');
+  view.setUint32(16, 16, true);                 // the format chunk's length
+  view.setUint16(20, 1, true);                  // PCM
+  view.setUint16(22, channels, true);
+  view.setUint32(24, rate, true);
+  view.setUint32(28, rate * channels * 2, true);  // bytes a second
+  view.setUint16(32, channels * 2, true);       // bytes a frame
+  view.setUint16(34, 16, true);                 // bits a sample
+  text(36, 'data');
+  view.setUint32(40, dataBytes, true);
+  for (let c = 0; c < channels; c++) {
+    const data = buffer.getChannelData(c);
+    for (let i = 0, at = 44 + 2 * c; i < frames; i++, at += 2 * channels) {
+      const x = Math.max(-1, Math.min(1, data[i] || 0));
+      view.setInt16(at, Math.round(x * 32767), true);
+    }
+  }
+  return new Blob([bytes], { type: 'audio/wav' });
+}
+
+// Renders events offline into a WAV file (a Blob 'audio/wav').
+async function renderWav(events, seconds, onProgress) {
+  const { buffer } = await soundRender(events, seconds, onProgress);
+  return soundWavBlob(buffer);
+}
