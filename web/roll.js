@@ -152,6 +152,27 @@ function positionIn(listed, r, tick) {
   return { measure: u32[at], beat: u32[at + 1], tick: u32[at + 2] };
 }
 
+// The reckoning the grid of a track follows at tick: its last that begins at or before tick (or its
+// first, before any), as the measure lines follow it.
+function reckoningAt(listed, trackIndex, tick) {
+  const v = views(listed);
+  let found = -1;
+  for (let r = 0; r < v.reckoningTracks.length; r += 1) {
+    if (v.reckoningTracks[r] !== trackIndex) continue;
+    if (found < 0 || v.reckoningTotals[r] <= tick) found = r;
+  }
+  return found;
+}
+
+// "measure:beat:tick" of a tick of the grid of the track at trackIndex (not of an event: an event's
+// line may be reckoned otherwise where a time signature comes at its tick; see notePositionText).
+function positionText(listed, trackIndex, tick) {
+  const r = reckoningAt(listed, trackIndex, tick);
+  if (r < 0) return '';
+  const p = positionIn(listed, r, tick);
+  return `${p.measure}:${p.beat}:${p.tick}`;
+}
+
 // "measure:beat:tick" as the listing line of note i's note on (atEnd false) or of what ended it shows
 // it: reckoned with the time signature the listing used on that very line, even where a new one comes
 // into force at the same tick later in the track.
