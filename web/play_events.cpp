@@ -5,6 +5,7 @@
 #include "listing/events.h"
 #include "listing/file_structure.h"
 #include "listing/meta_events.h"
+#include "module_memory.h"
 #include "roll_notes.h"
 
 std::vector<std::uint8_t> note_velocities;
@@ -27,9 +28,14 @@ std::uint32_t listed_track_index() { return static_cast<std::uint32_t>(track_num
 // marked on the way.
 void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t second) {
     while (track_first_events.size() < track_numbers.size()) {
+        if (!make_room(track_first_events)) {  // the memory is all but full: this track's events are left out
+            ++events_not_playable;
+            return;
+        }
         track_first_events.push_back(static_cast<std::uint32_t>(channel_event_ticks.size()));
     }
-    if (first < 0 || first > 127 || second < 0 || second > 127) {  // no MIDI output takes such bytes
+    // no MIDI output takes bytes above 127; and the memory may have no room for more
+    if (first < 0 || first > 127 || second < 0 || second > 127 || !make_room(channel_event_ticks) || !make_room(channel_event_bytes)) {
         ++events_not_playable;
         return;
     }
@@ -45,8 +51,12 @@ void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t 
                                   static_cast<std::uint32_t>(second) << 15 | rank << 22);
 }
 
-// Keeps a tempo event with its running total and track.
+// Keeps a tempo event with its running total and track (when the memory has room for it).
 void gather_tempo(std::uint32_t microseconds) {
+    if (!make_room(tempo_ticks) || !make_room(tempo_values) || !make_room(tempo_tracks)) {
+        ++events_not_playable;
+        return;
+    }
     tempo_ticks.push_back(running_total);
     tempo_values.push_back(microseconds);
     tempo_tracks.push_back(listed_track_index());
@@ -63,6 +73,7 @@ struct PlayLists {
     std::uint32_t* ticks;
     std::uint32_t* bytes;
     std::uint32_t* last_ticks;
+    std::uint32_t* tempos;  // their ticks, then their values, then their tracks
 };
 
 // Counts, and writes to `out` when it is not null, the playable roll notes of each track in order:
@@ -118,13 +129,16 @@ std::uint32_t copy_playable_notes(const PlayLists* out, std::uint32_t& notes, st
 // its total. Sets the count of events; returns the events left out.
 std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events) {
     auto tracks = static_cast<std::uint32_t>(track_numbers.size());
+    auto gathered = static_cast<std::uint32_t>(channel_event_ticks.size());
+    // a track past those whose first event was marked (the memory was full) has none
+    auto first = [gathered](std::uint32_t t) { return t < track_first_events.size() ? track_first_events[t] : gathered; };
     std::uint32_t left_out = 0;
     events = 0;
     for (std::uint32_t t = 0; t < tracks; ++t) {
         if (out != nullptr) out->first_events[t] = events;
-        for (std::uint32_t i = track_first_events[t]; i < track_first_events[t + 1]; ++i) {
-            if (i > track_first_events[t] && channel_event_ticks[i] < channel_event_ticks[i - 1]) {
-                left_out += track_first_events[t + 1] - i;
+        for (std::uint32_t i = first(t); i < first(t + 1); ++i) {
+            if (i > first(t) && channel_event_ticks[i] < channel_event_ticks[i - 1]) {
+                left_out += first(t + 1) - i;
                 break;
             }
             if (out != nullptr) {
@@ -136,6 +150,31 @@ std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events) 
         }
     }
     if (out != nullptr) out->first_events[tracks] = events;
+    return left_out;
+}
+// Counts, and writes to `out` when it is not null, the tempos in listing order (each track's in order
+// of time), past a wrap of a track's total none. `count` is the count to write them as (the first
+// pass sets it); returns the tempos left out.
+std::uint32_t copy_playable_tempos(const PlayLists* out, std::uint32_t& count) {
+    std::uint32_t left_out = 0;
+    std::uint32_t kept = 0;
+    bool wrapped = false;
+    for (std::size_t i = 0; i < tempo_ticks.size(); ++i) {
+        bool same_track = i > 0 && tempo_tracks[i] == tempo_tracks[i - 1];
+        if (!same_track) wrapped = false;
+        if (same_track && tempo_ticks[i] < tempo_ticks[i - 1]) wrapped = true;
+        if (wrapped) {
+            ++left_out;
+            continue;
+        }
+        if (out != nullptr) {
+            out->tempos[kept] = tempo_ticks[i];
+            out->tempos[count + kept] = tempo_values[i];
+            out->tempos[2 * count + kept] = tempo_tracks[i];
+        }
+        ++kept;
+    }
+    if (out == nullptr) count = kept;
     return left_out;
 }
 }  // namespace
@@ -151,7 +190,9 @@ void release_play_events() {
 
 void start_play_events() {
     note_velocities.clear();
-    note_velocities.reserve(note_starts.capacity());  // as the roll's notes: room only reserved is never touched
+    // as many as the roll has room for notes (its room was reckoned with their velocities): room only
+    // reserved is never touched
+    if (room_for(note_starts.capacity())) note_velocities.reserve(note_starts.capacity());
     channel_event_ticks.clear();
     channel_event_bytes.clear();
     track_first_events.clear();
@@ -165,7 +206,7 @@ void start_play_events() {
 }
 
 void finish_play_events() {
-    while (track_first_events.size() <= track_numbers.size()) {
+    while (track_first_events.size() <= track_numbers.size() && make_room(track_first_events)) {
         track_first_events.push_back(static_cast<std::uint32_t>(channel_event_ticks.size()));
     }
     channel_event_watcher = nullptr;
@@ -180,22 +221,16 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     std::uint32_t events = 0;
     std::uint32_t left_out = events_not_playable + copy_playable_notes(nullptr, notes, long_notes);
     left_out += copy_playable_events(nullptr, events);
-    // tempos in listing order (each track's in order of time), past a wrap of a track's total none
-    std::vector<std::uint32_t> order;
-    std::vector<std::uint32_t> last_tick(tracks, 0);
-    for (std::uint32_t i = 0; i < tempo_ticks.size(); ++i) {
-        if (tempo_ticks[i] < last_tick[tempo_tracks[i]]) {
-            ++left_out;
-            continue;
-        }
-        last_tick[tempo_tracks[i]] = tempo_ticks[i];
-        order.push_back(i);
-    }
-    auto tempos = static_cast<std::uint32_t>(order.size());
+    std::uint32_t tempos = 0;
+    left_out += copy_playable_tempos(nullptr, tempos);
 
-    play_data.assign(play_head_words + 4 * std::size_t{tracks} + 2 + 2 * std::size_t{notes} + 2 * std::size_t{long_notes} +
-                         2 * std::size_t{events} + 3 * std::size_t{tempos},
-                     0);
+    std::size_t words = play_head_words + 4 * std::size_t{tracks} + 2 + 2 * std::size_t{notes} + 2 * std::size_t{long_notes} +
+                        2 * std::size_t{events} + 3 * std::size_t{tempos};
+    if (!room_for(words * sizeof(std::uint32_t))) {  // a copy of no tracks, all of it left out
+        play_data.assign({static_cast<std::uint32_t>(format), division, 0, 0, 0, 0, 0, left_out + notes + events + tempos, 0, 0});
+        return;
+    }
+    play_data.assign(words, 0);
     std::uint32_t* at = play_data.data();
     for (std::uint32_t word : {static_cast<std::uint32_t>(format), division, tracks, notes, long_notes, events, tempos, left_out}) {
         *at++ = word;
@@ -211,13 +246,9 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     out.long_durations = out.long_indexes + long_notes;
     out.ticks = out.long_durations + long_notes;
     out.bytes = out.ticks + events;
-    std::uint32_t* tempo_at = out.bytes + events;
+    out.tempos = out.bytes + events;
     std::copy(track_numbers.begin(), track_numbers.end(), numbers);
     copy_playable_notes(&out, notes, long_notes);
     copy_playable_events(&out, events);
-    for (std::uint32_t k = 0; k < tempos; ++k) {
-        tempo_at[k] = tempo_ticks[order[k]];
-        tempo_at[tempos + k] = tempo_values[order[k]];
-        tempo_at[2 * tempos + k] = tempo_tracks[order[k]];
-    }
+    copy_playable_tempos(&out, tempos);
 }

@@ -17,7 +17,7 @@ extern std::vector<std::uint32_t> track_first_events;   // index of each track's
 extern std::vector<std::uint32_t> tempo_ticks;          // running total of each tempo event, in listing order
 extern std::vector<std::uint32_t> tempo_values;         // its microseconds per quarter note, as listed
 extern std::vector<std::uint32_t> tempo_tracks;         // its track
-extern std::uint32_t events_not_playable;               // channel events, notes and tempos left out of the compact copy (bytes above 127, past a wrapped total)
+extern std::uint32_t events_not_playable;               // channel events, notes and tempos left out of the compact copy (bytes above 127, past a wrapped total, no room)
 
 // ---- the compact copy, made by make_play_data; 32-bit words ----
 // A head of play_head_words words, then the lists one after another:
@@ -34,19 +34,23 @@ constexpr std::size_t play_head_words = 8;
 constexpr std::uint32_t long_duration = 0x3FFF;
 extern std::vector<std::uint32_t> play_data;
 
-// Keeps the velocity of a note the roll started (called by the roll's gatherer, in the listing's
-// busiest path: it does no more than this).
+// Keeps the velocity of a note the roll started, within the room made for the roll's notes (called by
+// the roll's gatherer, in the listing's busiest path: it does no more than this). A note without its
+// velocity kept is not played.
 inline void keep_note_velocity(std::int32_t velocity) {
+    if (note_velocities.size() == note_velocities.capacity()) return;
     note_velocities.push_back(static_cast<std::uint8_t>(velocity >= 1 && velocity <= 127 ? velocity : 0xFF));
 }
 
-// Empties what was gathered and puts the gatherers of channel and tempo events in the listing's
-// watchers (the roll's note gatherer keeps the velocities).
+// Empties what was gathered, makes room for a velocity for each note the roll has room for, and puts
+// the gatherers of channel and tempo events in the listing's watchers (the roll's note gatherer keeps
+// the velocities). Call after start_roll_notes.
 void start_play_events();
 // Takes the gatherers out of the watchers.
 void finish_play_events();
 // Makes play_data from the roll's notes (once they are ended) and what was gathered: only what a MIDI
-// output can take (data bytes 0 to 127, velocities 1 to 127), each track in order of time.
+// output can take (data bytes 0 to 127, velocities 1 to 127), each track in order of time. When the
+// memory can't hold it, the copy has no tracks (and everything is counted as left out).
 void make_play_data(std::int32_t format, std::uint32_t division);
 // Lets go of play_data and of everything gathered for it.
 void release_play_events();
