@@ -12,6 +12,13 @@
 // 32-bit difference of two running totals) gives every line an unwrapped 64-bit total, the start's
 // is not above the end's, and the roll's 32-bit totals are those sums modulo 2^32.
 //
+// What the page plays is checked against the listing too: each note of the compact copy is a roll note
+// that a MIDI output can take (key and velocity of its note-on line 0 to 127), every such note is in it
+// (up to a wrap of its track's total), with its start, duration, key, channel and velocity; each
+// other channel event and each tempo is an event line of its track at its total, with the bytes the
+// line shows, in the order of the listing; each track's last tick and each event's place among the
+// notes of its tick are as the lines have them.
+//
 // The calls that follow (a new input, listing again from any number with the listing stopped after
 // any number of hand-overs, as the page stops it by throwing, searching, positions, names files and
 // names, resume point and note lookups with any argument) must stay in bounds, and whatever they list
@@ -31,6 +38,9 @@
 #include "control/names_file.h"
 #include "fuzz_support.h"
 #include "listing/file_structure.h"
+#include "listing/meta_events.h"
+#include "listing/name_tables.h"
+#include "play_events.h"
 #include "roll_notes.h"
 #include "stream/byte_stream.h"
 
@@ -64,6 +74,10 @@ std::uint32_t web_found_kept();
 const std::uint32_t* web_position(std::uint32_t total, std::uint32_t numerator, std::uint32_t denominator, int seen);
 const std::uint32_t* web_note_position(std::uint32_t note, int at_end);
 const char* web_note_name(std::int32_t n);
+const std::uint32_t* web_play_data();
+std::uint32_t web_play_data_words();
+void web_play_data_release();
+std::int32_t web_resume_point_for_tick(std::uint32_t track_index, std::uint32_t tick);
 }
 
 namespace {
@@ -271,6 +285,7 @@ struct PairedNote {
     std::size_t end_line;
     std::int32_t note;
     std::uint32_t channel;
+    std::int32_t velocity;
 };
 std::vector<PairedNote> pair_notes() {
     std::vector<PairedNote> notes;
@@ -293,7 +308,7 @@ std::vector<PairedNote> pair_notes() {
             if ((n.status & 0xF0) == 0x90 && n.velocity != 0) {
                 if (sounding[slot].empty()) slots_used.push_back(slot);
                 sounding[slot].push_back(notes.size());
-                notes.push_back({line, line, n.note, channel});
+                notes.push_back({line, line, n.note, channel, n.velocity});
             } else {
                 for (std::size_t k : sounding[slot]) notes[k].end_line = line;
                 sounding[slot].clear();
@@ -302,6 +317,151 @@ std::vector<PairedNote> pair_notes() {
     }
     if (!told_lines.empty()) end_track(told_lines.size() - 1);
     return notes;
+}
+
+// The text of the event line at offset of the reference, from the tab after its prefix to its end.
+std::string line_event(std::uint64_t offset) {
+    std::size_t tab = reference.find('\t', offset);
+    std::size_t end = reference.find('\n', offset);
+    if (tab == std::string::npos || (end != std::string::npos && tab > end)) fail("an event line without its tab");
+    return reference.substr(tab + 1, end == std::string::npos ? std::string::npos : end - tab - 1);
+}
+
+// A byte as the listing writes it in hex: "%3xH ".
+std::string hex_byte(std::uint32_t b) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%3xH ", b);
+    return text;
+}
+
+// How the listing writes a channel event other than a note, of the given status and data bytes, from
+// its label on: what an event line of the compact copy must read.
+std::string event_text(std::uint32_t status, std::uint32_t first, std::uint32_t second) {
+    std::string channel = std::to_string((status & 0x0F) + 1) + " ";
+    switch (status & 0xF0) {
+        case 0xA0: return " poly key press: c:" + channel + hex_byte(first) + hex_byte(second);
+        case 0xB0: return " cc: c:" + channel + controller_name(static_cast<std::int32_t>(first)) + " val " + std::to_string(second);
+        case 0xC0: return " pc: c:" + channel + hex_byte(first) + "/" + program_name(static_cast<std::int32_t>(first)) + "/";
+        case 0xD0: return " channel press: c:" + channel + hex_byte(first);
+        case 0xE0: return " pitch bend: c:" + channel + hex_byte(first) + hex_byte(second);
+        default: fail("a channel event of the compact copy has no channel status");
+    }
+}
+
+// Checks the compact copy of what is played (web_play_data) against the listing, its lines told and
+// the notes paired again from them, then lets it go as the page does.
+void check_play_data(const std::vector<PairedNote>& paired) {
+    const std::uint32_t* d = web_play_data();
+    std::size_t size = web_play_data_words();
+    if (size < play_head_words + 2) fail("the compact copy has no head");
+    std::uint32_t tracks = d[2];
+    std::uint32_t notes = d[3];
+    std::uint32_t longs = d[4];
+    std::uint32_t events = d[5];
+    std::uint32_t tempos = d[6];
+    if (d[0] != static_cast<std::uint32_t>(midi_format) || d[1] != static_cast<std::uint32_t>(division)) fail("the copy's format or division is not the header's");
+    if (tracks != track_numbers.size()) fail("the copy's tracks are not the roll's");
+    if (size != play_head_words + 4 * std::size_t{tracks} + 2 + 2 * std::size_t{notes} + 2 * std::size_t{longs} + 2 * std::size_t{events} +
+                    3 * std::size_t{tempos}) {
+        fail("the copy's size is not that of its lists");
+    }
+    const std::uint32_t* first_notes = d + play_head_words;
+    const std::uint32_t* first_events = first_notes + tracks + 1;
+    const std::uint32_t* numbers = first_events + tracks + 1;
+    const std::uint32_t* last_ticks = numbers + tracks;
+    const std::uint32_t* starts = last_ticks + tracks;
+    const std::uint32_t* words = starts + notes;
+    const std::uint32_t* long_indexes = words + notes;
+    const std::uint32_t* long_durations = long_indexes + longs;
+    const std::uint32_t* ticks = long_durations + longs;
+    const std::uint32_t* bytes = ticks + events;
+    const std::uint32_t* tempo_ticks_at = bytes + events;
+    if (first_notes[0] != 0 || first_notes[tracks] != notes || first_events[0] != 0 || first_events[tracks] != events) {
+        fail("the copy's tracks do not cover its notes and events");
+    }
+    // the roll's lines of each track, by index among the roll's tracks
+    std::vector<std::vector<std::size_t>> track_lines(tracks);
+    for (std::size_t line = 0; line < told_lines.size(); ++line) {
+        auto t = static_cast<std::size_t>(std::find(track_numbers.begin(), track_numbers.end(), told_lines[line].track) - track_numbers.begin());
+        if (t >= tracks) fail("an event line of a track the roll does not have");
+        track_lines[t].push_back(line);
+    }
+    std::size_t long_at = 0;
+    for (std::uint32_t t = 0; t < tracks; ++t) {
+        if (numbers[t] != track_numbers[t]) fail("the copy's track numbers are not the roll's");
+        if (first_notes[t + 1] < first_notes[t] || first_events[t + 1] < first_events[t]) fail("the copy's tracks out of order");
+        std::uint64_t last = 0;
+        // the notes: the roll's that an output takes, in order, up to a wrap of the track's total
+        std::uint32_t n = first_notes[t];
+        std::size_t roll_end = t + 1 < tracks ? track_first_notes[t + 1] : note_starts.size();
+        for (std::size_t i = track_first_notes[t]; i < roll_end; ++i) {
+            const PairedNote& p = paired[i];
+            if (i > track_first_notes[t] && note_starts[i] < note_starts[i - 1]) break;  // past a wrap of the total, nothing more is played
+            if (p.note < 0 || p.note > 127 || p.velocity < 1 || p.velocity > 127) continue;
+            if (n == first_notes[t + 1]) fail("a note an output takes is not in the copy");
+            std::uint32_t duration = note_ends[i] - note_starts[i];
+            std::uint32_t word = words[n];
+            std::uint32_t held = word >> 18;
+            if (held == long_duration) {
+                if (long_at == longs || long_indexes[long_at] != n) fail("a long note without its duration");
+                held = long_durations[long_at++];
+            }
+            if (starts[n] != note_starts[i] || held != duration || (word & 0x7Fu) != static_cast<std::uint32_t>(p.note) ||
+                (word >> 7 & 0x7Fu) != static_cast<std::uint32_t>(p.velocity) || (word >> 14 & 0x0Fu) != p.channel) {
+                fail("a note of the copy is not the roll's note with its line's velocity");
+            }
+            last = std::max<std::uint64_t>(last, std::min<std::uint64_t>(std::uint64_t{starts[n]} + held, 0xFFFFFFFF));
+            ++n;
+        }
+        if (n != first_notes[t + 1]) fail("the copy holds a note the roll does not");
+        // the events: each an event line of the track at its total, reading as its bytes, in order
+        std::size_t line_at = 0;
+        const auto& lines = track_lines[t];
+        for (std::uint32_t e = first_events[t]; e < first_events[t + 1]; ++e) {
+            if (e > first_events[t] && ticks[e] < ticks[e - 1]) fail("the copy's events of a track out of order");
+            std::uint32_t status = bytes[e] & 0xFF;
+            std::uint32_t first = bytes[e] >> 8 & 0x7F;
+            std::uint32_t second = bytes[e] >> 15 & 0x7F;
+            std::string wanted = event_text(status, first, second);
+            while (line_at < lines.size() && !(told_lines[lines[line_at]].total == ticks[e] && line_event(told_lines[lines[line_at]].offset) == wanted)) {
+                ++line_at;
+            }
+            if (line_at == lines.size()) fail("an event of the copy is no event line of its track");
+            // its place: the playable notes its track started on the lines just before its own, at its tick
+            std::uint32_t before = 0;
+            std::size_t j = track_first_notes[t];
+            while (j < roll_end && paired[j].on_line < lines[line_at]) ++j;
+            for (; j > track_first_notes[t] && note_starts[j - 1] == ticks[e] && before < 1023; --j) {
+                const PairedNote& p = paired[j - 1];
+                if (p.note >= 0 && p.note <= 127 && p.velocity >= 1 && p.velocity <= 127) ++before;
+            }
+            if ((bytes[e] >> 22) != before) fail("an event's place among its tick's notes is wrong");
+            last = std::max<std::uint64_t>(last, ticks[e]);
+            ++line_at;
+        }
+        if (last_ticks[t] != last) fail("a track's last tick is not that of its notes and events");
+    }
+    if (long_at != longs) fail("the copy holds a long duration of no note");
+    // the tempos: each a tempo line of its track at its total, in listing order
+    std::size_t line_at = 0;
+    for (std::uint32_t k = 0; k < tempos; ++k) {
+        std::uint32_t tick = tempo_ticks_at[k];
+        std::uint32_t value = tempo_ticks_at[tempos + k];
+        std::uint32_t t = tempo_ticks_at[2 * tempos + k];
+        if (t >= tracks) fail("a tempo of a track the roll does not have");
+        std::string wanted = ".:tempo " + std::to_string(value);
+        while (line_at < told_lines.size() && !(told_lines[line_at].track == track_numbers[t] && told_lines[line_at].total == tick &&
+                                                 line_event(told_lines[line_at].offset).substr(1) == wanted)) {
+            ++line_at;
+        }
+        if (line_at == told_lines.size()) fail("a tempo of the copy is no tempo line");
+        ++line_at;
+    }
+    web_play_data_release();
+    // the copy is made once: asked again, it holds no notes or events, and is whole
+    const std::uint32_t* again = web_play_data();
+    if (web_play_data_words() < play_head_words + 2 || again[3] != 0 || again[5] != 0) fail("the copy was made twice");
+    web_play_data_release();
 }
 
 // Lists the file in full through web_list and checks the listing, the resume points and the roll.
@@ -376,6 +536,7 @@ void list_and_check() {
     for (std::uint32_t note : long_notes) {
         if (note >= note_starts.size()) fail("a long note out of range");
     }
+    check_play_data(paired);
 
     // listings made again from resume points (at most eight, spread over the listing)
     std::int32_t last = web_resume_point_before(1e300);
@@ -467,6 +628,8 @@ void call(const std::uint8_t* op, const std::vector<std::uint8_t>& file) {
                 (any > last && web_notes_before(any) != 0)) {
                 fail("a resume point out of range was taken as one");
             }
+            std::int32_t for_tick = web_resume_point_for_tick(std::uint32_t{b} << 8 | c, word(op));
+            if (for_tick < -1 || for_tick > last) fail("web_resume_point_for_tick is out of range");
             break;
         }
         case 7: {  // the roll's lookups with any argument

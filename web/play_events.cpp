@@ -78,8 +78,8 @@ struct PlayLists {
 
 // Counts, and writes to `out` when it is not null, the playable roll notes of each track in order:
 // a key and velocity of 0 to 127, before any wrap of the track's total (a track's notes are in order
-// of their note on, so a start below the one before marks a wrap). Sets the counts of notes and long
-// notes; returns the notes left out.
+// of their note on, so a start below the note's before marks a wrap). Sets the counts of notes and
+// long notes; returns the notes left out.
 std::uint32_t copy_playable_notes(const PlayLists* out, std::uint32_t& notes, std::uint32_t& long_notes) {
     auto tracks = static_cast<std::uint32_t>(track_numbers.size());
     std::size_t velocities = std::min(note_velocities.size(), note_starts.size());
@@ -90,19 +90,15 @@ std::uint32_t copy_playable_notes(const PlayLists* out, std::uint32_t& notes, st
         if (out != nullptr) out->first_notes[t] = notes;
         std::size_t end = t + 1 < tracks ? track_first_notes[t + 1] : note_starts.size();
         bool wrapped = false;
-        bool any = false;
-        std::uint32_t last_start = 0;
         for (std::size_t i = track_first_notes[t]; i < end; ++i) {
             std::uint32_t key = (note_keys[i] & 0x1FFu) - 1;  // a missing note (0) wraps far above 127
-            std::uint32_t channel = note_keys[i] >> 9;
+            std::uint32_t channel = (note_keys[i] >> key_channel_shift) & 0x0Fu;
             std::uint32_t velocity = i < velocities ? note_velocities[i] : 0xFF;
-            if (any && note_starts[i] < last_start) wrapped = true;
+            if (i > track_first_notes[t] && note_starts[i] < note_starts[i - 1]) wrapped = true;
             if (key > 127 || velocity > 127 || wrapped) {
                 ++left_out;
                 continue;
             }
-            any = true;
-            last_start = note_starts[i];
             std::uint32_t duration = note_ends[i] - note_starts[i];  // across a wrap of the total too
             if (duration >= long_duration) {
                 if (out != nullptr) {
@@ -115,8 +111,8 @@ std::uint32_t copy_playable_notes(const PlayLists* out, std::uint32_t& notes, st
             if (out != nullptr) {
                 out->starts[notes] = note_starts[i];
                 out->words[notes] = key | velocity << 7 | channel << 14 | duration << 18;
-                std::uint64_t end = std::uint64_t{note_starts[i]} + (note_ends[i] - note_starts[i]);
-                out->last_ticks[t] = std::max(out->last_ticks[t], static_cast<std::uint32_t>(std::min<std::uint64_t>(end, 0xFFFFFFFF)));
+                std::uint64_t note_end = std::uint64_t{note_starts[i]} + (note_ends[i] - note_starts[i]);
+                out->last_ticks[t] = std::max(out->last_ticks[t], static_cast<std::uint32_t>(std::min<std::uint64_t>(note_end, 0xFFFFFFFF)));
             }
             ++notes;
         }
