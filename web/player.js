@@ -614,6 +614,7 @@ async function chooseOutput() {
   const was = player.playing;
   if (was) pausePlaying();
   setUsable($('play'), false);
+  $('play-to').disabled = true;  // one change at a time: the events pass from one engine to the next
   // the engine that held the events gives them back, for the next to take
   if (player.engineTurn === listingTurn) {
     const { data } = await engineAnswer('returned', { type: 'unload', give: true });
@@ -627,6 +628,7 @@ async function chooseOutput() {
   player.engineTurn = -1;
   player.sent = '';
   setUsable($('play'), player.unplayable === '');
+  $('play-to').disabled = false;
   if (was) startPlaying();
 }
 
