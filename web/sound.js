@@ -17,7 +17,8 @@
 //   soundStats()         resolves with the audio thread's figures: { way } and synth.js's stats (render
 //                        time per 128 frames against its budget, voices, late events, peak, queued)
 //   soundZones(zones)    sampled instruments for every synthesizer from now on (fields: synth.js,
-//                        synthZones); [] gives back the built-in sound
+//                        synthZones; zones may share one sample array, which each processor gets
+//                        once); [] gives back the built-in sound
 //   soundRender(events, seconds, onProgress)  renders offline with the same synthesizer in a worklet,
 //                        faster than real time; resolves with { buffer (AudioBuffer), stats, ms }
 //   renderWav(events, seconds, onProgress)    the same as a Blob 'audio/wav', 16-bit stereo, 44,100 Hz
@@ -80,7 +81,7 @@ function soundHeard(message, other) {
 function soundWorkletNode(context, other) {
   const node = new AudioWorkletNode(context, 'smfdump-synth', { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2] });
   node.port.onmessage = (event) => soundHeard(event.data, other);
-  if (soundZoneList.length > 0) node.port.postMessage({ type: 'zones', zones: soundZoneList });
+  if (soundZoneList.length > 0) soundPostZones(node.port, soundZoneList);
   node.connect(context.destination);
   return node;
 }
@@ -201,7 +202,19 @@ async function soundStats() {
 function soundZones(zones) {
   soundZoneList = zones;
   if (soundEngine) globalThis.smfdumpSynth.synthZones(soundEngine, zones);
-  else if (soundNode) soundNode.port.postMessage({ type: 'zones', zones });
+  else if (soundNode) soundPostZones(soundNode.port, zones);
+}
+
+// Posts zones to a processor. Each sample array they share goes once, as a copy handed over rather
+// than cloned: the audio thread gets its own without copying it again (a SoundFont's samples are
+// tens of megabytes), and the page keeps its own for the next processor.
+function soundPostZones(port, zones) {
+  const copies = new Map();
+  const given = zones.map((z) => {
+    if (!copies.has(z.sample)) copies.set(z.sample, z.sample.slice());
+    return { ...z, sample: copies.get(z.sample) };
+  });
+  port.postMessage({ type: 'zones', zones: given }, [...copies.values()].map((a) => a.buffer));
 }
 
 // Renders events offline for `seconds` with the synthesizer in a worklet; resolves with
