@@ -321,6 +321,8 @@ async function answer(message) {
       search(id, message.text);
     } else if (type === 'save') {
       save(id);
+    } else if (type === 'soundfont') {
+      readSoundFont(id, message.file);  // eslint-disable-line no-undef
     } else if (type === 'canvas') {
       takeCanvas(message.canvas);  // eslint-disable-line no-undef
     } else if (type === 'roll') {
