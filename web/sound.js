@@ -16,9 +16,10 @@
 //   soundLatency()       seconds from a context time to its sound at the speakers
 //   soundStats()         resolves with the audio thread's figures: { way } and synth.js's stats (render
 //                        time per 128 frames against its budget, voices, late events, peak, queued)
-//   soundZones(zones)    sampled instruments for every synthesizer from now on (fields: synth.js,
-//                        synthZones; zones may share one sample array, which each processor gets
-//                        once); [] gives back the built-in sound
+//   soundZones(zones)    sampled instruments for every synthesizer from now on (synth.js, synthZones:
+//                        zone objects, or a table of them sharing one sample array, which each
+//                        processor gets a copy of, a piece at a time); [] gives back the built-in
+//                        sound. Resolves once the synthesizer playing has them.
 //   soundRender(events, seconds, onProgress)  renders offline with the same synthesizer in a worklet,
 //                        faster than real time; resolves with { buffer (AudioBuffer), stats, ms }
 //   renderWav(events, seconds, onProgress)    the same as a Blob 'audio/wav', 16-bit stereo, 44,100 Hz
@@ -34,7 +35,9 @@ let soundEngine = null;                 // the synthesizer on the main thread (t
 let soundStarting = null;               // the promise of the first start
 let soundAsked = 0;                     // the id of the last question to a processor
 const soundAnswers = new Map();         // answers awaited from processors, by question id
-let soundZoneList = [];                 // the sampled zones given by soundZones
+let soundZoneList = [];                 // the sampled zones given by soundZones: zone objects, or a table of them
+const soundZonesWanted = new WeakMap(); // each processor's port: the zones last meant for it
+const soundZonesTaken = new WeakMap();  // each worklet node: the promise of its zones handed over
 
 // The synthesizer's source as a data: URL, the one way to load a worklet that every browser takes
 // from a page opened from file:// (Chromium refuses blob: and sibling files there).
@@ -81,7 +84,8 @@ function soundHeard(message, other) {
 function soundWorkletNode(context, other) {
   const node = new AudioWorkletNode(context, 'smfdump-synth', { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2] });
   node.port.onmessage = (event) => soundHeard(event.data, other);
-  if (soundZoneList.length > 0) soundPostZones(node.port, soundZoneList);
+  const none = Array.isArray(soundZoneList) && soundZoneList.length === 0;
+  soundZonesTaken.set(node, none ? Promise.resolve() : soundPostZones(node.port, soundZoneList));
   node.connect(context.destination);
   return node;
 }
@@ -93,6 +97,7 @@ async function soundConnect(context, worklet) {
       await context.audioWorklet.addModule(soundSourceUrl());
       soundNode = soundWorkletNode(context, null);
       soundWay = 'worklet';
+      await soundZonesTaken.get(soundNode);
       return;
     } catch (error) {
       // a Content-Security-Policy without data: scripts, or a browser without data: worklets
@@ -198,23 +203,49 @@ async function soundStats() {
   return { way: soundWay, ...stats };
 }
 
-// Gives sampled zones to the synthesizer playing now and to every one made later.
+// Gives sampled zones to the synthesizer playing now and to every one made later; resolves once the
+// one playing has them.
 function soundZones(zones) {
   soundZoneList = zones;
   if (soundEngine) globalThis.smfdumpSynth.synthZones(soundEngine, zones);
-  else if (soundNode) soundPostZones(soundNode.port, zones);
+  else if (soundNode) return soundPostZones(soundNode.port, zones);
+  return Promise.resolve();
 }
 
-// Posts zones to a processor. Each sample array they share goes once, as a copy handed over rather
-// than cloned: the audio thread gets its own without copying it again (a SoundFont's samples are
-// tens of megabytes), and the page keeps its own for the next processor.
-function soundPostZones(port, zones) {
-  const copies = new Map();
-  const given = zones.map((z) => {
-    if (!copies.has(z.sample)) copies.set(z.sample, z.sample.slice());
-    return { ...z, sample: copies.get(z.sample) };
+// Posts zones to a processor; resolves once posted. A sample array they share goes over in pieces,
+// each a small copy handed over, a few between other tasks, before the table that plays it: neither
+// thread copies a SoundFont's tens of megabytes at once (Firefox copies what a port hands over), and
+// the page keeps its own for the next processor. Zones meant for the port after these, while the
+// pieces go, are posted instead.
+async function soundPostZones(port, zones) {
+  soundZonesWanted.set(port, zones);
+  if (Array.isArray(zones)) {
+    const copies = new Map();
+    const given = zones.map((z) => {
+      if (!copies.has(z.sample)) copies.set(z.sample, z.sample.slice());
+      return { ...z, sample: copies.get(z.sample) };
+    });
+    port.postMessage({ type: 'zones', zones: given }, [...copies.values()].map((a) => a.buffer));
+    return;
+  }
+  const sample = zones.sample, piece = 1 << 19;  // frames a piece: a megabyte of 16-bit samples
+  for (let at = 0; at < sample.length; at += piece) {
+    if (at > 0 && at % (4 * piece) === 0) await soundYield();
+    if (soundZonesWanted.get(port) !== zones) return;
+    const part = sample.slice(at, at + piece);
+    port.postMessage({ type: 'samples', length: sample.length, at, part }, [part.buffer]);
+  }
+  const rows = zones.rows.slice();
+  port.postMessage({ type: 'zones', zones: { ...zones, sample: null, rows } }, [rows.buffer]);
+}
+
+// Resolves once the tasks waiting have run (a message, which a hidden tab does not slow as it does timers).
+function soundYield() {
+  return new Promise((resolve) => {
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => resolve();
+    channel.port2.postMessage(0);
   });
-  port.postMessage({ type: 'zones', zones: given }, [...copies.values()].map((a) => a.buffer));
 }
 
 // Renders events offline for `seconds` with the synthesizer in a worklet; resolves with
@@ -233,6 +264,7 @@ async function soundRender(events, seconds, onProgress) {
     if (onProgress) onProgress(Math.min(1, message.frame / frames));
     if (message.frame + 128 >= frames) ended();
   });
+  await soundZonesTaken.get(node);
   const data = soundPack(events);
   const piece = 1 << 17;  // numbers in one message: 65,536 events
   for (let at = 0; at < data.length; at += piece) node.port.postMessage({ type: 'events', data: data.slice(at, at + piece) });

@@ -65,11 +65,12 @@ async function loadSoundFont(file, { keep = false, name = file.name } = {}) {
         if (!stale()) showSoundFontProgress(0.6 + 0.4 * share, `Decoding the samples of ${name}…`);
       });
       if (stale()) return false;
-      const { zones, dropped } = soundFontZones(font, font.pcm, decoded.frames, decoded.rates);  // eslint-disable-line no-undef
-      if (zones.length === 0) {
+      const { zones, count, dropped } = soundFontZones(font, font.pcm, decoded.frames, decoded.rates);  // eslint-disable-line no-undef
+      if (count === 0) {
         sentence = decoded.sentence || 'It has no sample that can be played.';
       } else {
-        soundZones(zones);  // eslint-disable-line no-undef
+        await soundZones(zones);  // eslint-disable-line no-undef
+        if (stale()) return false;
         const remark = [font.remark, decoded.sentence, dropped > 0 && !decoded.sentence ? `${dropped} regions whose samples could not be had are left out.` : '']
           .filter((s) => s).join(' ');
         soundFontPlaying = { file, name, title: font.name, presets: font.presetNames.length, zones, remark };

@@ -21,67 +21,62 @@ const sfReleaseLeast = 0.0156;    // seconds: a shorter release clicks (FluidSyn
 const sfFilterOpen = 19900;       // Hz: a cutoff this high (13500 cents, the format's top) is no filter
 const sfVibratoHz = 8.176;        // the vibrato LFO's rate when a zone leaves it (0 cents), which the mod wheel deepens
 
-// The zones of font (from soundFontTables) playing from pcm. frames[i]: how many frames of sample i
-// pcm holds (0: none, its regions are left out); rates[i]: the rate they are at (an Ogg Vorbis stream
-// decoded at another rate than the file's has its frames counted at that rate). Returns
-// { zones, dropped (regions left out) }.
+// The fields of each zone's row, in the table the synthesizer takes (synth.js, synthZones), and those
+// the same for every zone.
+const sfZoneFields = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi', 'sampleRate', 'start', 'end', 'loopStart', 'loopEnd',
+  'loop', 'root', 'tune', 'st', 'x', 'pan', 'g', 'dl', 'a', 'h', 'kh', 'd', 'ks', 's', 'r', 'fc', 'q'];
+const sfZoneCommon = {
+  dk: 1,                               // the decay falls in dB and stops at the sustain level
+  ft: 0, fa: 1, fe: 0, fp: 0, vf: 0,   // a low-pass filter at a cutoff in Hz, moved by nothing
+  lr: sfVibratoHz, rv: 1,
+};
+
+// The zones of font (from soundFontTables) playing from pcm, as a table for the synthesizer: one row a
+// region. frames[i]: how many frames of sample i pcm holds (0: none, its regions are left out);
+// rates[i]: the rate they are at (an Ogg Vorbis stream decoded at another rate than the file's has its
+// frames counted at that rate). Returns { zones, count (rows), dropped (regions left out) }.
 function soundFontZones(font, pcm, frames, rates) {
-  const zones = [];
-  let dropped = 0;
-  const W = font.regionWordFields, V = font.regionValueFields, P = font.presetFields;
+  const P = font.presetFields, width = sfZoneFields.length;
+  const rows = new Float64Array((font.regionWords.length / font.regionWordFields) * width);
+  let count = 0, dropped = 0;
   for (let p = 0; p < font.presets.length / P; p++) {
-    const bank = font.presets[p * P + sfPresetField.bank], program = font.presets[p * P + sfPresetField.program];
-    const first = font.presets[p * P + sfPresetField.first], count = font.presets[p * P + sfPresetField.count];
-    for (let r = first; r < first + count; r++) {
-      const w = (field) => font.regionWords[r * W + field];
-      const v = (field) => font.regionValues[r * V + field];
-      const sample = w(sfWord.sample);
-      const zone = sampledZone(w, v, font.starts[sample], font.samples[sample * font.sampleFields + sfSampleField.rate], frames[sample], rates[sample]);
-      if (zone === null) {
-        dropped++;
-        continue;
-      }
-      zone.bank = bank;
-      zone.program = program;
-      zone.sample = pcm;
-      zones.push(zone);
+    const first = font.presets[p * P + sfPresetField.first], regions = font.presets[p * P + sfPresetField.count];
+    for (let r = first; r < first + regions; r++) {
+      if (sfZoneRow(rows, count * width, font, p, r, frames, rates)) count++;
+      else dropped++;
     }
   }
-  return { zones, dropped };
+  return { zones: { sample: pcm, fields: sfZoneFields, rows: rows.slice(0, count * width), common: sfZoneCommon }, count, dropped };
 }
 
-// One region as a zone (all but its preset and sample array), its sample starting at frame `base` of
-// the array, `rate` frames a second as the file has it, `have` frames there at `haveRate` a second;
-// null when nothing of it can be played.
-function sampledZone(w, v, base, rate, have, haveRate) {
-  const scale = haveRate / rate;  // frames of the decoded sample to one of the file's
-  const at = (frame) => Math.min(have, Math.round(frame * scale));
-  const start = at(w(sfWord.start)), end = at(w(sfWord.end));
-  if (end - start < 2) return null;
-  let loop = w(sfWord.loopMode);
-  const loopStart = Math.max(start, at(w(sfWord.loopStart))), loopEnd = Math.min(end, at(w(sfWord.loopEnd)));
-  if (loopEnd - loopStart < 1) loop = 0;  // the loop lay in frames the decoder did not give
-  const cutoff = v(sfValue.cutoff), filtered = cutoff < sfFilterOpen, qDb = v(sfValue.q);
-  const sustainDb = v(sfValue.sustain);
-  return {
-    keyLo: w(sfWord.keyLo), keyHi: w(sfWord.keyHi), velLo: w(sfWord.velLo), velHi: w(sfWord.velHi),
-    sampleRate: haveRate,
-    start: base + start, end: base + end, loopStart: base + loopStart, loopEnd: base + loopEnd, loop,
-    root: w(sfWord.root),
-    tune: v(sfValue.coarse) * 100 + v(sfValue.fine) + v(sfValue.correction),
-    st: v(sfValue.scaleTuning),
-    x: w(sfWord.exclusive),
-    pan: v(sfValue.pan),
-    // attenuation, and the filter's resonance peak taken back down by half its height in dB
-    g: sfLevel * Math.pow(10, (-sfAttenuationShare * v(sfValue.attenuation) - (filtered ? qDb / 2 : 0)) / 20),
-    // the volume envelope: the synthesizer's decay and release times are to -60 dB
-    dk: 1,
-    dl: v(sfValue.delay), a: v(sfValue.attack), h: v(sfValue.hold), kh: v(sfValue.keyToHold),
-    d: (v(sfValue.decay) * 60) / sfDecayDb, ks: v(sfValue.keyToDecay) / 50,
-    s: sustainDb >= 96 ? 0 : Math.pow(10, -sustainDb / 20),
-    r: (Math.max(sfReleaseLeast, v(sfValue.release)) * 60) / sfDecayDb,
+// Writes region r of preset p as a zone's row (sfZoneFields) at rows[at]; false when nothing of it can
+// be played. Its sample starts at frame font.starts[sample] of pcm, which holds frames[sample] frames of
+// it at rates[sample] a second.
+function sfZoneRow(rows, at, font, p, r, frames, rates) {
+  const w = font.regionWords.subarray(r * font.regionWordFields), v = font.regionValues.subarray(r * font.regionValueFields);
+  const sample = w[sfWord.sample], base = font.starts[sample], have = frames[sample];
+  const scale = rates[sample] / font.samples[sample * font.sampleFields + sfSampleField.rate];  // frames as pcm has them to the file's
+  const frame = (f) => Math.min(have, Math.round(f * scale));
+  const start = frame(w[sfWord.start]), end = frame(w[sfWord.end]);
+  if (end - start < 2) return false;
+  const loopStart = Math.max(start, frame(w[sfWord.loopStart])), loopEnd = Math.min(end, frame(w[sfWord.loopEnd]));
+  const cutoff = v[sfValue.cutoff], filtered = cutoff < sfFilterOpen, qDb = v[sfValue.q], sustainDb = v[sfValue.sustain];
+  rows.set([
+    font.presets[p * font.presetFields + sfPresetField.bank], font.presets[p * font.presetFields + sfPresetField.program],
+    w[sfWord.keyLo], w[sfWord.keyHi], w[sfWord.velLo], w[sfWord.velHi],
+    rates[sample], base + start, base + end, base + loopStart, base + loopEnd,
+    loopEnd - loopStart < 1 ? 0 : w[sfWord.loopMode],  // a loop in frames the decoder did not give is none
+    w[sfWord.root], v[sfValue.coarse] * 100 + v[sfValue.fine] + v[sfValue.correction], v[sfValue.scaleTuning],
+    w[sfWord.exclusive], v[sfValue.pan],
+    // g: attenuation, and the filter's resonance peak taken back down by half its height in dB
+    sfLevel * Math.pow(10, (-sfAttenuationShare * v[sfValue.attenuation] - (filtered ? qDb / 2 : 0)) / 20),
+    // the volume envelope (the synthesizer's decay and release times are to -60 dB)
+    v[sfValue.delay], v[sfValue.attack], v[sfValue.hold], v[sfValue.keyToHold],
+    (v[sfValue.decay] * 60) / sfDecayDb, v[sfValue.keyToDecay] / 50,
+    sustainDb >= 96 ? 0 : Math.pow(10, -sustainDb / 20),
+    (Math.max(sfReleaseLeast, v[sfValue.release]) * 60) / sfDecayDb,
     // the low-pass filter: 0 dB of resonance is a flat response (Q 0.707)
-    ft: 0, fa: 1, fc: filtered ? cutoff : 0, q: Math.pow(10, (qDb - 3.01) / 20), fe: 0, fp: 0, vf: 0,
-    lr: sfVibratoHz, rv: 1,
-  };
+    filtered ? cutoff : 0, Math.pow(10, (qDb - 3.01) / 20),
+  ], at);
+  return true;
 }

@@ -9,7 +9,10 @@
 //                                                  status | data1 << 8 | data2 << 16]
 //   { type: 'clear' }         synthClear(s)        drops the queued events
 //   { type: 'silence' }       synthSilence(s)      ends every voice at once (a 3 ms fade)
-//   { type: 'zones', zones }  synthZones(s, zones) sampled instruments (see synthZones)
+//   { type: 'zones', zones }  synthZones(s, zones) sampled instruments (see synthZones): zone objects, or
+//                                                  a table of them sharing one sample array
+//   { type: 'samples', length, at, part }           a piece of the sample array of the next table whose
+//                             synthSamples(s, ...)  sample is null: `part` goes at frame `at` of `length`
 //   { type: 'stats', id }     synthStats(s)        answered { type: 'stats', id, stats }
 //   { type: 'report', every, end }  offline: { type: 'progress', frame, stats } every `every` frames
 //                                   and at frame `end`
@@ -355,8 +358,8 @@
       notes: 0,                      // note-ons so far (the voices' order)
       crowded: 0,                    // note-ons still to skip in this quantum, more than the voices
       seed: 0x1234567,               // the noise generator's state
-      zones: [],                     // sampled zones, chosen before the built-in timbres
-      presets: new Map(),            // the sampled zones by bank * 128 + program
+      sampled: null,                 // sampled zones, chosen before the built-in timbres (see synthZones), or null
+      incoming: null,                // the sample array of the next table of zones, while its pieces come
       chosen: [],                    // the timbres chosen for the note being started
       buf: new Float32Array(blockMax),   // one voice's block
       env: new Float32Array(blockMax),   // its envelope
@@ -499,10 +502,15 @@
   // key and velocity, else the built-in timbre.
   function choose(s, c, key, vel) {
     let count = 0;
-    for (const z of sampledPreset(s, c)) {
-      if (key >= z.keyLo && key <= z.keyHi && vel >= z.velLo && vel <= z.velHi) s.chosen[count++] = z;
+    const set = s.sampled;
+    if (set) {
+      const rows = set.rows, width = set.width;
+      for (const r of sampledPreset(set, c)) {
+        const at = r * width;  // bank, program, keyLo, keyHi, velLo, velHi
+        if (key >= rows[at + 2] && key <= rows[at + 3] && vel >= rows[at + 4] && vel <= rows[at + 5]) s.chosen[count++] = sampledZone(set, r);
+      }
+      if (count > 0) return count;
     }
-    if (count > 0) return count;
     const t = c.drums ? drums[key] : programs[c.program];
     if (t) s.chosen[count++] = t;
     return count;
@@ -510,13 +518,23 @@
 
   const noZones = [];
 
-  // The sampled zones a channel plays: its bank and program (bank 128 on the drum channel, the program
-  // choosing the kit), else the same program in bank 0 (a variation missing plays its capital tone), or
-  // the standard kit 0; none when the sampled set has neither.
-  function sampledPreset(s, c) {
-    if (s.zones.length === 0) return noZones;
+  // The rows of the sampled zones a channel plays: its bank and program (bank 128 on the drum channel,
+  // the program choosing the kit), else the same program in bank 0 (a variation missing plays its
+  // capital tone), or the standard kit 0; none when the set has neither.
+  function sampledPreset(set, c) {
     const bank = c.drums ? 128 : c.bankMsb;
-    return s.presets.get(bank * 128 + c.program) || s.presets.get(c.drums ? 128 * 128 : c.program) || noZones;
+    return set.presets.get(bank * 128 + c.program) || set.presets.get(c.drums ? 128 * 128 : c.program) || noZones;
+  }
+
+  // Zone r of a set as a timbre, made from its row the first time a note plays it.
+  function sampledZone(set, r) {
+    let z = set.made[r];
+    if (!z) {
+      const fields = Object.assign({ src: 'sample', sample: set.sample, end: set.sample.length, unit: set.unit }, set.common);
+      for (let k = 0; k < set.width; k++) fields[set.fields[k]] = set.rows[r * set.width + k];
+      z = set.made[r] = timbre(fields);
+    }
+    return z;
   }
 
   // A voice to play: a silent one, else the oldest released, else the oldest.
@@ -994,7 +1012,7 @@
     let notes = 0;
     for (let i = s.qHead; i < s.qTail && s.qFrame[i] < s.frame + frames; i++) {
       const m = s.qMsg[i];
-      if ((m & 0xf0) === 0x90 && (m >> 16) & 0x7f && (!s.channels[m & 15].drums || s.zones.length || drums[(m >> 8) & 0x7f])) notes++;
+      if ((m & 0xf0) === 0x90 && (m >> 16) & 0x7f && (!s.channels[m & 15].drums || s.sampled || drums[(m >> 8) & 0x7f])) notes++;
     }
     s.crowded = Math.max(0, notes - voiceCap);
     let at = 0;
@@ -1047,22 +1065,52 @@
     };
   }
 
-  // Sampled zones: each { bank (128 for drums), program, keyLo, keyHi, velLo, velHi, sample
-  // (Float32Array, or Int16Array at full scale 32768), sampleRate, start, end, loopStart, loopEnd
-  // (frames of the sample), loop (0 none, 1 loops, 3 loops until the release), root (key), tune (cents
-  // added), st (cents a key) } with any timbre field besides (envelope, filter, LFO, pan, rv, x). Zones
-  // may share one sample array, each playing its own part of it. A note plays every zone of its preset
-  // that matches; none, the built-in sound.
+  // The fields that begin every row of a table of zones, in this order: they choose the zones of a note.
+  const zoneKeys = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi'];
+
+  // Sampled zones, given either way:
+  //  - zone objects, each { bank (128 for drums), program, keyLo, keyHi, velLo, velHi, sample
+  //    (Float32Array, or Int16Array at full scale 32768), sampleRate, start, end, loopStart, loopEnd
+  //    (frames of the sample), loop (0 none, 1 loops, 3 loops until the release), root (key), tune
+  //    (cents added), st (cents a key) } with any timbre field besides (envelope, filter, LFO, pan, rv, x);
+  //  - a table { sample (one array, as above, that every zone plays a part of), fields (names of the
+  //    zone fields, zoneKeys first), rows (Float64Array: one value of each field a zone), common (fields
+  //    the same in every zone) }: a SoundFont's thousands of zones go over as two arrays handed over,
+  //    and each becomes a timbre only when a note first plays it.
+  // A note plays every zone of its preset that matches; none, the built-in sound. [] drops the zones.
   function synthZones(s, zones) {
-    s.zones = zones.map((z) => timbre(Object.assign({
-      src: 'sample', keyLo: 0, keyHi: 127, velLo: 0, velHi: 127, end: z.sample.length, unit: z.sample instanceof Int16Array ? 1 / 32768 : 1,
-    }, z)));
-    s.presets = new Map();
-    for (const z of s.zones) {
-      const at = z.bank * 128 + z.program;
-      if (!s.presets.has(at)) s.presets.set(at, []);
-      s.presets.get(at).push(z);
+    if (!Array.isArray(zones)) {
+      const sample = zones.sample || s.incoming;
+      s.sampled = sample ? sampledSet(sample, zones.fields, zones.rows, zones.common || {}) : null;
+      s.incoming = null;
+      return;
     }
+    const rows = new Float64Array(zones.length * zoneKeys.length);
+    const whole = { keyLo: 0, keyHi: 127, velLo: 0, velHi: 127 };
+    zones.forEach((z, r) => zoneKeys.forEach((f, k) => { rows[r * zoneKeys.length + k] = z[f] ?? whole[f]; }));
+    s.sampled = zones.length > 0 ? sampledSet(null, zoneKeys, rows, {}) : null;
+    if (s.sampled) s.sampled.made = zones.map((z) => timbre(Object.assign({ src: 'sample', end: z.sample.length, unit: z.sample instanceof Int16Array ? 1 / 32768 : 1 }, z)));
+  }
+
+  // Puts a piece of a sample array where it goes (see the top); the piece at 0 begins a new array.
+  function synthSamples(s, length, at, part) {
+    if (at === 0 || !s.incoming || s.incoming.length !== length) s.incoming = new part.constructor(length);
+    if (at >= 0 && at + part.length <= length) s.incoming.set(part, at);
+  }
+
+  // A table of zones with its rows listed by bank * 128 + program.
+  function sampledSet(sample, fields, rows, common) {
+    const width = fields.length, count = rows.length / width, presets = new Map();
+    for (let r = 0; r < count; r++) {
+      const at = rows[r * width] * 128 + rows[r * width + 1];
+      if (!presets.has(at)) presets.set(at, []);
+      presets.get(at).push(r);
+    }
+    return {
+      sample, fields, rows, common, width, presets,
+      unit: sample instanceof Int16Array ? 1 / 32768 : 1,
+      made: new Array(count).fill(null),  // each zone's timbre, once made
+    };
   }
 
   // Renders one quantum, timed, and keeps the statistics.
@@ -1081,6 +1129,7 @@
     else if (m.type === 'clear') synthClear(s);
     else if (m.type === 'silence') synthSilence(s);
     else if (m.type === 'zones') synthZones(s, m.zones);
+    else if (m.type === 'samples') synthSamples(s, m.length, m.at, m.part);
     else if (m.type === 'stats') post({ type: 'stats', id: m.id, stats: synthStats(s) });
     else if (m.type === 'report') { s.every = m.every; s.end = m.end; s.nextReport = m.every; }
   }
