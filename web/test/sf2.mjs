@@ -33,7 +33,7 @@ export const sample = (name, start, end, loopStart, loopEnd, rate, pitch, correc
 const emptyModulator = Buffer.alloc(10);
 
 // Generator numbers.
-export const G = { release: 38, instrument: 41, sampleId: 53, sampleModes: 54, rootKey: 58 };
+export const G = { decay: 36, sustain: 37, release: 38, instrument: 41, attenuation: 48, sampleId: 53, sampleModes: 54, rootKey: 58 };
 
 // The whole file from its parts (each a list of records; the terminal records are added):
 // { name, sampleData, presets, presetZones, presetGenerators, instruments, instrumentZones,
@@ -57,9 +57,11 @@ export function soundfont(p) {
   return { file, sdtaAt: 12 + info.length };
 }
 
-// A SoundFont of one preset, "Test Sine" (bank 0, program 20), whose one instrument zone loops a sine
-// of 11 cycles in 800 frames at 32,000 Hz: 440 Hz at its root key, A4 (69), over the whole keyboard.
-// Played at the context's rate it must be resampled; played at the file's it would sound 606 Hz.
+// A SoundFont of two presets playing one sample, a sine of 11 cycles in 800 frames at 32,000 Hz: 440 Hz
+// at its root key, A4 (69), over the whole keyboard. Played at the context's rate it must be resampled;
+// played at the file's it would sound 606 Hz. "Test Sine" (bank 0, program 20) loops it at full level;
+// "Test Envelope" (program 21) has 10 dB of attenuation, a decay of 1 s (to fall 100 dB) to a sustain
+// 25 dB down, and a release of 0.5 s.
 export function sineSoundFont() {
   const frames = 800;
   const pcm = Buffer.alloc(2 * (frames + 46));  // the sample, then the 46 zero frames the standard asks for
@@ -67,14 +69,21 @@ export function sineSoundFont() {
   return soundfont({
     name: 'Sine Test Set',
     sampleData: pcm,
-    presets: [preset('Test Sine', 20, 0, 0)],
-    presetZones: [zone(0, 0)],
-    presetGenerators: [gen(G.instrument, 0)],
-    instruments: [instrument('Sine', 0)],
-    instrumentZones: [zone(0, 0)],
+    presets: [preset('Test Sine', 20, 0, 0), preset('Test Envelope', 21, 0, 1)],
+    presetZones: [zone(0, 0), zone(1, 0)],
+    presetGenerators: [gen(G.instrument, 0), gen(G.instrument, 1)],
+    instruments: [instrument('Sine', 0), instrument('Sine Envelope', 1)],
+    instrumentZones: [zone(0, 0), zone(4, 0)],
     instrumentGenerators: [
-      gen(G.release, -3986),   // 0.1 s
-      gen(G.sampleModes, 1),   // loops
+      gen(G.release, -3986),      // Sine: 0.1 s
+      gen(G.sampleModes, 1),      //   loops
+      gen(G.rootKey, 69),
+      gen(G.sampleId, 0),
+      gen(G.attenuation, 100),    // Sine Envelope: 10 dB, of which 4 are applied
+      gen(G.decay, 0),            //   1 s
+      gen(G.sustain, 250),        //   25 dB
+      gen(G.release, -1200),      //   0.5 s
+      gen(G.sampleModes, 1),
       gen(G.rootKey, 69),
       gen(G.sampleId, 0),
     ],

@@ -88,11 +88,11 @@ for (const kind of browsersToTest()) {
       assert.ok(await measure(page, 'likeness', 0, 1) > 0.9999, 'the built-in sound changed');
       // a good one, then the damaged one again: the good one plays on
       assert.equal(await pickSoundFont(page, sinePath),
-        'Sound: the SoundFont sine.sf2 (“Sine Test Set”), 1 presets. It is kept in this browser for your next visit.');
+        'Sound: the SoundFont sine.sf2 (“Sine Test Set”), 2 presets. It is kept in this browser for your next visit.');
       await render(page, sineNote, 1);
       await measure(page, 'keep');
       assert.equal(await pickSoundFont(page, damagedPath),
-        `Sound: the SoundFont sine.sf2 (“Sine Test Set”), 1 presets. damaged.sf2 can't be played: ${damagedSentence} sine.sf2 plays on.`);
+        `Sound: the SoundFont sine.sf2 (“Sine Test Set”), 2 presets. damaged.sf2 can't be played: ${damagedSentence} sine.sf2 plays on.`);
       await render(page, sineNote, 1);
       assert.ok(await measure(page, 'likeness', 0, 1) > 0.9999, 'the SoundFont in use no longer plays');
       await closePage(page);
@@ -104,7 +104,7 @@ for (const kind of browsersToTest()) {
       await page.reload();
       await page.evaluate(installMeasures);
       await waitFor(page, () => document.getElementById('sound-state').textContent.includes('sine.sf2'), null, { timeout: 60000, polling: 50 });
-      assert.equal(await soundState(page), 'Sound: the SoundFont sine.sf2 (“Sine Test Set”), 1 presets. It was kept from your last visit.');
+      assert.equal(await soundState(page), 'Sound: the SoundFont sine.sf2 (“Sine Test Set”), 2 presets. It was kept from your last visit.');
       await render(page, sineNote, 1);
       const played = await measure(page, 'frequency', 0.3, 0.8);
       assert.ok(Math.abs(cents(played, e5)) < 5, `E5 of the sine plays ${played} Hz, not ${e5.toFixed(2)} Hz`);
@@ -114,6 +114,29 @@ for (const kind of browsersToTest()) {
       await page.reload();
       assert.equal(await page.evaluate(() => keptSoundFont()), null);  // eslint-disable-line no-undef
       assert.equal(await soundState(page), 'Sound: the built-in General MIDI synthesizer.');
+      await closePage(page);
+    });
+
+    test('the volume envelope falls in dB to its sustain level and releases at its rate, 0.4 of the attenuation applied', long, async () => {
+      const page = await soundPage();
+      await pickSoundFont(page, sinePath);
+      // the plain sine and the enveloped one, one after the other, A4 at full velocity
+      await render(page, [program(0, 0, 20), program(0, 1, 21), control(0, 0, 91, 0), control(0, 1, 91, 0),
+        noteOn(0.1, 0, 69, 127), noteOff(0.3, 0, 69), noteOn(0.5, 1, 69, 127), noteOff(1.5, 1, 69)], 2);
+      // levels against the plain sine's over ten cycles (22.7 ms) about a moment; the decay begins after
+      // the least delay and attack (1 ms each), at 0.502 s
+      const around = async (t) => 20 * Math.log10((await measure(page, 'rms', t - 0.01136, t + 0.01136)) / plain);
+      const plain = await measure(page, 'rms', 0.15, 0.25);
+      const levels = {
+        early: await around(0.52),           // -4 (0.4 of 10 dB) - 1.8 (18 ms at 100 dB a second)
+        decaying: await around(0.6),         // -4 - 9.8
+        sustained: await around(1.25),       // -4 - 25
+        released: await around(1.6),         // -4 - 25 - 20 (0.1 s at 100 dB in 0.5 s)
+      };
+      const expected = { early: -5.8, decaying: -13.8, sustained: -29, released: -49 };
+      for (const [stage, level] of Object.entries(levels)) {
+        assert.ok(Math.abs(level - expected[stage]) < 0.5, `${stage}: ${level.toFixed(2)} dB, not ${expected[stage]} dB (${JSON.stringify(levels)})`);
+      }
       await closePage(page);
     });
 
