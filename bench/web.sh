@@ -39,3 +39,6 @@ build-bench/bench/make_big_smf "$big" "$big_mb"
 build-bench/bench/make_big_smf "$small" "$small_mb"
 SMFDUMP_BROWSERS=$(IFS=,; echo "${browsers[*]}") \
   node bench/web_bench.mjs "$big" "$small" build-bench/smfdump build-web "$rounds" | tee "$out/web-report.txt"
+
+echo "== the page with a SoundFont"
+ROUNDS="$rounds" bash bench/soundfont_page.sh
