@@ -67,7 +67,7 @@ async function loadSoundFont(file, { keep = false, name = file.name } = {}) {
       if (stale()) return false;
       const { zones, count, dropped } = soundFontZones(font, font.pcm, decoded.frames, decoded.rates);  // eslint-disable-line no-undef
       if (count === 0) {
-        sentence = decoded.sentence || 'It has no sample that can be played.';
+        sentence = decoded.sentence || 'The SoundFont has no sample that can be played here.';
       } else {
         await soundZones(zones);  // eslint-disable-line no-undef
         if (stale()) return false;
@@ -106,10 +106,10 @@ function readSoundFontInWorker(file, onProgress) {
   if (soundFontWorker) soundFontWorker.terminate();  // a read no longer wanted
   const url = URL.createObjectURL(new Blob([$('worker-source').textContent], { type: 'text/javascript' }));
   const worker = new Worker(url);
-  URL.revokeObjectURL(url);
   soundFontWorker = worker;
   const ended = () => {
     worker.terminate();
+    URL.revokeObjectURL(url);
     if (soundFontWorker === worker) soundFontWorker = null;
   };
   return new Promise((resolve, reject) => {

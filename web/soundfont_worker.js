@@ -18,6 +18,7 @@ const sfPresetNameSize = 21;  // bytes of each preset's name, its zero included
 const sfOgg = 0x10;           // the sample type bit of an Ogg Vorbis stream
 // the fields of a sample (Sample_field in soundfont.h)
 const sfSample = { offset: 0, length: 1, frames: 2, rate: 3, type: 4 };
+const sfFramesMost = 2 ** 30;  // frames of all samples together, decoded: 2 GB, more than a page can hold
 
 // Whether this machine keeps numbers with their low byte first, as the file and WebAssembly do.
 const sfLittleEndian = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
@@ -45,6 +46,10 @@ function readSoundFont(id, file) {
   }
   const font = soundFontTables(report);
   wasm._sf_drop_input();  // eslint-disable-line no-undef
+  if (font === null) {
+    postMessage({ type: 'soundfont', id, sentence: 'The SoundFont\'s samples would take more than 2 GB once decoded, more than the page can hold.' });
+    return;
+  }
   const transfer = [font.presets.buffer, font.regionWords.buffer, font.regionValues.buffer, font.samples.buffer,
     font.pcm.buffer, font.starts.buffer, ...font.ogg.map((o) => o.bytes.buffer)];
   postMessage({ type: 'soundfont', id, font }, transfer);
@@ -54,7 +59,9 @@ function readSoundFont(id, file) {
 // regionWordFields, regionValueFields, sampleFields, presets, presetNames, regionWords, regionValues,
 // samples (the tables, as soundfont.h lays them out), pcm (every 16-bit sample one after another, in
 // one Int16Array), starts (each sample's first frame in pcm; an Ogg Vorbis one's is where its decoded
-// frames are to go), ogg ([{ sample, bytes }]: the Ogg Vorbis streams, for the page to decode) }.
+// frames are to go), ogg ([{ sample, bytes }]: the Ogg Vorbis streams, for the page to decode) }; null
+// when the samples would take more than sfFramesMost frames (an Ogg Vorbis stream's count is what its
+// last page claims).
 function soundFontTables(report) {
   const M = wasm;  // eslint-disable-line no-undef
   const tablesAt = (M._sf_tables() >>> 0) >>> 2;
@@ -91,6 +98,7 @@ function soundFontTables(report) {
     font.starts[i] = frames;
     frames += samples[i * sampleFields + sfSample.frames];
   }
+  if (frames > sfFramesMost) return null;
   font.pcm = new Int16Array(frames);
   const input = t(sfTable.input);
   const pcmBytes = new Uint8Array(font.pcm.buffer);
