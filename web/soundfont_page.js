@@ -26,7 +26,8 @@ function startSoundFont() {
   restoreSoundFont();
 }
 
-// Says what plays, and a remark after it (a sentence on the last load, or '').
+// Says what plays, and a remark after it (a sentence on the last load, or ''). The line is hidden
+// while the built-in sound plays and there is nothing to say: the header keeps to one row.
 function showSoundState(remark = '') {
   const f = soundFontPlaying;
   const what = f
@@ -34,11 +35,13 @@ function showSoundState(remark = '') {
     : 'Sound: the built-in General MIDI synthesizer.';
   $('sound-state').textContent = remark ? `${what} ${remark}` : what;
   $('soundfont-reset').hidden = f === null;
+  $('sound-line').hidden = f === null && remark === '' && $('soundfont-progress-box').hidden;
 }
 
 // Shows how far a load has come (0 to 1), or hides the bar (null).
 function showSoundFontProgress(share, text = '') {
   $('soundfont-progress-box').hidden = share === null;
+  if (share !== null) $('sound-line').hidden = false;
   if (share === null) return;
   $('soundfont-progress').value = share;
   $('soundfont-progress-text').textContent = text;
