@@ -6,13 +6,16 @@
 //    the samples also go to the audio thread), the audio thread's longest render of a quantum;
 //  - playing with it in Chromium, live: a dense passage (a note every 5 ms, 0.2 s each, on sixteen
 //    channels of different families: 128 voices at once), the audio thread's render time per 128
-//    frames against the 2.9 ms a quantum lasts at 44.1 kHz, and the same passage offline in both.
+//    frames against the 2.9 ms a quantum lasts at 44.1 kHz, and the same passage offline in both;
+//  - the 20 MB benchmark file (BIG20) played 20 s by the page's player in Chromium with the SoundFont:
+//    the render time per quantum (the player's sequencer and the synthesizer), late events, and the
+//    page's longest gap between frames while the roll and the listing follow.
 //
-//   node bench/soundfont_page_bench.mjs SOUNDFONT BUILD_WEB_DIR ROUNDS
+//   node bench/soundfont_page_bench.mjs SOUNDFONT BUILD_WEB_DIR ROUNDS BIG20
 import path from 'node:path';
 import { browserKinds, browsersToTest, closePage, launch, openPage, pickFiles, waitFor } from '../web/test/browsers.mjs';
 
-const [font, webDir = 'build-web', roundsText = '5'] = process.argv.slice(2);
+const [font, webDir = 'build-web', roundsText = '5', big20 = null] = process.argv.slice(2);
 const rounds = Number(roundsText);
 const pagePath = path.resolve(webDir, 'smfdump.html');
 const median = (values) => {
@@ -135,6 +138,36 @@ for (const b of open) {
     report(`Chromium: live with ${name}, voices at most, events played late`, `${a.voicesPeak}, ${a.late}`);
   }
   await closePage(page);
+}
+// the 20 MB file played by the player, the SoundFont loaded first
+const chromium = open.find((b) => b.kind === 'chromium');
+if (chromium && chromium.running && big20) {
+  const page = await loadOnce(chromium);
+  if (await page.$('#play') === null) {
+    console.log('this page has no player: the 20 MB file is not played');
+  } else {
+    await pickFiles(page, '#open-input', big20);
+    await waitFor(page, () => document.body.dataset.state === 'ready', null, { timeout: 600000 });
+    await page.evaluate(watchFrames);
+    const before = await page.evaluate(() => soundStats());  // eslint-disable-line no-undef
+    await page.click('#play');
+    await waitFor(page, () => Number(document.getElementById('roll').dataset.playTick) > 0, null, { timeout: 60000 });
+    await page.evaluate(() => { window.gaps.longest = 0; });  // from the sound's start
+    await new Promise((resolve) => setTimeout(resolve, 20000));
+    const played = await page.evaluate(async () => {
+      window.gaps.stop = true;
+      return { longest: window.gaps.longest, stats: await soundStats() };  // eslint-disable-line no-undef
+    });
+    const a = played.stats, q = a.quanta - before.quanta;
+    const mean = (a.meanMs * a.quanta - before.meanMs * before.quanta) / q;
+    report(`Chromium: the 20 MB file played 20 s with ${name} (${a.way}), render ms per quantum: mean`, mean.toFixed(3), `< ${a.budgetMs.toFixed(2)}`, mean < a.budgetMs);
+    report(`Chromium: the same, the longest quantum before playing, and by the end (whole ms)`, `${before.maxMs}, ${a.maxMs}`, `< ${a.budgetMs.toFixed(2)}`, a.maxMs < a.budgetMs);
+    report('Chromium: the same, voices at most, events played after their frame', `${a.voicesPeak}, ${a.late}`, '0 late', a.late === 0);
+    report('Chromium: the same, following, the longest gap between frames, ms', played.longest.toFixed(0), '< 50', played.longest < 50);
+  }
+  await closePage(page);
+} else if (!big20) {
+  console.log('no 20 MB file given: not played');
 }
 for (const b of open) await b.session.close();
 console.log('(the machine is shared: figures vary from run to run)');
