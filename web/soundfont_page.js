@@ -72,11 +72,11 @@ async function loadSoundFont(file, { keep = false, name = file.name } = {}) {
       if (count === 0) {
         sentence = decoded.sentence || 'The SoundFont has no sample that can be played here.';
       } else {
-        await soundZones(zones);  // eslint-disable-line no-undef
-        if (stale()) return false;
         const remark = [font.remark, decoded.sentence, dropped > 0 && !decoded.sentence ? `${dropped} regions whose samples could not be had are left out.` : '']
           .filter((s) => s).join(' ');
+        // what the synthesizer plays from here on, whatever comes while the samples go over to it
         soundFontPlaying = { file, name, title: font.name, presets: font.presetNames.length, zones, remark };
+        await soundZones(zones);  // eslint-disable-line no-undef
       }
     }
   } catch (error) {
