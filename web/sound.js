@@ -59,14 +59,15 @@ function soundLoadMainThread() {
   });
 }
 
-// Sends a question to a worklet node's processor; resolves with its answer.
+// Sends a question to a worklet node's processor, after its zones; resolves with its answer.
 function soundAsk(node, message) {
   soundAsked += 1;
   const id = soundAsked;
-  return new Promise((resolve) => {
+  // asked once the node's zones are handed over: an answer means they are taken too
+  return (soundZonesTaken.get(node) || Promise.resolve()).then(() => new Promise((resolve) => {
     soundAnswers.set(id, resolve);
     node.port.postMessage({ ...message, id });
-  });
+  }));
 }
 
 // Takes a message from a processor: an answer to a question, else hands it to other.
