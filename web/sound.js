@@ -231,7 +231,7 @@ async function soundPostZones(port, zones) {
   }
   const sample = zones.sample, piece = 1 << 19;  // frames a piece: a megabyte of 16-bit samples
   for (let at = 0; at < sample.length; at += piece) {
-    if (at > 0 && at % (4 * piece) === 0) await soundYield();
+    if (at > 0 && at % (2 * piece) === 0) await soundYield();
     if (soundZonesWanted.get(port) !== zones) return;
     const part = sample.slice(at, at + piece);
     port.postMessage({ type: 'samples', length: sample.length, at, part }, [part.buffer]);
@@ -240,8 +240,11 @@ async function soundPostZones(port, zones) {
   port.postMessage({ type: 'zones', zones: { ...zones, sample: null, rows } }, [rows.buffer]);
 }
 
-// Resolves once the tasks waiting have run (a message, which a hidden tab does not slow as it does timers).
+// Resolves once the tasks waiting, and a frame when one is due, have had their turn: a timer while the
+// page is shown (Firefox draws no frame between messages), a message while it is hidden (a hidden
+// tab's timers wait a second).
 function soundYield() {
+  if (!document.hidden) return new Promise((resolve) => setTimeout(resolve, 0));
   return new Promise((resolve) => {
     const channel = new MessageChannel();
     channel.port1.onmessage = () => resolve();
