@@ -55,7 +55,7 @@ M.takeEventLine = () => {};
 M.takeNote = () => {};
 M._web_builtin_names();
 const bytes = fs.readFileSync(bigFile);
-const inputAt = M._web_input(bytes.length);  // first: making room may move the module's memory
+const inputAt = M._web_input(bytes.length) >>> 0;  // first: making room may move the module's memory
 M.HEAPU8.set(bytes, inputAt);
 const nameBytes = new TextEncoder().encode(path.basename(bigFile));
 const nameAt = M._web_name(nameBytes.length);

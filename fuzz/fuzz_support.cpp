@@ -16,6 +16,14 @@ char listing_tail[listing_tail_size] = {};
 std::size_t listing_tail_used = 0;
 
 namespace {
+constexpr std::size_t blocks_past_end_kept = 4;  // track blocks listed after the end of the input, at most
+
+// True for the bytes the identifier read skips before a word and stops at after it: space, tab, LF, VT, FF, CR.
+bool is_white_space(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The big-endian 16-bit value at p.
+std::uint32_t be16(const std::uint8_t* p) { return std::uint32_t{p[0]} << 8 | p[1]; }
+
 // Writes why the run stops and aborts, so that libFuzzer keeps the input as a finding.
 [[noreturn]] void fail(const char* what, std::size_t size, std::size_t written) {
     std::fprintf(stderr, "smfdump fuzz: %s (input %zu bytes, listing %zu bytes)\n", what, size, written);
@@ -72,4 +80,28 @@ void check_listing(std::size_t size, const char* name) {
         std::memcmp(listing_tail + listing_tail_used - closing.size(), closing.data(), closing.size()) != 0) {
         fail("listing does not end with its closing line", size, listing_written);
     }
+}
+
+std::size_t track_count_offset(const std::uint8_t* data, std::size_t size) {
+    std::size_t i = 0;
+    while (i < size && is_white_space(data[i])) ++i;
+    if (i < size) {
+        ++i;  // the identifier's first byte, whatever it is
+        for (int taken = 1; taken < 4 && i < size && data[i] != 0 && !is_white_space(data[i]); ++taken) ++i;
+    }
+    std::size_t offset = i + 6;
+    return offset + 2 <= size ? offset : size;
+}
+
+std::size_t lower_track_count(std::uint8_t* data, std::size_t size) {
+    std::size_t count_at = track_count_offset(data, size);
+    if (count_at < size) {
+        std::uint32_t format = be16(&data[count_at - 2]);
+        std::size_t most = (size - (count_at + 2)) / 6 + 1 + blocks_past_end_kept;  // tracks worth listing
+        if ((format == 1 || format == 2) && be16(&data[count_at]) > most) {
+            data[count_at] = static_cast<std::uint8_t>(most >> 8);
+            data[count_at + 1] = static_cast<std::uint8_t>(most & 0xFF);
+        }
+    }
+    return count_at;
 }

@@ -1,6 +1,7 @@
 // Writes the starting corpus of the fuzz targets: into <folder>/listing a few whole multi-track files
 // with every kind of event, and damaged ones; into <folder>/names a few names files; into
-// <folder>/soundfont the test SoundFont, an .sf3 form of it, and damaged ones.
+// <folder>/soundfont the test SoundFont, an .sf3 form of it, and damaged ones; into <folder>/web whole
+// files followed by sequences of calls of the page's entry points.
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
@@ -69,6 +70,14 @@ Bytes system_track() {
 // A format-1 file of three tracks covering every event kind.
 Bytes whole_song() { return header(1, 3, 480) + system_track() + channel_track() + channel_track(); }
 
+// A sequence of calls for the page's fuzz target, to follow a file: four bytes for each call (the
+// call, then three bytes of its arguments, as web_fuzz.cpp reads them) and the number of calls.
+Bytes calls(std::initializer_list<Bytes> each) {
+    Bytes out;
+    for (const Bytes& call : each) out += call;
+    return out + bytes({static_cast<int>(each.size())});
+}
+
 // The test SoundFont with its sample as an Ogg stream (the pages' headers only): an .sf3.
 sf2::Bytes compressed_soundfont() {
     sf2::Parts p = sf2::example();
@@ -121,6 +130,24 @@ int main(int argc, char** argv) {
     ok &= write_seed(listing, "meta-length-missing.mid", header(0, 1, 96) + chunk("MTrk", 4, bytes({0, 0xFF, 0x01})));
     ok &= write_seed(listing, "unknown-format.mid", header(7, 1, 96) + channel_track());
     ok &= write_seed(listing, "odd-chunk-id.mid", header(1, 1, 96) + raw(" \nXY\0") + be(4, 4) + end_of_track());
+    // whole files and calls of the page's entry points
+    fs::path web = fs::path(argv[1]) / "web";
+    fs::create_directories(web);
+    ok &= write_seed(web, "every-call.mid", song + calls({bytes({2, 1, 2, 5}),        // list again from point 1, notes told, stopped after 5
+                                                          bytes({3, 14, 58, 14}),     // search "o:"
+                                                          bytes({4, 4, 2, 1}),        // a position in 4/4
+                                                          bytes({5, 40, 0, 0}),       // a names file of the song's first 40 bytes
+                                                          bytes({2, 0, 1, 0}),        // list again from point 0, event lines told
+                                                          bytes({9, 1, 0, 0}),        // another name
+                                                          bytes({1, 0, 0, 0}),        // list in full
+                                                          bytes({6, 2, 0, 3}),        // resume point lookups
+                                                          bytes({7, 1, 3, 0}),        // note 3's end and other lookups
+                                                          bytes({8, 0, 0, 0}),        // the header's fields
+                                                          bytes({0, 0, 200, 2}),      // a new input: the first 200 bytes
+                                                          bytes({2, 9, 3, 0}),        // list again from point 9: none now
+                                                          bytes({1, 0, 0, 0})}));     // list in full
+    ok &= write_seed(web, "time-code.mid", header(2, 2, 0xE728) + system_track() + channel_track() +
+                                               calls({bytes({2, 255, 2, 0x80}), bytes({7, 0, 0, 1})}));  // any point, any note
     // names files
     ok &= write_seed(names, "general.txt", "[General MIDI]\r\nAcoustic Grand\r\n\r\nBright Acoustic\r\n");
     ok &= write_seed(names, "long-line.txt", "abcdefghijklmnopqrstuvwxyz012_45678\nnext\n");

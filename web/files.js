@@ -175,7 +175,7 @@ function showSummaryNotice(answer) {
   } else if (answer.format < 0 || answer.format > 2) {
     notes.push(`The header gives format ${answer.format >>> 0}; only formats 0, 1 and 2 have tracks to list, so the listing ends after the header.`);
   }
-  if (answer.cutShort) notes.push('This file holds more notes than the roll can keep: the roll shows the first 100,000,000 of them. The listing is whole.');
+  if (answer.cutShort) notes.push(`This file holds more notes than the roll can keep: the roll shows the first ${answer.notes.toLocaleString()} of them. The listing is whole.`);
   showNotice(notes.join(' '));
 }
 

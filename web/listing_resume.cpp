@@ -1,11 +1,13 @@
 #include "listing_resume.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "listing/events.h"
 #include "listing/file_structure.h"
 #include "listing/meta_events.h"
 #include "listing/position.h"
+#include "module_memory.h"
 #include "roll_notes.h"
 #include "stream/byte_stream.h"
 
@@ -66,6 +68,15 @@ void copy_listing_state(ListingState& p) {
     copy<keeping>(p.line_head_made_for, line_head_made_for);
 }
 
+// Keeps every other resume point and twice the spacing from here on: the memory holds no more of them.
+// Any part of the listing can still be made again, from farther back.
+void thin_resume_points() {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < resume_points.size(); i += 2) resume_points[kept++] = resume_points[i];
+    resume_points.resize(kept);
+    if (resume_spacing <= UINT64_MAX / 2) resume_spacing *= 2;
+}
+
 // Keeps a copy of the listing's state when the dump has gone far enough since the last one, or a new
 // track has begun.
 void keep_resume_point() {
@@ -73,6 +84,10 @@ void keep_resume_point() {
     if (!resume_points.empty() && resume_points.back().current_track == current_track &&
         offset - resume_points.back().offset < resume_spacing) {
         return;
+    }
+    if (!make_room(resume_points)) {
+        thin_resume_points();
+        if (resume_points.size() == resume_points.capacity()) return;  // none to spare: none kept here
     }
     ListingState& p = resume_points.emplace_back();
     p.offset = offset;
@@ -86,13 +101,18 @@ void keep_resume_point() {
 }  // namespace
 
 void start_resume_points(const unsigned char* input_start, std::uint64_t spacing) {
-    resume_points.clear();
+    release(resume_points);
     resume_input_start = input_start;
     resume_spacing = spacing;
     resume_point_watcher = keep_resume_point;
 }
 
 void finish_resume_points() { resume_point_watcher = nullptr; }
+
+void forget_resume_points() {
+    release(resume_points);
+    resume_input_start = nullptr;
+}
 
 void resume_listing(const ListingState& point, const unsigned char* input_start, std::size_t input_size) {
     open_input_memory(input_start, input_size);

@@ -43,10 +43,13 @@ struct ListingState {
 extern std::vector<ListingState> resume_points;  // the copies kept in the last full listing, in listing order
 
 // Forgets the resume points and watches for new ones, keeping one at least every `spacing` bytes of
-// the dump and at every track's first event line; the input starts at input_start.
+// the dump and at every track's first event line (fewer, farther apart, when the memory can't
+// hold them all); the input starts at input_start.
 void start_resume_points(const unsigned char* input_start, std::uint64_t spacing);
 // Stops watching for resume points.
 void finish_resume_points();
+// Forgets the resume points and gives their memory back.
+void forget_resume_points();
 // Puts the listing's state back as it was at point and lists on from there to the end of the file.
 // The caller has opened the dump afresh (open_dump_file, then its hand-over) and set the names and
 // watchers; the input is the same bytes, from input_start, as when the point was kept.

@@ -27,10 +27,11 @@ function takeCanvas(offscreen) {
 }
 
 // The gathered lists, read in place from the module's memory; made anew when the memory has grown.
+// (Addresses and counts are read from HEAPU32, so unsigned.)
 function views(listed) {
   const heap = wasm.HEAPU8.buffer;  // eslint-disable-line no-undef
   if (listed.views && listed.views.heap === heap) return listed.views;
-  const lists = wasm._web_gathered() / 4;  // eslint-disable-line no-undef
+  const lists = (wasm._web_gathered() >>> 0) / 4;  // eslint-disable-line no-undef
   const u32 = wasm.HEAPU32;  // eslint-disable-line no-undef
   const at = (i) => [u32[lists + 2 * i], u32[lists + 2 * i + 1]];
   const list = (i, Type) => {
@@ -47,6 +48,7 @@ function views(listed) {
     reckoningTracks: list(5, Uint32Array),
     reckoningTotals: list(6, Uint32Array),
     reckoningSignatures: list(7, Uint32Array),
+    reckoningTotalsBefore: list(12, Uint32Array),
     trackFirstBlocks: list(8, Uint32Array),
     blockEnds: list(9, Uint32Array),
     inOrder: list(10, Uint8Array),
@@ -100,12 +102,12 @@ function prepareRoll(listed) {
 // rows, and the coarser levels made from it.
 function gatheredOverview(listed) {
   const v = views(listed);
-  const shift = wasm._web_overview_shift();  // eslint-disable-line no-undef
+  const shift = wasm._web_overview_shift() >>> 0;  // eslint-disable-line no-undef
   const rows = listed.keyHigh - listed.keyLow + 1;
   const bins = (listed.maxTick >>> shift) + 1;
   const cells = new Uint16Array(rows * bins);
   for (let key = listed.keyLow; key <= listed.keyHigh; key += 1) {
-    const at = wasm._web_overview_row(key + 1);  // eslint-disable-line no-undef
+    const at = wasm._web_overview_row(key + 1) >>> 0;  // eslint-disable-line no-undef
     if (at !== 0) cells.set(new Uint16Array(wasm.HEAPU8.buffer, at, bins), (listed.keyHigh - key) * bins);  // eslint-disable-line no-undef
   }
   const byTrack = new Map();
@@ -133,17 +135,25 @@ function trackOfNote(listed, i) {
 // Note i's start, end, value and channel.
 function noteFacts(listed, i) {
   const v = views(listed);
-  return { start: v.starts[i], end: v.ends[i], key: (v.keys[i] & 0x1ff) - 1, channel: v.keys[i] >> 9 };
+  return { start: v.starts[i], end: v.ends[i], key: (v.keys[i] & 0x1ff) - 1, channel: (v.keys[i] >> 9) & 0x0f };
 }
 
 // A note value's name as the listing writes it, with its octave: "G5" for 67 ("?" for a missing one).
 function noteName(key) {
   if (key < 0) return '?';
-  return `${wasm.UTF8ToString(wasm._web_note_name(key))}${Math.floor(key / 12)}`;  // eslint-disable-line no-undef
+  return `${wasm.UTF8ToString(wasm._web_note_name(key) >>> 0)}${Math.floor(key / 12)}`;  // eslint-disable-line no-undef
 }
 
-// The time signature (numerator, denominator, seen) the listing reckoned the track's positions with
-// at tick, and the tick it held from.
+// The measure, beat and tick the listing shows for tick, reckoned with reckoning r.
+function positionIn(listed, r, tick) {
+  const s = views(listed).reckoningSignatures;
+  const at = (wasm._web_position(tick >>> 0, s[3 * r], s[3 * r + 1], s[3 * r + 2]) >>> 0) / 4;  // eslint-disable-line no-undef
+  const u32 = wasm.HEAPU32;  // eslint-disable-line no-undef
+  return { measure: u32[at], beat: u32[at + 1], tick: u32[at + 2] };
+}
+
+// The reckoning the grid of a track follows at tick: its last that begins at or before tick (or its
+// first, before any), as the measure lines follow it.
 function reckoningAt(listed, trackIndex, tick) {
   const v = views(listed);
   let found = -1;
@@ -151,27 +161,33 @@ function reckoningAt(listed, trackIndex, tick) {
     if (v.reckoningTracks[r] !== trackIndex) continue;
     if (found < 0 || v.reckoningTotals[r] <= tick) found = r;
   }
-  if (found < 0) return { numerator: 4, denominator: 4, seen: 0, from: 0 };
-  const s = v.reckoningSignatures;
-  return { numerator: s[3 * found], denominator: s[3 * found + 1], seen: s[3 * found + 2], from: v.reckoningTotals[found] };
+  return found;
 }
 
-// The measure, beat and tick the listing shows for tick in the given track.
-function positionAt(listed, trackIndex, tick) {
-  const r = reckoningAt(listed, trackIndex, tick);
-  const at = wasm._web_position(tick >>> 0, r.numerator, r.denominator, r.seen) / 4;  // eslint-disable-line no-undef
-  const u32 = wasm.HEAPU32;  // eslint-disable-line no-undef
-  return { measure: u32[at], beat: u32[at + 1], tick: u32[at + 2] };
-}
-
-// "measure:beat:tick" as the listing shows it for tick in the track at trackIndex.
+// "measure:beat:tick" of a tick of the grid of the track at trackIndex (not of an event: an event's
+// line may be reckoned otherwise where a time signature comes at its tick; see notePositionText).
 function positionText(listed, trackIndex, tick) {
-  const p = positionAt(listed, trackIndex, tick);
+  const r = reckoningAt(listed, trackIndex, tick);
+  if (r < 0) return '';
+  const p = positionIn(listed, r, tick);
   return `${p.measure}:${p.beat}:${p.tick}`;
 }
 
+// "measure:beat:tick" as the listing line of note i's note on (atEnd false) or of what ended it shows
+// it: reckoned with the time signature the listing used on that very line, even where a new one comes
+// into force at the same tick later in the track.
+function notePositionText(i, atEnd) {
+  const at = (wasm._web_note_position(i, atEnd ? 1 : 0) >>> 0) / 4;  // eslint-disable-line no-undef
+  if (at === 0) return '?';  // not a note of the roll
+  const u32 = wasm.HEAPU32;  // eslint-disable-line no-undef
+  return `${u32[at]}:${u32[at + 1]}:${u32[at + 2]}`;
+}
+
 // The measure lines in view for the track whose reckoning the grid follows: the tick where each shown
-// measure starts and its number, at most about one every 48 pixels.
+// measure starts and its number, at most about one every 48 pixels. Each reckoning rules from the
+// first line listed under it; where a new one comes into force at a tick, the measure starting there
+// is numbered as the new reckoning's lines show it, or else as the latest line listed at that tick
+// under an earlier reckoning (the one that changed the time signature, say) shows it.
 function measureLines(listed, view) {
   const v = views(listed);
   const track = view.gridTrack;
@@ -180,8 +196,11 @@ function measureLines(listed, view) {
     if (v.reckoningTracks[r] === track) segments.push(r);
   }
   if (segments.length === 0) return [];
-  const s = v.reckoningSignatures;
-  const measure = (r, tick) => wasm.HEAPU32[wasm._web_position(tick >>> 0, s[3 * r], s[3 * r + 1], s[3 * r + 2]) / 4];  // eslint-disable-line no-undef
+  const measure = (r, tick) => positionIn(listed, r, tick).measure;
+  const startsMeasure = (r, tick) => {
+    const p = positionIn(listed, r, tick);
+    return p.beat === 0 && p.tick === 0;
+  };
   const lines = [];
   const span = view.t1 - view.t0;
   const most = Math.max(2, Math.floor(view.width / (48 * view.scale)));
@@ -191,7 +210,7 @@ function measureLines(listed, view) {
     const to = k + 1 < segments.length ? v.reckoningTotals[segments[k + 1]] : 0x100000000;
     const low = Math.max(from, Math.floor(view.t0));
     const high = Math.min(to, Math.ceil(view.t1) + 1);
-    if (low >= high) continue;
+    if (low >= high) continue;  // none of it in view, or its totals wrapped past 2^32
     const first = measure(r, low);
     const last = measure(r, high - 1);
     // a round step between the measures shown, so that they are never crowded
@@ -205,7 +224,20 @@ function measureLines(listed, view) {
       }
     }
     let m = Math.ceil(first / step) * step;
-    if (m === first && low !== 0 && measure(r, low - 1) >= first) m += step;  // measure `first` began before the view
+    if (m === first && low !== 0) {
+      if (low !== from) {
+        if (measure(r, low - 1) >= first) m += step;  // measure `first` began before the view
+      } else if (!startsMeasure(r, low)) {
+        m += step;  // measure `first` began before this reckoning did
+        // the latest line at this tick that starts a measure, under an earlier reckoning
+        for (let j = k - 1; j >= 0 && v.reckoningTotalsBefore[segments[j + 1]] === low; j -= 1) {
+          if (startsMeasure(segments[j], low)) {
+            lines.push({ tick: low, number: measure(segments[j], low) });
+            break;
+          }
+        }
+      }
+    }
     for (; m <= last; m += step) {
       // the first tick of measure m: the least tick in view whose measure is m or more
       let a = low;

@@ -6,6 +6,7 @@
 #include "listing/events.h"
 #include "listing/file_structure.h"
 #include "listing/meta_events.h"
+#include "module_memory.h"
 
 std::vector<std::uint32_t> note_starts;
 std::vector<std::uint32_t> note_ends;
@@ -15,6 +16,9 @@ std::vector<std::uint32_t> track_first_notes;
 std::vector<std::uint32_t> reckoning_tracks;
 std::vector<std::uint32_t> reckoning_totals;
 std::vector<std::uint32_t> reckoning_signatures;
+std::vector<std::uint32_t> reckoning_first_notes;
+std::vector<std::uint32_t> reckoning_totals_before;
+std::vector<std::pair<std::uint32_t, std::uint32_t>> end_reckonings;
 std::vector<std::uint32_t> track_first_blocks;
 std::vector<std::uint32_t> block_ends;
 std::vector<std::uint8_t> track_in_order;
@@ -29,28 +33,52 @@ std::int32_t roll_highest_note = -2;
 namespace {
 constexpr std::uint32_t key_slots = 257;             // a note byte -1 (missing) to 255, each a slot of its own
 constexpr std::uint32_t slots = 16 * key_slots;      // one slot for each channel and note
-constexpr std::uint32_t none_sounding = 0xFFFFFFFF;  // a slot's first note when none sounds
+constexpr std::uint32_t none_sounding = 0xFFFFFFFF;  // no note, or no entry of sounding_more
+constexpr std::size_t note_bytes = 2 * sizeof(std::uint32_t) + sizeof(std::uint16_t);  // a note's start, end and key
+constexpr std::size_t beside_notes_share = 8;  // an eighth of the input kept free beside the notes (resume points take some 4 %)
+
+// A note sounding in a slot that already had one, and the entry of the next such note of its slot.
+struct MoreNote {
+    std::uint32_t note;
+    std::uint32_t next;
+};
+
 // The notes of the current track still sounding, by slot: the first in `sounding_first`, any others
-// (a note struck again before it ended; seldom) in `sounding_more` with the count in `more_in_slot`.
+// (a note struck again before it ended; seldom) in a chain of entries of `sounding_more`, from
+// `more_first` to `more_last` in the order of their note on. Entries of ended chains are reused.
 std::array<std::uint32_t, slots> sounding_first;
-std::vector<std::pair<std::uint32_t, std::uint32_t>> sounding_more;  // slot and note of the others
-std::array<std::uint32_t, slots> more_in_slot;
+std::vector<MoreNote> sounding_more;
+std::array<std::uint32_t, slots> more_first;
+std::array<std::uint32_t, slots> more_last;
+std::uint32_t more_free = none_sounding;    // the first entry of sounding_more free for reuse
 std::vector<std::uint32_t> sounding_slots;  // slots that have held a note since the track began, each once
 std::array<bool, slots> slot_listed;        // whether each slot is in sounding_slots
 std::size_t notes_kept_at_most = 0;         // notes gathered before the roll is cut short
 std::uint32_t line_total = 0;               // running total of the last event line
 std::uint32_t line_track = 0;               // track of the last event line; 0 before any
+std::uint32_t track_first_reckoning = 0;    // index of the current track's first reckoning
+std::uint32_t track_first_note = 0;         // index of the current track's first note
+std::uint32_t track_first_block = 0;        // index in block_ends of the current track's first block
+std::uint16_t track_mark = 0;               // what the current track's notes put in the overview: 1 + its index, at most 0xFFFF
+std::uint32_t reckoning_first_note = 0;     // index of the first note started under the current reckoning
 std::uint32_t reckoning_now[3] = {};        // numerator, denominator and seen of the last reckoning kept
 
-// Halves the overview's bins until `end` falls within them: each bin takes the topmost of two.
+// Halves the overview's bins until `end` falls within them: each bin takes the topmost of two. Each
+// halving reads only the bins that can still hold a mark, so that many at once cost no more than one.
 void widen_overview_to(std::uint32_t end) {
-    while ((end >> overview_shift) >= overview_bins) {
-        ++overview_shift;
-        for (auto& row : overview_rows) {
-            if (row.empty()) continue;
-            for (std::uint32_t b = 0; b < overview_bins / 2; ++b) row[b] = std::max(row[2 * b], row[2 * b + 1]);
-            std::fill(row.begin() + overview_bins / 2, row.end(), 0);
+    if ((end >> overview_shift) < overview_bins) return;
+    std::uint32_t halvings = 0;
+    while ((end >> (overview_shift + halvings)) >= overview_bins) ++halvings;
+    overview_shift += halvings;
+    for (auto& row : overview_rows) {
+        if (row.empty()) continue;
+        std::uint16_t* bins = row.data();
+        std::uint32_t marked = overview_bins;  // bins that may hold a mark
+        for (std::uint32_t h = 0; h < halvings; ++h) {
+            marked /= 2;
+            for (std::uint32_t b = 0; b < marked; ++b) bins[b] = std::max(bins[2 * b], bins[2 * b + 1]);
         }
+        std::fill(bins + marked, bins + overview_bins, 0);
     }
 }
 
@@ -59,44 +87,65 @@ void widen_overview_to(std::uint32_t end) {
 void draw_note_later(std::uint32_t note) {
     std::uint32_t start = note_starts[note];
     std::uint32_t end = note_ends[note];
-    std::uint32_t track = static_cast<std::uint32_t>(track_numbers.size() - 1);
-    std::uint32_t& block = block_ends[track_first_blocks[track] + (note - track_first_notes[track]) / notes_per_block];
+    std::uint32_t& block = block_ends[track_first_block + (note - track_first_note) / notes_per_block];
     block = std::max(block, end);
     widen_overview_to(end);
     std::uint32_t first = start >> overview_shift;
     std::uint32_t last = end >> overview_shift;
     if (last < first || last - first > long_note_bins) {
-        long_notes.push_back(note);
+        if (make_room(long_notes)) long_notes.push_back(note);
         return;
     }
     auto& row = overview_rows[note_keys[note] & 0x1FF];
-    if (row.empty()) row.assign(overview_bins, 0);
-    auto mark = static_cast<std::uint16_t>(std::min<std::uint32_t>(track + 1, 0xFFFF));
-    for (std::uint32_t b = first; b <= last; ++b) row[b] = std::max(row[b], mark);
+    if (row.empty()) {
+        if (!room_for(overview_bins * sizeof row[0])) return;
+        row.assign(overview_bins, 0);
+    }
+    for (std::uint32_t b = first; b <= last; ++b) row[b] = std::max(row[b], track_mark);
 }
 
-// Ends note `note` at total.
+// The reckoning under which note `note` of the current track started: the last of the track's
+// reckonings begun before its note on.
+std::uint32_t start_reckoning_in_track(std::uint32_t note) {
+    auto first = reckoning_first_notes.begin() + track_first_reckoning;
+    return static_cast<std::uint32_t>(std::upper_bound(first, reckoning_first_notes.end(), note) - reckoning_first_notes.begin()) - 1;
+}
+
+// Keeps how many reckonings the current track began while note `note` sounded, for a note whose note
+// on was listed before the current reckoning began (seldom).
+void keep_end_reckoning(std::uint32_t note) {
+    auto current = static_cast<std::uint32_t>(reckoning_first_notes.size() - 1);
+    std::uint32_t steps = current - start_reckoning_in_track(note);
+    if (steps >= key_steps_kept) {
+        // kept apart; when the memory has no room for it, the end has no reckoning to show it by
+        if (make_room(end_reckonings)) end_reckonings.emplace_back(note, current);
+        steps = key_steps_kept;
+    }
+    note_keys[note] = static_cast<std::uint16_t>(note_keys[note] | steps << key_steps_shift);
+}
+
+// Ends note `note` at total, on the current line.
 void end_note(std::uint32_t note, std::uint32_t total) {
     note_ends[note] = total;
     if (total > roll_last_end) roll_last_end = total;
+    if (note < reckoning_first_note) keep_end_reckoning(note);
     draw_note_later(note);
 }
 
-// Ends every note sounding in slot at total.
+// Ends every note sounding in slot at total; the entries of its chain become free.
 void end_slot(std::uint32_t slot, std::uint32_t total) {
-    if (sounding_first[slot] == none_sounding) return;
-    end_note(sounding_first[slot], total);
+    std::uint32_t note = sounding_first[slot];
+    if (note == none_sounding) return;
     sounding_first[slot] = none_sounding;
-    if (more_in_slot[slot] == 0) return;
-    for (auto at = sounding_more.begin(); at != sounding_more.end();) {
-        if (at->first == slot) {
-            end_note(at->second, total);
-            at = sounding_more.erase(at);
-        } else {
-            ++at;
-        }
+    end_note(note, total);
+    for (std::uint32_t at = more_first[slot]; at != none_sounding;) {
+        end_note(sounding_more[at].note, total);
+        std::uint32_t next = sounding_more[at].next;
+        sounding_more[at].next = more_free;
+        more_free = at;
+        at = next;
     }
-    more_in_slot[slot] = 0;
+    more_first[slot] = none_sounding;
 }
 
 // Ends every note still sounding at the total of the last event line (the end of its track).
@@ -108,28 +157,76 @@ void end_sounding_notes() {
     sounding_slots.clear();
 }
 
+// Keeps note `index` among the notes sounding in slot, after those already there; false when the
+// memory has no room for it.
+bool keep_struck_again(std::uint32_t slot, std::uint32_t index) {
+    std::uint32_t entry = more_free;
+    if (entry != none_sounding) {
+        more_free = sounding_more[entry].next;
+        sounding_more[entry] = {index, none_sounding};
+    } else {
+        if (!make_room(sounding_more)) return false;
+        entry = static_cast<std::uint32_t>(sounding_more.size());
+        sounding_more.push_back({index, none_sounding});
+    }
+    if (more_first[slot] == none_sounding) {
+        more_first[slot] = entry;
+    } else {
+        sounding_more[more_last[slot]].next = entry;
+    }
+    more_last[slot] = entry;
+    return true;
+}
+
+// Stops gathering for want of memory: the notes still sounding end at the last event line, the
+// last one whose reckoning is kept, the gatherers leave the watchers, and the roll holds the notes
+// up to there.
+void stop_roll() {
+    end_sounding_notes();
+    event_line_watcher = nullptr;
+    note_watcher = nullptr;
+    roll_cut_short = true;
+}
+
 // Keeps the line's total; a new track ends the last one's notes and starts its own entry and
 // reckoning; a time signature read since the last line starts a new reckoning.
 void gather_event_line(std::uint64_t, std::uint32_t total) {
     bool new_track = current_track != line_track || track_numbers.empty();
     if (new_track) {
         end_sounding_notes();
+        if (!make_room(track_numbers) || !make_room(track_first_notes) || !make_room(track_first_blocks) ||
+            !make_room(track_in_order)) {
+            stop_roll();
+            return;
+        }
         line_track = current_track;
+        track_first_note = static_cast<std::uint32_t>(note_starts.size());
+        track_first_block = static_cast<std::uint32_t>(block_ends.size());
+        track_mark = static_cast<std::uint16_t>(std::min<std::size_t>(track_numbers.size() + 1, 0xFFFF));
         track_numbers.push_back(current_track);
-        track_first_notes.push_back(static_cast<std::uint32_t>(note_starts.size()));
-        track_first_blocks.push_back(static_cast<std::uint32_t>(block_ends.size()));
+        track_first_notes.push_back(track_first_note);
+        track_first_blocks.push_back(track_first_block);
         track_in_order.push_back(1);
+        track_first_reckoning = static_cast<std::uint32_t>(reckoning_tracks.size());
     }
-    line_total = total;
     auto seen = static_cast<std::uint32_t>(time_signature_seen);
     if (new_track || reckoning_now[0] != ts_numerator || reckoning_now[1] != ts_denominator || reckoning_now[2] != seen) {
+        if (!make_room(reckoning_tracks) || !make_room(reckoning_totals) || !make_room(reckoning_signatures, 3) ||
+            !make_room(reckoning_first_notes) || !make_room(reckoning_totals_before)) {
+            stop_roll();
+            return;
+        }
         reckoning_now[0] = ts_numerator;
         reckoning_now[1] = ts_denominator;
         reckoning_now[2] = seen;
         reckoning_tracks.push_back(static_cast<std::uint32_t>(track_numbers.size() - 1));
         reckoning_totals.push_back(total);
         reckoning_signatures.insert(reckoning_signatures.end(), reckoning_now, reckoning_now + 3);
+        reckoning_first_note = static_cast<std::uint32_t>(note_starts.size());
+        reckoning_first_notes.push_back(reckoning_first_note);
+        reckoning_totals_before.push_back(new_track ? total : line_total);
     }
+    line_total = total;
 }
 
 // Starts a note at a note on whose velocity is above 0 as listed (a missing one shows as 4294967295);
@@ -146,61 +243,105 @@ void gather_note(std::int32_t status, std::int32_t note, std::int32_t velocity) 
         roll_cut_short = true;
         return;
     }
+    if ((index - track_first_note) % notes_per_block == 0) {
+        if (!make_room(block_ends)) {
+            stop_roll();
+            return;
+        }
+        block_ends.push_back(0);
+    }
     if (sounding_first[slot] == none_sounding) {
         sounding_first[slot] = index;
         if (!slot_listed[slot]) {
             slot_listed[slot] = true;
-            sounding_slots.push_back(slot);
+            sounding_slots.push_back(slot);  // room for every slot was made at the start
         }
-    } else {
-        sounding_more.emplace_back(slot, index);
-        ++more_in_slot[slot];
+    } else if (!keep_struck_again(slot, index)) {
+        stop_roll();  // the note's block is counted in block_ends, and stays empty
+        return;
     }
     if (note < roll_lowest_note) roll_lowest_note = note;
     if (note > roll_highest_note) roll_highest_note = note;
-    if ((index - track_first_notes.back()) % notes_per_block == 0) block_ends.push_back(0);
-    if (index != track_first_notes.back() && line_total < note_starts.back()) track_in_order.back() = 0;
-    note_starts.push_back(line_total);
+    if (index != track_first_note && line_total < note_starts.back()) track_in_order.back() = 0;
+    note_starts.push_back(line_total);  // within the room made at the start: index is below notes_kept_at_most
     note_ends.push_back(line_total);
-    note_keys.push_back(static_cast<std::uint16_t>(static_cast<std::uint32_t>(note + 1) | channel << 9));
+    note_keys.push_back(static_cast<std::uint16_t>(static_cast<std::uint32_t>(note + 1) | channel << key_channel_shift));
 }
 }  // namespace
 
 void start_roll_notes(std::size_t input_size, std::size_t note_limit) {
-    note_starts.clear();
-    note_ends.clear();
-    note_keys.clear();
-    for (auto* list : {&track_numbers, &track_first_notes, &reckoning_tracks, &reckoning_totals, &reckoning_signatures,
-                       &track_first_blocks, &block_ends, &long_notes}) {
-        list->clear();
-    }
-    track_in_order.clear();
-    overview_shift = 0;
-    for (auto& row : overview_rows) row.clear();
+    forget_roll_notes();
     sounding_first.fill(none_sounding);
-    sounding_more.clear();
-    more_in_slot.fill(0);
-    sounding_slots.clear();
+    more_first.fill(none_sounding);
     slot_listed.fill(false);
-    notes_kept_at_most = note_limit;
     // a note on takes two bytes at least (a delta time and its note), but for one in each track listed
-    // past the end of the input (65535 at most); room only reserved is never touched
+    // past the end of the input (65535 at most); room only reserved is never touched. Fewer notes are
+    // kept when the memory can't hold them beside what the listing needs besides (its resume points).
     std::size_t room = std::min(input_size / 2 + 65536, note_limit);
+    std::size_t beside = input_size / beside_notes_share;
+    while (room > 0 && !room_for(room * note_bytes + beside)) room /= 2;
+    if (!make_room(sounding_slots, slots)) room = 0;
     note_starts.reserve(room);
     note_ends.reserve(room);
     note_keys.reserve(room);
+    notes_kept_at_most = room;
+    roll_cut_short = room == 0;
+    event_line_watcher = room != 0 ? gather_event_line : nullptr;
+    note_watcher = room != 0 ? gather_note : nullptr;
+}
+
+void finish_roll_notes() {
+    end_sounding_notes();
+    std::sort(end_reckonings.begin(), end_reckonings.end());
+    event_line_watcher = nullptr;
+    note_watcher = nullptr;
+}
+
+void forget_roll_notes() {
+    release(note_starts);
+    release(note_ends);
+    release(note_keys);
+    for (auto* list : {&track_numbers, &track_first_notes, &reckoning_tracks, &reckoning_totals, &reckoning_signatures,
+                       &reckoning_first_notes, &reckoning_totals_before, &track_first_blocks, &block_ends, &long_notes, &sounding_slots}) {
+        release(*list);
+    }
+    release(end_reckonings);
+    release(track_in_order);
+    release(sounding_more);
+    for (auto& row : overview_rows) release(row);
+    overview_shift = 0;
+    more_free = none_sounding;
+    notes_kept_at_most = 0;
     roll_cut_short = false;
     roll_last_end = 0;
     roll_lowest_note = 256;
     roll_highest_note = -2;
     line_total = 0;
     line_track = 0;
-    event_line_watcher = gather_event_line;
-    note_watcher = gather_note;
+    track_first_reckoning = 0;
+    track_first_note = 0;
+    track_first_block = 0;
+    track_mark = 0;
+    reckoning_first_note = 0;
 }
 
-void finish_roll_notes() {
-    end_sounding_notes();
-    event_line_watcher = nullptr;
-    note_watcher = nullptr;
+std::uint32_t note_reckoning(std::uint32_t note, bool at_end) {
+    if (note >= note_starts.size() || track_first_notes.empty()) return no_reckoning;
+    // its track: the last whose first note is at or before it (a track without notes shares its first
+    // note's index with the next)
+    auto track = static_cast<std::uint32_t>(std::upper_bound(track_first_notes.begin(), track_first_notes.end(), note) -
+                                            track_first_notes.begin()) - 1;
+    auto [first, last] = std::equal_range(reckoning_tracks.begin(), reckoning_tracks.end(), track);
+    auto from = static_cast<std::size_t>(first - reckoning_tracks.begin());
+    auto to = static_cast<std::size_t>(last - reckoning_tracks.begin());
+    auto in_force = std::upper_bound(reckoning_first_notes.begin() + static_cast<std::ptrdiff_t>(from),
+                                     reckoning_first_notes.begin() + static_cast<std::ptrdiff_t>(to), note);
+    auto start = static_cast<std::size_t>(in_force - reckoning_first_notes.begin());
+    if (start == from) return no_reckoning;  // not reached: a kept note starts after its track's first reckoning
+    --start;
+    if (!at_end) return static_cast<std::uint32_t>(start);
+    std::uint32_t steps = note_keys[note] >> key_steps_shift;
+    if (steps < key_steps_kept) return static_cast<std::uint32_t>(start + steps);
+    auto kept = std::lower_bound(end_reckonings.begin(), end_reckonings.end(), std::make_pair(note, std::uint32_t{0}));
+    return kept != end_reckonings.end() && kept->first == note ? kept->second : no_reckoning;
 }

@@ -7,9 +7,9 @@
 #include <emscripten.h>
 
 #include <algorithm>
-#include <memory>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -21,6 +21,7 @@
 #include "listing/name_tables.h"
 #include "listing/position.h"
 #include "listing_resume.h"
+#include "module_memory.h"
 #include "roll_notes.h"
 #include "stream/byte_stream.h"
 
@@ -28,13 +29,14 @@ extern const unsigned char builtin_names_file[];   // the General MIDI names fil
 extern const std::size_t builtin_names_file_size;  // its size in bytes
 
 // Hands a piece of the listing that starts at dump offset `offset` to the page, with the share of
-// the input listed so far (0 to 1). The page may end the listing there by throwing.
+// the input listed so far (0 to 1). The page may end the listing there by throwing. (JavaScript sees
+// a 32-bit argument as signed: addresses and counts are made unsigned on their way.)
 EM_JS(void, take_listing_piece, (const char* bytes, std::size_t n, double offset, double listed), {
-    Module.takeListingPiece(bytes, n, offset, listed);
+    Module.takeListingPiece(bytes >>> 0, n >>> 0, offset, listed);
 });
 // Tells the page that an event line of the given track starts at dump offset `offset`, at the running total.
 EM_JS(void, take_event_line, (double offset, std::uint32_t total, std::uint32_t track), {
-    Module.takeEventLine(offset, total, track);
+    Module.takeEventLine(offset, total >>> 0, track >>> 0);
 });
 // Tells the page of a note on or off on the event line it was last told of.
 EM_JS(void, take_note, (std::int32_t status, std::int32_t note, std::int32_t velocity), {
@@ -42,16 +44,21 @@ EM_JS(void, take_note, (std::int32_t status, std::int32_t note, std::int32_t vel
 });
 
 namespace {
-std::unique_ptr<unsigned char[]> input_start;  // the MIDI file being listed
-std::size_t input_size = 0;                      // its size in bytes
+unsigned char* input_start = nullptr;         // the MIDI file being listed (from allocate_bytes)
+std::size_t input_size = 0;                   // its size in bytes
 std::vector<unsigned char> names_file_bytes;  // the names file in use: the user's or the built-in one
 std::vector<char> listed_file_name;           // the file's name as the page gives it, terminated
+// What the last full listing of the input listed with, so that every listing made again, and every
+// search, repeats it even after the page gave other names or another name for the next one:
+bool full_listing_made = false;                                // whether the input has been listed in full
+char full_listing_program_names[128][program_name_size] = {};  // its program names
+std::vector<char> full_listing_name;                           // its file name, terminated (empty: none given)
 std::vector<double> found_offsets;            // dump offsets of the matches of the last search (the first found_offsets_kept)
 std::uint64_t found_count = 0;                // matches of the last search, all of them
 std::vector<unsigned char> search_text;       // what the last search looked for, ASCII letters in lower case
 std::vector<unsigned char> search_carry;      // the last bytes before the piece in hand (and its first), folded, for matches across pieces
-std::uint32_t position_fields[3] = {};        // measure, beat and tick of the last web_position
-std::uint32_t gathered_lists[24] = {};        // address and count of each list web_gathered tells of
+std::uint32_t position_fields[3] = {};        // measure, beat and tick of the last web_position or web_note_position
+std::uint32_t gathered_lists[26] = {};        // address and count of each list web_gathered tells of
 
 constexpr std::size_t roll_note_limit = 100000000;  // notes the roll keeps: 1 GB of the module's memory
 constexpr std::uint64_t resume_spacing = 1 << 16;   // dump bytes between resume points, at least
@@ -60,7 +67,7 @@ constexpr std::size_t found_offsets_kept = 1000000;  // matches whose place a se
 // The share of the input listed so far.
 double share_listed() {
     if (input_size == 0) return 1.0;
-    return static_cast<double>(input_next - input_start.get()) / static_cast<double>(input_size);
+    return static_cast<double>(input_next - input_start) / static_cast<double>(input_size);
 }
 
 // Passes a piece of the dump on to the page.
@@ -80,7 +87,7 @@ unsigned char folded(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cas
 // Counts a match at dump offset `at`, keeping its offset while there is room.
 void found_at(std::uint64_t at) {
     ++found_count;
-    if (found_offsets.size() < found_offsets_kept) found_offsets.push_back(static_cast<double>(at));
+    if (found_offsets.size() < found_offsets_kept && make_room(found_offsets)) found_offsets.push_back(static_cast<double>(at));
 }
 
 // Counts the matches of search_text in a piece of the dump, keeping their offsets. The piece is
@@ -124,35 +131,105 @@ void load_names() {
     std::fclose(file);
 }
 
-// Starts a listing of the input afresh: every state reset, the names loaded, the dump handed to hand_over.
+// Puts the program names and file name in place that the last full listing used, or, before the
+// input's first, those in use.
+void use_listing_names() {
+    if (full_listing_made) {
+        std::memcpy(program_name_table, full_listing_program_names, sizeof program_name_table);
+        listed_name = full_listing_name.empty() ? input_name : full_listing_name.data();
+    } else {
+        reset_program_names();
+        load_names();
+        listed_name = listed_file_name.empty() ? input_name : listed_file_name.data();
+    }
+}
+
+// Starts a listing of the input afresh: every state reset, the names put in place, the dump handed to hand_over.
 void start_listing(void (*hand_over)(const char*, std::size_t)) {
     reset_program_state();
-    load_names();
-    open_input_memory(input_start.get(), input_size);
+    use_listing_names();
+    open_input_memory(input_start, input_size);
     open_dump_file(nullptr);
     dump_hand_over = hand_over;
-    listed_name = listed_file_name.empty() ? input_name : listed_file_name.data();
+}
+
+// Keeps the names the full listing just started with, for the listings made again from it (without
+// room for the file name, they show none).
+void keep_listing_names() {
+    std::memcpy(full_listing_program_names, program_name_table, sizeof program_name_table);
+    release(full_listing_name);
+    if (make_room(full_listing_name, listed_file_name.size())) full_listing_name = listed_file_name;
+    full_listing_made = true;
+}
+
+// True when point is one of the resume points kept.
+bool is_resume_point(std::int32_t point) { return point >= 0 && static_cast<std::size_t>(point) < resume_points.size(); }
+
+// Forgets the file listed last and all that was gathered from it (its bytes, name, resume points,
+// roll notes and matches), giving their memory back.
+void forget_listing() {
+    reset_program_state();
+    std::free(input_start);
+    input_start = nullptr;
+    input_size = 0;
+    release(listed_file_name);
+    full_listing_made = false;
+    release(full_listing_name);
+    forget_resume_points();
+    forget_roll_notes();
+    release(found_offsets);
+    found_count = 0;
+    release(search_text);
+    release(search_carry);
+}
+
+// The measure, beat and tick the listing shows for a running total reckoned with the given time
+// signature (numerator, denominator, whether one was seen) and the full listing's division, in
+// position_fields.
+const std::uint32_t* reckon_position(std::uint32_t total, std::uint32_t numerator, std::uint32_t denominator, bool seen) {
+    running_total = total;
+    ts_numerator = numerator;
+    ts_denominator = denominator;
+    time_signature_seen = seen;
+    pos_measure = 0;  // a time code keeps measure and beat at 0
+    pos_beat = 0;
+    beat_end_total = beat_first_total;  // nothing kept from an earlier reckoning
+    compute_position();
+    position_fields[0] = pos_measure;
+    position_fields[1] = pos_beat;
+    position_fields[2] = pos_tick;
+    return position_fields;
 }
 }  // namespace
 
 extern "C" {
 
-// Makes room for a MIDI file of size bytes and returns where the page is to put them.
+// Forgets the file listed before, with all that was gathered from it, and makes room for a MIDI file
+// of size bytes; returns where the page is to put them, or null when the memory can't hold them.
 EMSCRIPTEN_KEEPALIVE unsigned char* web_input(std::size_t size) {
-    input_start.reset();
-    input_start.reset(new unsigned char[std::max<std::size_t>(size, 1)]);  // not filled: the page fills it
-    input_size = size;
-    return input_start.get();
+    forget_listing();
+    input_start = static_cast<unsigned char*>(allocate_bytes(std::max<std::size_t>(size, 1)));  // the page fills it
+    input_size = input_start != nullptr ? size : 0;
+    return input_start;
 }
 
-// Makes room for the file's name (size bytes of UTF-8 and the terminator) and returns where it goes.
+// Makes room for the file's name (size bytes of UTF-8 and the terminator) and returns where it goes;
+// null when the memory can't hold it.
 EMSCRIPTEN_KEEPALIVE char* web_name(std::size_t size) {
+    release(listed_file_name);
+    if (size == SIZE_MAX || !make_room(listed_file_name, size + 1)) return nullptr;
     listed_file_name.assign(size + 1, '\0');
     return listed_file_name.data();
 }
 
-// Makes room for a names file of size bytes and returns where the page is to put them.
+// Makes room for a names file of size bytes and returns where the page is to put them; null (and the
+// built-in names in use) when the memory can't hold them.
 EMSCRIPTEN_KEEPALIVE unsigned char* web_names_file(std::size_t size) {
+    release(names_file_bytes);
+    if (!make_room(names_file_bytes, std::max<std::size_t>(size, 1))) {
+        names_file_bytes.assign(builtin_names_file, builtin_names_file + builtin_names_file_size);
+        return nullptr;
+    }
     names_file_bytes.assign(size, 0);
     return names_file_bytes.data();
 }
@@ -162,12 +239,14 @@ EMSCRIPTEN_KEEPALIVE void web_builtin_names() {
     names_file_bytes.assign(builtin_names_file, builtin_names_file + builtin_names_file_size);
 }
 
-// Lists the input in full, handing the listing over in pieces, gathering the roll's notes and keeping
-// resume points; returns the listing's size in bytes.
+// Lists the input in full, with the names file and name in use, handing the listing over in pieces,
+// gathering the roll's notes and keeping resume points; returns the listing's size in bytes.
 EMSCRIPTEN_KEEPALIVE double web_list() {
+    full_listing_made = false;  // the names and name in use, from now on those of every listing made again
     start_listing(hand_over_piece);
+    keep_listing_names();
     start_roll_notes(input_size, roll_note_limit);
-    start_resume_points(input_start.get(), resume_spacing);
+    start_resume_points(input_start, resume_spacing);
     dump_file();
     flush_dump();
     finish_roll_notes();
@@ -175,14 +254,16 @@ EMSCRIPTEN_KEEPALIVE double web_list() {
     return static_cast<double>(dump_handed_over_total);
 }
 
-// Lists the input again from resume point `point` (or from its start when point is -1) to its end,
-// handing the pieces over; with `watch` 1 the page is also told of each event line, with 2 also of
-// each note. The page stops it by throwing once it has what it wants.
+// Lists the input again as the last full listing listed it (with its names), from resume point
+// `point` (or from its start when point is -1, or no point of that listing) to its end, handing the
+// pieces over; with `watch` 1 the page is also told of each event line, with 2 also of each note. The
+// page stops it by throwing once it has what it wants.
 EMSCRIPTEN_KEEPALIVE void web_list_again(std::int32_t point, std::int32_t watch) {
-    bool from_start = point < 0 || static_cast<std::size_t>(point) >= resume_points.size();
+    bool from_start = !is_resume_point(point);
     if (from_start) {
         start_listing(hand_over_piece);
-    } else {  // the program names stay as the full listing loaded them
+    } else {  // the rest of the state comes back with the point
+        use_listing_names();
         open_dump_file(nullptr);
         dump_hand_over = hand_over_piece;
         resume_point_watcher = nullptr;
@@ -192,7 +273,7 @@ EMSCRIPTEN_KEEPALIVE void web_list_again(std::int32_t point, std::int32_t watch)
     if (from_start) {
         dump_file();
     } else {
-        resume_listing(resume_points[static_cast<std::size_t>(point)], input_start.get(), input_size);
+        resume_listing(resume_points[static_cast<std::size_t>(point)], input_start, input_size);
     }
     flush_dump();
 }
@@ -214,19 +295,23 @@ EMSCRIPTEN_KEEPALIVE std::int32_t web_resume_point_for_note(std::uint32_t note, 
     return static_cast<std::int32_t>(after - resume_points.begin()) - 1;
 }
 
-// The dump offset of resume point `point`; 0 for -1, the listing's start.
+// The dump offset of resume point `point`; 0, the listing's start, for -1 or any other number that is
+// not a resume point (web_list_again lists from the start for those).
 EMSCRIPTEN_KEEPALIVE double web_resume_point_offset(std::int32_t point) {
-    return point < 0 ? 0.0 : static_cast<double>(resume_points[static_cast<std::size_t>(point)].offset);
+    return is_resume_point(point) ? static_cast<double>(resume_points[static_cast<std::size_t>(point)].offset) : 0.0;
 }
 
-// Roll notes started before resume point `point`.
+// Roll notes started before resume point `point`; 0 for one that is not a resume point.
 EMSCRIPTEN_KEEPALIVE std::uint32_t web_notes_before(std::int32_t point) {
-    return point < 0 ? 0 : resume_points[static_cast<std::size_t>(point)].notes_before;
+    return is_resume_point(point) ? resume_points[static_cast<std::size_t>(point)].notes_before : 0;
 }
 
-// Searches the whole listing for `length` bytes at `text` (ASCII letters in any case), handing the
-// pieces over for progress; returns the number of matches, whose offsets web_gathered tells of.
+// Searches the whole listing (as the last full listing listed it) for `length` bytes at `text` (ASCII
+// letters in any case), handing the pieces over for progress; returns the number of matches, whose
+// offsets web_found_offsets tells of.
 EMSCRIPTEN_KEEPALIVE double web_search(const unsigned char* text, std::size_t length) {
+    release(search_text);
+    if (!make_room(search_text, length)) length = 0;  // nothing can be looked for
     search_text.assign(text, text + length);
     for (auto& c : search_text) c = folded(c);
     search_carry.clear();
@@ -242,19 +327,19 @@ EMSCRIPTEN_KEEPALIVE double web_search(const unsigned char* text, std::size_t le
 
 // True when the input starts as the listing knows a MIDI file: "MThd" after any white space.
 EMSCRIPTEN_KEEPALIVE int web_starts_like_midi() {
-    const unsigned char* bytes = input_start.get();
+    const unsigned char* bytes = input_start;
     std::size_t at = 0;
     while (at < input_size && (bytes[at] == ' ' || (bytes[at] >= '\t' && bytes[at] <= '\r'))) ++at;
     return input_size - at >= 4 && std::memcmp(bytes + at, "MThd", 4) == 0;
 }
 
-// The header's format field as the full listing read it.
-EMSCRIPTEN_KEEPALIVE std::int32_t web_format() { return midi_format; }
+// The header's format field as the full listing read (and showed) it.
+EMSCRIPTEN_KEEPALIVE std::uint32_t web_format() { return static_cast<std::uint32_t>(midi_format); }
 
 // The header's division as the full listing read it (above 32768: a time code).
 EMSCRIPTEN_KEEPALIVE std::uint32_t web_division() { return static_cast<std::uint32_t>(division); }
 
-// True when the file held more notes than the roll keeps.
+// True when the roll holds fewer notes than the file: more than it keeps, or than the memory could hold.
 EMSCRIPTEN_KEEPALIVE int web_roll_cut_short() { return roll_cut_short; }
 
 // The overview's row for note value key - 1 (its bins), or 0 when no note has that value.
@@ -274,7 +359,8 @@ EMSCRIPTEN_KEEPALIVE std::int32_t web_roll_note_range(int low) { return low != 0
 
 // Where each gathered list is and how many entries it holds, in pairs of address and count, in the
 // order the page reads them: note starts, ends and keys, track numbers and first notes, reckonings'
-// tracks, totals and signatures, tracks' first blocks, blocks' latest ends, tracks in order, long notes.
+// tracks, totals and signatures, tracks' first blocks, blocks' latest ends, tracks in order, long notes,
+// reckonings' totals before.
 EMSCRIPTEN_KEEPALIVE const std::uint32_t* web_gathered() {
     std::size_t at = 0;
     auto keep = [&at](const auto& list) {
@@ -293,6 +379,7 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* web_gathered() {
     keep(block_ends);
     keep(track_in_order);
     keep(long_notes);
+    keep(reckoning_totals_before);
     return gathered_lists;
 }
 
@@ -305,18 +392,17 @@ EMSCRIPTEN_KEEPALIVE std::uint32_t web_found_kept() { return static_cast<std::ui
 // signature (numerator, denominator, whether one was seen) and the full listing's division.
 EMSCRIPTEN_KEEPALIVE const std::uint32_t* web_position(std::uint32_t total, std::uint32_t numerator, std::uint32_t denominator,
                                                       int seen) {
-    running_total = total;
-    ts_numerator = numerator;
-    ts_denominator = denominator;
-    time_signature_seen = seen != 0;
-    pos_measure = 0;  // a time code keeps measure and beat at 0
-    pos_beat = 0;
-    beat_end_total = beat_first_total;  // nothing kept from an earlier reckoning
-    compute_position();
-    position_fields[0] = pos_measure;
-    position_fields[1] = pos_beat;
-    position_fields[2] = pos_tick;
-    return position_fields;
+    return reckon_position(total, numerator, denominator, seen != 0);
+}
+
+// The measure, beat and tick that the line of roll note `note`'s note on (at_end 0) or of what ended
+// it (at_end 1) shows, reckoned as the listing reckoned that line; null when there is no such note.
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* web_note_position(std::uint32_t note, int at_end) {
+    std::uint32_t r = note_reckoning(note, at_end != 0);
+    if (r == no_reckoning) return nullptr;
+    const std::uint32_t* signature = &reckoning_signatures[3 * static_cast<std::size_t>(r)];
+    std::uint32_t total = at_end != 0 ? note_ends[note] : note_starts[note];
+    return reckon_position(total, signature[0], signature[1], signature[2] != 0);
 }
 
 // The listing's name of the pitch class of note n (empty for a missing note, -1).

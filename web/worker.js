@@ -2,12 +2,17 @@
 // WebAssembly), lists the file the page hands it, and answers the page's questions about the listing
 // and the roll. The listing itself is never kept: any part of it is made again from the resume point
 // before it, so a listing of any size costs the memory of its MIDI file and its notes.
+//
+// Every address and unsigned 32-bit number the module returns reaches JavaScript as a signed number
+// (the module's memory may reach 4 GiB): each is taken with `>>> 0`.
 'use strict';
 
 const STOP = { stop: true };  // thrown from a hand-over to end a listing made again early
 const shownLineBytes = 4000;  // bytes of a line shown; a longer line is cut, with its length told
-let wasm = null;              // the listing module (the WebAssembly build), once it has started
+const largestInput = 0xffffffff;  // bytes: the module's sizes are 32 bits, and its memory 4 GiB at most
+let wasm = null;              // the listing module (the WebAssembly build), once it has started; null again after it failed
 let listed = null;            // what the last full listing told: its size, tracks, notes and more
+let namesBytes = null;        // the user's names file, or null for the built-in names: put in each module started
 const jobs = [];              // the page's requests, taken one at a time in their order
 let working = false;          // whether a request is being answered
 
@@ -16,18 +21,28 @@ let onPiece = () => {};
 let onEventLine = () => {};
 let onNote = () => {};
 
-// Starts the listing module and connects its hand-overs.
+// An error of the module's memory: a request it could not make room for.
+class NoRoom extends Error {}
+
+// Starts the listing module, connects its hand-overs and puts the names in use in it.
 async function startModule() {
   wasm = await createSmfdump();  // eslint-disable-line no-undef
   wasm.takeListingPiece = (at, n, offset, share) => onPiece(wasm.HEAPU8.subarray(at, at + n), offset, share);
   wasm.takeEventLine = (offset, total, track) => onEventLine(offset, total, track);
   wasm.takeNote = (status, note, velocity) => onNote(status, note, velocity);
-  wasm._web_builtin_names();
+  useNames();
 }
 
-// Copies bytes into the module where place(size) says.
+// Puts the names file in use into the module: the user's, or the built-in one.
+function useNames() {
+  if (namesBytes) putBytes((n) => wasm._web_names_file(n), namesBytes);
+  else wasm._web_builtin_names();
+}
+
+// Copies bytes into the module where place(size) says; throws NoRoom when the module had no room.
 function putBytes(place, bytes) {
-  const at = place(bytes.length);
+  const at = place(bytes.length) >>> 0;
+  if (at === 0) throw new NoRoom(`no room for ${bytes.length} bytes`);
   wasm.HEAPU8.set(bytes, at);
 }
 
@@ -60,9 +75,11 @@ function progressReporter(id, task) {
   };
 }
 
-// Reads the dropped or picked file into the module, 16 MB at a time (fewer, larger reads are faster).
+// Reads the dropped or picked file into the module, 16 MB at a time (fewer, larger reads are faster);
+// throws NoRoom when the module can't hold it.
 function readFile(file) {
-  const at = wasm._web_input(file.size);
+  const at = file.size <= largestInput ? wasm._web_input(file.size) >>> 0 : 0;
+  if (at === 0) throw new NoRoom(`no room for a file of ${file.size} bytes`);
   const reader = new FileReaderSync();
   const step = 16 << 20;
   for (let pos = 0; pos < file.size; pos += step) {
@@ -75,6 +92,7 @@ function readFile(file) {
 // the page what it needs: the size, the tracks, the roll's extent and whether this is a MIDI file.
 async function listFile(id, file, name) {
   const started = performance.now();
+  listed = null;  // the module forgets the last file as this one goes in
   readFile(file);
   const read = performance.now();
   putBytes((n) => wasm._web_name(n), new TextEncoder().encode(name));
@@ -92,8 +110,8 @@ async function listFile(id, file, name) {
     name,
     size,
     startsLikeMidi: wasm._web_starts_like_midi() !== 0,
-    format: wasm._web_format(),
-    division: wasm._web_division(),
+    format: wasm._web_format() >>> 0,
+    division: wasm._web_division() >>> 0,
     tracks: listed.tracks.map((t) => ({ index: t.index, number: t.number, notes: t.count, colour: t.colour })),
     notes: listed.noteCount,
     maxTick: listed.maxTick,
@@ -219,7 +237,7 @@ function noteLines(index, withOff) {
   const trackIndex = trackOfNote(listed, index);  // eslint-disable-line no-undef
   const track = listed.tracks[trackIndex];
   const point = wasm._web_resume_point_for_note(index, trackIndex);
-  let counted = wasm._web_notes_before(point);
+  let counted = wasm._web_notes_before(point) >>> 0;
   let line = null;
   let on = null;
   let off = null;
@@ -265,8 +283,8 @@ function describeNote(id, index, withOff) {
     track: track.number,
     trackIndex: track.index,
     name: noteName(note.key),  // eslint-disable-line no-undef
-    from: positionText(listed, track.index, note.start),  // eslint-disable-line no-undef
-    to: positionText(listed, track.index, note.end),  // eslint-disable-line no-undef
+    from: notePositionText(index, false),  // eslint-disable-line no-undef
+    to: notePositionText(index, true),  // eslint-disable-line no-undef
   });
 }
 
@@ -274,15 +292,16 @@ function describeNote(id, index, withOff) {
 // matches there are and where the first million are.
 function search(id, text) {
   const bytes = new TextEncoder().encode(text);
-  const at = wasm._malloc(bytes.length + 1);
+  const at = wasm._malloc(bytes.length + 1) >>> 0;
+  if (at === 0) throw new NoRoom(`no room for ${bytes.length} bytes to look for`);
   wasm.HEAPU8.set(bytes, at);
   const report = progressReporter(id, 'finding');
   onPiece = (piece, offset, share) => report(share);
   const count = wasm._web_search(at, bytes.length);
   onPiece = () => {};
   wasm._free(at);
-  const kept = wasm._web_found_kept();
-  const first = wasm._web_found_offsets() / 8;
+  const kept = wasm._web_found_kept() >>> 0;
+  const first = (wasm._web_found_offsets() >>> 0) / 8;
   const offsets = wasm.HEAPF64.slice(first, first + kept);
   postMessage({ type: 'found', id, text, count, length: bytes.length, offsets }, [offsets.buffer]);
 }
@@ -300,7 +319,27 @@ function save(id) {
   postMessage({ type: 'saved', id, blob, name: listed.name });
 }
 
-// Answers one request of the page.
+// True when an error came from the module itself (it aborted, or trapped): its state can't be trusted.
+function moduleFailed(e) {
+  return Boolean(e) && (e.name === 'RuntimeError' || /^Aborted\(/.test(String(e.message)));
+}
+
+// Tells the page that a request failed. A list request the module could not make room for is answered
+// as too large (with the file's size in bytes), in plain words: the runtime's own message is no
+// use to the reader.
+function tellFailure(message, e) {
+  const { type, id } = message;
+  const noRoom = e instanceof NoRoom || (moduleFailed(e) && /OOM|enlarge memory|out of memory/i.test(String(e.message)));
+  if (type === 'list' && noRoom) {
+    const size = message.file.size;
+    postMessage({ type: 'error', id, request: type, tooLarge: true, size, message: `the file (${size} bytes) is too large to list here` });
+    return;
+  }
+  postMessage({ type: 'error', id, request: type, message: String(e && e.message ? e.message : e) });
+}
+
+// Answers one request of the page. A module that failed is not used again: the next request starts
+// a new one (the names in use put in it again), with nothing listed.
 async function answer(message) {
   const { type, id } = message;
   if (!listed && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step'].includes(type)) {
@@ -308,9 +347,15 @@ async function answer(message) {
     return;
   }
   try {
+    if (!wasm) await startModule();
     if (type === 'names') {
-      if (message.bytes) putBytes((n) => wasm._web_names_file(n), message.bytes);
-      else wasm._web_builtin_names();
+      namesBytes = message.bytes || null;
+      try {
+        useNames();
+      } catch (e) {
+        namesBytes = null;  // the module went back to the built-in names
+        throw e;
+      }
     } else if (type === 'list') {
       await listFile(id, message.file, message.name);
     } else if (type === 'lines') {
@@ -333,7 +378,12 @@ async function answer(message) {
       if (listed) postMessage({ type: 'step', id, index: stepNote(listed, message.view, message.from, message.direction) });  // eslint-disable-line no-undef
     }
   } catch (e) {
-    postMessage({ type: 'error', id, request: type, message: String(e && e.message ? e.message : e) });
+    if (moduleFailed(e)) {
+      wasm = null;
+      listed = null;
+    }
+    if (e instanceof NoRoom && type === 'list') listed = null;  // the module forgot the last file
+    tellFailure(message, e);
   }
 }
 
@@ -341,7 +391,6 @@ async function answer(message) {
 async function work() {
   if (working) return;
   working = true;
-  if (!wasm) await startModule();
   while (jobs.length > 0) await answer(jobs.shift());
   working = false;
 }
