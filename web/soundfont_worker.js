@@ -26,7 +26,7 @@ const sfLittleEndian = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
 // Reads the SoundFont file (a File or Blob) into the module and answers the page (see the top).
 function readSoundFont(id, file) {
   const report = progressReporter(id, 'soundfont');  // eslint-disable-line no-undef
-  const at = wasm._sf_input(file.size) >>> 0;  // eslint-disable-line no-undef
+  const at = file.size <= largestInput ? wasm._sf_input(file.size) >>> 0 : 0;  // eslint-disable-line no-undef
   if (at === 0) {
     postMessage({ type: 'soundfont', id, sentence: `There is not memory enough to read a SoundFont of ${Math.round(file.size / 1e6)} MB.` });
     return;
