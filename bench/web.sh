@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The page's benchmark: the WebAssembly listing against the native program, under Node and in headless
 # Chromium and Firefox side by side, the roll's redrawing and the page's size (bench/web_bench.mjs says
-# what it measures).
+# what it measures); then the page with a SoundFont (bench/soundfont_page.sh).
 #
 #   bash bench/web.sh            (from anywhere in the clone; installs what is missing)
 #
@@ -42,3 +42,5 @@ SMFDUMP_BROWSERS=$(IFS=,; echo "${browsers[*]}") \
 
 echo "== the player"
 ROUNDS="$rounds" bash bench/play.sh
+echo "== the page with a SoundFont"
+ROUNDS="$rounds" bash bench/soundfont_page.sh

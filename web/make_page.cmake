@@ -1,9 +1,9 @@
 # Puts the page together into one file: page.html with page.css in its style element, roll_view.js
 # and the page's scripts (PAGE_SCRIPTS, in order) in its script element, the worker (the compiled
-# module MODULE, roll_view.js, roll.js and worker.js) as text that the page starts from a blob, and the
-# synthesizer (synth.js) and the player's sequencer and engine (sequencer.js, play_engine.js) as text
-# that the page makes its audio worklet and its Web MIDI worker from, so that the page needs nothing
-# beside itself, not even from file://.
+# module MODULE, roll_view.js, roll.js, worker.js and soundfont_worker.js) as text that the page
+# starts from a blob, and the synthesizer (synth.js) and the player's sequencer and engine
+# (sequencer.js, play_engine.js) as text that the page makes its audio worklet and its Web MIDI worker
+# from, so that the page needs nothing beside itself, not even from file://.
 # Usage: cmake -DSOURCE=web -DMODULE=smfdump_web.js -DOUTPUT=smfdump.html "-DPAGE_SCRIPTS=files.js;page.js" -P make_page.cmake
 
 # Text to go inside a script element: the parser would take "</script" as its end and "<!--" as the
@@ -37,6 +37,7 @@ script_text("${MODULE}" module)
 source_text("${SOURCE}/roll_view.js" geometry)
 source_text("${SOURCE}/roll.js" roll)
 source_text("${SOURCE}/worker.js" worker)
+source_text("${SOURCE}/soundfont_worker.js" soundfont_worker)
 source_text("${SOURCE}/synth.js" synth)
 source_text("${SOURCE}/sequencer.js" sequencer)
 source_text("${SOURCE}/play_engine.js" engine)
@@ -48,7 +49,7 @@ foreach(mark "/* style */" "/* page script */" "/* worker script */" "/* synth s
   endif()
 endforeach()
 string(REPLACE "/* style */" "${style}" page "${page}")
-string(REPLACE "/* worker script */" "${module}\n${geometry}\n${roll}\n${worker}" page "${page}")
+string(REPLACE "/* worker script */" "${module}\n${geometry}\n${roll}\n${worker}\n${soundfont_worker}" page "${page}")
 string(REPLACE "/* synth script */" "${synth}" page "${page}")
 string(REPLACE "/* sequencer source */" "${sequencer}" page "${page}")
 string(REPLACE "/* engine source */" "${engine}" page "${page}")

@@ -33,6 +33,7 @@ async function drawView(t0, t1) {
 function start() {
   restoreNames();
   startWorker();
+  startSoundFont();
   $('open').onclick = () => $('open-input').click();
   $('open-input').onchange = (event) => {
     addFiles(event.target.files);

@@ -16,8 +16,10 @@
 //   soundLatency()       seconds from a context time to its sound at the speakers
 //   soundStats()         resolves with the audio thread's figures: { way } and synth.js's stats (render
 //                        time per 128 frames against its budget, voices, late events, peak, queued)
-//   soundZones(zones)    sampled instruments for every synthesizer from now on (fields: synth.js,
-//                        synthZones); [] gives back the built-in sound
+//   soundZones(zones)    sampled instruments for every synthesizer from now on (synth.js, synthZones:
+//                        zone objects, or a table of them sharing one sample array, which each
+//                        processor gets a copy of, a piece at a time); [] gives back the built-in
+//                        sound. Resolves once the synthesizer playing has them.
 //   soundRender(events, seconds, onProgress)  renders offline with the same synthesizer in a worklet,
 //                        faster than real time; resolves with { buffer (AudioBuffer), stats, ms }
 //   renderWav(events, seconds, onProgress)    the same as a Blob 'audio/wav', 16-bit stereo, 44,100 Hz
@@ -40,7 +42,9 @@ let soundEngine = null;                 // the synthesizer on the main thread (t
 let soundStarting = null;               // the promise of the first start
 let soundAsked = 0;                     // the id of the last question to a processor
 const soundAnswers = new Map();         // answers awaited from processors, by question id
-let soundZoneList = [];                 // the sampled zones given by soundZones
+let soundZoneList = [];                 // the sampled zones given by soundZones: zone objects, or a table of them
+const soundZonesWanted = new WeakMap(); // each processor's port: the zones last meant for it
+const soundZonesTaken = new WeakMap();  // each worklet node: the promise of its zones handed over
 let soundPlayer = null;                 // the player's engine on the main thread (the ScriptProcessor way)
 let soundPlayerListener = () => {};     // told of the player engine's messages
 const soundTail = 2;                    // seconds rendered after the last note ends: its release and the reverb
@@ -76,14 +80,15 @@ function soundLoadMainThread() {
   });
 }
 
-// Sends a question to a worklet node's processor; resolves with its answer.
+// Sends a question to a worklet node's processor, after its zones; resolves with its answer.
 function soundAsk(node, message) {
   soundAsked += 1;
   const id = soundAsked;
-  return new Promise((resolve) => {
+  // asked once the node's zones are handed over: an answer means they are taken too
+  return (soundZonesTaken.get(node) || Promise.resolve()).then(() => new Promise((resolve) => {
     soundAnswers.set(id, resolve);
     node.port.postMessage({ ...message, id });
-  });
+  }));
 }
 
 // Takes a message from a processor: an answer to a question, else hands it to other.
@@ -103,7 +108,8 @@ function soundWorkletNode(context, other) {
   const kind = soundHasPlayer() ? 'smfdump-player' : 'smfdump-synth';
   const node = new AudioWorkletNode(context, kind, { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2] });
   node.port.onmessage = (event) => soundHeard(event.data, other);
-  if (soundZoneList.length > 0) node.port.postMessage({ type: 'zones', zones: soundZoneList });
+  const none = Array.isArray(soundZoneList) && soundZoneList.length === 0;
+  soundZonesTaken.set(node, none ? Promise.resolve() : soundPostZones(node.port, soundZoneList));
   node.connect(context.destination);
   return node;
 }
@@ -115,6 +121,7 @@ async function soundConnect(context, worklet) {
       await context.audioWorklet.addModule(soundSourceUrl());
       soundNode = soundWorkletNode(context, (message) => soundPlayerListener(message));
       soundWay = 'worklet';
+      await soundZonesTaken.get(soundNode);
       return;
     } catch (error) {
       // a Content-Security-Policy without data: scripts, or a browser without data: worklets
@@ -223,11 +230,52 @@ async function soundStats() {
   return { way: soundWay, ...stats };
 }
 
-// Gives sampled zones to the synthesizer playing now and to every one made later.
+// Gives sampled zones to the synthesizer playing now and to every one made later; resolves once the
+// one playing has them.
 function soundZones(zones) {
   soundZoneList = zones;
   if (soundEngine) globalThis.smfdumpSynth.synthZones(soundEngine, zones);
-  else if (soundNode) soundNode.port.postMessage({ type: 'zones', zones });
+  else if (soundNode) return soundPostZones(soundNode.port, zones);
+  return Promise.resolve();
+}
+
+// Posts zones to a processor; resolves once posted. A sample array they share goes over in pieces,
+// each a small copy handed over, a few between other tasks, before the table that plays it: neither
+// thread copies a SoundFont's tens of megabytes at once (Firefox copies what a port hands over), and
+// the page keeps its own for the next processor. Zones meant for the port after these, while the
+// pieces go, are posted instead.
+async function soundPostZones(port, zones) {
+  soundZonesWanted.set(port, zones);
+  if (Array.isArray(zones)) {
+    const copies = new Map();
+    const given = zones.map((z) => {
+      if (!copies.has(z.sample)) copies.set(z.sample, z.sample.slice());
+      return { ...z, sample: copies.get(z.sample) };
+    });
+    port.postMessage({ type: 'zones', zones: given }, [...copies.values()].map((a) => a.buffer));
+    return;
+  }
+  const sample = zones.sample, piece = 1 << 19;  // frames a piece: a megabyte of 16-bit samples
+  for (let at = 0; at < sample.length; at += piece) {
+    if (at > 0 && at % (2 * piece) === 0) await soundYield();
+    if (soundZonesWanted.get(port) !== zones) return;
+    const part = sample.slice(at, at + piece);
+    port.postMessage({ type: 'samples', length: sample.length, at, part }, [part.buffer]);
+  }
+  const rows = zones.rows.slice();
+  port.postMessage({ type: 'zones', zones: { ...zones, sample: null, rows } }, [rows.buffer]);
+}
+
+// Resolves once the tasks waiting, and a frame when one is due, have had their turn: a timer while the
+// page is shown (Firefox draws no frame between messages), a message while it is hidden (a hidden
+// tab's timers wait a second).
+function soundYield() {
+  if (!document.hidden) return new Promise((resolve) => setTimeout(resolve, 0));
+  return new Promise((resolve) => {
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => resolve();
+    channel.port2.postMessage(0);
+  });
 }
 
 // Renders events offline for `seconds` with the synthesizer in a worklet; resolves with
@@ -246,6 +294,7 @@ async function soundRender(events, seconds, onProgress) {
     if (onProgress) onProgress(Math.min(1, message.frame / frames));
     if (message.frame + 128 >= frames) ended();
   });
+  await soundZonesTaken.get(node);
   const data = soundPack(events);
   const piece = 1 << 17;  // numbers in one message: 65,536 events
   for (let at = 0; at < data.length; at += piece) node.port.postMessage({ type: 'events', data: data.slice(at, at + piece) });

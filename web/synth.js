@@ -10,7 +10,10 @@
 //                                                  status | data1 << 8 | data2 << 16]
 //   { type: 'clear' }         synthClear(s)        drops the queued events
 //   { type: 'silence' }       synthSilence(s)      ends every voice at once (a 3 ms fade)
-//   { type: 'zones', zones }  synthZones(s, zones) sampled instruments (see synthZones)
+//   { type: 'zones', zones }  synthZones(s, zones) sampled instruments (see synthZones): zone objects, or
+//                                                  a table of them sharing one sample array
+//   { type: 'samples', length, at, part }           a piece of the sample array of the next table whose
+//                             synthSamples(s, ...)  sample is null: `part` goes at frame `at` of `length`
 //   { type: 'stats', id }     synthStats(s)        answered { type: 'stats', id, stats }
 //   { type: 'report', every, end }  offline: { type: 'progress', frame, stats } every `every` frames
 //                                   and at frame `end`
@@ -63,6 +66,8 @@
     nt: HP, nf: 5000, nq: 0.7, nl: 0, ndk: 0.1,  // drum noise: filter mode, Hz, resonance, level, decay
     ml: 0, mf: 1, mdk: 0.3, nb: 0, bg: 0.01,     // drum metal: level, pitch scale, decay; bursts and their gap (s)
     sample: null, sampleRate: 44100, start: 0, end: 0, loopStart: 0, loopEnd: 0, loop: 0, root: 60, tune: 0,  // sampled zone
+    st: 100, unit: 1,                 // sampled zone: cents per key away from the root; the sample's full scale (1/32768 for Int16Array)
+    dk: 0, kh: 0,                     // envelope: the decay falls in dB and stops at the sustain level (1, as SoundFonts'); hold's cents per key below 60
   };
 
   // A timbre with every field: the defaults, then what is given.
@@ -354,7 +359,8 @@
       notes: 0,                      // note-ons so far (the voices' order)
       crowded: 0,                    // note-ons still to skip in this quantum, more than the voices
       seed: 0x1234567,               // the noise generator's state
-      zones: [],                     // sampled zones, chosen before the built-in timbres
+      sampled: null,                 // sampled zones, chosen before the built-in timbres (see synthZones), or null
+      incoming: null,                // the sample array of the next table of zones, while its pieces come
       chosen: [],                    // the timbres chosen for the note being started
       buf: new Float32Array(blockMax),   // one voice's block
       env: new Float32Array(blockMax),   // its envelope
@@ -481,28 +487,55 @@
     }
     const c = s.channels[ch];
     const count = choose(s, c, key, vel);
-    const x = count > 0 ? s.chosen[0].x : 0;
     for (const v of s.voices) {
       if (!v.on || v.ch !== ch) continue;
       // a key struck again ends its previous sound; a drum's exclusive class cuts its mates (the
-      // closed hi-hat the open one)
+      // closed hi-hat the open one), whichever of the note's zones names it
       if (v.key === key && !v.released) { if (c.drums) fade(s, v); else release(s, v); }
-      if (x && v.t.x === x) fade(s, v);
+      for (let i = 0; i < count; i++) {
+        if (s.chosen[i].x && v.t.x === s.chosen[i].x) { fade(s, v); break; }
+      }
     }
     for (let i = 0; i < count; i++) startVoice(s, takeVoice(s), ch, key, vel, s.chosen[i]);
   }
 
-  // Fills s.chosen with the timbres for a note: matching sampled zones, else the built-in timbre.
+  // Fills s.chosen with the timbres for a note: the zones of the channel's sampled preset that hold its
+  // key and velocity, else the built-in timbre.
   function choose(s, c, key, vel) {
     let count = 0;
-    const bank = c.drums ? 128 : c.bankMsb;
-    for (const z of s.zones) {
-      if (z.bank === bank && z.program === (c.drums ? 0 : c.program) && key >= z.keyLo && key <= z.keyHi && vel >= z.velLo && vel <= z.velHi) s.chosen[count++] = z;
+    const set = s.sampled;
+    if (set) {
+      const rows = set.rows, width = set.width;
+      for (const r of sampledPreset(set, c)) {
+        const at = r * width;  // bank, program, keyLo, keyHi, velLo, velHi
+        if (key >= rows[at + 2] && key <= rows[at + 3] && vel >= rows[at + 4] && vel <= rows[at + 5]) s.chosen[count++] = sampledZone(set, r);
+      }
+      if (count > 0) return count;
     }
-    if (count > 0) return count;
     const t = c.drums ? drums[key] : programs[c.program];
     if (t) s.chosen[count++] = t;
     return count;
+  }
+
+  const noZones = [];
+
+  // The rows of the sampled zones a channel plays: its bank and program (bank 128 on the drum channel,
+  // the program choosing the kit), else the same program in bank 0 (a variation missing plays its
+  // capital tone), or the standard kit 0; none when the set has neither.
+  function sampledPreset(set, c) {
+    const bank = c.drums ? 128 : c.bankMsb;
+    return set.presets.get(bank * 128 + c.program) || set.presets.get(c.drums ? 128 * 128 : c.program) || noZones;
+  }
+
+  // Zone r of a set as a timbre, made from its row the first time a note plays it.
+  function sampledZone(set, r) {
+    let z = set.made[r];
+    if (!z) {
+      const fields = Object.assign({ src: 'sample', sample: set.sample, end: set.sample.length, unit: set.unit }, set.common);
+      for (let k = 0; k < set.width; k++) fields[set.fields[k]] = set.rows[r * set.width + k];
+      z = set.made[r] = timbre(fields);
+    }
+    return z;
   }
 
   // A voice to play: a silent one, else the oldest released, else the oldest.
@@ -627,8 +660,9 @@
 
   const ln1000 = Math.log(1000);
 
-  // Each source: start(s, v, t) at the note-on; render(s, v, out, n, freq, seconds) writes n frames at
-  // frequency freq (Hz) for a voice seconds old, and says whether the source still sounds.
+  // Each source: start(s, v, t) at the note-on; render(s, v, out, n, freq, seconds, key) writes n frames
+  // at frequency freq (Hz; key: the same as a fractional key) for a voice seconds old, and says whether
+  // the source still sounds.
   const sources = {
     osc: {
       // two band-limited waves, the second detuned or at an interval and starting a quarter on
@@ -792,11 +826,14 @@
       },
     },
     sample: {
-      // a sampled zone played at any rate with linear interpolation, looping between its loop points
+      // a sampled zone played at any rate with linear interpolation, looping between its loop points;
+      // its pitch: the key's distance from the root at st cents a key, the zone's tune, then bend and
+      // vibrato (what moves key away from the note's own), resampled to the context's rate
       start(s, v, t) { v.pos = t.start; },
-      render(s, v, out, n, freq) {
-        const t = v.t, data = t.sample;
-        const step = (freq / noteHz(t.root + t.tune / 100)) * (t.sampleRate / s.rate);
+      render(s, v, out, n, freq, seconds, key) {
+        const t = v.t, data = t.sample, unit = t.unit;
+        const cents = (v.key - t.root) * t.st + t.tune + (key - v.key) * 100;
+        const step = Math.pow(2, cents / 1200) * (t.sampleRate / s.rate);
         let pos = v.pos;
         const looping = t.loop && t.loopEnd > t.loopStart && !(t.loop === 3 && v.released);
         const loopLength = t.loopEnd - t.loopStart;
@@ -805,7 +842,7 @@
           else if (pos >= t.end - 1) { out.fill(0, i, n); v.pos = pos; return false; }
           const j = Math.floor(pos), f = pos - j;
           const next = looping && j + 1 >= t.loopEnd ? t.loopStart : j + 1;
-          out[i] = data[j] + (data[next] - data[j]) * f;
+          out[i] = (data[j] + (data[next] - data[j]) * f) * unit;
           pos += step;
         }
         v.pos = pos;
@@ -831,8 +868,13 @@
     while (i < n) {
       if (stage === 3) {  // decay, then sustain
         const sustain = t.s, k = v.decay;
-        for (; i < n; i++) { level = sustain + (level - sustain) * k; env[i] = level; }
-        if (sustain === 0 && level < silentLevel) stage = 5;
+        if (t.dk) {  // falls at a steady rate in dB, and stays at the sustain level once there
+          for (; i < n; i++) { if (level > sustain) level = Math.max(sustain, level * k); env[i] = level; }
+          if (level < silentLevel) stage = 5;
+        } else {
+          for (; i < n; i++) { level = sustain + (level - sustain) * k; env[i] = level; }
+          if (sustain === 0 && level < silentLevel) stage = 5;
+        }
       } else if (stage === 4) {  // release
         const k = v.step;
         for (; i < n; i++) { level *= k; env[i] = level; }
@@ -840,7 +882,7 @@
       } else if (stage === 1) {  // attack
         const step = v.attack;
         for (; i < n && level < 1; i++) { level += step; env[i] = level < 1 ? level : 1; }
-        if (level >= 1) { level = 1; stage = 2; v.countdown = Math.round(t.h * s.rate); }
+        if (level >= 1) { level = 1; stage = 2; v.countdown = Math.round(t.h * (t.kh ? Math.pow(2, (t.kh * (60 - v.key)) / 1200) : 1) * s.rate); }
       } else if (stage === 0 || stage === 2) {  // delay, hold
         const m = Math.min(n - i, v.countdown);
         env.fill(level, i, i + m);
@@ -888,7 +930,7 @@
     if (vibrato) key += ((t.ls === RANDOM ? sine(v.lfoPhase) : lfo) * vibrato) / 100;
     const freq = noteHz(key);
     const buf = s.buf;
-    const sounding = v.source.render(s, v, buf, n, freq, seconds);
+    const sounding = v.source.render(s, v, buf, n, freq, seconds, key);
     // noise added to the source: breath, hammer, mallet
     if (t.nz && t.src !== 'noise' && t.src !== 'drum') {
       const level = t.nz * (t.nk + (1 - t.nk) * Math.exp(-seconds / t.nd));
@@ -971,7 +1013,7 @@
     let notes = 0;
     for (let i = s.qHead; i < s.qTail && s.qFrame[i] < s.frame + frames; i++) {
       const m = s.qMsg[i];
-      if ((m & 0xf0) === 0x90 && (m >> 16) & 0x7f && (!s.channels[m & 15].drums || s.zones.length || drums[(m >> 8) & 0x7f])) notes++;
+      if ((m & 0xf0) === 0x90 && (m >> 16) & 0x7f && (!s.channels[m & 15].drums || s.sampled || drums[(m >> 8) & 0x7f])) notes++;
     }
     s.crowded = Math.max(0, notes - voiceCap);
     let at = 0;
@@ -1024,12 +1066,52 @@
     };
   }
 
-  // Sampled zones: each { bank (128 for drums), program, keyLo, keyHi, velLo, velHi, sample
-  // (Float32Array), sampleRate, start, end, loopStart, loopEnd (frames of the sample), loop (0 none,
-  // 1 loops, 3 loops until the release), root (key), tune (cents) } with any timbre field besides
-  // (envelope, filter, LFO, pan, rv, x). A note plays every zone that matches; none, the built-in sound.
+  // The fields that begin every row of a table of zones, in this order: they choose the zones of a note.
+  const zoneKeys = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi'];
+
+  // Sampled zones, given either way:
+  //  - zone objects, each { bank (128 for drums), program, keyLo, keyHi, velLo, velHi, sample
+  //    (Float32Array, or Int16Array at full scale 32768), sampleRate, start, end, loopStart, loopEnd
+  //    (frames of the sample), loop (0 none, 1 loops, 3 loops until the release), root (key), tune
+  //    (cents added), st (cents a key) } with any timbre field besides (envelope, filter, LFO, pan, rv, x);
+  //  - a table { sample (one array, as above, that every zone plays a part of), fields (names of the
+  //    zone fields, zoneKeys first), rows (Float64Array: one value of each field a zone), common (fields
+  //    the same in every zone) }: a SoundFont's thousands of zones go over as two arrays handed over,
+  //    and each becomes a timbre only when a note first plays it.
+  // A note plays every zone of its preset that matches; none, the built-in sound. [] drops the zones.
   function synthZones(s, zones) {
-    s.zones = zones.map((z) => timbre(Object.assign({ src: 'sample', keyLo: 0, keyHi: 127, velLo: 0, velHi: 127, end: z.sample.length }, z)));
+    if (!Array.isArray(zones)) {
+      const sample = zones.sample || s.incoming;
+      s.sampled = sample ? sampledSet(sample, zones.fields, zones.rows, zones.common || {}) : null;
+      s.incoming = null;
+      return;
+    }
+    const rows = new Float64Array(zones.length * zoneKeys.length);
+    const whole = { keyLo: 0, keyHi: 127, velLo: 0, velHi: 127 };
+    zones.forEach((z, r) => zoneKeys.forEach((f, k) => { rows[r * zoneKeys.length + k] = z[f] ?? whole[f]; }));
+    s.sampled = zones.length > 0 ? sampledSet(null, zoneKeys, rows, {}) : null;
+    if (s.sampled) s.sampled.made = zones.map((z) => timbre(Object.assign({ src: 'sample', end: z.sample.length, unit: z.sample instanceof Int16Array ? 1 / 32768 : 1 }, z)));
+  }
+
+  // Puts a piece of a sample array where it goes (see the top); the piece at 0 begins a new array.
+  function synthSamples(s, length, at, part) {
+    if (at === 0 || !s.incoming || s.incoming.length !== length) s.incoming = new part.constructor(length);
+    if (at >= 0 && at + part.length <= length) s.incoming.set(part, at);
+  }
+
+  // A table of zones with its rows listed by bank * 128 + program.
+  function sampledSet(sample, fields, rows, common) {
+    const width = fields.length, count = rows.length / width, presets = new Map();
+    for (let r = 0; r < count; r++) {
+      const at = rows[r * width] * 128 + rows[r * width + 1];
+      if (!presets.has(at)) presets.set(at, []);
+      presets.get(at).push(r);
+    }
+    return {
+      sample, fields, rows, common, width, presets,
+      unit: sample instanceof Int16Array ? 1 / 32768 : 1,
+      made: new Array(count).fill(null),  // each zone's timbre, once made
+    };
   }
 
   // Renders one quantum, timed, and keeps the statistics.
@@ -1048,6 +1130,7 @@
     else if (m.type === 'clear') synthClear(s);
     else if (m.type === 'silence') synthSilence(s);
     else if (m.type === 'zones') synthZones(s, m.zones);
+    else if (m.type === 'samples') synthSamples(s, m.length, m.at, m.part);
     else if (m.type === 'stats') post({ type: 'stats', id: m.id, stats: synthStats(s) });
     else if (m.type === 'report') { s.every = m.every; s.end = m.end; s.nextReport = m.every; }
   }

@@ -425,6 +425,8 @@ async function answer(message) {
       playData(id);
     } else if (type === 'played') {
       playedLine(id, message.track, message.tick, message.tracks);
+    } else if (type === 'soundfont') {
+      readSoundFont(id, message.file);  // eslint-disable-line no-undef
     } else if (type === 'canvas') {
       takeCanvas(message.canvas);  // eslint-disable-line no-undef
     } else if (type === 'roll') {

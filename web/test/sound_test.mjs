@@ -11,6 +11,7 @@ import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { browserKinds, browsersToTest, closePage, launch, openPage } from './browsers.mjs';
+import { installMeasures, unlike } from './sound_measures.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pagePath = path.resolve(root, process.env.SMFDUMP_PAGE ?? 'build-web/smfdump.html');
@@ -24,77 +25,6 @@ const noteOff = (time, channel, key) => [time, 0x80 | channel, key, 64];
 const control = (time, channel, number, value) => [time, 0xb0 | channel, number, value];
 const program = (time, channel, number) => [time, 0xc0 | channel, number];
 const bend = (time, channel, lsb, msb) => [time, 0xe0 | channel, lsb, msb];
-
-// Measures of the last render, run inside the page: window.soundTest.
-function installMeasures() {
-  const mono = (b) => { const l = b.getChannelData(0), r = b.getChannelData(1); return l.map((x, i) => (x + r[i]) / 2); };
-  let sound = null;  // the last render, both channels averaged
-  let rateNow = 0;
-  const at = (seconds) => Math.round(seconds * rateNow);
-  const rms = (from, to) => {
-    let sum = 0;
-    const a = at(from), b = Math.min(sound.length, at(to));
-    for (let i = a; i < b; i++) sum += sound[i] * sound[i];
-    return Math.sqrt(sum / Math.max(1, b - a));
-  };
-  window.soundTest = {
-    // renders [[time, ...bytes]] for seconds; packed into a Float64Array when asked
-    async render(events, seconds, packed) {
-      const given = packed ? new Float64Array(events.flatMap(([time, s, d1 = 0, d2 = 0]) => [time, s | (d1 << 8) | (d2 << 16)]))
-        : events.map(([time, ...bytes]) => ({ time, bytes }));
-      let reports = 0;
-      const result = await soundRender(given, seconds, () => { reports += 1; });
-      sound = mono(result.buffer);
-      rateNow = result.buffer.sampleRate;
-      window.soundTest.last = result;
-      return { stats: result.stats, ms: result.ms, frames: result.buffer.length, rate: rateNow, reports };
-    },
-    rms,
-    // the end of the first 5 ms window (moved 0.5 ms at a time) from `from` whose RMS passes level
-    onset(from, to, level) {
-      for (let t = from; t + 0.005 <= to; t += 0.0005) if (rms(t, t + 0.005) > level) return t + 0.005;
-      return null;
-    },
-    // the first frame from `from` not exactly zero
-    firstSound(from) {
-      for (let i = at(from); i < sound.length; i++) if (sound[i] !== 0) return i;
-      return null;
-    },
-    // the frequency from zero crossings (upward) between from and to
-    frequency(from, to) {
-      let first = null, last = null, count = 0;
-      for (let i = at(from) + 1; i < at(to); i++) {
-        if (sound[i - 1] < 0 && sound[i] >= 0) {
-          const t = i - 1 + sound[i - 1] / (sound[i - 1] - sound[i]);
-          if (first === null) first = t; else count += 1;
-          last = t;
-        }
-      }
-      return (count * rateNow) / (last - first);
-    },
-    // a note's character: its RMS envelope in six 40 ms windows (scaled to its loudest), its
-    // brightness (RMS of the first difference over RMS) and its zero crossings a second
-    character(from) {
-      const envelope = [];
-      for (let w = 0; w < 6; w++) envelope.push(rms(from + w * 0.04, from + (w + 1) * 0.04));
-      const loudest = Math.max(...envelope);
-      let d = 0, q = 0, crossings = 0;
-      for (let i = at(from + 0.02) + 1; i < at(from + 0.2); i++) {
-        d += (sound[i] - sound[i - 1]) ** 2;
-        q += sound[i] ** 2;
-        if ((sound[i] >= 0) !== (sound[i - 1] >= 0)) crossings += 1;
-      }
-      return { envelope: envelope.map((e) => e / loudest), brightness: Math.sqrt(d / q), crossings: crossings / 0.18 };
-    },
-  };
-}
-
-// How far apart two characters are: 0 for the same sound.
-function unlike(a, b) {
-  let e = 0;
-  for (let i = 0; i < 6; i++) e += Math.abs(a.envelope[i] - b.envelope[i]);
-  return e / 6 + Math.abs(Math.log(a.brightness / b.brightness)) + Math.abs(Math.log(a.crossings / b.crossings));
-}
 
 for (const kind of browsersToTest()) {
   const name = browserKinds[kind].title;

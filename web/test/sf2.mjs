@@ -1,0 +1,92 @@
+// SoundFont bytes for the page's tests, from readable records: one record a line, numbers in decimal,
+// chunk lengths and terminal records filled in (as tests/web/soundfont_builder.h does for the reader's
+// own tests).
+
+// v as `width` little-endian bytes (a negative v as its two's complement).
+export function le(v, width) {
+  const out = Buffer.alloc(width);
+  for (let i = 0; i < width; i++) out[i] = Number((BigInt(v) >> BigInt(8 * i)) & 0xffn);
+  return out;
+}
+
+const text = (s) => Buffer.from(s, 'latin1');
+// A chunk with its length filled in, and the zero byte that pads an odd length.
+export const chunk = (id, body) => Buffer.concat([text(id), le(body.length, 4), body, Buffer.alloc(body.length % 2)]);
+// A LIST chunk of the given type holding the given chunks.
+const list = (type, chunks) => chunk('LIST', Buffer.concat([text(type), ...chunks]));
+// A name field of 20 bytes, zero-padded.
+const name20 = (name) => Buffer.concat([text(name), Buffer.alloc(20)]).subarray(0, 20);
+
+// ---- records ----
+// Preset header: name, program, bank, its first zone (library, genre, morphology 0).
+export const preset = (name, program, bank, firstZone) => Buffer.concat([name20(name), le(program, 2), le(bank, 2), le(firstZone, 2), le(0, 12)]);
+// Zone: its first generator and first modulator.
+export const zone = (firstGenerator, firstModulator) => Buffer.concat([le(firstGenerator, 2), le(firstModulator, 2)]);
+// Generator with a 16-bit amount.
+export const gen = (generator, amount) => Buffer.concat([le(generator, 2), le(amount, 2)]);
+// Instrument: name, its first zone.
+export const instrument = (name, firstZone) => Buffer.concat([name20(name), le(firstZone, 2)]);
+// Sample header: name, start, end, loop start, loop end (frames in the sample data), rate, original
+// pitch, pitch correction, linked sample, type (1 mono).
+export const sample = (name, start, end, loopStart, loopEnd, rate, pitch, correction, link, type) => Buffer.concat([
+  name20(name), le(start, 4), le(end, 4), le(loopStart, 4), le(loopEnd, 4), le(rate, 4), le(pitch, 1), le(correction, 1), le(link, 2), le(type, 2)]);
+const emptyModulator = Buffer.alloc(10);
+
+// Generator numbers.
+export const G = { decay: 36, sustain: 37, release: 38, instrument: 41, attenuation: 48, sampleId: 53, sampleModes: 54, rootKey: 58 };
+
+// The whole file from its parts (each a list of records; the terminal records are added):
+// { name, sampleData, presets, presetZones, presetGenerators, instruments, instrumentZones,
+// instrumentGenerators, samples }; the chunks' offsets are returned too, for damaged copies.
+export function soundfont(p) {
+  const joined = (records, terminal) => Buffer.concat([...records, terminal]);
+  const info = list('INFO', [chunk('ifil', Buffer.concat([le(2, 2), le(1, 2)])), chunk('INAM', Buffer.concat([text(p.name), Buffer.alloc(1)]))]);
+  const sdta = list('sdta', [chunk('smpl', p.sampleData)]);
+  const pdta = list('pdta', [
+    chunk('phdr', joined(p.presets, preset('EOP', 0, 0, p.presetZones.length))),
+    chunk('pbag', joined(p.presetZones, zone(p.presetGenerators.length, 0))),
+    chunk('pmod', emptyModulator),
+    chunk('pgen', joined(p.presetGenerators, gen(0, 0))),
+    chunk('inst', joined(p.instruments, instrument('EOI', p.instrumentZones.length))),
+    chunk('ibag', joined(p.instrumentZones, zone(p.instrumentGenerators.length, 0))),
+    chunk('imod', emptyModulator),
+    chunk('igen', joined(p.instrumentGenerators, gen(0, 0))),
+    chunk('shdr', joined(p.samples, sample('EOS', 0, 0, 0, 0, 0, 0, 0, 0, 0))),
+  ]);
+  const file = chunk('RIFF', Buffer.concat([text('sfbk'), info, sdta, pdta]));
+  return { file, sdtaAt: 12 + info.length };
+}
+
+// A SoundFont of two presets playing one sample, a sine of 11 cycles in 800 frames at 32,000 Hz: 440 Hz
+// at its root key, A4 (69), over the whole keyboard. Played at the context's rate it must be resampled;
+// played at the file's it would sound 606 Hz. "Test Sine" (bank 0, program 20) loops it at full level;
+// "Test Envelope" (program 21) has 10 dB of attenuation, a decay of 1 s (to fall 100 dB) to a sustain
+// 25 dB down, and a release of 0.5 s.
+export function sineSoundFont() {
+  const frames = 800;
+  const pcm = Buffer.alloc(2 * (frames + 46));  // the sample, then the 46 zero frames the standard asks for
+  for (let i = 0; i < frames; i++) pcm.writeInt16LE(Math.round(16000 * Math.sin((2 * Math.PI * 11 * i) / frames)), 2 * i);
+  return soundfont({
+    name: 'Sine Test Set',
+    sampleData: pcm,
+    presets: [preset('Test Sine', 20, 0, 0), preset('Test Envelope', 21, 0, 1)],
+    presetZones: [zone(0, 0), zone(1, 0)],
+    presetGenerators: [gen(G.instrument, 0), gen(G.instrument, 1)],
+    instruments: [instrument('Sine', 0), instrument('Sine Envelope', 1)],
+    instrumentZones: [zone(0, 0), zone(4, 0)],
+    instrumentGenerators: [
+      gen(G.release, -3986),      // Sine: 0.1 s
+      gen(G.sampleModes, 1),      //   loops
+      gen(G.rootKey, 69),
+      gen(G.sampleId, 0),
+      gen(G.attenuation, 100),    // Sine Envelope: 10 dB, of which 4 are applied
+      gen(G.decay, 0),            //   1 s
+      gen(G.sustain, 250),        //   25 dB
+      gen(G.release, -1200),      //   0.5 s
+      gen(G.sampleModes, 1),
+      gen(G.rootKey, 69),
+      gen(G.sampleId, 0),
+    ],
+    samples: [sample('Sine A4', 0, frames, 0, frames, 32000, 69, 0, 0, 1)],
+  });
+}
