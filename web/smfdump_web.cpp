@@ -370,8 +370,8 @@ EMSCRIPTEN_KEEPALIVE double web_search(const unsigned char* text, std::size_t le
     if (length > 0) {
         unsigned char c = search_text[search_anchor];
         unsigned char other = c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
-        search_anchor_words[0] = std::uint64_t{0x0101010101010101} * c;
-        search_anchor_words[1] = std::uint64_t{0x0101010101010101} * other;
+        search_anchor_words[0] = c * std::uint64_t(0x0101010101010101);
+        search_anchor_words[1] = other * std::uint64_t(0x0101010101010101);
     }
     if (length > 0) {
         start_listing(search_piece);
