@@ -5,7 +5,7 @@
 'use strict';
 
 const overviewBins = 32768;   // bins across the whole roll in the finest level of the overview
-const overviewAbove = 100000;  // notes from which the overview is made and used
+const overviewAbove = 100000;  // notes from which the overview is made and used (the module's overview_from_notes)
 const longNote = 64;           // finest bins a note may span and still be marked in the overview
 const blockSize = 256;       // notes per block whose latest end is kept, to find notes still sounding
 const palettes = {

@@ -59,8 +59,6 @@ std::uint32_t line_total = 0;               // running total of the last event l
 std::uint32_t line_track = 0;               // track of the last event line; 0 before any
 std::uint32_t track_first_reckoning = 0;    // index of the current track's first reckoning
 std::uint32_t track_first_note = 0;         // index of the current track's first note
-std::uint32_t track_first_block = 0;        // index in block_ends of the current track's first block
-std::uint16_t track_mark = 0;               // what the current track's notes put in the overview: 1 + its index, at most 0xFFFF
 std::uint32_t reckoning_first_note = 0;     // index of the first note started under the current reckoning
 std::uint32_t reckoning_now[3] = {};        // numerator, denominator and seen of the last reckoning kept
 
@@ -83,26 +81,38 @@ void widen_overview_to(std::uint32_t end) {
     }
 }
 
-// Puts note `note`, now that it has its end, into the overview (or among the long notes) and into
-// its block's latest end.
-void draw_note_later(std::uint32_t note) {
-    std::uint32_t start = note_starts[note];
-    std::uint32_t end = note_ends[note];
-    std::uint32_t& block = block_ends[track_first_block + (note - track_first_note) / notes_per_block];
-    block = std::max(block, end);
-    widen_overview_to(end);
-    std::uint32_t first = start >> overview_shift;
-    std::uint32_t last = end >> overview_shift;
-    if (last < first || last - first > long_note_bins) {
-        if (make_room(long_notes)) long_notes.push_back(note);
-        return;
+// Puts every note, now that all have their ends, into its block's latest end and, when there are
+// notes enough for the page to draw from the overview, into the overview (or among the long notes),
+// track by track. The listing's pass only ends notes: the bins, sized once for the latest end, and
+// the blocks are filled here in one sweep over the notes.
+void draw_notes() {
+    auto count = static_cast<std::uint32_t>(note_starts.size());
+    bool overview = count > overview_from_notes;
+    if (overview) widen_overview_to(roll_last_end);  // no row holds a mark yet: this only sizes the bins
+    for (std::size_t t = 0; t < track_numbers.size(); ++t) {
+        std::uint32_t first_note = track_first_notes[t];
+        std::uint32_t end_note = t + 1 < track_numbers.size() ? track_first_notes[t + 1] : count;
+        std::uint32_t* blocks = block_ends.data() + track_first_blocks[t];
+        auto mark = static_cast<std::uint16_t>(std::min<std::size_t>(t + 1, 0xFFFF));
+        for (std::uint32_t note = first_note; note < end_note; ++note) {
+            std::uint32_t end = note_ends[note];
+            std::uint32_t& block = blocks[(note - first_note) / notes_per_block];
+            block = std::max(block, end);
+            if (!overview) continue;
+            std::uint32_t first = note_starts[note] >> overview_shift;
+            std::uint32_t last = end >> overview_shift;
+            if (last < first || last - first > long_note_bins) {
+                if (make_room(long_notes)) long_notes.push_back(note);
+                continue;
+            }
+            auto& row = overview_rows[note_keys[note] & 0x1FF];
+            if (row.empty()) {
+                if (!room_for(overview_bins * sizeof row[0])) continue;
+                row.assign(overview_bins, 0);
+            }
+            for (std::uint32_t b = first; b <= last; ++b) row[b] = std::max(row[b], mark);
+        }
     }
-    auto& row = overview_rows[note_keys[note] & 0x1FF];
-    if (row.empty()) {
-        if (!room_for(overview_bins * sizeof row[0])) return;
-        row.assign(overview_bins, 0);
-    }
-    for (std::uint32_t b = first; b <= last; ++b) row[b] = std::max(row[b], track_mark);
 }
 
 // The reckoning under which note `note` of the current track started: the last of the track's
@@ -130,7 +140,6 @@ void end_note(std::uint32_t note, std::uint32_t total) {
     note_ends[note] = total;
     if (total > roll_last_end) roll_last_end = total;
     if (note < reckoning_first_note) keep_end_reckoning(note);
-    draw_note_later(note);
 }
 
 // Ends every note sounding in slot at total; the entries of its chain become free.
@@ -186,12 +195,14 @@ void stop_roll() {
     end_sounding_notes();
     event_line_watcher = nullptr;
     note_watcher = nullptr;
+    note_line_watcher = nullptr;
     roll_cut_short = true;
 }
 
-// Keeps the line's total; a new track ends the last one's notes and starts its own entry and
-// reckoning; a time signature read since the last line starts a new reckoning.
-void gather_event_line(std::uint64_t, std::uint32_t total) {
+// For a line of a new track, or one after a time signature: a new track ends the last one's notes
+// and starts its own entry and reckoning; a time signature read since the last line that differs
+// from the one reckoned with starts a new reckoning.
+void begin_track_or_reckoning(std::uint32_t total) {
     bool new_track = current_track != line_track || track_numbers.empty();
     if (new_track) {
         end_sounding_notes();
@@ -202,11 +213,9 @@ void gather_event_line(std::uint64_t, std::uint32_t total) {
         }
         line_track = current_track;
         track_first_note = static_cast<std::uint32_t>(note_starts.size());
-        track_first_block = static_cast<std::uint32_t>(block_ends.size());
-        track_mark = static_cast<std::uint16_t>(std::min<std::size_t>(track_numbers.size() + 1, 0xFFFF));
         track_numbers.push_back(current_track);
         track_first_notes.push_back(track_first_note);
-        track_first_blocks.push_back(track_first_block);
+        track_first_blocks.push_back(static_cast<std::uint32_t>(block_ends.size()));
         track_in_order.push_back(1);
         track_first_reckoning = static_cast<std::uint32_t>(reckoning_tracks.size());
     }
@@ -227,7 +236,43 @@ void gather_event_line(std::uint64_t, std::uint32_t total) {
         reckoning_first_notes.push_back(reckoning_first_note);
         reckoning_totals_before.push_back(new_track ? total : line_total);
     }
+}
+
+// Keeps the line's total, after starting a track or reckoning where one begins.
+void gather_event_line(std::uint64_t, std::uint32_t total) {
+    if (current_track != line_track || reckoning_now[0] != ts_numerator || reckoning_now[1] != ts_denominator ||
+        reckoning_now[2] != static_cast<std::uint32_t>(time_signature_seen) || track_numbers.empty()) {
+        begin_track_or_reckoning(total);
+    }
     line_total = total;
+}
+
+// What a note on seldom needs before it is kept: the roll's last room (then the roll is cut short),
+// a new block of the track, a slot seen for the first time in the track, or one whose note was
+// struck again before it ended. False when the note is not kept.
+bool make_way_for_note(std::uint32_t slot, std::uint32_t index) {
+    if (index == notes_kept_at_most) {
+        roll_cut_short = true;
+        return false;
+    }
+    if ((index - track_first_note) % notes_per_block == 0) {
+        if (!make_room(block_ends)) {
+            stop_roll();
+            return false;
+        }
+        block_ends.push_back(0);
+    }
+    if (sounding_first[slot] == none_sounding) {
+        sounding_first[slot] = index;
+        if (!slot_listed[slot]) {
+            slot_listed[slot] = true;
+            sounding_slots.push_back(slot);  // room for every slot was made at the start
+        }
+    } else if (!keep_struck_again(slot, index)) {
+        stop_roll();  // the note's block is counted in block_ends, and stays empty
+        return false;
+    }
+    return true;
 }
 
 // Starts a note at a note on whose velocity is above 0 as listed (a missing one shows as 4294967295);
@@ -240,25 +285,11 @@ void gather_note(std::int32_t status, std::int32_t note, std::int32_t velocity) 
         return;
     }
     auto index = static_cast<std::uint32_t>(note_starts.size());
-    if (index == notes_kept_at_most) {
-        roll_cut_short = true;
-        return;
-    }
-    if ((index - track_first_note) % notes_per_block == 0) {
-        if (!make_room(block_ends)) {
-            stop_roll();
-            return;
-        }
-        block_ends.push_back(0);
-    }
-    if (sounding_first[slot] == none_sounding) {
+    // the usual note on: a slot already listed in the track with no note sounding, inside a block
+    if (index != notes_kept_at_most && (index - track_first_note) % notes_per_block != 0 && slot_listed[slot] &&
+        sounding_first[slot] == none_sounding) {
         sounding_first[slot] = index;
-        if (!slot_listed[slot]) {
-            slot_listed[slot] = true;
-            sounding_slots.push_back(slot);  // room for every slot was made at the start
-        }
-    } else if (!keep_struck_again(slot, index)) {
-        stop_roll();  // the note's block is counted in block_ends, and stays empty
+    } else if (!make_way_for_note(slot, index)) {
         return;
     }
     if (note < roll_lowest_note) roll_lowest_note = note;
@@ -268,6 +299,12 @@ void gather_note(std::int32_t status, std::int32_t note, std::int32_t velocity) 
     note_ends.push_back(line_total);
     note_keys.push_back(static_cast<std::uint16_t>(static_cast<std::uint32_t>(note + 1) | channel << key_channel_shift));
     keep_note_velocity(velocity);  // for playing
+}
+
+// An event line of a note on or off, told at once: its line, then its note.
+void gather_note_line(std::uint64_t offset, std::uint32_t total, std::int32_t status, std::int32_t note, std::int32_t velocity) {
+    gather_event_line(offset, total);
+    gather_note(status, note, velocity);
 }
 }  // namespace
 
@@ -290,13 +327,16 @@ void start_roll_notes(std::size_t input_size, std::size_t note_limit) {
     roll_cut_short = room == 0;
     event_line_watcher = room != 0 ? gather_event_line : nullptr;
     note_watcher = room != 0 ? gather_note : nullptr;
+    note_line_watcher = room != 0 ? gather_note_line : nullptr;
 }
 
 void finish_roll_notes() {
     end_sounding_notes();
+    draw_notes();
     std::sort(end_reckonings.begin(), end_reckonings.end());
     event_line_watcher = nullptr;
     note_watcher = nullptr;
+    note_line_watcher = nullptr;
 }
 
 void forget_roll_notes() {
@@ -322,8 +362,6 @@ void forget_roll_notes() {
     line_track = 0;
     track_first_reckoning = 0;
     track_first_note = 0;
-    track_first_block = 0;
-    track_mark = 0;
     reckoning_first_note = 0;
 }
 

@@ -306,6 +306,7 @@ EMSCRIPTEN_KEEPALIVE void web_list_again(std::int32_t point, std::int32_t watch)
     }
     event_line_watcher = watch >= 1 ? tell_event_line : nullptr;
     note_watcher = watch >= 2 ? tell_note : nullptr;
+    note_line_watcher = nullptr;  // the page is told of lines and notes one by one
     if (from_start) {
         dump_file();
     } else {

@@ -165,8 +165,12 @@ std::uint32_t list_lines() {
         total += delta;
 
         *out++ = '\n';  // each event line is preceded by its line end
+        std::uint64_t line_offset = 0;
         if constexpr (watched) {
-            if (event_line_watcher != nullptr) event_line_watcher(dump_handed_over_total + static_cast<std::size_t>(out - dump_buffer), total);
+            line_offset = dump_handed_over_total + static_cast<std::size_t>(out - dump_buffer);
+            std::uint32_t e = in[0];
+            bool note_line = (e & 0xE0) == 0x80 || (e < 0x80 && (status & 0xE0) == 0x80);
+            if (event_line_watcher != nullptr && (note_line_watcher == nullptr || !note_line)) event_line_watcher(line_offset, total);
         }
         if (total >= beat_first && total < beat_end) {
             tick = total - tick_origin;  // still in the beat of the kept line head
@@ -195,7 +199,11 @@ std::uint32_t list_lines() {
             out = put_field(out, notes_after_status[in[1]]);
             out = put_velocity(out, in[2]);
             if constexpr (watched) {
-                if (note_watcher != nullptr) note_watcher(status, in[1], in[2]);
+                if (note_line_watcher != nullptr) {
+                    note_line_watcher(line_offset, total, status, in[1], in[2]);
+                } else if (note_watcher != nullptr) {
+                    note_watcher(status, in[1], in[2]);
+                }
             }
             in += 3;
             remaining -= 3;
@@ -204,7 +212,11 @@ std::uint32_t list_lines() {
             out = put_field(out, notes_running[e]);
             out = put_velocity(out, in[1]);
             if constexpr (watched) {
-                if (note_watcher != nullptr) note_watcher(status, static_cast<std::int32_t>(e), in[1]);
+                if (note_line_watcher != nullptr) {
+                    note_line_watcher(line_offset, total, status, static_cast<std::int32_t>(e), in[1]);
+                } else if (note_watcher != nullptr) {
+                    note_watcher(status, static_cast<std::int32_t>(e), in[1]);
+                }
             }
             in += 2;
             remaining -= 2;
@@ -232,6 +244,7 @@ std::uint32_t list_lines() {
 
 std::uint32_t list_common_event_lines() {
     // the console program watches nothing and pays nothing for the watchers in its busiest loop
-    bool watched = event_line_watcher != nullptr || note_watcher != nullptr || resume_point_watcher != nullptr;
+    bool watched = event_line_watcher != nullptr || note_watcher != nullptr || note_line_watcher != nullptr ||
+                   resume_point_watcher != nullptr;
     return watched ? list_lines<true>() : list_lines<false>();
 }

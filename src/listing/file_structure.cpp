@@ -18,6 +18,7 @@ std::uint32_t current_track = 0;
 std::uint32_t running_total = 0;
 const char* listed_name = input_name;
 void (*event_line_watcher)(std::uint64_t offset, std::uint32_t total) = nullptr;
+void (*note_line_watcher)(std::uint64_t offset, std::uint32_t total, std::int32_t status, std::int32_t note, std::int32_t velocity) = nullptr;
 void (*resume_point_watcher)() = nullptr;
 
 namespace {
@@ -157,5 +158,6 @@ void reset_file_state() {
     running_total = 0;
     listed_name = input_name;
     event_line_watcher = nullptr;
+    note_line_watcher = nullptr;
     resume_point_watcher = nullptr;
 }

@@ -17,6 +17,12 @@ extern const char* listed_name;          // the name "dump of" and "end of" show
 // and the listing through it; null in the console program. It must not write to the dump or change
 // any listing state.
 extern void (*event_line_watcher)(std::uint64_t offset, std::uint32_t total);
+// Told, in place of the event line watcher and the note watcher both, of each line of a note on or off
+// that the listing's common-event loop writes: the line's offset and running total as the one, the
+// status in force, note and velocity as the other (one call where that loop meets most of a file's
+// lines). Null: the two are told as everywhere else. The same rules as theirs hold.
+extern void (*note_line_watcher)(std::uint64_t offset, std::uint32_t total, std::int32_t status, std::int32_t note,
+                                 std::int32_t velocity);
 // Told at the top of each turn of a track's event loop: there the whole state of the listing is in
 // the program-wide variables, so a copy of them taken there lets the listing go on from that point
 // later (the browser page lists any part of a file again that way). Null in the console program.
