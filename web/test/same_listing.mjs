@@ -403,10 +403,10 @@ function checkNewInputForgets(bigBytes, small) {
 
 const webFolder = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 
-// A file as the page hands it to the worker, read through the worker's FileReaderSync below; its
-// bytes made by bytesAt(start, end) when asked for.
+// A file as the page hands it to the worker, read as a Blob's slices are (arrayBuffer()), or through
+// the worker's FileReaderSync below; its bytes made by bytesAt(start, end) when asked for.
 function pageFile(name, size, bytesAt) {
-  return { name, size, slice: (start, end) => ({ read: () => bytesAt(start, end) }) };
+  return { name, size, slice: (start, end) => ({ read: () => bytesAt(start, end), arrayBuffer: async () => bytesAt(start, end) }) };
 }
 const fileOf = (name, bytes) => pageFile(name, bytes.length, (start, end) => {
   const part = bytes.subarray(start, end);
