@@ -168,6 +168,7 @@ async function listFile(i, anew = false) {
   document.body.dataset.listMs = answer.ms.toFixed(1);
   // from the files given (or this one chosen) to its listing and roll on screen
   document.body.dataset.readyMs = (performance.now() - Math.max(pickedAt, asked)).toFixed(1);
+  askPlayData();  // what the player needs, once what is read is on screen
 }
 
 // Says above the listing what a reader should know before reading it.

@@ -64,7 +64,7 @@ function playedTracks() {
 async function playData() {
   const turn = listingTurn;
   if (player.dataTurn !== turn) {
-    await player.dataAsked;
+    await askPlayData();
     if (turn !== listingTurn) throw new Error('the file changed');
   }
   if (!player.data) throw new Error('the events to play are held elsewhere');
@@ -83,7 +83,7 @@ function engineAnswer(type, message) {
 
 // A copy of the compact copy for a rendering of its own: of the page's, or lent by the engine holding it.
 async function copyOfPlayData() {
-  if (player.dataTurn !== listingTurn) await player.dataAsked;
+  if (player.dataTurn !== listingTurn) await askPlayData();
   if (player.data) return player.data.slice(0);
   const { data } = await engineAnswer('lent', { type: 'lend' });
   if (!data) throw new Error('the events to play are not at hand');
@@ -118,15 +118,22 @@ function startPlayer(answer) {
   showPlayerNote();
   showPlace();
   drawOverlay();
-  if (player.unplayable === '') {
-    const turn = listingTurn;
-    player.dataAsked = ask({ type: 'play data' }).then((data) => {
-      if (turn !== listingTurn) return;
-      player.data = data.data;
-      player.dataTurn = turn;
-      askPlayed(true);  // the place's time and the length, now that the worker has the tempo map
-    }, () => {});
-  }
+}
+
+// Asks the listing worker for the compact copy of the listing shown, once: when the listing and the
+// roll are on screen (the worker answers in turn, and the first lines come first), or at the first
+// Play, whichever is sooner. Resolves when it is here (or can't be had).
+function askPlayData() {
+  if (player.unplayable !== '' || !listed) return Promise.resolve();
+  if (player.dataAsked) return player.dataAsked;
+  const turn = listingTurn;
+  player.dataAsked = ask({ type: 'play data' }).then((data) => {
+    if (turn !== listingTurn) return;
+    player.data = data.data;
+    player.dataTurn = turn;
+    askPlayed(true);  // the place's time and the length, now that the worker has the tempo map
+  }, () => {});
+  return player.dataAsked;
 }
 
 // Says what is played when that is not plain: the track of a format-2 file, or why nothing can be.
