@@ -22,9 +22,10 @@
 //   { type: 'unload', give }            lets the events go (another output plays them); with `give`,
 //                                       answered { type: 'returned', data } (transferred; null when none)
 //   { type: 'lend' }                    answered { type: 'lent', data }: a copy of the events (or null)
-//   { type: 'timing' }                  answered { type: 'timing', quanta, meanMs, maxMs }: the audio
-//                                       thread's time per quantum, the sequencer's and the synthesizer's
-//                                       together (Date.now(), so single times are whole milliseconds)
+//   { type: 'timing' }                  answered { type: 'timing', quanta, meanMs, maxMs, warmUpMs }: the
+//                                       audio thread's time per quantum, the sequencer's and the
+//                                       synthesizer's together (Date.now(), so single times are whole
+//                                       milliseconds), and that of the live processor's warm-up
 //   { type: 'measure', from, to }       answered { type: 'measured', seconds, data }: the seconds from
 //                                       tick `from` to tick `to` (null: the end) as written, and the
 //                                       events given back (transferred); the engine holds none then
@@ -50,7 +51,24 @@ const engine = {
   loaded: false,        // whether a file's events are held
   start: 0,             // the number the page gave the play going on, told with each position
   waits: true,          // whether the music waits for a clock that went on without the engine (see engineStep)
+  readInSteps: false,   // whether a start's reading (see seqPrepare) is spread over steps (a live worklet)
+  pending: null,        // the play message waiting for that reading
 };
+
+// Events read ahead for a start at a time, in a live audio thread: a step reads pieces until its
+// clock (whole milliseconds) turns, at most about a millisecond, so that a start far into a large
+// file, or a loop's, never holds up the sound; the start waits instead.
+const engineReadPiece = 4096;
+
+// Reads ahead for a start at tick: all at once, or for at most about a millisecond. True when done.
+function engineRead(tick) {
+  if (!engine.readInSteps) return seqPrepare(tick);
+  const started = Date.now();
+  do {
+    if (seqPrepare(tick, engineReadPiece)) return true;
+  } while (Date.now() === started);
+  return false;
+}
 
 // Keeps one message made by the sequencer.
 function engineEmit(time, status, first, second) {
@@ -100,21 +118,22 @@ function engineMessage(m, now) {
     // nothing to play yet
   } else if (m.type === 'select') {
     if (seq.playing) seqStop(at, engineEmit);
-    seqSelect(m.tracks);
+    seqSelect(m.tracks);  // a play waiting reads for the new selection
     engine.post({ type: 'selected', endTick: seq.endTick, seconds: seqSecondsAt(seq.endTick) });
   } else if (m.type === 'play') {
     engine.start = m.start ?? 0;
     if (seq.playing) seqStop(at, engineEmit);
-    seqSetEnd(m.end ?? Infinity);
-    seqStart(m.tick, at, engineEmit);
-    engineReport(at);
+    engine.pending = m;
+    if (!engine.readInSteps) engineStartPending(at);  // else the quantum's step reads, and starts when it can
   } else if (m.type === 'pause') {
     // what was made ahead plays out first: the stop comes after it (unless the page dropped it all)
     const stopAt = Math.max(at, seq.horizon);
     const p = seqPosition(stopAt);
     if (seq.playing) seqStop(stopAt, m.quiet ? () => {} : engineEmit);
-    engine.post({ type: 'paused', tick: p ? p.tick : 0 });
+    engine.post({ type: 'paused', tick: p ? p.tick : engine.pending ? Math.max(0, Math.floor(engine.pending.tick)) : 0 });
+    engine.pending = null;
   } else if (m.type === 'unload' || m.type === 'measure') {
+    engine.pending = null;
     if (seq.playing) seqStop(at, engineEmit);
     engine.loaded = false;
     seq.loaded = false;
@@ -137,8 +156,26 @@ function engineMessage(m, now) {
   engineFlush();
 }
 
+// Starts the play waiting at engine time `at` once what it needs is read, reading as much of that as
+// a step may. Meanwhile the steps read ahead the same way: after a selection what its channels use
+// (and the start of the file), while playing a loop's start.
+function engineStartPending(at) {
+  const m = engine.pending;
+  if (!m) {
+    if (!seq.usedReady) engineRead(0);
+    else if (seq.playing && seq.loopB > seq.loopA && seq.loopA >= 0) engineRead(seq.loopA);
+    return;
+  }
+  if (!engineRead(m.tick)) return;
+  engine.pending = null;
+  seqSetEnd(m.end ?? Infinity);
+  seqStart(m.tick, at, engineEmit);
+  engineReport(at);
+}
+
 // Makes the messages due before engine time `until` and tells the position when it is time to.
 function engineStep(now, until) {
+  if (engine.loaded) engineStartPending(now + engine.lead);
   if (!seq.playing) return;
   // an audio clock that went on without this engine (quanta it was not asked to render): the music
   // waits, rather than what was due meanwhile coming all at once. For Web MIDI every message keeps
@@ -194,15 +231,18 @@ function engineOnMainThread(s, rate, post) {
 if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 'function') {
   // The processor: the synthesizer and the sequencer, each quantum's messages made just before it.
   class PlayerProcessor extends AudioWorkletProcessor {
-    constructor() {
+    constructor(options) {
       super();
+      engine.readInSteps = Boolean(options?.processorOptions?.live);
       const api = globalThis.smfdumpSynth;
       this.synth = api.newSynth(sampleRate);
       this.api = api;
       engine.post = (m, transfer) => this.port.postMessage(m, transfer);
       engine.queue = (events) => api.synthQueue(this.synth, events);
       this.inbox = [];  // the engine's messages that play or stop, for the next quantum (see engineTake)
-      this.timing = { type: 'timing', quanta: 0, sumMs: 0, meanMs: 0, maxMs: 0 };
+      this.timing = { type: 'timing', quanta: 0, sumMs: 0, meanMs: 0, maxMs: 0, warmUpMs: 0 };
+      // live, the first notes must not wait for the code of their voices to be compiled
+      if (engine.readInSteps) this.timing.warmUpMs = api.synthWarmUp(sampleRate);  // eslint-disable-line no-undef
       this.port.onmessage = (e) => {
         const m = e.data;
         if (m.type === 'timing') {

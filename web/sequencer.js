@@ -12,6 +12,8 @@
 // API (one sequencer per global scope; `seq` holds its state):
 //   seqLoad(buffer)                 takes the compact copy; returns what it holds (tracks, whether it plays)
 //   seqSelect(trackIndexes)         the tracks that sound together (format 2: one) and their tempo map
+//   seqPrepare(tick, most)          reads ahead, at most `most` events, for a start at tick; true when a
+//                                   start there has nothing left to read (a worklet spreads it over quanta)
 //   seqStart(tick, at, emit)        plays from tick at host time `at`, after the state the events before
 //                                   it left (program, bank, controllers, bend range, bend, pressure)
 //   seqRun(until, emit)             emits every message due before host time `until`; false once ended
@@ -62,6 +64,10 @@ const seq = {
   endTick: 0,             // the last tick of the sequence: its last note's end or event
   usedControllers: new Uint8Array(16 * 128),  // 1 where a channel's controller changes somewhere in the sequence
   usedOther: new Uint8Array(16),    // per channel: 1 program, 2 bend, 4 channel pressure, 8 bend range (RPN 0)
+  usedReady: false,       // whether the two above hold the whole sequence's (seqPrepare reads it first)
+  useTrack: 0,            // while not: the sequence track and event where that reading goes on
+  useEvent: 0,
+  chases: [],             // the state before the ticks started from lately (see seqChaseNew), newest first
   // ---- playing ----
   playing: false,         // whether messages are being made
   anchorTime: 0,          // the host time at which anchorSeconds of the file sound
@@ -126,6 +132,9 @@ function seqLoad(buffer) {
   seq.streamCount = 0;
   seq.loopA = -1;
   seq.loopB = -1;
+  seq.tracks = [];  // until a selection
+  seq.usedReady = false;
+  seq.chases = [];
   const list = [];
   for (let t = 0; t < tracks; t += 1) {
     list.push({ index: t, number: seq.trackNumbers[t], notes: seq.firstNotes[t + 1] - seq.firstNotes[t],
@@ -218,14 +227,16 @@ function seqSelect(trackIndexes) {
   seq.mapSeconds = Float64Array.from(seconds);
   seq.mapPerTick = Float64Array.from(perTick);
   seq.mapAt = 0;
-  // where the sequence ends, and what its channels use (for the state sent before a start)
+  // where the sequence ends; what its channels use (for the state sent before a start) is read later,
+  // by seqPrepare, since it takes every event of the sequence
   seq.endTick = 0;
+  for (const t of seq.tracks) seq.endTick = Math.max(seq.endTick, seq.lastTicks[t]);
   seq.usedControllers.fill(0);
   seq.usedOther.fill(0);
-  for (const t of seq.tracks) {
-    seq.endTick = Math.max(seq.endTick, seq.lastTicks[t]);
-    for (let e = seq.firstEvents[t]; e < seq.firstEvents[t + 1]; e += 1) seqNoteUse(seq.eventBytes[e]);
-  }
+  seq.usedReady = false;
+  seq.useTrack = 0;
+  seq.useEvent = 0;
+  seq.chases = [];
 }
 
 // Marks what a channel event changes among what a start must set.
@@ -471,55 +482,67 @@ function seqOffEnd(at, emit, keep) {
 
 // ---- playing ----
 
-// Sends at `at` the state the sequence's events before tick leave on each channel they use: bank,
-// program, controllers (those never set yet at their usual value), the pitch bend range (RPN 0) and
-// the parameter chosen, channel pressure and pitch bend. Channel mode messages are not sent again.
-// Each track's events are read once, in order; a value is kept unless a later one (by tick, then by
-// track) was kept already; the few events that choose parameters and enter their data are replayed
-// in the order they play, since their meaning depends on each other across tracks.
-function seqChase(tick, at, emit) {
-  const values = new Int16Array(16 * 128).fill(-1);  // controllers (-1: the usual value); then program, pressure, bend
-  const stamps = new Float64Array(16 * 128).fill(-1); // the tick * 65536 + place of the value kept
-  const program = 128 - 3;                            // controller slots 125 to 127 (all notes off, mono, poly
-  const pressure = 128 - 2;                           // on; never chased) hold the program, the pressure and
-  const bend = 128 - 1;                               // the bend, as 14 bits less 8192 (-32768: centred)
-  const parameters = [];  // the events that choose parameters or enter data (and resets), to replay
+// Controller slots 125 to 127 of a chase (all notes off, mono and poly on are never chased) hold the
+// program, the channel pressure and the bend, as 14 bits less 8192 (-32768: centred).
+const seqSlotProgram = 128 - 3;
+const seqSlotPressure = 128 - 2;
+const seqSlotBend = 128 - 1;
+
+// A chase of the state before tick, not yet read: each sequence track's events before tick are read
+// once, in order (track k from event e, -1 before its first); a value is kept unless a later one (by
+// tick, then by track) was kept already; the few events that choose parameters and enter their data
+// are kept to be replayed in the order they play, since their meaning depends on each other across
+// tracks.
+function seqChaseNew(tick) {
+  return {
+    tick, k: 0, e: -1, end: 0, done: false,
+    values: new Int16Array(16 * 128).fill(-1),   // controllers (-1: the usual value), then the slots above
+    stamps: new Float64Array(16 * 128).fill(-1),  // the tick * 65536 + place of the value kept
+    parameters: [],                               // stamp and bytes of each event to replay
+    chosen: new Int16Array(32).fill(127),         // then: the parameter numbers chosen (CC 101 and 100, or 99 and 98)
+    registered: new Uint8Array(16).fill(1),       // whether the last chosen was registered (RPN) or not (NRPN)
+    range: new Int16Array(32).fill(-1),           // the bend range's data entry, coarse and fine
+  };
+}
+
+// Reads the events [from, to) of sequence track k into the chase.
+function seqChaseRead(chase, k, from, to) {
+  const { values, stamps, parameters } = chase;
   const keep = (slot, value, stamp) => {
     if (stamp < stamps[slot]) return;
     stamps[slot] = stamp;
     values[slot] = value;
   };
-  seq.tracks.forEach((t, k) => {
-    const end = seqFirstAtOrAfter(seq.eventTicks, seq.firstEvents[t], seq.firstEvents[t + 1], tick);
-    for (let e = seq.firstEvents[t]; e < end; e += 1) {
-      const bytes = seq.eventBytes[e];
-      const c = bytes & 0x0f;
-      const first = (bytes >> 8) & 0x7f;
-      const second = (bytes >> 15) & 0x7f;
-      const stamp = seq.eventTicks[e] * 65536 + k;
-      switch (bytes & 0xf0) {
-        case 0xb0:
-          if (first === 121) {  // reset all controllers, as General MIDI has it
-            for (const slot of [1, 11, 64, 65, 66, 67, pressure]) keep(c * 128 + slot, -1, stamp);
-            keep(c * 128 + bend, -32768, stamp);
-            parameters.push(stamp, bytes);
-          } else if (first === 6 || first === 38 || (first >= 96 && first <= 101)) {
-            parameters.push(stamp, bytes);
-          } else if (first < 120) {
-            keep(c * 128 + first, second, stamp);
-          }
-          break;
-        case 0xc0: keep(c * 128 + program, first, stamp); break;
-        case 0xd0: keep(c * 128 + pressure, first, stamp); break;
-        case 0xe0: keep(c * 128 + bend, (first | (second << 7)) - 8192, stamp); break;
-        default: break;
-      }
+  for (let e = from; e < to; e += 1) {
+    const bytes = seq.eventBytes[e];
+    const c = bytes & 0x0f;
+    const first = (bytes >> 8) & 0x7f;
+    const second = (bytes >> 15) & 0x7f;
+    const stamp = seq.eventTicks[e] * 65536 + k;
+    switch (bytes & 0xf0) {
+      case 0xb0:
+        if (first === 121) {  // reset all controllers, as General MIDI has it
+          for (const slot of [1, 11, 64, 65, 66, 67, seqSlotPressure]) keep(c * 128 + slot, -1, stamp);
+          keep(c * 128 + seqSlotBend, -32768, stamp);
+          parameters.push(stamp, bytes);
+        } else if (first === 6 || first === 38 || (first >= 96 && first <= 101)) {
+          parameters.push(stamp, bytes);
+        } else if (first < 120) {
+          keep(c * 128 + first, second, stamp);
+        }
+        break;
+      case 0xc0: keep(c * 128 + seqSlotProgram, first, stamp); break;
+      case 0xd0: keep(c * 128 + seqSlotPressure, first, stamp); break;
+      case 0xe0: keep(c * 128 + seqSlotBend, (first | (second << 7)) - 8192, stamp); break;
+      default: break;
     }
-  });
-  // the parameters chosen and the bend range entered, in the order they play
-  const chosen = new Int16Array(32).fill(127);   // the parameter numbers chosen (CC 101 and 100, or 99 and 98)
-  const registered = new Uint8Array(16).fill(1);  // whether the last chosen was registered (RPN) or not (NRPN)
-  const range = new Int16Array(32).fill(-1);      // the bend range's data entry, coarse and fine
+  }
+}
+
+// Replays the chase's parameter events in the order they play: the parameters chosen and the bend
+// range entered.
+function seqChaseReplay(chase) {
+  const { parameters, chosen, registered, range } = chase;
   const order = [];
   for (let i = 0; i < parameters.length; i += 2) order.push(i);
   order.sort((a, b) => parameters[a] - parameters[b] || a - b);
@@ -541,6 +564,68 @@ function seqChase(tick, at, emit) {
       range[2 * c + (first === 38 ? 1 : 0)] = second;
     }
   }
+  chase.parameters = [];
+  chase.done = true;
+}
+
+// Reads ahead for a start at tick, at most `most` events: first what the sequence's channels use (once
+// a selection), then the state the events before tick leave (kept for the last few ticks asked, so
+// that a loop's start is read once). Returns true when a start at tick has nothing left to read.
+function seqPrepare(tick, most = Infinity) {
+  tick = Math.max(0, Math.floor(tick));
+  let left = most;
+  while (!seq.usedReady) {
+    if (seq.useTrack >= seq.tracks.length) {
+      seq.usedReady = true;
+      break;
+    }
+    const t = seq.tracks[seq.useTrack];
+    const from = Math.max(seq.useEvent, seq.firstEvents[t]);
+    const to = Math.min(seq.firstEvents[t + 1], from + left);
+    for (let e = from; e < to; e += 1) seqNoteUse(seq.eventBytes[e]);
+    left -= to - from;
+    if (to < seq.firstEvents[t + 1]) {
+      seq.useEvent = to;
+      return false;
+    }
+    seq.useTrack += 1;
+    seq.useEvent = 0;
+  }
+  let chase = seq.chases.find((c) => c.tick === tick);
+  if (!chase) {
+    chase = seqChaseNew(tick);
+    seq.chases = [chase, ...seq.chases.slice(0, 2)];
+  } else if (seq.chases[0] !== chase) {
+    seq.chases = [chase, ...seq.chases.filter((c) => c !== chase)];
+  }
+  while (!chase.done) {
+    if (chase.k >= seq.tracks.length) {
+      seqChaseReplay(chase);
+      break;
+    }
+    const t = seq.tracks[chase.k];
+    if (chase.e < 0) {
+      chase.e = seq.firstEvents[t];
+      chase.end = seqFirstAtOrAfter(seq.eventTicks, seq.firstEvents[t], seq.firstEvents[t + 1], tick);
+    }
+    const to = Math.min(chase.end, chase.e + left);
+    seqChaseRead(chase, chase.k, chase.e, to);
+    left -= to - chase.e;
+    chase.e = to;
+    if (to < chase.end) return false;
+    chase.k += 1;
+    chase.e = -1;
+  }
+  return true;
+}
+
+// Sends at `at` the state the sequence's events before tick leave on each channel they use: bank,
+// program, controllers (those never set yet at their usual value), the pitch bend range (RPN 0) and
+// the parameter chosen, channel pressure and pitch bend. Channel mode messages are not sent again.
+// Reads what seqPrepare has not read yet.
+function seqChase(tick, at, emit) {
+  seqPrepare(tick);
+  const { values, stamps, chosen, registered, range } = seq.chases[0];
   const defaults = { 7: 100, 8: 64, 10: 64, 11: 127 };
   for (let c = 0; c < 16; c += 1) {
     const used = seq.usedOther[c];
@@ -549,7 +634,7 @@ function seqChase(tick, at, emit) {
     const cc = (k, v) => emit(at, 0xb0 | c, k, v);
     if (controllers[0]) cc(0, value(0));
     if (controllers[32]) cc(32, value(32));
-    if (used & 1) emit(at, 0xc0 | c, value(program), 0);
+    if (used & 1) emit(at, 0xc0 | c, value(seqSlotProgram), 0);
     for (let k = 1; k < 120; k += 1) {
       if (!controllers[k] || k === 32 || k === 6 || k === 38 || (k >= 96 && k <= 101)) continue;
       cc(k, value(k));
@@ -564,8 +649,9 @@ function seqChase(tick, at, emit) {
       cc(registered[c] ? 101 : 99, chosen[2 * c]);
       cc(registered[c] ? 100 : 98, chosen[2 * c + 1]);
     }
-    if (used & 4) emit(at, 0xd0 | c, value(pressure), 0);
+    if (used & 4) emit(at, 0xd0 | c, value(seqSlotPressure), 0);
     if (used & 2) {
+      const bend = seqSlotBend;
       const b = stamps[c * 128 + bend] >= 0 && values[c * 128 + bend] !== -32768 ? values[c * 128 + bend] + 8192 : 8192;
       emit(at, 0xe0 | c, b & 0x7f, b >> 7);
     }

@@ -103,10 +103,11 @@ function soundHeard(message, other) {
 }
 
 // A worklet node playing the synthesizer (with the player's engine, where the page has it) in
-// context, its port listening; the module must be loaded.
-function soundWorkletNode(context, other) {
+// context, its port listening; the module must be loaded. A live one spreads a start's reading over
+// quanta; one rendering offline starts where it is asked to, at once.
+function soundWorkletNode(context, other, live = false) {
   const kind = soundHasPlayer() ? 'smfdump-player' : 'smfdump-synth';
-  const node = new AudioWorkletNode(context, kind, { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2] });
+  const node = new AudioWorkletNode(context, kind, { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2], processorOptions: { live } });
   node.port.onmessage = (event) => soundHeard(event.data, other);
   const none = Array.isArray(soundZoneList) && soundZoneList.length === 0;
   soundZonesTaken.set(node, none ? Promise.resolve() : soundPostZones(node.port, soundZoneList));
@@ -119,7 +120,7 @@ async function soundConnect(context, worklet) {
   if (worklet && context.audioWorklet) {
     try {
       await context.audioWorklet.addModule(soundSourceUrl());
-      soundNode = soundWorkletNode(context, (message) => soundPlayerListener(message));
+      soundNode = soundWorkletNode(context, (message) => soundPlayerListener(message), true);
       soundWay = 'worklet';
       await soundZonesTaken.get(soundNode);
       return;

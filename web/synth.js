@@ -18,9 +18,10 @@
 //   { type: 'report', every, end }  offline: { type: 'progress', frame, stats } every `every` frames
 //                                   and at frame `end`
 //                             synthRender(s, left, right, frames, firstFrame)  fills both channels
-// stats: { quanta, meanMs, maxMs, budgetMs, voices, voicesPeak, voiceCap, late, peak, nonFinite, queued }:
-// render time per 128 frames (an audio thread's only clock is Date.now(), so single times are whole
-// milliseconds; the mean of many is finer), voices now and at most, events played after their frame,
+// stats: { quanta, meanMs, maxMs, maxFrame, slow, budgetMs, clock, voices, voicesPeak, voiceCap, late,
+// peak, nonFinite, queued }: render time per 128 frames (by `clock`: where an audio thread has only
+// Date.now(), single times are whole milliseconds; the mean of many is finer), the first frame of the longest and
+// the quanta that took longer than their budget, voices now and at most, events played after their frame,
 // the output's peak before the limit, values that were not numbers, events queued.
 //
 // A voice: a source (oscillators, FM, plucked string, noise, drum model, or a sampled zone) -> optional
@@ -368,7 +369,7 @@
       send: new Float32Array(128),   // the reverb's input for the quantum
       combs: [delays(combLengths, 0), delays(combLengths, 23)],
       allpasses: [delays(allpassLengths, 0), delays(allpassLengths, 23)],
-      quanta: 0, msSum: 0, msMax: 0, voicesPeak: 0, late: 0, peak: 0, nonFinite: 0,  // statistics
+      quanta: 0, msSum: 0, msMax: 0, msMaxFrame: 0, slow: 0, voicesPeak: 0, late: 0, peak: 0, nonFinite: 0,  // statistics
       every: 0, end: 0, nextReport: 0,   // progress reports while rendering offline
     };
     return s;
@@ -1060,8 +1061,8 @@
     let voices = 0;
     for (const v of s.voices) if (v.on) voices++;
     return {
-      quanta: s.quanta, meanMs: s.quanta ? s.msSum / s.quanta : 0, maxMs: s.msMax,
-      budgetMs: (128 / s.rate) * 1000, voices, voicesPeak: s.voicesPeak, voiceCap, late: s.late, peak: s.peak,
+      quanta: s.quanta, meanMs: s.quanta ? s.msSum / s.quanta : 0, maxMs: s.msMax, maxFrame: s.msMaxFrame, slow: s.slow,
+      budgetMs: (128 / s.rate) * 1000, clock: synthClockName, voices, voicesPeak: s.voicesPeak, voiceCap, late: s.late, peak: s.peak,
       nonFinite: s.nonFinite, queued: s.qTail - s.qHead,
     };
   }
@@ -1114,14 +1115,23 @@
     };
   }
 
+  // The finest clock at hand, in milliseconds: an audio thread may have no performance.now(), and
+  // Date.now() gives whole milliseconds.
+  const synthClockName = typeof performance === 'object' && typeof performance?.now === 'function' ? 'performance.now' : 'Date.now';
+  const synthClock = synthClockName === 'Date.now' ? () => Date.now() : () => performance.now();
+
   // Renders one quantum, timed, and keeps the statistics.
   function timedRender(s, left, right, frames, firstFrame) {
-    const started = Date.now();
+    const started = synthClock();
     synthRender(s, left, right, frames, firstFrame);
-    const ms = Date.now() - started;
+    const ms = synthClock() - started;
     s.quanta++;
     s.msSum += ms;
-    if (ms > s.msMax) s.msMax = ms;
+    if (ms > (frames / s.rate) * 1000) s.slow++;
+    if (ms > s.msMax) {
+      s.msMax = ms;
+      s.msMaxFrame = firstFrame;
+    }
   }
 
   // Acts on a message from the host; answers through post.
@@ -1145,7 +1155,33 @@
     }
   }
 
-  const api = { newSynth, synthQueue, synthClear, synthSilence, synthRender: timedRender, synthStats, synthZones, hostMessage, reportProgress, programs, drums };
+  // Plays a made-up passage on a synthesizer of its own and throws the sound away: a note of each
+  // family on each channel, drums, bend, vibrato and the sustain pedal, so that the engine compiles
+  // the code of every voice before a live context's first notes wait on it. Returns the milliseconds.
+  function synthWarmUp(rate) {
+    const started = synthClock();
+    const s = newSynth(rate);
+    const events = [];
+    const at = (seconds, status, first, second) => events.push(seconds, status | (first << 8) | (second << 16));
+    for (let c = 0; c < 16; c++) {
+      if (c !== 9) at(0, 0xc0 | c, c * 8, 0);
+      at(0, 0xb0 | c, 1, 40);
+      at(0, 0xb0 | c, 64, 127);
+      for (let k = 0; k < (c === 9 ? 47 : 3); k++) {
+        const key = c === 9 ? 35 + k : 48 + c + 7 * k;
+        at(0.001 * k, 0x90 | c, key, 60 + k);
+        at(0.03 + 0.001 * k, 0x80 | c, key, 64);
+      }
+      at(0.04, 0xe0 | c, 0, 80);
+      at(0.05, 0xb0 | c, 64, 0);
+    }
+    synthQueue(s, Float64Array.from(events));
+    const left = new Float32Array(128), right = new Float32Array(128);
+    for (let frame = 0; frame < rate * 0.1; frame += 128) synthRender(s, left, right, 128, frame);
+    return synthClock() - started;
+  }
+
+  const api = { newSynth, synthQueue, synthWarmUp, synthClear, synthSilence, synthRender: timedRender, synthStats, synthZones, hostMessage, reportProgress, programs, drums };
   // in the worklet too, for the player's processor (play_engine.js) loaded with it in one module
   globalThis.smfdumpSynth = api;
 

@@ -8,6 +8,7 @@
 //   node --test web/test/play_test.mjs      (SMFDUMP_PAGE names the page, SMFDUMP_BROWSERS the browsers)
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import { createRequire } from 'node:module';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
@@ -113,6 +114,51 @@ function songEvents() {
   // in order of time, note offs first of those of one moment, the rest in the file's order
   return out.map((e, i) => ({ ...e, i })).sort((a, b) => a.tick - b.tick || Number(b.off) - Number(a.off) || a.i - b.i);
 }
+
+// ---- the sequencer alone, under Node --------------------------------------------------------------
+
+// A live player reads what a start needs a piece at a time, over quanta (a loop's start and a play's
+// at once). Read in pieces of any size, and for two ticks in turn, the state sent must be the one a
+// start that reads it whole sends.
+test('a start read ahead in pieces sends the same state as one read whole', async () => {
+  const createSmfdump = createRequire(import.meta.url)(path.join(path.dirname(pagePath), 'smfdump_web.js'));
+  const M = await createSmfdump();
+  Object.assign(M, { takeListingPiece: () => {}, takeEventLine: () => {}, takeNote: () => {} });
+  M._web_builtin_names();
+  M.HEAPU8.set(song, M._web_input(song.length) >>> 0);
+  M._web_list();
+  const where = (M._web_play_data() >>> 0) / 4;
+  const copy = M.HEAPU32.slice(where, where + (M._web_play_data_words() >>> 0));
+  const source = fs.readFileSync(path.join(root, 'web/sequencer.js'), 'utf8');
+  const { seqLoad, seqSelect, seqPrepare, seqChase } = new Function(`${source}\nreturn { seqLoad, seqSelect, seqPrepare, seqChase };`)();
+  const info = seqLoad(copy.buffer);
+  const all = info.tracks.map((t) => t.index);
+  const sent = (tick) => {
+    const out = [];
+    seqChase(tick, 0, (...m) => out.push(m.join(' ')));
+    return out;
+  };
+  for (const [a, b] of [[0, 2028], [288, 384], [769, 1728], [5000, 1]]) {
+    seqSelect(all);
+    const wholeA = sent(a);
+    const wholeB = sent(b);
+    assert.ok(wholeA.length > 0, 'the song uses programs and controllers: a start sends them');
+    for (const piece of [1, 2, 3, 7]) {
+      seqSelect(all);
+      let steps = 0;
+      let doneA = false;
+      let doneB = false;
+      while (!(doneA && doneB)) {  // a piece of each in turn, as a play's and a loop's start are read
+        if (!doneA) doneA = seqPrepare(a, piece);
+        if (!doneB) doneB = seqPrepare(b, piece);
+        steps += 1;
+        assert.ok(steps < 1000, 'the reading ends');
+      }
+      assert.ok(steps > 1, `read in pieces of ${piece}: more than one step`);
+      assert.deepEqual([sent(a), sent(b)], [wholeA, wholeB], `ticks ${a} and ${b}, pieces of ${piece}`);
+    }
+  }
+});
 
 // ---- the page ----------------------------------------------------------------------------------
 
