@@ -175,8 +175,11 @@ for (const kind of browsersToTest()) {
     });
     await live.click('#play');
     await waitFor(live, () => Number(document.getElementById('roll').dataset.playTick) > 0, null, { timeout: 60000 });
-    await live.evaluate(() => { window.gaps.longest = 0; });  // from the sound's start
-    await new Promise((resolve) => setTimeout(resolve, 20000));
+    // from the sound's start; the context's frame then
+    const soundFrom = await live.evaluate(() => { window.gaps.longest = 0; return Math.round(soundContext.currentTime * soundContext.sampleRate); });  // eslint-disable-line no-undef
+    await new Promise((resolve) => setTimeout(resolve, 2000));
+    const early = await live.evaluate(() => soundStats());  // eslint-disable-line no-undef -- the first two seconds
+    await new Promise((resolve) => setTimeout(resolve, 18000));
     const played = await live.evaluate(async () => {
       window.gaps.stop = true;
       // the whole quantum's time (the sequencer's and the synthesizer's), from the player's processor
@@ -188,11 +191,15 @@ for (const kind of browsersToTest()) {
     });
     const s = played.stats;
     report(`Chromium: 20 MB file played 20 s (${s.way}), render ms per quantum: mean`, s.meanMs.toFixed(3), `< ${s.budgetMs.toFixed(2)}`, s.meanMs < s.budgetMs);
-    report('Chromium: 20 MB file played 20 s, render ms per quantum: longest (whole ms)', String(s.maxMs), `< ${s.budgetMs.toFixed(2)}`, s.maxMs < s.budgetMs);
+    report(`Chromium: 20 MB file played 20 s, render ms per quantum: longest (by ${s.clock}())`, s.maxMs.toFixed(s.clock === 'Date.now' ? 0 : 2), `< ${s.budgetMs.toFixed(2)}`, s.maxMs < s.budgetMs);
+    const at = (s.maxFrame - soundFrom) / (128000 / s.budgetMs);  // seconds: the budget is 128 frames'
+    report(`Chromium: 20 MB file played 20 s, quanta over their budget (of ${s.quanta}; the longest ${at >= 0 ? `${at.toFixed(2)} s after` : `${(-at).toFixed(2)} s before`} the sound's start)`, String(s.slow), '0', s.slow === 0);
+    report('Chromium: 20 MB file played 20 s, of them in its first two seconds (and before)', String(early.slow), '', null);
     report('Chromium: 20 MB file played 20 s, events played after their frame', String(s.late), '0', s.late === 0);
     const t = played.timing;
     report('Chromium: 20 MB file played 20 s, sequencer and synthesizer per quantum: mean ms', t.meanMs.toFixed(3), `< ${s.budgetMs.toFixed(2)}`, t.meanMs < s.budgetMs);
     report('Chromium: 20 MB file played 20 s, sequencer and synthesizer per quantum: longest (whole ms)', String(t.maxMs), `< ${s.budgetMs.toFixed(2)}`, t.maxMs < s.budgetMs);
+    report('Chromium: the live player\'s warm-up (a made-up passage rendered before its first quantum), ms', t.warmUpMs.toFixed(0), '', null);
     report(`Chromium: 20 MB file played 20 s following (to tick ${played.tick}), longest gap between frames, ms`, played.longest.toFixed(0), '< 50', played.longest < 50);
     await closePage(live);
 
