@@ -1156,11 +1156,16 @@
   }
 
   // Plays a made-up passage on a synthesizer of its own and throws the sound away: a note of each
-  // family on each channel, drums, bend, vibrato and the sustain pedal, so that the engine compiles
-  // the code of every voice before a live context's first notes wait on it. Returns the milliseconds.
+  // family on each channel (one of them from a sampled zone as a SoundFont's table gives it), drums,
+  // bend, vibrato and the sustain pedal, so that the engine compiles the code of every voice before a
+  // live context's first notes wait on it. Returns the milliseconds.
   function synthWarmUp(rate) {
     const started = synthClock();
     const s = newSynth(rate);
+    const cycle = Int16Array.from({ length: 100 }, (_, i) => Math.round(16000 * Math.sin((2 * Math.PI * i) / 100)));
+    const fields = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi', 'sampleRate', 'end', 'loopEnd', 'loop', 'root', 'fc', 'q'];
+    synthZones(s, { sample: cycle, fields, rows: Float64Array.from([0, 8, 0, 127, 0, 127, rate, 100, 100, 1, 69, 4000, 3]),
+      common: { dk: 1, ft: 0, fa: 1, fe: 0, fp: 0, vf: 0, rv: 1 } });
     const events = [];
     const at = (seconds, status, first, second) => events.push(seconds, status | (first << 8) | (second << 16));
     for (let c = 0; c < 16; c++) {
