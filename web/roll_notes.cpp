@@ -301,8 +301,10 @@ void gather_note(std::int32_t status, std::int32_t note, std::int32_t velocity) 
     keep_note_velocity(velocity);  // for playing
 }
 
-// An event line of a note on or off, told at once: its line, then its note.
-void gather_note_line(std::uint64_t offset, std::uint32_t total, std::int32_t status, std::int32_t note, std::int32_t velocity) {
+// An event line of a note on or off, told at once: its line, then its note. Both are built into it
+// (flatten): this is the call most lines of a big file make, and Firefox lists one a tenth slower
+// through the two calls.
+[[gnu::flatten]] void gather_note_line(std::uint64_t offset, std::uint32_t total, std::int32_t status, std::int32_t note, std::int32_t velocity) {
     gather_event_line(offset, total);
     gather_note(status, note, velocity);
 }
