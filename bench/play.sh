@@ -10,16 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${ROUNDS:-5}
 
-bash .ci/apt-install cmake make g++ emscripten node-acorn
-browsers=()
-for browser in chromium firefox-esr; do
-  if bash .ci/apt-install "$browser"; then
-    browsers+=("${browser%-esr}")
-  else
-    echo "play bench: $browser could not be installed: left out"
-  fi
-done
-[ ${#browsers[@]} -gt 0 ] || { echo "play bench: neither Chromium nor Firefox could be installed" >&2; exit 1; }
+source bench/browsers.sh
+bench_browsers "play bench"
 if [ ! -x build-bench/bench/make_big_smf ] || [ ! -f build-web/smfdump.html ]; then
   echo "== building (Release) in build-bench/ and the page in build-web/"
   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null

@@ -22,16 +22,8 @@ if [ -z "$font" ]; then
 fi
 [ -f "$font" ] || { echo "soundfont page bench: no SoundFont to load ($font is not there); nothing measured"; exit 0; }
 
-bash .ci/apt-install cmake make g++ emscripten node-acorn
-browsers=()
-for browser in chromium firefox-esr; do
-  if bash .ci/apt-install "$browser"; then
-    browsers+=("${browser%-esr}")
-  else
-    echo "soundfont page bench: $browser could not be installed: left out"
-  fi
-done
-[ ${#browsers[@]} -gt 0 ] || { echo "soundfont page bench: neither Chromium nor Firefox could be installed" >&2; exit 1; }
+source bench/browsers.sh
+bench_browsers "soundfont page bench"
 echo "== building the 20 MB file's generator (Release) in build-bench/ and the page in build-web/"
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 nice cmake --build build-bench -j2 --target make_big_smf >/dev/null

@@ -13,16 +13,8 @@ rounds=${ROUNDS:-5}
 big_mb=${BIG_MB:-50}
 small_mb=${SMALL_MB:-5}
 
-bash .ci/apt-install cmake make g++ emscripten node-acorn
-browsers=()
-for browser in chromium firefox-esr; do
-  if bash .ci/apt-install "$browser"; then
-    browsers+=("${browser%-esr}")
-  else
-    echo "web bench: $browser could not be installed: left out"
-  fi
-done
-[ ${#browsers[@]} -gt 0 ] || { echo "web bench: neither Chromium nor Firefox could be installed" >&2; exit 1; }
+source bench/browsers.sh
+bench_browsers "web bench"
 echo "== building (Release) in build-bench/ and the page in build-web/"
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 nice cmake --build build-bench -j2 --target smfdump make_big_smf >/dev/null
