@@ -10,6 +10,7 @@
 //    the WAV file (its AudioContext does not run headless here, so it plays nothing live).
 //
 //   node bench/play_bench.mjs BIG20 BIG50 BUILD_WEB_DIR ROUNDS
+import * as sequencer from '../web/audio/sequencer.js';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -36,8 +37,6 @@ const report = (what, value, target, ok) => {
 // ---- under Node: the compact copy and the sequencer's start ------------------------------------------
 
 const createSmfdump = require(path.resolve(webDir, 'smfdump_web.js'));
-// the sequencer as the page has it, its functions taken out of one scope
-const sequencer = new Function(`${fs.readFileSync('web/sequencer.js', 'utf8')}\nreturn { seq, seqLoad, seqSelect, seqStart, seqRun };`)();
 
 // Lists a file with the module and returns its compact copy and the roll's note count.
 async function copyOf(midi) {
@@ -176,18 +175,18 @@ for (const kind of browsersToTest()) {
     await live.click('#play');
     await waitFor(live, () => Number(document.getElementById('roll').dataset.playTick) > 0, null, { timeout: 60000 });
     // from the sound's start; the context's frame then
-    const soundFrom = await live.evaluate(() => { window.gaps.longest = 0; return Math.round(soundContext.currentTime * soundContext.sampleRate); });  // eslint-disable-line no-undef
+    const soundFrom = await live.evaluate(() => { window.gaps.longest = 0; return Math.round(window.smfdumpPage.soundContext.currentTime * window.smfdumpPage.soundContext.sampleRate); });
     await new Promise((resolve) => setTimeout(resolve, 2000));
-    const early = await live.evaluate(() => soundStats());  // eslint-disable-line no-undef -- the first two seconds
+    const early = await live.evaluate(() => window.smfdumpPage.soundStats());
     await new Promise((resolve) => setTimeout(resolve, 18000));
     const played = await live.evaluate(async () => {
       window.gaps.stop = true;
       // the whole quantum's time (the sequencer's and the synthesizer's), from the player's processor
       const timing = await new Promise((resolve) => {
-        soundPlayerListen((m) => { if (m.type === 'timing') resolve(m); else fromEngine(m); });  // eslint-disable-line no-undef
-        soundPlayerPost({ type: 'timing' });  // eslint-disable-line no-undef
+        window.smfdumpPage.soundPlayerListen((m) => { if (m.type === 'timing') resolve(m); else window.smfdumpPage.fromEngine(m); });
+        window.smfdumpPage.soundPlayerPost({ type: 'timing' });
       });
-      return { longest: window.gaps.longest, stats: await soundStats(), timing, tick: Number(document.getElementById('roll').dataset.playTick) };  // eslint-disable-line no-undef
+      return { longest: window.gaps.longest, stats: await window.smfdumpPage.soundStats(), timing, tick: Number(document.getElementById('roll').dataset.playTick) };
     });
     const s = played.stats;
     report(`Chromium: 20 MB file played 20 s (${s.way}), render ms per quantum: mean`, s.meanMs.toFixed(3), `< ${s.budgetMs.toFixed(2)}`, s.meanMs < s.budgetMs);
@@ -208,7 +207,7 @@ for (const kind of browsersToTest()) {
     await seeking.click('#play');
     await waitFor(seeking, () => Number(document.getElementById('roll').dataset.playTick) > 0, null, { timeout: 60000 });
     await seeking.click('#follow');  // following off: the whole file stays in view
-    await seeking.evaluate(() => fitRoll());  // eslint-disable-line no-undef
+    await seeking.evaluate(() => window.smfdumpPage.fitRoll());
     const seeks = [];
     for (const share of [0.9, 0.2, 0.6, 0.99, 0.4, 0.75, 0.1]) {
       const point = await seeking.evaluate((s) => {

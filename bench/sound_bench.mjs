@@ -41,7 +41,7 @@ const seconds = 20;
 for (let round = 0; round < rounds; round++) {
   for (const b of open) {
     const r = await b.page.evaluate(async (data, s) => {
-      const { stats, ms } = await soundRender(new Float64Array(data), s);
+      const { stats, ms } = await window.smfdumpPage.soundRender(new Float64Array(data), s);
       return { ms, mean: stats.meanMs, voices: stats.voicesPeak };
     }, passage(seconds, 0), seconds);
     b.speed.push((seconds * 1000) / r.ms);
@@ -56,12 +56,12 @@ for (const b of open) {
 const chromium = open.find((b) => b.name === 'Chromium');
 if (chromium) {
   const live = await chromium.page.evaluate(async (data, s) => {
-    await soundStart();
-    const packed = new Float64Array(data), start = soundNow() + 0.2;
+    await window.smfdumpPage.soundStart();
+    const packed = new Float64Array(data), start = window.smfdumpPage.soundNow() + 0.2;
     for (let i = 0; i < packed.length; i += 2) packed[i] += start;
-    soundSend(packed);
+    window.smfdumpPage.soundSend(packed);
     await new Promise((resolve) => setTimeout(resolve, (s + 0.5) * 1000));
-    return soundStats();
+    return window.smfdumpPage.soundStats();
   }, passage(10, 0), 10);
   console.log(`Chromium  live, 10 s dense passage (${live.way}): ${live.meanMs.toFixed(3)} ms per 128 frames on average, `
     + `${live.maxMs} ms at most, budget ${live.budgetMs.toFixed(2)} ms; ${live.voicesPeak} voices at most, ${live.late} events late`);

@@ -60,9 +60,9 @@ for (const kind of browsersToTest()) {
 async function loadOnce(b) {
   const page = await openPage(b.session, pagePath);
   b.running = await page.evaluate(async () => {
-    soundStart();  // eslint-disable-line no-undef
-    for (let i = 0; i < 20 && soundNow() === 0; i++) await new Promise((resolve) => setTimeout(resolve, 50));  // eslint-disable-line no-undef
-    return soundNow() > 0;  // eslint-disable-line no-undef
+    window.smfdumpPage.soundStart();
+    for (let i = 0; i < 20 && window.smfdumpPage.soundNow() === 0; i++) await new Promise((resolve) => setTimeout(resolve, 50));
+    return window.smfdumpPage.soundNow() > 0;
   });
   await page.evaluate((n) => {
     // from the input's change to the state saying the SoundFont plays
@@ -80,7 +80,7 @@ async function loadOnce(b) {
   await waitFor(page, () => window.loaded !== undefined, null, { timeout: 120000, polling: 100 });
   const r = await page.evaluate(async (running) => ({
     ms: window.loaded - window.picked, gap: window.gaps.longest, state: document.getElementById('sound-state').textContent,
-    stats: running ? await soundStats() : null,  // eslint-disable-line no-undef
+    stats: running ? await window.smfdumpPage.soundStats() : null,
   }), b.running);
   if (!r.state.includes('kept in this browser')) console.log(`${b.title}: ${r.state}`);
   b.load.push(r.ms);
@@ -111,7 +111,7 @@ for (const b of open) {
   const speeds = [], means = [];
   for (let round = 0; round < rounds; round++) {
     const r = await page.evaluate(async (data, s) => {
-      const { stats, ms } = await soundRender(new Float64Array(data), s);  // eslint-disable-line no-undef
+      const { stats, ms } = await window.smfdumpPage.soundRender(new Float64Array(data), s);
       return { ms, mean: stats.meanMs, voices: stats.voicesPeak };
     }, passage(seconds), seconds);
     speeds.push((seconds * 1000) / r.ms);
@@ -121,12 +121,12 @@ for (const b of open) {
   report(`${b.title}: offline with ${name}, render ms per 128 frames (median of the means)`, median(means).toFixed(3), '< 2.90', median(means) < 2.9);
   if (b.kind === 'chromium' && b.running) {
     const live = await page.evaluate(async (data, s) => {
-      const packed = new Float64Array(data), start = soundNow() + 0.2;  // eslint-disable-line no-undef
+      const packed = new Float64Array(data), start = window.smfdumpPage.soundNow() + 0.2;
       for (let i = 0; i < packed.length; i += 2) packed[i] += start;
-      const before = await soundStats();  // eslint-disable-line no-undef
-      soundSend(packed);  // eslint-disable-line no-undef
+      const before = await window.smfdumpPage.soundStats();
+      window.smfdumpPage.soundSend(packed);
       await new Promise((resolve) => setTimeout(resolve, (s + 0.5) * 1000));
-      const after = await soundStats();  // eslint-disable-line no-undef
+      const after = await window.smfdumpPage.soundStats();
       return { before, after };
     }, passage(10), 10);
     const a = live.after, q = a.quanta - live.before.quanta;
@@ -149,15 +149,15 @@ if (chromium && chromium.running && big20) {
     await pickFiles(page, '#open-input', big20);
     await waitFor(page, () => document.body.dataset.state === 'ready', null, { timeout: 600000 });
     await page.evaluate(watchFrames);
-    const before = await page.evaluate(() => soundStats());  // eslint-disable-line no-undef
+    const before = await page.evaluate(() => window.smfdumpPage.soundStats());
     await page.click('#play');
     await waitFor(page, () => Number(document.getElementById('roll').dataset.playTick) > 0, null, { timeout: 60000 });
     // from the sound's start; the context's frame then
-    const soundFrom = await page.evaluate(() => { window.gaps.longest = 0; return Math.round(soundContext.currentTime * soundContext.sampleRate); });  // eslint-disable-line no-undef
+    const soundFrom = await page.evaluate(() => { window.gaps.longest = 0; return Math.round(window.smfdumpPage.soundContext.currentTime * window.smfdumpPage.soundContext.sampleRate); });
     await new Promise((resolve) => setTimeout(resolve, 20000));
     const played = await page.evaluate(async () => {
       window.gaps.stop = true;
-      return { longest: window.gaps.longest, stats: await soundStats() };  // eslint-disable-line no-undef
+      return { longest: window.gaps.longest, stats: await window.smfdumpPage.soundStats() };
     });
     const a = played.stats, q = a.quanta - before.quanta;
     const mean = (a.meanMs * a.quanta - before.meanMs * before.quanta) / q;

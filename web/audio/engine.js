@@ -1,10 +1,11 @@
-// The player's engine: the sequencer (sequencer.js, put before this file) driven by a clock, and what
-// it plays handed on, in one of three places:
-//  - the audio worklet, as the processor 'smfdump-player': the synthesizer (synth.js, put before
-//    sequencer.js) and the sequencer in one audio thread, each message placed at its sample, so that a
-//    busy page or a background tab never delays the sound (the same in an OfflineAudioContext, for WAV);
-//  - the main thread, where no worklet can be loaded: sound.js drives engineRender from a
-//    ScriptProcessorNode;
+// The player's engine: the sequencer (sequencer.js) driven by a clock, and what it plays handed on.
+// No DOM: the audio side's entry (main.js) hosts it in one of three places, each telling it how to
+// reach the page and where its messages go (engineSetHost):
+//  - the audio worklet, as the processor 'smfdump-player': the synthesizer (synth.js) and the
+//    sequencer in one audio thread, each message placed at its sample, so that a busy page or a
+//    background tab never delays the sound (the same in an OfflineAudioContext, for WAV);
+//  - the main thread, where no worklet can be loaded: the page's sound drives engineOnMainThread's
+//    render from a ScriptProcessorNode;
 //  - a worker feeding a Web MIDI output: every 25 ms it makes the messages of the next 200 ms, with
 //    their times in the page's performance.now() milliseconds, and posts them to the page, which sends
 //    them with those timestamps (a worker's timer is not slowed in a background tab).
@@ -36,7 +37,9 @@
 // sounding, see seqSounding), { type: 'ended', start, tick } at the end, and
 // for Web MIDI { type: 'midi', data } (a Float64Array: time in the page's milliseconds, then status,
 // first and second data byte, for each message).
-'use strict';
+import { seq, seqLoad, seqPosition, seqPrepare, seqRun, seqSecondsAt, seqSelect, seqSetEnd, seqSetLoop, seqSetMuted, seqSetSpeed, seqSetTranspose, seqShift, seqSounding, seqStart, seqStop } from './sequencer.js';
+import { synthQueue, synthRender } from './synth.js';
+import { packMessage } from '../shared/packing.js';
 
 const engine = {
   lead: 0,              // seconds from a request to the first message it makes
@@ -78,7 +81,7 @@ function engineEmit(time, status, first, second) {
     engine.out = more;
   }
   engine.out[engine.outCount] = time;
-  engine.out[engine.outCount + 1] = status | (first << 8) | (second << 16);
+  engine.out[engine.outCount + 1] = packMessage(status, first, second);
   engine.outCount += 2;
 }
 
@@ -104,7 +107,7 @@ function engineReport(now) {
 }
 
 // Acts on a message from the page at engine time `now`.
-function engineMessage(m, now) {
+export function engineMessage(m, now) {
   const at = now + engine.lead;
   if (m.type === 'load') {
     const info = seqLoad(m.data);
@@ -174,7 +177,7 @@ function engineStartPending(at) {
 }
 
 // Makes the messages due before engine time `until` and tells the position when it is time to.
-function engineStep(now, until) {
+export function engineStep(now, until) {
   if (engine.loaded) engineStartPending(now + engine.lead);
   if (!seq.playing) return;
   // an audio clock that went on without this engine (quanta it was not asked to render): the music
@@ -193,7 +196,7 @@ function engineStep(now, until) {
 // start of the next quantum, so that what it makes falls in it; the rest at once (the file's events,
 // a copy of them, the measure, letting them go: those answer even while the context is stopped),
 // after the inbox. Returns false for a message that is not the engine's.
-function engineTake(m, inbox, now) {
+export function engineTake(m, inbox, now) {
   if (['select', 'play', 'pause', 'speed', 'transpose', 'mute', 'loop'].includes(m.type)) {
     inbox.push(m);
     return true;
@@ -206,7 +209,7 @@ function engineTake(m, inbox, now) {
 }
 
 // Acts on the inbox's messages and makes the messages of the quantum of `frames` frames from `frame`.
-function engineQuantum(inbox, frame, frames, rate) {
+export function engineQuantum(inbox, frame, frames, rate) {
   for (const m of inbox) engineMessage(m, frame / rate);
   inbox.length = 0;
   engineStep(frame / rate, (frame + frames) / rate);
@@ -214,91 +217,23 @@ function engineQuantum(inbox, frame, frames, rate) {
 
 // On the main thread (the ScriptProcessor way): an engine feeding the synthesizer s, telling the page
 // through post. Returns the functions sound.js calls: message(m) and render(left, right, frames, firstFrame).
-function engineOnMainThread(s, rate, post) {
-  const api = globalThis.smfdumpSynth;
+export function engineOnMainThread(s, rate, post) {
   const inbox = [];
-  engine.post = post;
-  engine.queue = (events) => api.synthQueue(s, events);
+  engineSetHost({ post, queue: (events) => synthQueue(s, events) });
   return {
     message: (m) => engineTake(m, inbox, s.frame / rate),
     render: (left, right, frames, firstFrame) => {
       engineQuantum(inbox, firstFrame, frames, rate);
-      api.synthRender(s, left, right, frames, firstFrame);
+      synthRender(s, left, right, frames, firstFrame);
     },
   };
 }
 
-if (typeof AudioWorkletProcessor === 'function' && typeof registerProcessor === 'function') {
-  // The processor: the synthesizer and the sequencer, each quantum's messages made just before it.
-  class PlayerProcessor extends AudioWorkletProcessor {
-    constructor(options) {
-      super();
-      engine.readInSteps = Boolean(options?.processorOptions?.live);
-      const api = globalThis.smfdumpSynth;
-      this.synth = api.newSynth(sampleRate);
-      this.api = api;
-      engine.post = (m, transfer) => this.port.postMessage(m, transfer);
-      engine.queue = (events) => api.synthQueue(this.synth, events);
-      this.inbox = [];  // the engine's messages that play or stop, for the next quantum (see engineTake)
-      this.timing = { type: 'timing', quanta: 0, sumMs: 0, meanMs: 0, maxMs: 0, warmUpMs: 0 };
-      // live, the first notes must not wait for the code of their voices to be compiled
-      if (engine.readInSteps) this.timing.warmUpMs = api.synthWarmUp(sampleRate);  // eslint-disable-line no-undef
-      this.port.onmessage = (e) => {
-        const m = e.data;
-        if (m.type === 'timing') {
-          this.timing.meanMs = this.timing.sumMs / Math.max(1, this.timing.quanta);
-          engine.post(this.timing);
-          return;
-        }
-        if (!engineTake(m, this.inbox, currentFrame / sampleRate)) api.hostMessage(this.synth, m, engine.post);  // eslint-disable-line no-undef -- else the synthesizer's own
-      };
-    }
-
-    process(inputs, outputs) {
-      const out = outputs[0];
-      const left = out[0];
-      const right = out[1] || new Float32Array(left.length);
-      const frame = currentFrame;  // eslint-disable-line no-undef
-      const started = Date.now();
-      engineQuantum(this.inbox, frame, left.length, sampleRate);  // eslint-disable-line no-undef
-      this.api.synthRender(this.synth, left, right, left.length, frame);
-      this.api.reportProgress(this.synth, engine.post);  // while rendering offline, when asked
-      const ms = Date.now() - started;
-      this.timing.quanta += 1;
-      this.timing.sumMs += ms;
-      this.timing.maxMs = Math.max(this.timing.maxMs, ms);
-      return true;
-    }
+// Tells the engine of its host: post(message, transfer) reaches the page, queue(events) takes the
+// messages made; lead, toHost and waits as the engine's state describes them, readInSteps for a live
+// audio thread. What is not given stays as it was.
+export function engineSetHost(host) {
+  for (const key of ['post', 'queue', 'lead', 'toHost', 'waits', 'readInSteps']) {
+    if (host[key] !== undefined) engine[key] = host[key];
   }
-  registerProcessor('smfdump-player', PlayerProcessor);
-} else if (typeof WorkerGlobalScope === 'function' && typeof postMessage === 'function') {  // eslint-disable-line no-undef
-  // The worker for Web MIDI: its clock is the page's performance.now(), told in the first message.
-  const lookahead = 0.2;
-  let pageOrigin = 0;  // performance.timeOrigin of the page, to give times in the page's clock
-  const clock = () => (performance.timeOrigin + performance.now() - pageOrigin) / 1000;
-  engine.lead = 0.05;
-  engine.toHost = 1000;
-  engine.waits = false;
-  engine.post = (m, transfer) => postMessage(m, transfer);
-  engine.queue = (events) => {
-    const data = new Float64Array(events.length * 2);
-    for (let i = 0, j = 0; i < events.length; i += 2, j += 4) {
-      data[j] = events[i] * 1000;
-      data[j + 1] = events[i + 1] & 0xff;
-      data[j + 2] = (events[i + 1] >> 8) & 0x7f;
-      data[j + 3] = (events[i + 1] >> 16) & 0x7f;
-    }
-    postMessage({ type: 'midi', data }, [data.buffer]);
-  };
-  self.onmessage = (e) => {
-    if (e.data.type === 'clock') {
-      pageOrigin = e.data.origin;
-      return;
-    }
-    engineMessage(e.data, clock());
-  };
-  setInterval(() => {
-    const now = clock();
-    engineStep(now, now + lookahead);
-  }, 25);
 }

@@ -1,13 +1,14 @@
-// The sequencer: plays the compact copy of a file's events (made by the listing's own pass, see
-// web/play_events.h) as timed MIDI messages. Plain JavaScript with no DOM, so that the same source
-// runs where the sound is made (the audio worklet, beside the synthesizer; the main thread in the
-// fallback without a worklet; the offline context that renders a WAV file) and in the timer worker
-// that feeds a Web MIDI output.
+// The sequencer: plays the compact copy of a file's events (made by the listing's own pass in the
+// module, read by shared/play_data.js) as timed MIDI messages. No DOM, so that it runs where the sound
+// is made (the audio worklet, beside the synthesizer; the main thread in the fallback without a
+// worklet; the offline context that renders a WAV file) and in the timer worker that feeds a Web MIDI
+// output.
 //
 // Time: the host gives times in its own clock, in seconds (the audio context's time, or
 // performance.now() / 1000 in the timer worker). Each message's time is computed from the tempo map
-// afresh (never by adding up delta times): the file's seconds at a tick from the map, then the host's
-// time from the anchor, the host time at which a given second of the file sounds, and the speed.
+// (shared/tempo_map.js) afresh (never by adding up delta times): the file's seconds at a tick from the
+// map, then the host's time from the anchor, the host time at which a given second of the file
+// sounds, and the speed.
 //
 // API (one sequencer per global scope; `seq` holds its state):
 //   seqLoad(buffer)                 takes the compact copy; returns what it holds (tracks, whether it plays)
@@ -29,12 +30,12 @@
 // channel pressure have no second data byte (it is given as 0). Of the messages of one tick, note offs
 // come first, then each track's other events and note ons in the order its file has them, the events
 // that come before a track's first note at that tick (of any track) before any note.
-'use strict';
+import { readPlayData } from '../shared/play_data.js';
+import { makeTempoMap, secondsAt, segmentAt, tickAt, unplayableTiming } from '../shared/tempo_map.js';
 
-const seqDefaultTempo = 500000;  // microseconds per quarter note before any tempo event
 const seqRankMost = 1023;        // notes of one tick in one track whose order among the track's events is kept
 
-const seq = {
+export const seq = {
   // ---- the file ----
   loaded: false,          // whether a compact copy is held
   buffer: null,           // the copy itself (an ArrayBuffer), whose views the lists below are
@@ -58,9 +59,7 @@ const seq = {
   notPlayable: 0,         // events the copy left out (bytes above 127, past a wrapped total)
   // ---- the sequence: the tracks that sound together, and their tempo map ----
   tracks: [],             // track indexes played, in file order
-  mapTicks: new Float64Array(1),    // the tick where each tempo segment starts
-  mapSeconds: new Float64Array(1),  // the file's seconds there
-  mapPerTick: new Float64Array(1),  // seconds per tick within it
+  map: { ticks: new Float64Array(1), seconds: new Float64Array(1), perTick: new Float64Array(1), at: 0 },  // the tempo map (see tempo_map.js)
   endTick: 0,             // the last tick of the sequence: its last note's end or event
   usedControllers: new Uint8Array(16 * 128),  // 1 where a channel's controller changes somewhere in the sequence
   usedOther: new Uint8Array(16),    // per channel: 1 program, 2 bend, 4 channel pressure, 8 bend range (RPN 0)
@@ -79,7 +78,6 @@ const seq = {
   loopA: -1,              // the loop's first tick and the tick at which it goes back (-1: no loop)
   loopB: -1,
   endAt: Infinity,        // the tick at which playing ends, when not at the sequence's end
-  mapAt: 0,               // the tempo segment of the last tick reckoned
   horizon: 0,             // the host time up to which messages have been made
   // the streams (each track's notes and events) by their next item, in a heap: by tick, then by the
   // item's order within its tick (an event with n notes of its track before it at that tick: 2n; the
@@ -103,29 +101,24 @@ const seq = {
 
 // Takes the compact copy (an ArrayBuffer of 32-bit words) and returns what it holds: its format, its
 // tracks (number, notes, events) and whether it can be played, or why not.
-function seqLoad(buffer) {
-  const words = new Uint32Array(buffer);
-  const [format, division, tracks, notes, longs, events, tempos, notPlayable] = words;
-  let at = 8;
-  const take = (n) => {
-    const list = words.subarray(at, at + n);
-    at += n;
-    return list;
-  };
+export function seqLoad(buffer) {
+  const { head, lists } = readPlayData(buffer);
+  const { format, division, tracks } = head;
+  const notPlayable = head.not_playable;
   Object.assign(seq, { loaded: true, buffer, format, division, trackCount: tracks, notPlayable });
-  seq.firstNotes = take(tracks + 1);
-  seq.firstEvents = take(tracks + 1);
-  seq.trackNumbers = take(tracks);
-  seq.lastTicks = take(tracks);
-  seq.noteStarts = take(notes);
-  seq.noteWords = take(notes);
-  seq.longIndexes = take(longs);
-  seq.longDurations = take(longs);
-  seq.eventTicks = take(events);
-  seq.eventBytes = take(events);
-  seq.tempoTicks = take(tempos);
-  seq.tempoValues = take(tempos);
-  seq.tempoTracks = take(tempos);
+  seq.firstNotes = lists.track_first_notes;
+  seq.firstEvents = lists.track_first_events;
+  seq.trackNumbers = lists.track_numbers;
+  seq.lastTicks = lists.track_last_ticks;
+  seq.noteStarts = lists.note_starts;
+  seq.noteWords = lists.note_words;
+  seq.longIndexes = lists.long_note_indexes;
+  seq.longDurations = lists.long_note_durations;
+  seq.eventTicks = lists.event_ticks;
+  seq.eventBytes = lists.event_bytes;
+  seq.tempoTicks = lists.tempo_ticks;
+  seq.tempoValues = lists.tempo_values;
+  seq.tempoTracks = lists.tempo_tracks;
   seq.muted = new Uint8Array(tracks);
   seq.playing = false;
   seq.offCount = 0;
@@ -145,10 +138,7 @@ function seqLoad(buffer) {
 
 // Why the file can't be played, in a few words; null when it can.
 function seqUnplayable() {
-  if (seq.division === 0) return 'its division is 0 ticks per quarter note';
-  if (seq.division > 32768 && (seq.division & 0xff) === 0) return 'its time code has 0 ticks per frame';
-  if (seq.format > 2) return `it has format ${seq.format}, which has no tracks`;
-  return null;
+  return unplayableTiming(seq.format, seq.division);
 }
 
 // The duration of note n in ticks.
@@ -179,10 +169,8 @@ function seqFirstAtOrAfter(list, from, to, tick) {
 
 // ---- the sequence and its tempo map ----
 
-// Chooses the tracks that sound together (track indexes, in file order) and makes their tempo map:
-// formats 0 and 1 take tempo events from every track, format 2 from its own track only; a time code
-// plays frames and ticks as real time (29 frames meaning 29.97 a second), whatever the tempo events say.
-function seqSelect(trackIndexes) {
+// Chooses the tracks that sound together (track indexes, in file order) and makes their tempo map.
+export function seqSelect(trackIndexes) {
   seq.tracks = trackIndexes.filter((t) => t >= 0 && t < seq.trackCount);
   const k = seq.tracks.length;
   seq.noteAt = new Uint32Array(k);
@@ -194,39 +182,7 @@ function seqSelect(trackIndexes) {
   seq.streamCount = 0;
   seq.playing = false;
   seq.offCount = 0;
-  const ticks = [0];
-  const seconds = [0];
-  const perTick = [];
-  const division = seq.division;
-  if (division > 32768) {
-    const frames = 256 - (division >> 8);
-    const rate = frames === 29 ? 30000 / 1001 : frames;
-    perTick.push(1 / (rate * (division & 0xff)));
-  } else {
-    perTick.push(seqDefaultTempo / (1e6 * division));
-    const own = seq.format === 2 ? new Set(seq.tracks) : null;
-    // tempo events of all tracks in order of time, those of one tick in listing order (the copy keeps
-    // each track's in order of time, track after track)
-    const order = [];
-    for (let i = 0; i < seq.tempoTicks.length; i += 1) if (!own || own.has(seq.tempoTracks[i])) order.push(i);
-    order.sort((a, b) => seq.tempoTicks[a] - seq.tempoTicks[b] || a - b);
-    for (const i of order) {
-      const tick = seq.tempoTicks[i];
-      const last = ticks.length - 1;
-      const value = seq.tempoValues[i] / (1e6 * division);
-      if (tick === ticks[last]) {
-        perTick[last] = value;  // of several tempos at one tick, the last holds
-      } else {
-        seconds.push(seconds[last] + (tick - ticks[last]) * perTick[last]);
-        ticks.push(tick);
-        perTick.push(value);
-      }
-    }
-  }
-  seq.mapTicks = Float64Array.from(ticks);
-  seq.mapSeconds = Float64Array.from(seconds);
-  seq.mapPerTick = Float64Array.from(perTick);
-  seq.mapAt = 0;
+  seq.map = makeTempoMap(seq.format, seq.division, { ticks: seq.tempoTicks, values: seq.tempoValues, tracks: seq.tempoTracks }, seq.tracks);
   // where the sequence ends; what its channels use (for the state sent before a start) is read later,
   // by seqPrepare, since it takes every event of the sequence
   seq.endTick = 0;
@@ -257,32 +213,8 @@ function seqNoteUse(bytes) {
 }
 
 // The file's seconds at tick, from the tempo map (at the speed written).
-function seqSecondsAt(tick) {
-  let s = seq.mapAt;
-  if (s >= seq.mapTicks.length || seq.mapTicks[s] > tick) s = 0;
-  while (s + 1 < seq.mapTicks.length && seq.mapTicks[s + 1] <= tick) s += 1;
-  seq.mapAt = s;
-  return seq.mapSeconds[s] + (tick - seq.mapTicks[s]) * seq.mapPerTick[s];
-}
-
-// The tempo segment that holds the file's seconds (the last of several at one time, when a tempo is 0).
-function seqSegmentAt(seconds) {
-  let low = 0;
-  let high = seq.mapSeconds.length - 1;
-  while (low < high) {
-    const mid = (low + high + 1) >> 1;
-    if (seq.mapSeconds[mid] <= seconds) low = mid;
-    else high = mid - 1;
-  }
-  return low;
-}
-
-// The tick at the file's seconds.
-function seqTickAt(seconds) {
-  const s = seqSegmentAt(seconds);
-  const per = seq.mapPerTick[s];
-  if (per === 0) return seq.mapTicks[s];
-  return seq.mapTicks[s] + (seconds - seq.mapSeconds[s]) / per;
+export function seqSecondsAt(tick) {
+  return secondsAt(seq.map, tick);
 }
 
 // The host time at which tick sounds, from the anchor.
@@ -571,7 +503,7 @@ function seqChaseReplay(chase) {
 // Reads ahead for a start at tick, at most `most` events: first what the sequence's channels use (once
 // a selection), then the state the events before tick leave (kept for the last few ticks asked, so
 // that a loop's start is read once). Returns true when a start at tick has nothing left to read.
-function seqPrepare(tick, most = Infinity) {
+export function seqPrepare(tick, most = Infinity) {
   tick = Math.max(0, Math.floor(tick));
   let left = most;
   while (!seq.usedReady) {
@@ -623,7 +555,7 @@ function seqPrepare(tick, most = Infinity) {
 // program, controllers (those never set yet at their usual value), the pitch bend range (RPN 0) and
 // the parameter chosen, channel pressure and pitch bend. Channel mode messages are not sent again.
 // Reads what seqPrepare has not read yet.
-function seqChase(tick, at, emit) {
+export function seqChase(tick, at, emit) {
   seqPrepare(tick);
   const { values, stamps, chosen, registered, range } = seq.chases[0];
   const defaults = { 7: 100, 8: 64, 10: 64, 11: 127 };
@@ -660,7 +592,7 @@ function seqChase(tick, at, emit) {
 
 // Plays from tick at host time `at`: first the state the events before it leave, then everything
 // from tick on.
-function seqStart(tick, at, emit) {
+export function seqStart(tick, at, emit) {
   tick = Math.max(0, Math.floor(tick));
   seqChase(tick, at, emit);
   seqStreamsFrom(tick);
@@ -675,7 +607,7 @@ function seqStart(tick, at, emit) {
 // Emits every message due before host time `until`, in order; at the loop's end the notes sounding
 // are ended, the sustain let go, and playing goes on from the loop's start after its state. Returns
 // false once the sequence has ended (nothing left to play or to end).
-function seqRun(until, emit) {
+export function seqRun(until, emit) {
   if (!seq.playing) return false;
   for (;;) {
     const offTick = seq.offCount > 0 ? seq.offEnds[0] : Infinity;
@@ -740,7 +672,7 @@ function seqWrap(at, emit) {
 
 // Stops at host time `at`: note offs for what sounds, then on all 16 channels sustain off, all notes
 // off and all sound off.
-function seqStop(at, emit) {
+export function seqStop(at, emit) {
   seqOffEnd(at, emit, () => false);
   for (let c = 0; c < 16; c += 1) {
     emit(at, 0xb0 | c, 64, 0);
@@ -752,7 +684,7 @@ function seqStop(at, emit) {
 }
 
 // Plays at a new speed from host time `at` on (messages before it were made at the old one).
-function seqSetSpeed(speed, at) {
+export function seqSetSpeed(speed, at) {
   if (seq.playing) {
     const seconds = seq.anchorSeconds + (at - seq.anchorTime) * seq.speed;
     seq.before = { time: seq.anchorTime, seconds: seq.anchorSeconds, speed: seq.speed };
@@ -763,48 +695,48 @@ function seqSetSpeed(speed, at) {
 }
 
 // Moves what is still to play `seconds` later in host time (the host's clock went on without it).
-function seqShift(seconds) {
+export function seqShift(seconds) {
   seq.anchorTime += seconds;
   seq.before.time += seconds;
   seq.horizon += seconds;
 }
 
 // Transposes the notes started from now on (channel 10's never).
-function seqSetTranspose(semitones) {
+export function seqSetTranspose(semitones) {
   seq.transpose = semitones;
 }
 
 // Mutes the tracks whose flag is 1 (per track index); their notes sounding end at host time `at`.
-function seqSetMuted(flags, at, emit) {
+export function seqSetMuted(flags, at, emit) {
   seq.muted = Uint8Array.from(flags);
   if (seq.playing) seqOffEnd(at, emit, (i) => !seq.muted[seq.offTracks[i]]);
 }
 
 // Loops from tick a back at tick b (no loop when b is not after a).
-function seqSetLoop(a, b) {
+export function seqSetLoop(a, b) {
   seq.loopA = b > a ? Math.max(0, Math.floor(a)) : -1;
   seq.loopB = b > a ? Math.floor(b) : -1;
 }
 
 // Ends playing at tick (Infinity: at the sequence's end).
-function seqSetEnd(tick) {
+export function seqSetEnd(tick) {
   seq.endAt = tick;
 }
 
 // The tick sounding at host time `now` and the ticks a host second then; when stopped, null.
-function seqPosition(now) {
+export function seqPosition(now) {
   if (!seq.playing) return null;
   // a time before the last anchor (a loop's wrap or a change of speed made ahead) reckons from the one before
   const last = now >= seq.anchorTime || seq.before.time === -Infinity;
   const anchor = last ? { time: seq.anchorTime, seconds: seq.anchorSeconds, speed: seq.speed } : seq.before;
   const seconds = Math.max(0, anchor.seconds + (now - anchor.time) * anchor.speed);
-  const per = seq.mapPerTick[seqSegmentAt(seconds)];
-  return { tick: Math.min(seqTickAt(seconds), seq.endTick), seconds, rate: per > 0 ? anchor.speed / per : 0 };
+  const per = seq.map.perTick[segmentAt(seq.map, seconds)];
+  return { tick: Math.min(tickAt(seq.map, seconds), seq.endTick), seconds, rate: per > 0 ? anchor.speed / per : 0 };
 }
 
 // The notes sounding at tick (started, not ended), at most `most`: start, end, key written and track
 // of each, four numbers a note.
-function seqSounding(tick, most) {
+export function seqSounding(tick, most) {
   const out = [];
   for (let i = 0; i < seq.offCount && out.length < 4 * most; i += 1) {
     if (seq.offStarts[i] <= tick && seq.offEnds[i] > tick) {

@@ -1,16 +1,20 @@
-// The page's worker: it holds the listing module (the console program's listing code, compiled to
-// WebAssembly), lists the file the page hands it, and answers the page's questions about the listing
-// and the roll. The listing itself is never kept: any part of it is made again from the resume point
+// The listing worker: it holds the listing module (the console program's listing code, compiled to
+// WebAssembly; its factory createSmfdump comes first in the worker's text), lists the file the page
+// hands it, and answers the page's questions about the listing and the roll. The listing itself is never kept: any part of it is made again from the resume point
 // before it, so a listing of any size costs the memory of its MIDI file and its notes.
 //
 // Every address and unsigned 32-bit number the module returns reaches JavaScript as a signed number
 // (the module's memory may reach 4 GiB): each is taken with `>>> 0`.
-'use strict';
+import { drawRoll, measureLines, noteAt, palettes, stepNote, takeCanvas } from './roll_draw.js';
+import { noteFacts, noteName, notePositionText, positionText, prepareRoll, rollFromModule, trackOfNote } from './roll_lists.js';
+import { readPlayData } from '../shared/play_data.js';
+import { progressReporter } from '../shared/progress.js';
+import { makeTempoMap, secondsAt, unplayableTiming } from '../shared/tempo_map.js';
 
 const STOP = { stop: true };  // thrown from a hand-over to end a listing made again early
 const shownLineBytes = 4000;  // bytes of a line shown; a longer line is cut, with its length told
 const largestInput = 0xffffffff;  // bytes: the module's sizes are 32 bits, and its memory 4 GiB at most
-let wasm = null;              // the listing module (the WebAssembly build), once it has started; null again after it failed
+export let wasm = null;              // the listing module (the WebAssembly build), once it has started; null again after it failed
 let listed = null;            // what the last full listing told: its size, tracks, notes and more
 let namesBytes = null;        // the user's names file, or null for the built-in names: put in each module started
 const jobs = [];              // the page's requests, taken one at a time in their order
@@ -26,7 +30,7 @@ class NoRoom extends Error {}
 
 // Starts the listing module, connects its hand-overs and puts the names in use in it.
 async function startModule() {
-  wasm = await createSmfdump();  // eslint-disable-line no-undef
+  wasm = await createSmfdump();
   wasm.takeListingPiece = (at, n, offset, share) => onPiece(wasm.HEAPU8.subarray(at, at + n), offset, share);
   wasm.takeEventLine = (offset, total, track) => onEventLine(offset, total, track);
   wasm.takeNote = (status, note, velocity) => onNote(status, note, velocity);
@@ -100,17 +104,6 @@ function listAgain(point, watch) {
   }
 }
 
-// Sends the share of the input listed so far, at most every 50 ms.
-function progressReporter(id, task) {
-  let last = 0;
-  return (share) => {
-    const now = performance.now();
-    if (now - last < 50) return;
-    last = now;
-    postMessage({ type: 'progress', id, task, share });
-  };
-}
-
 // Reads the dropped or picked file into the module, 16 MB at a time, four pieces asked of the browser
 // at once (it reads them side by side, faster than one after another; no more are held at a time);
 // throws NoRoom when the module can't hold it.
@@ -139,13 +132,13 @@ async function listFile(id, file, name) {
   await readFile(file);
   const read = performance.now();
   putBytes((n) => wasm._web_name(n), new TextEncoder().encode(name));
-  const report = progressReporter(id, 'listing');
+  const report = progressReporter(postMessage, id, 'listing');
   onPiece = (piece, offset, share) => report(share);
   const size = wasm._web_list();
   onPiece = () => {};
   const done = performance.now();
-  listed = { size, name, ...rollFromModule() };  // eslint-disable-line no-undef
-  prepareRoll(listed);  // eslint-disable-line no-undef
+  listed = { size, name, ...rollFromModule() };
+  prepareRoll(listed);
   const times = { read: read - started, list: done - read, roll: performance.now() - done };
   postMessage({
     type: 'listed',
@@ -161,7 +154,7 @@ async function listFile(id, file, name) {
     keyLow: listed.keyLow,
     keyHigh: listed.keyHigh,
     cutShort: wasm._web_roll_cut_short() !== 0,
-    palettes,  // eslint-disable-line no-undef
+    palettes,
     ms: performance.now() - started,
     times,
   });
@@ -277,7 +270,7 @@ function linesAround(id, anchor, before, after) {
 // Finds the note on line of roll note `index` and, when `withOff`, the note off line that ended it,
 // by listing again from the resume point before it.
 function noteLines(index, withOff) {
-  const trackIndex = trackOfNote(listed, index);  // eslint-disable-line no-undef
+  const trackIndex = trackOfNote(listed, index);
   const track = listed.tracks[trackIndex];
   const point = wasm._web_resume_point_for_note(index, trackIndex);
   let counted = wasm._web_notes_before(point) >>> 0;
@@ -311,7 +304,7 @@ function describeNote(id, index, withOff) {
     return;
   }
   const { on, off, track } = noteLines(index, withOff);
-  const note = noteFacts(listed, index);  // eslint-disable-line no-undef
+  const note = noteFacts(listed, index);
   postMessage({
     type: 'note',
     id,
@@ -325,9 +318,9 @@ function describeNote(id, index, withOff) {
     velocity: on ? on.velocity : null,
     track: track.number,
     trackIndex: track.index,
-    name: noteName(note.key),  // eslint-disable-line no-undef
-    from: notePositionText(index, false),  // eslint-disable-line no-undef
-    to: notePositionText(index, true),  // eslint-disable-line no-undef
+    name: noteName(note.key),
+    from: notePositionText(index, false),
+    to: notePositionText(index, true),
   });
 }
 
@@ -338,7 +331,7 @@ function search(id, text) {
   const at = wasm._malloc(bytes.length + 1) >>> 0;
   if (at === 0) throw new NoRoom(`no room for ${bytes.length} bytes to look for`);
   wasm.HEAPU8.set(bytes, at);
-  const report = progressReporter(id, 'finding');
+  const report = progressReporter(postMessage, id, 'finding');
   onPiece = (piece, offset, share) => report(share);
   const count = wasm._web_search(at, bytes.length);
   onPiece = () => {};
@@ -352,7 +345,7 @@ function search(id, text) {
 // Makes the whole listing again, in pieces, and hands it to the page as one file to save.
 function save(id) {
   const parts = [];
-  const report = progressReporter(id, 'saving');
+  const report = progressReporter(postMessage, id, 'saving');
   onPiece = (piece, offset, share) => {
     parts.push(piece.slice());
     report(share);
@@ -362,25 +355,25 @@ function save(id) {
   postMessage({ type: 'saved', id, blob, name: listed.name });
 }
 
-// Keeps the tempo map of the compact copy `data` in the sequencer here (sequencer.js, put with this
-// script by the page): the copy's head, each track's number and last tick and no notes or events, and
-// the tempos. It tells the page the time at a place (see playedLine).
+// Keeps what the time at a place needs of the compact copy `data` (see playedLine): its format and
+// division, each track's last tick and the tempo events, copied out of it.
 function keepTempoMap(data) {
-  const [format, division, tracks, notes, longs, events, tempos, notPlayable] = data;
-  const lists = data.subarray(8 + 2 * (tracks + 1), 8 + 4 * tracks + 2);
-  const tempoAt = 8 + 4 * tracks + 2 + 2 * notes + 2 * longs + 2 * events;
-  const map = new Uint32Array(8 + 4 * tracks + 2 + 3 * tempos);
-  map.set([format, division, tracks, 0, 0, 0, tempos, notPlayable]);
-  map.set(lists, 8 + 2 * (tracks + 1));
-  map.set(data.subarray(tempoAt, tempoAt + 3 * tempos), 8 + 4 * tracks + 2);
-  listed.tempoMap = seqLoad(map.buffer);  // eslint-disable-line no-undef
-  listed.sequence = '';
+  const { head, lists } = readPlayData(data.buffer);
+  listed.timing = {
+    format: head.format,
+    division: head.division,
+    lastTicks: lists.track_last_ticks.slice(),
+    tempos: { ticks: lists.tempo_ticks.slice(), values: lists.tempo_values.slice(), tracks: lists.tempo_tracks.slice() },
+    unplayable: unplayableTiming(head.format, head.division),
+    tracks: null,  // the tracks of the map made last, joined
+    map: null,
+  };
 }
 
 // Hands the page the compact copy of what is played, once for each full listing: transferred, and
 // all it was made from let go here; only its tempo map stays (keepTempoMap).
 function playData(id) {
-  if (listed.tempoMap) throw new Error('the events to play were handed over already');
+  if (listed.timing) throw new Error('the events to play were handed over already');
   const at = (wasm._web_play_data() >>> 0) / 4;
   const data = wasm.HEAPU32.slice(at, at + (wasm._web_play_data_words() >>> 0));
   wasm._web_play_data_release();
@@ -395,11 +388,15 @@ function playData(id) {
 function playedLine(id, trackIndex, tick, tracks) {
   let seconds = null;
   let length = null;
-  if (listed.tempoMap && !listed.tempoMap.unplayable) {
-    if (listed.sequence !== tracks.join()) seqSelect(tracks);  // eslint-disable-line no-undef
-    listed.sequence = tracks.join();
-    seconds = seqSecondsAt(tick);  // eslint-disable-line no-undef
-    length = seqSecondsAt(seq.endTick);  // eslint-disable-line no-undef
+  const timing = listed.timing;
+  if (timing && !timing.unplayable) {
+    const chosen = tracks.filter((t) => t >= 0 && t < timing.lastTicks.length);
+    if (timing.tracks !== tracks.join()) timing.map = makeTempoMap(timing.format, timing.division, timing.tempos, chosen);
+    timing.tracks = tracks.join();
+    let endTick = 0;
+    for (const t of chosen) endTick = Math.max(endTick, timing.lastTicks[t]);
+    seconds = secondsAt(timing.map, tick);
+    length = secondsAt(timing.map, endTick);
   }
   const track = listed.tracks[trackIndex];
   let point = wasm._web_resume_point_for_tick(trackIndex, Math.min(tick, 0xffffffff) >>> 0);
@@ -414,7 +411,7 @@ function playedLine(id, trackIndex, tick, tracks) {
     played = offset;
   };
   listAgain(point, 1);
-  postMessage({ type: 'played', id, offset: played, position: positionText(listed, trackIndex, Math.floor(tick)), seconds, length });  // eslint-disable-line no-undef
+  postMessage({ type: 'played', id, offset: played, position: positionText(listed, trackIndex, Math.floor(tick)), seconds, length });
 }
 
 // True when an error came from the module itself (it aborted, or trapped): its state can't be trusted.
@@ -468,16 +465,14 @@ async function answer(message) {
       playData(id);
     } else if (type === 'played') {
       playedLine(id, message.track, message.tick, message.tracks);
-    } else if (type === 'soundfont') {
-      readSoundFont(id, message.file);  // eslint-disable-line no-undef
     } else if (type === 'canvas') {
-      takeCanvas(message.canvas);  // eslint-disable-line no-undef
+      takeCanvas(message.canvas);
     } else if (type === 'roll') {
-      if (listed) postMessage({ type: 'roll', id, ...drawRoll(listed, message.view) });  // eslint-disable-line no-undef
+      if (listed) postMessage({ type: 'roll', id, ...drawRoll(listed, message.view) });
     } else if (type === 'hit') {
-      if (listed) postMessage({ type: 'hit', id, index: noteAt(listed, message.view, message.x, message.y) });  // eslint-disable-line no-undef
+      if (listed) postMessage({ type: 'hit', id, index: noteAt(listed, message.view, message.x, message.y) });
     } else if (type === 'step') {
-      if (listed) postMessage({ type: 'step', id, index: stepNote(listed, message.view, message.from, message.direction) });  // eslint-disable-line no-undef
+      if (listed) postMessage({ type: 'step', id, index: stepNote(listed, message.view, message.from, message.direction) });
     }
   } catch (e) {
     if (moduleFailed(e)) {
@@ -501,3 +496,8 @@ self.onmessage = (event) => {
   jobs.push(event.data);
   work();
 };
+
+// For tests under Node: the measure lines the roll draws in view, for the file listed.
+export function measuredLines(view) {
+  return listed ? measureLines(listed, view) : [];
+}

@@ -1,78 +1,25 @@
-// Files and the worker: the files the user gives, the worker that lists them (the console program's
-// listing code, compiled to WebAssembly), the names file in use, and saving the listing. The page's
-// scripts are put together into one script, in the order web/make_page.cmake gives; this one is first.
-'use strict';
+// The files the user gives, each listed by the listing worker (the console program's listing code,
+// compiled to WebAssembly) and shown: the list of files, the listing in progress and what it told, and
+// the notices and progress above the listing.
+import { $, setUsable } from './dom.js';
+import { resetFind } from './find.js';
+import { ask, lastRequest, startWorker } from './lister.js';
+import { jumpTo } from './listing_view.js';
+import { askPlayData } from './player/outputs.js';
+import { playerHalt, startPlayer } from './player/transport.js';
+import { startRoll, whenRollDrawn } from './roll.js';
 
-const namesKey = 'smfdump.names';
-const $ = (id) => document.getElementById(id);
-
-let worker = null;            // the worker, made anew when a listing in progress is given up
-let lastId = 0;               // the id of the last request to the worker
-const waiting = new Map();    // answers awaited from the worker, by request id
 let files = [];               // the files dropped or picked, in order
 let current = -1;             // the file whose listing is shown
-let listed = null;            // what the worker told of that listing
+export let listed = null;            // what the worker told of that listing
 let listingId = 0;            // the request id of the listing in progress, 0 when none
-let listingTurn = 0;          // counts the listings started, so that one given up for a later one stays quiet
-let namesFile = null;         // the user's names file: { name, bytes }, or null for the built-in names
-
-// ---- the worker ----------------------------------------------------------------------------------
-
-// Starts a worker from the source in the page, hands it the roll's canvas and the names in use.
-function startWorker() {
-  if (worker) worker.terminate();
-  for (const [, entry] of waiting) entry.reject(new Error('the listing was given up'));
-  waiting.clear();
-  // the listing module and the roll, and the player's sequencer for the time at a place
-  const source = `${$('worker-source').textContent}\n${$('sequencer-source').textContent}`;
-  worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
-  worker.onmessage = (event) => answered(event.data);
-  worker.onerror = (event) => showNotice(`The listing stopped: ${event.message}`);
-  // a canvas goes to one worker only: a new worker gets a new canvas
-  const old = $('roll');
-  const canvas = old.cloneNode(false);
-  old.replaceWith(canvas);
-  connectRoll(canvas);
-  const offscreen = canvas.transferControlToOffscreen();
-  worker.postMessage({ type: 'canvas', canvas: offscreen }, [offscreen]);
-  worker.postMessage({ type: 'names', bytes: namesFile ? namesFile.bytes : null });
-  roll.busy = false;
-}
-
-// Sends a request to the worker; resolves with its answer.
-function ask(message, transfer = []) {
-  lastId += 1;
-  const id = lastId;
-  return new Promise((resolve, reject) => {
-    waiting.set(id, { resolve, reject });
-    worker.postMessage({ ...message, id }, transfer);
-  });
-}
-
-// Takes an answer or a progress report from the worker.
-function answered(message) {
-  if (message.type === 'progress') {
-    showProgress(message.task, message.share);
-    return;
-  }
-  const entry = waiting.get(message.id);
-  if (!entry) return;
-  waiting.delete(message.id);
-  if (message.type === 'error') {
-    const error = new Error(`${message.request}: ${message.message}`);
-    error.tooLarge = message.tooLarge === true;
-    error.size = message.size;
-    entry.reject(error);
-  } else if (message.type === 'none') entry.reject(new Error('nothing is listed'));
-  else entry.resolve(message);
-}
-
-// ---- files, names and saving ---------------------------------------------------------------------
+export let listingTurn = 0;          // counts the listings started, so that one given up for a later one stays quiet
+let lastTimes = null;         // how long the last listing took, step by step (read, list, roll), for the benchmark
 
 let pickedAt = 0;  // when the user last gave files (performance.now()), for the time to a shown listing
 
 // Adds files to the list and lists the first of them.
-function addFiles(list) {
+export function addFiles(list) {
   pickedAt = performance.now();
   const added = [...list];
   if (added.length === 0) return;
@@ -102,16 +49,6 @@ function showFileList() {
   if (!nav.hidden && ul.children[current]) ul.children[current].scrollIntoView({ block: 'nearest', inline: 'nearest' });
 }
 
-// Makes a button usable or not without taking the keyboard focus from it (a disabled button loses it).
-function setUsable(button, usable) {
-  button.setAttribute('aria-disabled', String(!usable));
-}
-
-// Whether a button made unusable by setUsable is usable again.
-function usable(button) {
-  return button.getAttribute('aria-disabled') !== 'true';
-}
-
 // Lists file i: the worker lists it whole, then the roll and the top of the listing are shown. The
 // file being listed, chosen again, goes on being listed; the file shown, chosen again, stays as it is;
 // `anew` lists it again all the same (the names changed).
@@ -131,7 +68,7 @@ async function listFile(i, anew = false) {
   showProgress('listing', 0);
   const asked = performance.now();
   const request = ask({ type: 'list', file, name: file.name });
-  listingId = lastId;
+  listingId = lastRequest();
   let answer;
   try {
     answer = await request;
@@ -151,7 +88,7 @@ async function listFile(i, anew = false) {
   if (turn !== listingTurn) return;
   listingId = 0;
   listed = answer;
-  window.lastTimes = answer.times;
+  lastTimes = answer.times;
   showProgress(null);
   showSummaryNotice(answer);
   setUsable($('save'), true);
@@ -159,7 +96,7 @@ async function listFile(i, anew = false) {
   $('listing').hidden = false;
   $('roll-box').hidden = false;
   resetFind();
-  const drawn = new Promise((resolve) => { roll.onDrawn = resolve; });
+  const drawn = whenRollDrawn();
   startRoll(answer);
   startPlayer(answer);
   await Promise.all([jumpTo(0, 0), drawn]);
@@ -184,13 +121,13 @@ function showSummaryNotice(answer) {
 }
 
 // Shows a plain note above the listing, or hides it when text is empty.
-function showNotice(text) {
+export function showNotice(text) {
   $('notice').textContent = text;
   $('notice').hidden = text === '';
 }
 
 // Shows how far the worker has come, or hides the bar when task is null.
-function showProgress(task, share) {
+export function showProgress(task, share) {
   $('progress-box').hidden = task === null;
   if (task === null) return;
   $('progress').value = share;
@@ -199,106 +136,22 @@ function showProgress(task, share) {
   $('progress-text').textContent = `${doing}… ${Math.floor(share * 100)}%`;
 }
 
-// Reads a names file picked by the user, keeps it for the next visit and lists the file again with it.
-// The browser keeps the names in use or none: a file too large to keep puts away the one kept before.
-async function loadNamesFile(file) {
-  const bytes = new Uint8Array(await file.arrayBuffer());
-  namesFile = { name: file.name, bytes };
-  let kept = true;
-  try {
-    localStorage.setItem(namesKey, JSON.stringify({ name: file.name, bytes: toBase64(bytes) }));
-  } catch {
-    kept = false;  // too large for the browser's storage, or storage is off
-    try {
-      localStorage.removeItem(namesKey);
-    } catch {
-      // storage is off: nothing was kept
-    }
-  }
-  namesChanged(kept);
+// The file whose listing is shown, or being made (a File), or null.
+export function currentFile() {
+  return current >= 0 ? files[current] : null;
 }
 
-// Goes back to the built-in General MIDI names, forgetting the user's file.
-function resetNames() {
-  namesFile = null;
-  try {
-    localStorage.removeItem(namesKey);
-  } catch {
-    // nothing kept
-  }
-  namesChanged(true);
+// Whether no listing is in progress.
+export function listingDone() {
+  return listingId === 0;
 }
 
-// Tells the worker of the names in use and the user of them, and lists the file again.
-function namesChanged(kept) {
-  worker.postMessage({ type: 'names', bytes: namesFile ? namesFile.bytes : null });
-  $('names-reset').hidden = namesFile === null;
-  $('names-state').textContent = namesFile
-    ? `Program names: ${namesFile.name}${kept ? ', kept in this browser until you choose the built-in names.'
-      : ' (too large for this browser to keep: the next visit starts with the built-in names).'}`
-    : 'Program names: General MIDI, built in.';
+// Lists the file shown again (the names changed).
+export function relistCurrent() {
   if (current >= 0) listFile(current, true);
 }
 
-// The names file kept from an earlier visit, if any.
-function restoreNames() {
-  try {
-    const kept = JSON.parse(localStorage.getItem(namesKey) || 'null');
-    if (kept) {
-      namesFile = { name: kept.name, bytes: fromBase64(kept.bytes) };
-      $('names-reset').hidden = false;
-      $('names-state').textContent = `Program names: ${kept.name}, kept in this browser until you choose the built-in names.`;
-    }
-  } catch {
-    namesFile = null;
-  }
+// How long the last listing took, step by step: { read, list, roll } in ms (null before the first).
+export function listingTimes() {
+  return lastTimes;
 }
-
-// Bytes as base64, a piece at a time.
-function toBase64(bytes) {
-  let text = '';
-  for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
-  return btoa(text);
-}
-
-// Base64 back to bytes.
-function fromBase64(text) {
-  const binary = atob(text);
-  const bytes = new Uint8Array(binary.length);
-  for (let i = 0; i < binary.length; i += 1) bytes[i] = binary.charCodeAt(i);
-  return bytes;
-}
-
-// The name a saved listing gets: the file's name with .txt for its last extension (song.mid: song.txt).
-function savedName(name) {
-  const dot = name.lastIndexOf('.');
-  return `${dot > 0 ? name.slice(0, dot) : name}.txt`;
-}
-
-// Has the worker make the whole listing again, in pieces, and saves it; says so when the browser
-// can't hold the listing to save (a private window keeps little).
-async function saveListing() {
-  if (!listed || !usable($('save'))) return;
-  setUsable($('save'), false);
-  const size = listed.size;
-  try {
-    const answer = await ask({ type: 'save' });
-    const url = URL.createObjectURL(answer.blob);
-    const a = document.createElement('a');
-    a.href = url;
-    a.download = savedName(answer.name);
-    document.body.append(a);
-    a.click();
-    a.remove();
-    setTimeout(() => URL.revokeObjectURL(url), 60000);
-  } catch (e) {
-    if (e.message !== 'the listing was given up') {
-      showNotice(`The browser refused to save the listing (${Math.round(size).toLocaleString()} bytes): ${e.message.replace(/^save: /, '')}.`
-        + ' A private window keeps little; the smfdump console program writes listings of any size.');
-    }
-  } finally {
-    showProgress(null);
-    if (listed && listingId === 0) setUsable($('save'), true);
-  }
-}
-

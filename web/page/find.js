@@ -1,5 +1,8 @@
 // Find: the whole listing searched in the worker, the matches visited one by one in the listing view.
-'use strict';
+import { $ } from './dom.js';
+import { listed, showProgress } from './files.js';
+import { ask } from './lister.js';
+import { chooseLine, jumpTo, renderListing, rowCount, showMatch, view } from './listing_view.js';
 
 const found = {
   text: '',                      // what the last search looked for
@@ -11,17 +14,17 @@ const found = {
 };
 
 // Forgets the last search, its count and its highlight.
-function resetFind() {
+export function resetFind() {
   found.text = '';
   found.count = 0;
   found.offsets = new Float64Array(0);
   found.at = -1;
-  view.match = null;
+  showMatch(null);
   $('find-count').textContent = '';
 }
 
 // Clears the find box and what it found (Escape).
-function clearFind() {
+export function clearFind() {
   $('find').value = '';
   resetFind();
   if (listed) renderListing();
@@ -29,7 +32,7 @@ function clearFind() {
 
 // Goes to the next (1) or previous (-1) match of the text in the find box, searching the whole
 // listing first when the text is new.
-async function findNext(direction) {
+export async function findNext(direction) {
   const text = $('find').value;
   if (!listed || text === '') {
     resetFind();
@@ -60,13 +63,13 @@ async function findNext(direction) {
   }
   if (found.offsets.length === 0) {
     $('find-count').textContent = 'No match';
-    view.match = null;
+    showMatch(null);
     renderListing();
     return;
   }
   found.at = (found.at + direction + found.offsets.length) % found.offsets.length;
   const offset = found.offsets[found.at];
-  view.match = { offset, length: found.length };
+  showMatch({ offset, length: found.length });
   const more = found.count > found.offsets.length ? ` (the first ${found.offsets.length.toLocaleString()} can be visited)` : '';
   $('find-count').textContent = `${(found.at + 1).toLocaleString()} of ${found.count.toLocaleString()}${more}`;
   await jumpTo(offset, Math.floor(rowCount() / 3));

@@ -1,13 +1,18 @@
 // The listing view: a window of lines over a listing that is never held whole. The view keeps a few
 // thousand lines around what is on screen and asks the worker for more as it moves. Its place is a
 // dump offset; the scroll bar stands for the listing's bytes.
-'use strict';
+import { $ } from './dom.js';
+import { listed } from './files.js';
+import { ask } from './lister.js';
+import { userMovedView } from './player/follow.js';
+import { trackShownChanged } from './player/settings.js';
+import { markTick, showTick } from './roll.js';
 
 const lineHeight = 18;          // CSS pixels of one listing line, as page.css sets it
 const bytesPerLine = 36;        // a listing line's usual length, for the scroll bar's scale
 const tallestSpacer = 8000000;  // CSS pixels: a taller scroll area is scaled down to this
 
-const view = {
+export const view = {
   lines: [],          // lines held: { offset, length, text, event, track, total }
   top: 0,             // index in lines of the line at the top of the screen
   atStart: true,      // whether lines[0] is the listing's first line
@@ -23,12 +28,12 @@ const view = {
 };
 
 // How many lines the screen shows.
-function rowCount() {
+export function rowCount() {
   return Math.max(1, Math.ceil($('listing-scroll').clientHeight / lineHeight));
 }
 
 // Shows the lines around dump offset `offset` (its own line placed `place` rows from the top).
-async function jumpTo(offset, place) {
+export async function jumpTo(offset, place) {
   view.generation += 1;
   const generation = view.generation;
   const rows = rowCount();
@@ -107,7 +112,7 @@ function scrollScale() {
 
 // Draws the lines on screen and puts the scroll bar where they are; after a scroll of the user's
 // (`scrolled`), the scroll bar stays where the user put it.
-function renderListing(scrolled = false) {
+export function renderListing(scrolled = false) {
   const rows = rowCount() + 1;
   const box = $('listing-lines');
   const scroller = $('listing-scroll');
@@ -165,17 +170,15 @@ function textIndex(line, at) {
 }
 
 // Chooses the line at dump offset `offset`: it is marked, and so is its moment in the roll.
-function chooseLine(offset) {
+export function chooseLine(offset) {
   view.selected = offset;
   const line = view.lines.find((l) => l.offset === offset);
   renderListing();
   if (line && line.total !== null && listed) {
     const index = listed.tracks.findIndex((t) => t.number === line.track);
-    roll.marker = line.total;
-    if (index >= 0) roll.gridTrack = index;
+    markTick(line.total, index);
     trackShownChanged();
     showTick(line.total);
-    $('roll').dataset.markerTick = String(line.total);
   }
 }
 
@@ -191,7 +194,7 @@ function moveChoice(n) {
 }
 
 // Keys of the listing: arrows move the chosen line, Page Up and Down a screen, Home and End to the ends.
-function listingKey(event) {
+export function listingKey(event) {
   const rows = rowCount();
   const keys = {
     ArrowDown: () => moveChoice(1),
@@ -208,7 +211,7 @@ function listingKey(event) {
 }
 
 // The wheel moves the view by lines, however tall the scroll area is scaled.
-function listingWheel(event) {
+export function listingWheel(event) {
   if (!listed || Math.abs(event.deltaY) < Math.abs(event.deltaX)) return;
   event.preventDefault();
   userMovedView();
@@ -228,7 +231,7 @@ function listingScrollable() {
 
 // A scroll the user made (the bar dragged, a touch): moves to the part of the listing it stands for.
 let scrollPending = false;
-function listingScrolled() {
+export function listingScrolled() {
   const scroller = $('listing-scroll');
   if (!listingScrollable() || scroller.scrollTop === view.scrollSet || scrollPending) return;
   scrollPending = true;
@@ -260,3 +263,17 @@ function listingScrolled() {
   });
 }
 
+// Highlights a match of the search (null: none): { offset, length } in dump bytes.
+export function showMatch(match) {
+  view.match = match;
+}
+
+// Marks the lines at these dump offsets as those of the note chosen in the roll.
+export function linkLines(offsets) {
+  view.linked = new Set(offsets);
+}
+
+// Marks the line at this dump offset as the one played last (null: none); drawn at the next render.
+export function markPlayed(offset) {
+  view.played = offset;
+}

@@ -1,33 +1,20 @@
 // The page's entry: sets up the buttons, the drop target, the listing's scrolling and the theme, then
-// the worker, and gives tests and the benchmark a small way in (window.smfdumpPage).
-'use strict';
-
-// For tests: where on screen (CSS pixels of the window) the middle of roll note `index` is drawn, and
-// the left and right ends of its bar.
-async function notePoint(index) {
-  const note = await ask({ type: 'note', index, withOff: false });
-  const v = rollView();
-  const x0 = Math.max(0, rollX(v, note.start));  // eslint-disable-line no-undef
-  const x1 = Math.min(v.width, Math.max(x0 + 1, rollX(v, note.end)));  // eslint-disable-line no-undef
-  const y = rollY(v, note.key) + rollRowHeight(v) / 2;  // eslint-disable-line no-undef
-  const rect = $('roll').getBoundingClientRect();
-  return { x: rect.left + (x0 + x1) / 2 / v.scale, y: rect.top + y / v.scale, left: rect.left + x0 / v.scale, right: rect.left + x1 / v.scale };
-}
-
-// For tests and the benchmark: shows ticks t0 to t1 in the roll; resolves with the drawing's time
-// and what was drawn, as the worker tells them.
-async function drawView(t0, t1) {
-  while (roll.busy) await new Promise((resolve) => setTimeout(resolve, 5));
-  roll.t0 = t0;
-  roll.t1 = t1;
-  keepRollInside();
-  roll.busy = true;
-  try {
-    return await ask({ type: 'roll', view: rollView() });
-  } finally {
-    roll.busy = false;
-  }
-}
+// the listing worker, and gives tests, benchmarks and scripts outside the project their one way in:
+// window.smfdumpPage.
+import { $ } from './dom.js';
+import { addFiles, listed, listingTimes } from './files.js';
+import { clearFind, findNext } from './find.js';
+import { startWorker } from './lister.js';
+import { listingKey, listingScrolled, listingWheel, renderListing } from './listing_view.js';
+import { loadNamesFile, resetNames, restoreNames } from './names.js';
+import { startPlayerControls } from './player/controls.js';
+import { drawOverlay } from './player/overlay.js';
+import { fromEngine, playerState, seek } from './player/transport.js';
+import { drawRoll, drawView, fitRoll, notePoint, rollShown, rollView, showLegend, zoomRoll } from './roll.js';
+import { saveListing } from './save.js';
+import { renderWav, soundClear, soundContextNow, soundLatency, soundNow, soundPlayerListen, soundPlayerPost, soundRender, soundSend, soundSilence, soundStart, soundStats, soundZones } from './sound.js';
+import { keptSoundFont, startSoundFont } from './soundfont.js';
+import { rollRowHeight, rollX, rollY } from '../shared/roll_geometry.js';
 
 // Sets up the buttons, the drop target, the listing's scrolling and the theme, then the worker.
 function start() {
@@ -97,11 +84,40 @@ function start() {
     if (listed) showLegend(listed);
     drawRoll();
   });
-  window.smfdumpPage = {
+  window.smfdumpPage = pageDoor();
+}
+
+// What tests, benchmarks and scripts outside the project reach the page by: the roll's geometry and
+// views, the player's state and transport, and the page's sound, under the names they have here.
+function pageDoor() {
+  return {
     notePoint,
     drawView,
     extent: () => (listed ? listed.maxTick : 0),
-    shown: () => ({ t0: roll.t0, t1: roll.t1 }),  // the ticks the roll shows
+    get lastTimes() { return listingTimes(); },  // the last listing's times: { read, list, roll } in ms
+    shown: rollShown,  // the ticks the roll shows: { t0, t1 }
+    fitRoll,
+    rollView,
+    rollX,
+    rollY,
+    rollRowHeight,
+    seek,
+    get player() { return playerState(); },  // a copy of the player's state: playing, tick, loop, speed, ...
+    fromEngine,
+    soundStart,
+    soundSend,
+    soundClear,
+    soundSilence,
+    soundNow,
+    soundLatency,
+    soundStats,
+    soundZones,
+    soundRender,
+    renderWav,
+    soundPlayerPost,
+    soundPlayerListen,
+    get soundContext() { return soundContextNow(); },
+    keptSoundFont,
   };
 }
 

@@ -1,8 +1,15 @@
-// The piano roll on the page: the worker draws; this part keeps what is in view and turns pointer,
-// wheel, touch and keys into it, and links the notes with their lines in the listing.
-'use strict';
+// The piano roll on the page: the listing worker draws; this part keeps what is in view and turns
+// pointer, wheel, touch and keys into it, and links the notes with their lines in the listing.
+import { $ } from './dom.js';
+import { listed } from './files.js';
+import { ask } from './lister.js';
+import { chooseLine, jumpTo, linkLines, rowCount } from './listing_view.js';
+import { userMovedView } from './player/follow.js';
+import { connectRuler, drawOverlay, rulerDown } from './player/overlay.js';
+import { trackShownChanged, tracksShownChanged } from './player/settings.js';
+import { rollRowHeight, rollX, rollY } from '../shared/roll_geometry.js';
 
-const roll = {
+export const roll = {
   t0: 0,              // the tick at the left edge
   t1: 1,              // the tick at the right edge
   hidden: new Set(),  // indexes of the tracks whose notes are hidden
@@ -18,7 +25,7 @@ const roll = {
 };
 
 // Starts the roll for a new listing: the whole file in view.
-function startRoll(answer) {
+export function startRoll(answer) {
   roll.hidden = new Set();
   roll.marker = null;
   roll.chosen = null;
@@ -44,7 +51,7 @@ function spanWithin(span) {
 }
 
 // The whole file in view.
-function fitRoll() {
+export function fitRoll() {
   if (!listed) return;
   roll.t0 = 0;
   roll.t1 = wholeSpan();
@@ -52,7 +59,7 @@ function fitRoll() {
 }
 
 // The view as the worker draws it: in device pixels, with what is hidden, marked and chosen.
-function rollView() {
+export function rollView() {
   const canvas = $('roll');
   const scale = window.devicePixelRatio || 1;
   const rect = canvas.getBoundingClientRect();
@@ -74,7 +81,7 @@ function rollView() {
 }
 
 // Has the worker draw the roll, at most one drawing at a time and always the latest view.
-function drawRoll() {
+export function drawRoll() {
   if (!listed || $('roll-box').hidden) return;
   if (roll.busy) {
     roll.again = true;
@@ -88,15 +95,16 @@ function drawRoll() {
     canvas.dataset.drawn = `${answer.drawn} ${answer.how}`;
   }, () => {}).finally(() => {
     drawOverlay();  // the playhead and the loop over the roll as it now is
-    if (roll.onDrawn) roll.onDrawn();
+    const drawn = roll.onDrawn;
     roll.onDrawn = null;
+    if (drawn) drawn();
     roll.busy = false;
     if (roll.again) drawRoll();
   });
 }
 
 // Zooms by factor (above 1: in) around the tick at the canvas's CSS x.
-function zoomRoll(factor, x) {
+export function zoomRoll(factor, x) {
   const canvas = $('roll');
   const width = canvas.clientWidth || 1;
   const at = roll.t0 + ((x ?? width / 2) / width) * (roll.t1 - roll.t0);
@@ -132,7 +140,7 @@ function keepRollInside() {
 }
 
 // Brings a tick into view (centred when it was out of view) and redraws.
-function showTick(tick) {
+export function showTick(tick) {
   const span = roll.t1 - roll.t0;
   if (tick < roll.t0 || tick > roll.t1) {
     roll.t0 = tick - span / 2;
@@ -143,7 +151,7 @@ function showTick(tick) {
 }
 
 // Shows the tracks with notes as buttons that hide or show them, in their colours.
-function showLegend(answer) {
+export function showLegend(answer) {
   const legend = $('legend');
   const dark = matchMedia('(prefers-color-scheme: dark)').matches;
   const palette = dark ? answer.palettes.dark : answer.palettes.light;
@@ -210,7 +218,7 @@ function showLegendState() {
 }
 
 // The canvas's CSS position of a pointer event, and the same in device pixels.
-function pointerAt(event) {
+export function pointerAt(event) {
   const rect = $('roll').getBoundingClientRect();
   const scale = window.devicePixelRatio || 1;
   const x = event.clientX - rect.left;
@@ -229,7 +237,7 @@ async function chooseNote(index) {
   const note = await ask({ type: 'note', index, withOff: true });
   if (roll.chosen !== index) return;
   $('chosen').textContent = `Chosen: ${describe(note)}.`;
-  view.linked = new Set([note.on, note.off].filter((o) => o !== null));
+  linkLines([note.on, note.off].filter((o) => o !== null));
   roll.gridTrack = note.trackIndex;
   trackShownChanged();
   if (note.on !== null) {
@@ -275,7 +283,7 @@ function pointerHover(event) {
 }
 
 // Connects a (new) roll canvas to the pointer, wheel, touch and keys.
-function connectRoll(canvas) {
+export function connectRoll(canvas) {
   canvas.addEventListener('wheel', (event) => {
     if (!listed) return;
     event.preventDefault();
@@ -381,3 +389,61 @@ async function stepNote(direction) {
   chooseNote(index);
 }
 
+// Resolves when the next drawing of the roll is done.
+export function whenRollDrawn() {
+  return new Promise((resolve) => { roll.onDrawn = resolve; });
+}
+
+// A new listing worker took the canvas: no drawing of the old one is under way.
+export function rollWorkerStarted() {
+  roll.busy = false;
+}
+
+// Marks the moment of the chosen listing line: its tick, and the track (an index; -1: the same as
+// before) whose time signatures the measure lines follow from then on.
+export function markTick(tick, trackIndex) {
+  roll.marker = tick;
+  if (trackIndex >= 0) roll.gridTrack = trackIndex;
+  $('roll').dataset.markerTick = String(tick);
+}
+
+// Scrolls the roll to start at tick t0, its span kept, and redraws.
+export function scrollRollTo(t0) {
+  const span = roll.t1 - roll.t0;
+  roll.t0 = t0;
+  roll.t1 = t0 + span;
+  keepRollInside();
+  drawRoll();
+}
+
+// For tests and the benchmark: shows ticks t0 to t1 in the roll; resolves with the drawing's time
+// and what was drawn, as the worker tells them.
+export async function drawView(t0, t1) {
+  while (roll.busy) await new Promise((resolve) => setTimeout(resolve, 5));
+  roll.t0 = t0;
+  roll.t1 = t1;
+  keepRollInside();
+  roll.busy = true;
+  try {
+    return await ask({ type: 'roll', view: rollView() });
+  } finally {
+    roll.busy = false;
+  }
+}
+
+// For tests: where on screen (CSS pixels of the window) the middle of roll note `index` is drawn, and
+// the left and right ends of its bar.
+export async function notePoint(index) {
+  const note = await ask({ type: 'note', index, withOff: false });
+  const v = rollView();
+  const x0 = Math.max(0, rollX(v, note.start));
+  const x1 = Math.min(v.width, Math.max(x0 + 1, rollX(v, note.end)));
+  const y = rollY(v, note.key) + rollRowHeight(v) / 2;
+  const rect = $('roll').getBoundingClientRect();
+  return { x: rect.left + (x0 + x1) / 2 / v.scale, y: rect.top + y / v.scale, left: rect.left + x0 / v.scale, right: rect.left + x1 / v.scale };
+}
+
+// The ticks the roll shows: { t0, t1 }.
+export function rollShown() {
+  return { t0: roll.t0, t1: roll.t1 };
+}

@@ -1,9 +1,10 @@
-// The page's sound: the main-thread host of the synthesizer (synth.js, whose text the page keeps in
-// <script type="text/plain" id="synth-source">). A player sends it timed MIDI messages; it plays them
-// at their exact frame in the audio thread, or renders them offline into a WAV file.
+// The page's sound: the main-thread host of the audio side (web/audio: the synthesizer, the player's
+// sequencer and engine, in one bundle whose text the page keeps in <script type="text/plain"
+// id="audio-source">). A player sends it timed MIDI messages; it plays them at their exact frame in
+// the audio thread, or renders them offline into a WAV file.
 //
 //   soundStart(options)  in a user gesture (a click): makes or resumes the AudioContext and loads the
-//                        synthesizer as an AudioWorklet from a data: URL; where that fails (or when
+//                        audio side as an AudioWorklet from a data: URL; where that fails (or when
 //                        options.worklet === false) runs it on the main thread in a ScriptProcessorNode.
 //                        Resolves with { way: 'worklet' | 'script-processor' }.
 //   soundSend(events)    an array of { time, bytes } (time in soundNow() seconds; bytes: 1 to 3 MIDI
@@ -24,14 +25,14 @@
 //                        faster than real time; resolves with { buffer (AudioBuffer), stats, ms }
 //   renderWav(events, seconds, onProgress)    the same as a Blob 'audio/wav', 16-bit stereo, 44,100 Hz
 //                        onProgress(share) is called with 0 to 1 as the rendering goes.
-// Where the page has the player's sequencer and engine (sequencer.js, play_engine.js), they run in
-// the same audio thread as the synthesizer, in the processor 'smfdump-player', which also takes all of
-// the above; the player talks to it through:
+// The player's sequencer and engine run in the same audio thread as the synthesizer, in the processor
+// 'smfdump-player', which also takes all of the above; the player talks to it through:
 //   soundPlayerPost(message, transfer)  a message for the player's engine (see play_engine.js)
 //   soundPlayerListen(listener)         the engine's messages to the page go to listener
 //   soundRenderPlayer(setup, onProgress)  renders the engine's playing offline into a WAV Blob; setup:
 //                        { data, tracks, muted, speed, transpose, from, to } (to: null for the end)
-'use strict';
+import { packMessage } from '../shared/packing.js';
+import { playerProcessor } from '../shared/protocol.js';
 
 const soundRate = 44100;                // frames per second of rendered WAV files
 const soundScriptFrames = 1024;         // the ScriptProcessorNode's buffer, in frames
@@ -39,6 +40,7 @@ let soundContext = null;                // the AudioContext, made by the first s
 let soundNode = null;                   // what plays: an AudioWorkletNode or a ScriptProcessorNode
 let soundWay = '';                      // 'worklet' or 'script-processor', once started
 let soundEngine = null;                 // the synthesizer on the main thread (the ScriptProcessor way)
+let soundAudio = null;                  // the audio side's functions on the main thread, once imported
 let soundStarting = null;               // the promise of the first start
 let soundAsked = 0;                     // the id of the last question to a processor
 const soundAnswers = new Map();         // answers awaited from processors, by question id
@@ -49,35 +51,24 @@ let soundPlayer = null;                 // the player's engine on the main threa
 let soundPlayerListener = () => {};     // told of the player engine's messages
 const soundTail = 2;                    // seconds rendered after the last note ends: its release and the reverb
 
-// The texts the worklet is made of: the synthesizer, then the player's sequencer and engine when the
-// page has them.
-function soundSourceText() {
-  const parts = ['synth-source', 'sequencer-source', 'engine-source'].map((id) => document.getElementById(id));
-  return parts.filter((e) => e !== null).map((e) => e.textContent).join('\n');
-}
-
-// Whether the page plays files: the player's engine is among the worklet's texts.
-function soundHasPlayer() {
-  return document.getElementById('engine-source') !== null;
-}
-
-// The synthesizer's source as a data: URL, the one way to load a worklet that every browser takes
+// The audio side's bundle as a data: URL, the one way to load a worklet that every browser takes
 // from a page opened from file:// (Chromium refuses blob: and sibling files there).
 function soundSourceUrl() {
-  return `data:text/javascript;charset=utf-8,${encodeURIComponent(soundSourceText())}`;
+  return `data:text/javascript;charset=utf-8,${encodeURIComponent(document.getElementById('audio-source').textContent)}`;
 }
 
-// Makes sure the synthesizer's functions are on the main thread (globalThis.smfdumpSynth).
-function soundLoadMainThread() {
-  if (globalThis.smfdumpSynth) return Promise.resolve();
-  return new Promise((resolve, reject) => {
-    const script = document.createElement('script');
-    const url = URL.createObjectURL(new Blob([soundSourceText()], { type: 'text/javascript' }));
-    script.src = url;
-    script.onload = () => { URL.revokeObjectURL(url); resolve(); };
-    script.onerror = () => reject(new Error('the synthesizer could not be loaded'));
-    document.head.append(script);
-  });
+// The audio side's functions on the main thread (the ScriptProcessor way): its bundle imported once.
+async function soundLoadMainThread() {
+  if (soundAudio) return soundAudio;
+  const url = URL.createObjectURL(new Blob([document.getElementById('audio-source').textContent], { type: 'text/javascript' }));
+  try {
+    soundAudio = await import(url);
+  } catch {
+    throw new Error('the synthesizer could not be loaded');
+  } finally {
+    URL.revokeObjectURL(url);
+  }
+  return soundAudio;
 }
 
 // Sends a question to a worklet node's processor, after its zones; resolves with its answer.
@@ -102,12 +93,11 @@ function soundHeard(message, other) {
   }
 }
 
-// A worklet node playing the synthesizer (with the player's engine, where the page has it) in
-// context, its port listening; the module must be loaded. A live one spreads a start's reading over
-// quanta; one rendering offline starts where it is asked to, at once.
+// A worklet node playing the synthesizer with the player's engine in context, its port listening; the
+// module must be loaded. A live one spreads a start's reading over quanta; one rendering offline
+// starts where it is asked to, at once.
 function soundWorkletNode(context, other, live = false) {
-  const kind = soundHasPlayer() ? 'smfdump-player' : 'smfdump-synth';
-  const node = new AudioWorkletNode(context, kind, { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2], processorOptions: { live } });
+  const node = new AudioWorkletNode(context, playerProcessor, { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2], processorOptions: { live } });
   node.port.onmessage = (event) => soundHeard(event.data, other);
   const none = Array.isArray(soundZoneList) && soundZoneList.length === 0;
   soundZonesTaken.set(node, none ? Promise.resolve() : soundPostZones(node.port, soundZoneList));
@@ -131,13 +121,12 @@ async function soundConnect(context, worklet) {
   }
   // A ScriptProcessorNode renders silence inside a Firefox OfflineAudioContext, so this way is for
   // playing only; offline rendering always uses the worklet.
-  await soundLoadMainThread();
-  const synth = globalThis.smfdumpSynth;
-  soundEngine = synth.newSynth(context.sampleRate);
-  synth.synthZones(soundEngine, soundZoneList);
-  // the player's engine beside it, rendering through it (engineOnMainThread, from play_engine.js)
-  if (soundHasPlayer()) soundPlayer = engineOnMainThread(soundEngine, context.sampleRate, (message) => soundPlayerListener(message));  // eslint-disable-line no-undef
-  const render = soundPlayer ? soundPlayer.render : (...args) => synth.synthRender(soundEngine, ...args);
+  const audio = await soundLoadMainThread();
+  soundEngine = audio.newSynth(context.sampleRate);
+  audio.synthZones(soundEngine, soundZoneList);
+  // the player's engine beside it, rendering through it
+  soundPlayer = audio.engineOnMainThread(soundEngine, context.sampleRate, (message) => soundPlayerListener(message));
+  const render = soundPlayer.render;
   const node = context.createScriptProcessor(soundScriptFrames, 0, 2);
   node.onaudioprocess = (event) => {
     const left = event.outputBuffer.getChannelData(0), right = event.outputBuffer.getChannelData(1);
@@ -153,7 +142,7 @@ async function soundConnect(context, worklet) {
 }
 
 // Makes or resumes the AudioContext (inside a user gesture) and starts the synthesizer once.
-function soundStart(options = {}) {
+export function soundStart(options = {}) {
   if (!soundContext) soundContext = new AudioContext({ latencyHint: 'interactive' });
   if (soundContext.state !== 'running') {
     soundContext.resume().catch(() => {});  // not awaited: without an output device it may never resolve
@@ -179,7 +168,7 @@ function soundPack(events) {
   events.forEach((event, i) => {
     const b = event.bytes;
     data[2 * i] = event.time;
-    data[2 * i + 1] = (b[0] & 0xff) | ((b.length > 1 ? b[1] & 0x7f : 0) << 8) | ((b.length > 2 ? b[2] & 0x7f : 0) << 16);
+    data[2 * i + 1] = packMessage(b[0] & 0xff, b.length > 1 ? b[1] & 0x7f : 0, b.length > 2 ? b[2] & 0x7f : 0);
   });
   return data;
 }
@@ -190,52 +179,52 @@ function soundStarted() {
 }
 
 // Queues timed messages for the synthesizer.
-function soundSend(events) {
+export function soundSend(events) {
   soundStarted();
   const data = soundPack(events);
-  if (soundEngine) globalThis.smfdumpSynth.synthQueue(soundEngine, data);
+  if (soundEngine) soundAudio.synthQueue(soundEngine, data);
   else soundNode.port.postMessage({ type: 'events', data });
 }
 
 // Drops what is queued and not yet played.
-function soundClear() {
+export function soundClear() {
   soundStarted();
-  if (soundEngine) globalThis.smfdumpSynth.synthClear(soundEngine);
+  if (soundEngine) soundAudio.synthClear(soundEngine);
   else soundNode.port.postMessage({ type: 'clear' });
 }
 
 // Ends every voice at once.
-function soundSilence() {
+export function soundSilence() {
   soundStarted();
-  if (soundEngine) globalThis.smfdumpSynth.synthSilence(soundEngine);
+  if (soundEngine) soundAudio.synthSilence(soundEngine);
   else soundNode.port.postMessage({ type: 'silence' });
 }
 
 // The context's time in seconds (0 before the first soundStart).
-function soundNow() {
+export function soundNow() {
   return soundContext ? soundContext.currentTime : 0;
 }
 
 // Seconds from a context time to its sound at the speakers: the context's latencies, and the
 // ScriptProcessorNode's buffer when it plays.
-function soundLatency() {
+export function soundLatency() {
   if (!soundContext) return 0;
   const buffered = soundWay === 'script-processor' ? soundScriptFrames / soundContext.sampleRate : 0;
   return (soundContext.baseLatency || 0) + (soundContext.outputLatency || 0) + buffered;
 }
 
 // Resolves with the audio thread's figures (see the top of this file).
-async function soundStats() {
+export async function soundStats() {
   soundStarted();
-  const stats = soundEngine ? globalThis.smfdumpSynth.synthStats(soundEngine) : await soundAsk(soundNode, { type: 'stats' });
+  const stats = soundEngine ? soundAudio.synthStats(soundEngine) : await soundAsk(soundNode, { type: 'stats' });
   return { way: soundWay, ...stats };
 }
 
 // Gives sampled zones to the synthesizer playing now and to every one made later; resolves once the
 // one playing has them.
-function soundZones(zones) {
+export function soundZones(zones) {
   soundZoneList = zones;
-  if (soundEngine) globalThis.smfdumpSynth.synthZones(soundEngine, zones);
+  if (soundEngine) soundAudio.synthZones(soundEngine, zones);
   else if (soundNode) return soundPostZones(soundNode.port, zones);
   return Promise.resolve();
 }
@@ -282,7 +271,7 @@ function soundYield() {
 // Renders events offline for `seconds` with the synthesizer in a worklet; resolves with
 // { buffer, stats, ms }. The events go over before the rendering starts (Firefox's
 // OfflineAudioContext has no suspend() to feed them in pieces); progress comes from the processor.
-async function soundRender(events, seconds, onProgress) {
+export async function soundRender(events, seconds, onProgress) {
   const frames = Math.max(128, Math.ceil(seconds * soundRate));
   const context = new OfflineAudioContext(2, frames, soundRate);
   if (!context.audioWorklet) throw new Error('this browser has no AudioWorklet to render with');
@@ -341,7 +330,7 @@ function soundWavBlob(buffer) {
 }
 
 // Renders events offline into a WAV file (a Blob 'audio/wav').
-async function renderWav(events, seconds, onProgress) {
+export async function renderWav(events, seconds, onProgress) {
   const { buffer } = await soundRender(events, seconds, onProgress);
   return soundWavBlob(buffer);
 }
@@ -349,13 +338,13 @@ async function renderWav(events, seconds, onProgress) {
 // ---- the player's engine ------------------------------------------------------------------------
 
 // Gives the player's engine a message (see play_engine.js); nothing before soundStart.
-function soundPlayerPost(message, transfer = []) {
+export function soundPlayerPost(message, transfer = []) {
   if (soundPlayer) soundPlayer.message(message);
   else if (soundNode && soundWay === 'worklet') soundNode.port.postMessage(message, transfer);
 }
 
 // Hands the player engine's messages to listener.
-function soundPlayerListen(listener) {
+export function soundPlayerListen(listener) {
   soundPlayerListener = listener;
 }
 
@@ -363,7 +352,7 @@ function soundPlayerListen(listener) {
 // the tracks, muted tracks, speed and transpose of setup, from tick setup.from to tick setup.to (null:
 // the end) and soundTail seconds after. A first, short context tells how long that is; the second
 // renders it. Each gets the events (setup.data, transferred) in turn.
-async function soundRenderPlayer(setup, onProgress) {
+export async function soundRenderPlayer(setup, onProgress) {
   const node = async (context, other) => {
     if (!context.audioWorklet) throw new Error('this browser has no AudioWorklet to render with');
     await context.audioWorklet.addModule(soundSourceUrl());
@@ -396,4 +385,9 @@ async function soundRenderPlayer(setup, onProgress) {
   const buffer = await context.startRendering();
   player.port.onmessage = null;
   return soundWavBlob(buffer);
+}
+
+// The AudioContext the page plays in, once soundStart made it (null before).
+export function soundContextNow() {
+  return soundContext;
 }

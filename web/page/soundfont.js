@@ -1,10 +1,13 @@
 // The user's SoundFont: "Load SoundFont…" takes a .sf2 or .sf3 file, a worker of its own reads it with
-// the C++ reader (soundfont_worker.js), the page decodes the Ogg Vorbis samples of an .sf3 file, and
+// the C++ reader (the SoundFont worker), the page decodes the Ogg Vorbis samples of an .sf3 file, and
 // the synthesizer plays the zones made of it (soundfont_zones.js) instead of its built-in sound, live
 // and in saved WAV files alike. The file is kept in this browser's IndexedDB (SoundFonts are tens of
 // megabytes, too big for local storage) and loaded again on the next visit, until "Use built-in
 // sound". A file that can't be played gets the reader's sentence, and the sound in use stays.
-'use strict';
+import { $ } from './dom.js';
+import { soundZones } from './sound.js';
+import { soundFontZones } from './soundfont_zones.js';
+import { sfOggStream, sfSample } from '../shared/layouts.js';
 
 const soundFontDbName = 'smfdump';   // the page's IndexedDB database
 const soundFontStoreName = 'soundfont';  // its store of SoundFonts; the one in use is under soundFontKey
@@ -15,7 +18,7 @@ let soundFontPlaying = null;         // the SoundFont the synthesizer plays: { f
 let soundFontLoads = 0;              // loads begun so far: a load finding a later one begun gives way to it
 
 // Connects the buttons and loads the SoundFont kept from the last visit, if any.
-function startSoundFont() {
+export function startSoundFont() {
   $('soundfont').onclick = () => $('soundfont-input').click();
   $('soundfont-input').onchange = (event) => {
     const file = event.target.files[0];
@@ -68,7 +71,7 @@ async function loadSoundFont(file, { keep = false, name = file.name } = {}) {
         if (!stale()) showSoundFontProgress(0.6 + 0.4 * share, `Decoding the samples of ${name}…`);
       });
       if (stale()) return false;
-      const { zones, count, dropped } = soundFontZones(font, font.pcm, decoded.frames, decoded.rates);  // eslint-disable-line no-undef
+      const { zones, count, dropped } = soundFontZones(font, font.pcm, decoded.frames, decoded.rates);
       if (count === 0) {
         sentence = decoded.sentence || 'The SoundFont has no sample that can be played here.';
       } else {
@@ -76,7 +79,7 @@ async function loadSoundFont(file, { keep = false, name = file.name } = {}) {
           .filter((s) => s).join(' ');
         // what the synthesizer plays from here on, whatever comes while the samples go over to it
         soundFontPlaying = { file, name, title: font.name, presets: font.presetNames.length, zones, remark };
-        await soundZones(zones);  // eslint-disable-line no-undef
+        await soundZones(zones);
       }
     }
   } catch (error) {
@@ -102,12 +105,12 @@ async function loadSoundFont(file, { keep = false, name = file.name } = {}) {
   return true;
 }
 
-// Reads file in a worker of its own (the listing worker's text, whose module has the SoundFont reader):
+// Reads file in a worker of its own (the SoundFont worker, with the module whose reader reads it):
 // the listing is not held up, and the memory the reading took goes back when the worker ends. Resolves
-// with the worker's answer: { sentence } or { font } (see soundfont_worker.js).
+// with the worker's answer: { sentence } or { font } (see soundfont_worker/main.js).
 function readSoundFontInWorker(file, onProgress) {
   if (soundFontWorker) soundFontWorker.terminate();  // a read no longer wanted
-  const url = URL.createObjectURL(new Blob([$('worker-source').textContent], { type: 'text/javascript' }));
+  const url = URL.createObjectURL(new Blob([$('module-source').textContent, '\n', $('soundfont-worker-source').textContent], { type: 'text/javascript' }));
   const worker = new Worker(url);
   soundFontWorker = worker;
   const ended = () => {
@@ -144,8 +147,8 @@ async function decodeSoundFontSamples(font, onProgress) {
   const count = font.starts.length, F = font.sampleFields;
   const frames = new Float64Array(count), rates = new Float64Array(count);
   for (let i = 0; i < count; i++) {
-    rates[i] = font.samples[i * F + sfSampleField.rate];  // eslint-disable-line no-undef
-    frames[i] = font.samples[i * F + sfSampleField.type] & sfOggStream ? 0 : font.samples[i * F + sfSampleField.frames];  // eslint-disable-line no-undef
+    rates[i] = font.samples[i * F + sfSample.rate];
+    frames[i] = font.samples[i * F + sfSample.type] & sfOggStream ? 0 : font.samples[i * F + sfSample.frames];
   }
   if (font.ogg.length === 0) return { frames, rates, sentence: '' };
   const contexts = new Map();  // an OfflineAudioContext for each rate, or the error making one gave
@@ -192,7 +195,7 @@ async function decodeSoundFontSamples(font, onProgress) {
 // Puts decoded values (Float32Array, -1 to 1) into font.pcm where sample goes, at most as many frames
 // as the file counts for it; returns how many went.
 function soundFontPutSamples(font, sample, values) {
-  const room = font.samples[sample * font.sampleFields + sfSampleField.frames];  // eslint-disable-line no-undef
+  const room = font.samples[sample * font.sampleFields + sfSample.frames];
   const n = Math.min(room, values.length), pcm = font.pcm, at = font.starts[sample];
   for (let i = 0; i < n; i++) {
     const x = values[i];
@@ -208,7 +211,7 @@ async function useBuiltInSound() {
   soundFontWorker = null;
   showSoundFontProgress(null);
   soundFontPlaying = null;
-  soundZones([]);  // eslint-disable-line no-undef
+  soundZones([]);
   showSoundState();
   try {
     await keepSoundFont(null);
@@ -265,7 +268,7 @@ async function keepSoundFont(entry) {
 }
 
 // Resolves with the SoundFont kept in use ({ name, blob }), or null.
-async function keptSoundFont() {
+export async function keptSoundFont() {
   const db = await soundFontDatabase();
   try {
     return await new Promise((resolve, reject) => {

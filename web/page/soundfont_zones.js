@@ -1,18 +1,9 @@
-// A SoundFont's regions, as the C++ reader gives them (soundfont_worker.js hands them over), made into
-// the synthesizer's sampled zones (synth.js, synthZones): one zone a region, all playing from the one
-// Int16Array that holds every sample, with the units the synthesizer takes and the readings of the
-// format that General MIDI SoundFonts are made for.
-'use strict';
-
-// Region_word and Region_value in soundfont.h: where each field of a region lies.
-const sfWord = { keyLo: 0, keyHi: 1, velLo: 2, velHi: 3, sample: 4, start: 5, end: 6, loopStart: 7, loopEnd: 8, loopMode: 9, root: 10, exclusive: 11 };
-const sfValue = {
-  coarse: 0, fine: 1, correction: 2, scaleTuning: 3, attenuation: 4, pan: 5,
-  delay: 6, attack: 7, hold: 8, decay: 9, sustain: 10, release: 11, keyToHold: 12, keyToDecay: 13, cutoff: 14, q: 15,
-};
-const sfPresetField = { bank: 0, program: 1, first: 2, count: 3 };
-const sfSampleField = { frames: 2, rate: 3, type: 4 };  // Sample_field: the fields the page reads
-const sfOggStream = 0x10;  // the sample type bit of an Ogg Vorbis stream
+// A SoundFont's regions, as the C++ reader gives them (the SoundFont worker hands them over; their
+// layout is in shared/layouts.js), made into the synthesizer's sampled zones (audio/synth.js,
+// synthZones): one zone a region, all playing from the one Int16Array that holds every sample, with
+// the units the synthesizer takes and the readings of the format that General MIDI SoundFonts are
+// made for.
+import { sfPreset, sfRegionValue, sfRegionWord, sfSample } from '../shared/layouts.js';
 
 const sfLevel = 2;                // a SoundFont's level against the built-in sound's: General MIDI sets sound about half as loud
 const sfAttenuationShare = 0.4;   // of each dB of initial attenuation the file gives, as the hardware the format came from (and every player since) applies it
@@ -35,12 +26,12 @@ const sfZoneCommon = {
 // region. frames[i]: how many frames of sample i pcm holds (0: none, its regions are left out);
 // rates[i]: the rate they are at (an Ogg Vorbis stream decoded at another rate than the file's has its
 // frames counted at that rate). Returns { zones, count (rows), dropped (regions left out) }.
-function soundFontZones(font, pcm, frames, rates) {
+export function soundFontZones(font, pcm, frames, rates) {
   const P = font.presetFields, width = sfZoneFields.length;
   const rows = new Float64Array((font.regionWords.length / font.regionWordFields) * width);
   let count = 0, dropped = 0;
   for (let p = 0; p < font.presets.length / P; p++) {
-    const first = font.presets[p * P + sfPresetField.first], regions = font.presets[p * P + sfPresetField.count];
+    const first = font.presets[p * P + sfPreset.first_region], regions = font.presets[p * P + sfPreset.region_count];
     for (let r = first; r < first + regions; r++) {
       if (sfZoneRow(rows, count * width, font, p, r, frames, rates)) count++;
       else dropped++;
@@ -54,27 +45,27 @@ function soundFontZones(font, pcm, frames, rates) {
 // it at rates[sample] a second.
 function sfZoneRow(rows, at, font, p, r, frames, rates) {
   const w = font.regionWords.subarray(r * font.regionWordFields), v = font.regionValues.subarray(r * font.regionValueFields);
-  const sample = w[sfWord.sample], base = font.starts[sample], have = frames[sample];
-  const scale = rates[sample] / font.samples[sample * font.sampleFields + sfSampleField.rate];  // frames as pcm has them to the file's
+  const sample = w[sfRegionWord.sample], base = font.starts[sample], have = frames[sample];
+  const scale = rates[sample] / font.samples[sample * font.sampleFields + sfSample.rate];  // frames as pcm has them to the file's
   const frame = (f) => Math.min(have, Math.round(f * scale));
-  const start = frame(w[sfWord.start]), end = frame(w[sfWord.end]);
+  const start = frame(w[sfRegionWord.start]), end = frame(w[sfRegionWord.end]);
   if (end - start < 2) return false;
-  const loopStart = Math.max(start, frame(w[sfWord.loopStart])), loopEnd = Math.min(end, frame(w[sfWord.loopEnd]));
-  const cutoff = v[sfValue.cutoff], filtered = cutoff < sfFilterOpen, qDb = v[sfValue.q], sustainDb = v[sfValue.sustain];
+  const loopStart = Math.max(start, frame(w[sfRegionWord.loop_start])), loopEnd = Math.min(end, frame(w[sfRegionWord.loop_end]));
+  const cutoff = v[sfRegionValue.filter_cutoff], filtered = cutoff < sfFilterOpen, qDb = v[sfRegionValue.filter_q], sustainDb = v[sfRegionValue.sustain];
   rows.set([
-    font.presets[p * font.presetFields + sfPresetField.bank], font.presets[p * font.presetFields + sfPresetField.program],
-    w[sfWord.keyLo], w[sfWord.keyHi], w[sfWord.velLo], w[sfWord.velHi],
+    font.presets[p * font.presetFields + sfPreset.bank], font.presets[p * font.presetFields + sfPreset.program],
+    w[sfRegionWord.key_low], w[sfRegionWord.key_high], w[sfRegionWord.velocity_low], w[sfRegionWord.velocity_high],
     rates[sample], base + start, base + end, base + loopStart, base + loopEnd,
-    loopEnd - loopStart < 1 ? 0 : w[sfWord.loopMode],  // a loop in frames the decoder did not give is none
-    w[sfWord.root], v[sfValue.coarse] * 100 + v[sfValue.fine] + v[sfValue.correction], v[sfValue.scaleTuning],
-    w[sfWord.exclusive], v[sfValue.pan],
+    loopEnd - loopStart < 1 ? 0 : w[sfRegionWord.loop_mode],  // a loop in frames the decoder did not give is none
+    w[sfRegionWord.root_key], v[sfRegionValue.coarse_tune] * 100 + v[sfRegionValue.fine_tune] + v[sfRegionValue.pitch_correction], v[sfRegionValue.scale_tuning],
+    w[sfRegionWord.exclusive_class], v[sfRegionValue.pan],
     // g: attenuation, and the filter's resonance peak taken back down by half its height in dB
-    sfLevel * Math.pow(10, (-sfAttenuationShare * v[sfValue.attenuation] - (filtered ? qDb / 2 : 0)) / 20),
+    sfLevel * Math.pow(10, (-sfAttenuationShare * v[sfRegionValue.attenuation] - (filtered ? qDb / 2 : 0)) / 20),
     // the volume envelope (the synthesizer's decay and release times are to -60 dB)
-    v[sfValue.delay], v[sfValue.attack], v[sfValue.hold], v[sfValue.keyToHold],
-    (v[sfValue.decay] * 60) / sfDecayDb, v[sfValue.keyToDecay] / 50,
+    v[sfRegionValue.delay], v[sfRegionValue.attack], v[sfRegionValue.hold], v[sfRegionValue.key_to_hold],
+    (v[sfRegionValue.decay] * 60) / sfDecayDb, v[sfRegionValue.key_to_decay] / 50,
     sustainDb >= 96 ? 0 : Math.pow(10, -sustainDb / 20),
-    (Math.max(sfReleaseLeast, v[sfValue.release]) * 60) / sfDecayDb,
+    (Math.max(sfReleaseLeast, v[sfRegionValue.release]) * 60) / sfDecayDb,
     // the low-pass filter: 0 dB of resonance is a flat response (Q 0.707)
     filtered ? cutoff : 0, Math.pow(10, (qDb - 3.01) / 20),
   ], at);

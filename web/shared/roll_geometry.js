@@ -2,29 +2,28 @@
 // notes) and for the worker (which draws). A view is { t0, t1 } in ticks across, { keyLow, keyHigh } in
 // note values up, drawn on a canvas of width by height device pixels whose top `band` pixels hold the
 // measure numbers.
-'use strict';
 
 // The height of one note row, in device pixels.
-function rollRowHeight(view) {
+export function rollRowHeight(view) {
   return (view.height - view.band) / (view.keyHigh - view.keyLow + 1);
 }
 
 // The x of a tick.
-function rollX(view, tick) {
+export function rollX(view, tick) {
   return ((tick - view.t0) / (view.t1 - view.t0)) * view.width;
 }
 
 // The tick at an x.
-function rollTick(view, x) {
+export function rollTick(view, x) {
   return view.t0 + (x / view.width) * (view.t1 - view.t0);
 }
 
 // The top of a note value's row.
-function rollY(view, key) {
+export function rollY(view, key) {
   return view.band + (view.keyHigh - key) * rollRowHeight(view);
 }
 
 // The note value whose row holds y; may fall outside keyLow..keyHigh.
-function rollKey(view, y) {
+export function rollKey(view, y) {
   return view.keyHigh - Math.floor((y - view.band) / rollRowHeight(view));
 }

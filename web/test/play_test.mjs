@@ -6,6 +6,7 @@
 // compared with the times reckoned here; and playing live, the roll and the listing follow.
 //
 //   node --test web/test/play_test.mjs      (SMFDUMP_PAGE names the page, SMFDUMP_BROWSERS the browsers)
+import { seqChase, seqLoad, seqPrepare, seqSelect } from '../audio/sequencer.js';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
@@ -129,8 +130,6 @@ test('a start read ahead in pieces sends the same state as one read whole', asyn
   M._web_list();
   const where = (M._web_play_data() >>> 0) / 4;
   const copy = M.HEAPU32.slice(where, where + (M._web_play_data_words() >>> 0));
-  const source = fs.readFileSync(path.join(root, 'web/sequencer.js'), 'utf8');
-  const { seqLoad, seqSelect, seqPrepare, seqChase } = new Function(`${source}\nreturn { seqLoad, seqSelect, seqPrepare, seqChase };`)();
   const info = seqLoad(copy.buffer);
   const all = info.tracks.map((t) => t.index);
   const sent = (tick) => {
@@ -190,9 +189,9 @@ async function sentMessages(page) {
 // Where on screen the roll's ruler (its top band) is at tick.
 async function rulerPoint(page, tick) {
   return page.evaluate((t) => {
-    const v = rollView();  // eslint-disable-line no-undef
+    const v = window.smfdumpPage.rollView();
     const rect = document.getElementById('roll').getBoundingClientRect();
-    return { x: rect.left + rollX(v, t) / v.scale, y: rect.top + v.band / v.scale / 2 };  // eslint-disable-line no-undef
+    return { x: rect.left + window.smfdumpPage.rollX(v, t) / v.scale, y: rect.top + v.band / v.scale / 2 };
   }, tick);
 }
 
@@ -439,7 +438,7 @@ for (const kind of browsersToTest()) {
       await page.mouse.move((from.x + to.x) / 2, to.y, { steps: 4 });
       await page.mouse.move(to.x, to.y, { steps: 4 });
       await page.mouse.up();
-      const loop = await page.evaluate(() => player.loop);  // eslint-disable-line no-undef
+      const loop = await page.evaluate(() => window.smfdumpPage.player.loop);
       assert.ok(Math.abs(loop.a - 192) <= 2 && Math.abs(loop.b - 576) <= 2, `the loop is ${loop.a} to ${loop.b}`);
       await page.click('#play');
       const length = (secondsAt(loop.b) - secondsAt(loop.a)) * 1000;

@@ -16,7 +16,6 @@ import os from 'node:os';
 import path from 'node:path';
 import vm from 'node:vm';
 import { createRequire } from 'node:module';
-import { fileURLToPath } from 'node:url';
 
 const args = process.argv.slice(2);
 const option = (name) => {
@@ -401,7 +400,8 @@ function checkNewInputForgets(bigBytes, small) {
 
 // ---- the page's worker under Node ------------------------------------------------------------------
 
-const webFolder = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
+// the listing worker's bundle, made beside the module by the page's build
+const workerBundle = path.join(path.dirname(modulePath), 'page_bundles', 'listing_worker.js');
 
 // A file as the page hands it to the worker, read as a Blob's slices are (arrayBuffer()), or through
 // the worker's FileReaderSync below; its bytes made by bytesAt(start, end) when asked for.
@@ -413,9 +413,9 @@ const fileOf = (name, bytes) => pageFile(name, bytes.length, (start, end) => {
   return part.buffer.slice(part.byteOffset, part.byteOffset + part.length);
 });
 
-// The page's worker (roll_view.js, roll.js and worker.js in one scope, as the page starts it), whose
-// module comes from makeModule. Returns ask(message), which resolves with the worker's answer, and
-// run(code), which runs code in the worker's scope.
+// The listing worker (its bundle, as the page starts it after the module's text), whose module comes
+// from makeModule. Returns ask(message), which resolves with the worker's answer, and run(code), which
+// runs code in the worker's scope (where smfdumpListingWorker holds what the bundle exports).
 function startWorker(makeModule) {
   const answers = [];
   let wake = () => {};
@@ -436,9 +436,7 @@ function startWorker(makeModule) {
       readAsArrayBuffer(slice) { return slice.read(); }
     },
   });
-  for (const file of ['roll_view.js', 'roll.js', 'worker.js']) {
-    vm.runInContext(fs.readFileSync(path.join(webFolder, file), 'utf8'), context, { filename: file });
-  }
+  vm.runInContext(fs.readFileSync(workerBundle, 'utf8'), context, { filename: workerBundle });
   let lastId = 0;
   const ask = async (message) => {
     lastId += 1;
@@ -609,7 +607,7 @@ async function checkSignaturePositions() {
     }
     const inOrder = own.every((e, i) => i === 0 || e.total >= own[i - 1].total);
     const view = { t0: 0, t1: Math.max(...own.map((e) => e.total)) + 1, width: 48 * 100000, scale: 1, gridTrack: t.index };
-    const drawn = new Map(worker.run(`measureLines(listed, ${JSON.stringify(view)})`).map((m) => [m.tick, m.number]));
+    const drawn = new Map(worker.run(`smfdumpListingWorker.measuredLines(${JSON.stringify(view)})`).map((m) => [m.tick, m.number]));
     for (const [tick, number] of due) {
       if (inOrder && drawn.get(tick) !== number) fail(`signatures.mid track ${t.number}: the measure line at ${tick} reads ${drawn.get(tick)}, the listing ${number}`);
     }

@@ -21,7 +21,7 @@ export function installMeasures() {
       const given = packed ? new Float64Array(events.flatMap(([time, s, d1 = 0, d2 = 0]) => [time, s | (d1 << 8) | (d2 << 16)]))
         : events.map(([time, ...bytes]) => ({ time, bytes }));
       let reports = 0;
-      const result = await soundRender(given, seconds, () => { reports += 1; });
+      const result = await window.smfdumpPage.soundRender(given, seconds, () => { reports += 1; });
       sound = mono(result.buffer);
       rateNow = result.buffer.sampleRate;
       window.soundTest.last = result;

@@ -179,7 +179,7 @@ for (const kind of browsersToTest()) {
         // one cycle of a sine in 100 frames at 44,000 Hz: 440 Hz at its root key, A4
         const cycle = Float32Array.from({ length: 100 }, (_, i) => Math.sin((2 * Math.PI * i) / 100));
         const once = Float32Array.from({ length: 4400 }, (_, i) => Math.sin((2 * Math.PI * i) / 100));
-        soundZones([
+        window.smfdumpPage.soundZones([
           { bank: 0, program: 5, sample: cycle, sampleRate: 44000, end: 100, loopStart: 0, loopEnd: 100, loop: 1, root: 69, r: 0.05 },
           { bank: 0, program: 6, sample: once, sampleRate: 44000, end: 4400, root: 69, r: 0.05 },
         ]);
@@ -188,7 +188,7 @@ for (const kind of browsersToTest()) {
         noteOn(0.1, 0, 81, 100), noteOff(0.6, 0, 81),   // an octave above the root: 880 Hz
         noteOn(1.0, 1, 69, 100)];                       // 0.1 s of sample, at the root key
       await render(events, 1.6);
-      await page.evaluate(() => soundZones([]));
+      await page.evaluate(() => window.smfdumpPage.soundZones([]));
       const looped = await measure('frequency', 0.15, 0.55);
       assert.ok(Math.abs(looped / 880 - 1) < 0.005, `the looped zone plays ${looped} Hz at A5`);
       assert.ok((await measure('rms', 1.02, 1.09)) > 0.01, 'the zone without a loop does not sound');
@@ -227,8 +227,8 @@ for (const kind of browsersToTest()) {
       const events = [program(0, 0, 0), noteOn(0.05, 0, 60, 110), noteOff(0.3, 0, 60)];
       const file = await page.evaluate(async (given) => {
         const list = given.map(([time, ...bytes]) => ({ time, bytes }));
-        const wav = await renderWav(list, 0.5);
-        const { buffer } = await soundRender(list, 0.5);
+        const wav = await window.smfdumpPage.renderWav(list, 0.5);
+        const { buffer } = await window.smfdumpPage.soundRender(list, 0.5);
         const bytes = new Uint8Array(await wav.arrayBuffer());
         // the float render at a few frames, as the file should hold them
         const frames = [0, 2205, 4000, 8000, 12345, 22049];
@@ -266,11 +266,11 @@ for (const kind of browsersToTest()) {
         { worklet: true, refuse: refuseWorklets, expected: 'script-processor' }];
       for (const { worklet, refuse, expected } of ways) {
         const live = await openSoundPage(refuse ?? null);
-        const way = await live.evaluate((w) => soundStart({ worklet: w }).then((r) => r.way), worklet);
+        const way = await live.evaluate((w) => window.smfdumpPage.soundStart({ worklet: w }).then((r) => r.way), worklet);
         assert.equal(way, expected, `asked for the worklet: ${worklet}; refused: ${Boolean(refuse)}`);
         const running = await live.evaluate(async () => {
-          for (let i = 0; i < 20 && soundNow() === 0; i++) await new Promise((resolve) => setTimeout(resolve, 50));
-          return soundNow() > 0;
+          for (let i = 0; i < 20 && window.smfdumpPage.soundNow() === 0; i++) await new Promise((resolve) => setTimeout(resolve, 50));
+          return window.smfdumpPage.soundNow() > 0;
         });
         if (!running) {
           // headless Firefox here has no output device, and its AudioContext never starts
@@ -280,16 +280,16 @@ for (const kind of browsersToTest()) {
         }
         const heard = await live.evaluate(async () => {
           const wait = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-          const now = soundNow();
-          soundSend([{ time: now + 0.05, bytes: [0xc0, 80] }, { time: now + 0.05, bytes: [0x90, 69, 100] }]);
-          soundSend([{ time: now + 60, bytes: [0x90, 72, 100] }]);  // far off: soundClear drops it
+          const now = window.smfdumpPage.soundNow();
+          window.smfdumpPage.soundSend([{ time: now + 0.05, bytes: [0xc0, 80] }, { time: now + 0.05, bytes: [0x90, 69, 100] }]);
+          window.smfdumpPage.soundSend([{ time: now + 60, bytes: [0x90, 72, 100] }]);  // far off: window.smfdumpPage.soundClear drops it
           await wait(400);
-          const playing = await soundStats();
-          soundClear();
-          soundSilence();
+          const playing = await window.smfdumpPage.soundStats();
+          window.smfdumpPage.soundClear();
+          window.smfdumpPage.soundSilence();
           await wait(200);
-          const after = await soundStats();
-          return { playing, after, latency: soundLatency() };
+          const after = await window.smfdumpPage.soundStats();
+          return { playing, after, latency: window.smfdumpPage.soundLatency() };
         });
         assert.ok(heard.playing.peak > 0.01, `${way}: nothing was heard (peak ${heard.playing.peak})`);
         assert.equal(heard.playing.voices, 1, `${way}: the note did not play`);

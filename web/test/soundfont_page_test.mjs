@@ -112,9 +112,9 @@ for (const kind of browsersToTest()) {
       assert.ok(Math.abs(cents(played, e5)) < 5, `E5 of the sine plays ${played} Hz, not ${e5.toFixed(2)} Hz`);
       await page.click('#soundfont-reset');
       assert.equal(await soundState(page), 'Sound: the built-in General MIDI synthesizer.');
-      await waitFor(page, () => keptSoundFont().then((kept) => kept === null), null, { polling: 100 });  // eslint-disable-line no-undef
+      await waitFor(page, () => window.smfdumpPage.keptSoundFont().then((kept) => kept === null), null, { polling: 100 });
       await page.reload();
-      assert.equal(await page.evaluate(() => keptSoundFont()), null);  // eslint-disable-line no-undef
+      assert.equal(await page.evaluate(() => window.smfdumpPage.keptSoundFont()), null);
       assert.equal(await soundState(page), 'Sound: the built-in General MIDI synthesizer.');
       await closePage(page);
     });

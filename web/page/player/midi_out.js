@@ -1,8 +1,8 @@
 // Web MIDI output: the MIDI outputs the browser offers, listed in the "Play to" choice, and the worker
-// that plays to one of them (the player's engine, play_engine.js, made from the page's own copy of its
-// source). The worker makes the messages ahead of time with their times; this part sends each with
+// that plays to one of them (the player's engine: the audio side's bundle, from the page's own copy of
+// its text, as a module worker). The worker makes the messages ahead of time with their times; this part sends each with
 // its timestamp, so that nothing here has to be on time.
-'use strict';
+import { $ } from '../dom.js';
 
 const midiOut = {
   access: null,          // the MIDIAccess, once asked for and given
@@ -16,7 +16,7 @@ const midiOut = {
 
 // Asks the browser for its MIDI outputs (once) and lists them in the "Play to" choice; when there
 // are none to offer, the choice says why.
-function midiAsk() {
+export function midiAsk() {
   if (midiOut.asked) return midiOut.asked;
   if (typeof navigator.requestMIDIAccess !== 'function') {
     midiOut.why = 'not in this browser';
@@ -50,20 +50,19 @@ function midiListOutputs() {
 }
 
 // The MIDIOutput of a "Play to" value, or null.
-function midiOutputOf(value) {
+export function midiOutputOf(value) {
   if (!midiOut.access || !value.startsWith('midi:')) return null;
   return midiOut.access.outputs.get(value.slice(5)) ?? null;
 }
 
 // Starts the worker that plays to output; its messages go to onMessage.
-function midiStart(output, onMessage) {
+export function midiStart(output, onMessage) {
   midiStop();
   midiOut.output = output;
   midiOut.onMessage = onMessage;
   midiOut.touched.fill(0);
-  const source = `${$('sequencer-source').textContent}\n${$('engine-source').textContent}`;
-  const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
-  midiOut.worker = new Worker(url);
+  const url = URL.createObjectURL(new Blob([$('audio-source').textContent], { type: 'text/javascript' }));
+  midiOut.worker = new Worker(url, { type: 'module' });
   URL.revokeObjectURL(url);
   midiOut.worker.postMessage({ type: 'clock', origin: performance.timeOrigin });
   midiOut.worker.onmessage = (event) => {
@@ -91,15 +90,15 @@ function midiSend(data) {
   }
 }
 
-// Gives the worker a message (the engine's, see play_engine.js), with what it transfers.
-function midiPost(message, transfer = []) {
+// Gives the worker a message (the engine's, see audio/engine.js), with what it transfers.
+export function midiPost(message, transfer = []) {
   if (midiOut.worker) midiOut.worker.postMessage(message, transfer);
 }
 
 // Stops at once where the output can drop what is queued (clear()): every note started since the
 // last stop is ended and every channel silenced now; elsewhere the engine's own stop, which comes
 // after what was sent ahead, is enough.
-function midiHalt() {
+export function midiHalt() {
   const output = midiOut.output;
   if (!output || typeof output.clear !== 'function') return false;
   output.clear();
@@ -115,8 +114,18 @@ function midiHalt() {
 }
 
 // Ends the worker (after its stop was sent) and forgets the output.
-function midiStop() {
+export function midiStop() {
   if (midiOut.worker) midiOut.worker.terminate();
   midiOut.worker = null;
   midiOut.output = null;
+}
+
+// Whether the worker playing to an output is running.
+export function midiStarted() {
+  return midiOut.worker !== null;
+}
+
+// Forgets the notes started since the last stop (the engine's own stop ended them).
+export function midiForgetTouched() {
+  midiOut.touched.fill(0);
 }

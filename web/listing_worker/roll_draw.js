@@ -1,186 +1,31 @@
-// The piano roll, drawn in the worker: the notes the listing gathered, as bars on the page's canvas.
+// The piano roll, drawn in the worker: the notes the listing gathered (roll_lists.js), as bars on the
+// page's canvas.
 // Few notes in view are drawn one by one; when a pixel holds more than one bin of the finest overview,
 // the overview (a pyramid of bins by note value, each holding the topmost track that sounds in it) is
 // drawn instead, so that a full window of millions of notes costs no more than a few notes.
-'use strict';
-
+import { noteFacts, noteName, positionIn, positionText, views } from './roll_lists.js';
+import { noteKeyValueMask } from '../shared/layouts.js';
+import { rollKey, rollRowHeight, rollTick, rollX, rollY } from '../shared/roll_geometry.js';
 const overviewBins = 32768;   // bins across the whole roll in the finest level of the overview
-const overviewAbove = 100000;  // notes from which the overview is made and used (the module's overview_from_notes)
 const longNote = 64;           // finest bins a note may span and still be marked in the overview
 const blockSize = 256;       // notes per block whose latest end is kept, to find notes still sounding
-const palettes = {
+export const palettes = {
   // sixteen, so that a file with a track for each channel has a colour for each track
   light: ['#1f77b4', '#d95f02', '#2ca02c', '#d62728', '#7b4fb0', '#8c564b', '#d4449a', '#5f6b6d', '#9a9a00', '#0f9db5',
     '#e6a100', '#1b3f8f', '#66a61e', '#a50f15', '#00876c', '#f781bf'],
   dark: ['#5aa9e6', '#ff9f43', '#5fd35f', '#ff6b6b', '#b48cf2', '#c99a85', '#ff8ad0', '#b6c2c4', '#d8d84a', '#4fd6ea',
     '#ffcf4a', '#7fa0ff', '#a6e22e', '#e8575a', '#3ddc97', '#f2b8e6'],
 };
+
 let canvas = null;       // the page's canvas, handed over to the worker
 let canvasContext = null;  // its 2D context, taken once: Firefox gives a handed-over canvas's context once only
 let notesCanvas = null;  // the notes alone, drawn pixel by pixel, then laid over the grid
 let pixels = null;       // the pixels of notesCanvas
 
 // Takes the canvas the page handed over.
-function takeCanvas(offscreen) {
+export function takeCanvas(offscreen) {
   canvas = offscreen;
   canvasContext = offscreen.getContext('2d');
-}
-
-// The gathered lists, read in place from the module's memory; made anew when the memory has grown.
-// (Addresses and counts are read from HEAPU32, so unsigned.)
-function views(listed) {
-  const heap = wasm.HEAPU8.buffer;  // eslint-disable-line no-undef
-  if (listed.views && listed.views.heap === heap) return listed.views;
-  const lists = (wasm._web_gathered() >>> 0) / 4;  // eslint-disable-line no-undef
-  const u32 = wasm.HEAPU32;  // eslint-disable-line no-undef
-  const at = (i) => [u32[lists + 2 * i], u32[lists + 2 * i + 1]];
-  const list = (i, Type) => {
-    const [address, count] = at(i);
-    return new Type(heap, address, count);
-  };
-  listed.views = {
-    heap,
-    starts: list(0, Uint32Array),
-    ends: list(1, Uint32Array),
-    keys: list(2, Uint16Array),
-    trackNumbers: list(3, Uint32Array),
-    trackFirstNotes: list(4, Uint32Array),
-    reckoningTracks: list(5, Uint32Array),
-    reckoningTotals: list(6, Uint32Array),
-    reckoningSignatures: list(7, Uint32Array),
-    reckoningTotalsBefore: list(12, Uint32Array),
-    trackFirstBlocks: list(8, Uint32Array),
-    blockEnds: list(9, Uint32Array),
-    inOrder: list(10, Uint8Array),
-    longNotes: list(11, Uint32Array),
-  };
-  return listed.views;
-}
-
-// What the roll needs of the last full listing: its tracks with their notes and colours, the extent in
-// time and in note values.
-function rollFromModule() {
-  const listed = {};
-  const v = views(listed);
-  const noteCount = v.starts.length;
-  const tracks = [];
-  for (let i = 0; i < v.trackNumbers.length; i += 1) {
-    const first = v.trackFirstNotes[i];
-    const end = i + 1 < v.trackNumbers.length ? v.trackFirstNotes[i + 1] : noteCount;
-    tracks.push({ index: i, number: v.trackNumbers[i], first, count: end - first, colour: i % palettes.light.length });
-  }
-  let keyLow = wasm._web_roll_note_range(1);  // eslint-disable-line no-undef
-  let keyHigh = wasm._web_roll_note_range(0);  // eslint-disable-line no-undef
-  if (keyHigh < keyLow) {
-    keyLow = 48;
-    keyHigh = 83;
-  }
-  // at least two octaves, and a little room above and below
-  keyLow = Math.max(-1, keyLow - 2);
-  keyHigh = Math.min(255, keyHigh + 2);
-  while (keyHigh - keyLow < 23) {
-    if (keyLow > -1) keyLow -= 1;
-    if (keyHigh < 255 && keyHigh - keyLow < 23) keyHigh += 1;
-  }
-  const maxTick = Math.max(1, wasm._web_roll_last_end() >>> 0);  // eslint-disable-line no-undef
-  return { views: listed.views, noteCount, tracks, maxTick, keyLow, keyHigh };
-}
-
-// Readies the roll: each track's blocks and whether its notes start in order (not when a running total
-// wrapped: such a track is searched whole), and the overview the listing gathered, when there are notes
-// enough to need it.
-function prepareRoll(listed) {
-  const v = views(listed);
-  for (const track of listed.tracks) {
-    track.firstBlock = v.trackFirstBlocks[track.index];
-    track.ordered = v.inOrder[track.index] === 1;
-  }
-  listed.overview = listed.noteCount > overviewAbove ? gatheredOverview(listed) : null;
-}
-
-// The overview as the listing gathered it, for all tracks: its finest level copied from the module's
-// rows, and the coarser levels made from it.
-function gatheredOverview(listed) {
-  const v = views(listed);
-  const shift = wasm._web_overview_shift() >>> 0;  // eslint-disable-line no-undef
-  const rows = listed.keyHigh - listed.keyLow + 1;
-  const bins = (listed.maxTick >>> shift) + 1;
-  const cells = new Uint16Array(rows * bins);
-  for (let key = listed.keyLow; key <= listed.keyHigh; key += 1) {
-    const at = wasm._web_overview_row(key + 1) >>> 0;  // eslint-disable-line no-undef
-    if (at !== 0) cells.set(new Uint16Array(wasm.HEAPU8.buffer, at, bins), (listed.keyHigh - key) * bins);  // eslint-disable-line no-undef
-  }
-  const byTrack = new Map();
-  for (const i of v.longNotes) {
-    const track = listed.tracks[trackOfNote(listed, i)];
-    if (!byTrack.has(track)) byTrack.set(track, []);
-    byTrack.get(track).push(i);
-  }
-  const long = [...byTrack].sort(([a], [b]) => a.index - b.index).map(([track, notes]) => ({ track, notes: Uint32Array.from(notes) }));
-  return finishOverview({ shift, bins, rows, cells, long }, '');
-}
-
-// The index of the track that holds note i.
-function trackOfNote(listed, i) {
-  let low = 0;
-  let high = listed.tracks.length - 1;
-  while (low < high) {
-    const mid = (low + high + 1) >> 1;
-    if (listed.tracks[mid].first <= i) low = mid;
-    else high = mid - 1;
-  }
-  return low;
-}
-
-// Note i's start, end, value and channel.
-function noteFacts(listed, i) {
-  const v = views(listed);
-  return { start: v.starts[i], end: v.ends[i], key: (v.keys[i] & 0x1ff) - 1, channel: (v.keys[i] >> 9) & 0x0f };
-}
-
-// A note value's name as the listing writes it, with its octave: "G5" for 67 ("?" for a missing one).
-function noteName(key) {
-  if (key < 0) return '?';
-  return `${wasm.UTF8ToString(wasm._web_note_name(key) >>> 0)}${Math.floor(key / 12)}`;  // eslint-disable-line no-undef
-}
-
-// The measure, beat and tick the listing shows for tick, reckoned with reckoning r.
-function positionIn(listed, r, tick) {
-  const s = views(listed).reckoningSignatures;
-  const at = (wasm._web_position(tick >>> 0, s[3 * r], s[3 * r + 1], s[3 * r + 2]) >>> 0) / 4;  // eslint-disable-line no-undef
-  const u32 = wasm.HEAPU32;  // eslint-disable-line no-undef
-  return { measure: u32[at], beat: u32[at + 1], tick: u32[at + 2] };
-}
-
-// The reckoning the grid of a track follows at tick: its last that begins at or before tick (or its
-// first, before any), as the measure lines follow it.
-function reckoningAt(listed, trackIndex, tick) {
-  const v = views(listed);
-  let found = -1;
-  for (let r = 0; r < v.reckoningTracks.length; r += 1) {
-    if (v.reckoningTracks[r] !== trackIndex) continue;
-    if (found < 0 || v.reckoningTotals[r] <= tick) found = r;
-  }
-  return found;
-}
-
-// "measure:beat:tick" of a tick of the grid of the track at trackIndex (not of an event: an event's
-// line may be reckoned otherwise where a time signature comes at its tick; see notePositionText).
-function positionText(listed, trackIndex, tick) {
-  const r = reckoningAt(listed, trackIndex, tick);
-  if (r < 0) return '';
-  const p = positionIn(listed, r, tick);
-  return `${p.measure}:${p.beat}:${p.tick}`;
-}
-
-// "measure:beat:tick" as the listing line of note i's note on (atEnd false) or of what ended it shows
-// it: reckoned with the time signature the listing used on that very line, even where a new one comes
-// into force at the same tick later in the track.
-function notePositionText(i, atEnd) {
-  const at = (wasm._web_note_position(i, atEnd ? 1 : 0) >>> 0) / 4;  // eslint-disable-line no-undef
-  if (at === 0) return '?';  // not a note of the roll
-  const u32 = wasm.HEAPU32;  // eslint-disable-line no-undef
-  return `${u32[at]}:${u32[at + 1]}:${u32[at + 2]}`;
 }
 
 // The measure lines in view for the track whose reckoning the grid follows: the tick where each shown
@@ -188,7 +33,7 @@ function notePositionText(i, atEnd) {
 // first line listed under it; where a new one comes into force at a tick, the measure starting there
 // is numbered as the new reckoning's lines show it, or else as the latest line listed at that tick
 // under an earlier reckoning (the one that changed the time signature, say) shows it.
-function measureLines(listed, view) {
+export function measureLines(listed, view) {
   const v = views(listed);
   const track = view.gridTrack;
   const segments = [];
@@ -290,14 +135,14 @@ function markTrack(listed, overview, track) {
       long.push(i);
       continue;
     }
-    const base = (top - (keys[i] & 0x1ff)) * bins;
+    const base = (top - (keys[i] & noteKeyValueMask)) * bins;
     cells.fill(mark, base + b0, base + b1 + 1);
   }
   if (long.length > 0) overview.long.push({ track, notes: Uint32Array.from(long) });
 }
 
 // Makes the coarser levels of the overview from its finest, each with half as many bins.
-function finishOverview(overview, hidden) {
+export function finishOverview(overview, hidden) {
   const { rows } = overview;
   const levels = [{ shift: overview.shift, bins: overview.bins, cells: overview.cells }];
   while (levels[levels.length - 1].bins > 64) {
@@ -400,7 +245,7 @@ function drawBars(listed, view, notes, colour, bars) {
   const scale = width / (t1 - t0);
   let drawn = 0;
   notes((i) => {
-    const key = (keys[i] & 0x1ff) - 1;
+    const key = (keys[i] & noteKeyValueMask) - 1;
     if (key < keyLow || key > keyHigh || ends[i] < t0 || starts[i] > t1) return;
     let x0 = Math.floor((starts[i] - t0) * scale);
     let x1 = Math.floor((ends[i] - t0) * scale);
@@ -430,7 +275,7 @@ function drawNotes(listed, view, hidden, colours, bars) {
 
 // Draws the roll for the view: the background, octave and measure lines, the notes, the highlighted
 // note, the marker and the labels. Returns how long it took and what it drew.
-function drawRoll(listed, view) {
+export function drawRoll(listed, view) {
   const started = performance.now();
   if (!canvas) return { ms: 0 };
   const { width, height } = view;
@@ -544,7 +389,7 @@ function drawRoll(listed, view) {
 // The note (of the tracks shown) drawn on top at the device pixel x, y; when no note is drawn there,
 // the nearest within three pixels of it on its row, so that short notes can be pointed at; -1 when
 // there is none.
-function noteAt(listed, view, x, y) {
+export function noteAt(listed, view, x, y) {
   const v = views(listed);
   const key = rollKey(view, y);
   if (y < view.band || key < view.keyLow || key > view.keyHigh) return -1;
@@ -559,7 +404,7 @@ function noteAt(listed, view, x, y) {
   for (const track of listed.tracks) {
     if (hidden.has(track.index)) continue;
     notesWithin(listed, track, tick - (slack + 1) * perPixel, tick + (slack + 1) * perPixel, (i) => {
-      if ((v.keys[i] & 0x1ff) - 1 !== key) return;
+      if ((v.keys[i] & noteKeyValueMask) - 1 !== key) return;
       // the bar as drawBars draws it: from x0 up to x1, a pixel at least
       const x0 = Math.floor((v.starts[i] - view.t0) * scale);
       const x1 = Math.max(x0 + 1, Math.floor((v.ends[i] - view.t0) * scale));
@@ -580,7 +425,7 @@ function noteAt(listed, view, x, y) {
 
 // The note after (direction 1) or before (-1) note `from` in order of start (then of track and index),
 // among the tracks shown; from -1 gives the first or the last. -1 when there is none.
-function stepNote(listed, view, from, direction) {
+export function stepNote(listed, view, from, direction) {
   const v = views(listed);
   const hidden = new Set(view.hidden);
   const here = from >= 0 ? { start: v.starts[from], index: from } : null;

@@ -1,0 +1,49 @@
+// The player's controls and keys: the buttons, the seek bar and the settings wired to the player, and
+// its keys anywhere on the page.
+import { $ } from '../dom.js';
+import { listed } from '../files.js';
+import { following, setFollow } from './follow.js';
+import { startOutputs } from './outputs.js';
+import { clearLoop, setLoop, settings, speedChanged, transposeChanged } from './settings.js';
+import { playOrPause, player, seek, stopPlaying, tickNow } from './transport.js';
+import { saveWav } from './wav.js';
+
+// Whether a key press goes to a place that takes typing or its own keys (a text box, a choice).
+function typingIn(target) {
+  return target instanceof HTMLInputElement || target instanceof HTMLSelectElement || target instanceof HTMLTextAreaElement
+    || target.isContentEditable;
+}
+
+// The player's keys anywhere on the page: Space plays or pauses, F follows again, Home and End go to
+// the start and the end, [ and ] set the loop's start and end at the place playing.
+function playerKey(event) {
+  if (!listed || event.ctrlKey || event.metaKey || event.altKey || typingIn(event.target)) return;
+  const onButton = event.target instanceof HTMLButtonElement;
+  const ownKeys = event.target === $('roll') || event.target === $('listing');  // their own Home and End
+  const keys = {
+    ' ': () => !onButton && playOrPause(),
+    f: () => setFollow(true),
+    F: () => setFollow(true),
+    Home: () => !ownKeys && seek(settings.loop ? settings.loop.a : 0),
+    End: () => !ownKeys && seek(player.endTick),
+    '[': () => setLoop(tickNow(), settings.loop ? settings.loop.b : player.endTick),
+    ']': () => setLoop(settings.loop ? settings.loop.a : 0, tickNow()),
+  };
+  const act = keys[event.key];
+  if (!act) return;
+  if (act() !== false) event.preventDefault();
+}
+
+// Connects the player's controls.
+export function startPlayerControls() {
+  $('play').onclick = playOrPause;
+  $('stop').onclick = stopPlaying;
+  $('follow').onclick = () => setFollow(!following.on);
+  $('loop-clear').onclick = clearLoop;
+  $('save-wav').onclick = saveWav;
+  $('play-seek').addEventListener('input', () => seek(Number($('play-seek').value)));
+  $('play-speed').addEventListener('input', speedChanged);
+  $('play-transpose').addEventListener('change', transposeChanged);
+  startOutputs();
+  document.addEventListener('keydown', playerKey);
+}

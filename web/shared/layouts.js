@@ -1,0 +1,106 @@
+// The layouts the listing module hands JavaScript, each described once, here: every reader in the page,
+// the listing worker, the SoundFont worker and the audio side takes its field places from these. The
+// module reports its own side of them (web_layouts: `area.field=value` lines, named by the C++
+// identifiers); layoutFacts() makes the same lines from these descriptions, and a test checks that the
+// two agree, so that a field moved or added in C++ can't be read wrongly here.
+
+// The lists that web_gathered tells of, as (address, count) pairs in this order: the name in C++, the
+// name the listing worker reads it by, and its element type.
+export const gatheredLists = [
+  ['note_starts', 'starts', Uint32Array],                        // each roll note's start tick
+  ['note_ends', 'ends', Uint32Array],                            // its end tick
+  ['note_keys', 'keys', Uint16Array],                            // its note value + 1 (bits 0-8) and channel (9-12)
+  ['track_numbers', 'trackNumbers', Uint32Array],                // each roll track's number in the file
+  ['track_first_notes', 'trackFirstNotes', Uint32Array],         // its first note
+  ['reckoning_tracks', 'reckoningTracks', Uint32Array],          // the time signatures' tracks
+  ['reckoning_totals', 'reckoningTotals', Uint32Array],          // their running totals
+  ['reckoning_signatures', 'reckoningSignatures', Uint32Array],  // their values
+  ['track_first_blocks', 'trackFirstBlocks', Uint32Array],       // each track's first block of notes
+  ['block_ends', 'blockEnds', Uint32Array],                      // each block's latest end
+  ['track_in_order', 'inOrder', Uint8Array],                     // 1 where a track's notes start in order
+  ['long_notes', 'longNotes', Uint32Array],                      // notes too long for the overview's bins
+  ['reckoning_totals_before', 'reckoningTotalsBefore', Uint32Array],  // the totals before each signature
+];
+
+// A roll note's key word (note_keys): the note value + 1, then the channel.
+export const noteKey = { value: { shift: 0, bits: 9 }, channel: { shift: 9, bits: 4 } };
+export const noteKeyValueMask = (1 << noteKey.value.bits) - 1;  // the note value + 1, from the word's low bits
+
+// The compact copy of what is played (32-bit words): a head, then the lists in this order, each as long
+// as the head's count named beside it (tracks + 1 where marked).
+export const playHead = ['format', 'division', 'tracks', 'notes', 'long_notes', 'events', 'tempos', 'not_playable'];
+export const playLists = [
+  ['track_first_notes', 'tracks+1'], ['track_first_events', 'tracks+1'], ['track_numbers', 'tracks'], ['track_last_ticks', 'tracks'],
+  ['note_starts', 'notes'], ['note_words', 'notes'], ['long_note_indexes', 'long_notes'], ['long_note_durations', 'long_notes'],
+  ['event_ticks', 'events'], ['event_bytes', 'events'], ['tempo_ticks', 'tempos'], ['tempo_values', 'tempos'], ['tempo_tracks', 'tempos'],
+];
+export const playLongDuration = 0x3fff;  // a note word's duration field at this value: the duration is in the long notes
+// A note word's fields and an event word's, as bit fields.
+export const playNoteWord = { key: { shift: 0, bits: 7 }, velocity: { shift: 7, bits: 7 }, channel: { shift: 14, bits: 4 }, duration: { shift: 18, bits: 14 } };
+export const playEventWord = { status: { shift: 0, bits: 8 }, first: { shift: 8, bits: 7 }, second: { shift: 15, bits: 7 }, rank: { shift: 22, bits: 10 } };
+
+// Where web_position and web_note_position put a position: three words.
+export const position = { measure: 0, beat: 1, tick: 2 };
+
+// The SoundFont reader's tables (sf_tables gives one table of words; each preset, region and sample is
+// a row of the fields below).
+export const sfTable = {
+  preset_count: 0, presets: 1, preset_names: 2, region_count: 3, region_words: 4, region_values: 5,
+  sample_count: 6, samples: 7, name: 8, version_major: 9, version_minor: 10, modulator_count: 11, regions_dropped: 12,
+  loops_mended: 13, remark: 14, input: 15, input_size: 16,
+  preset_fields: 17, region_word_fields: 18, region_value_fields: 19, sample_fields: 20, entries: 21,
+};
+export const sfPreset = { bank: 0, program: 1, first_region: 2, region_count: 3, fields: 4 };
+export const sfRegionWord = {
+  key_low: 0, key_high: 1, velocity_low: 2, velocity_high: 3, sample: 4, start: 5, end: 6, loop_start: 7, loop_end: 8,
+  loop_mode: 9, root_key: 10, exclusive_class: 11, fields: 12,
+};
+export const sfRegionValue = {
+  coarse_tune: 0, fine_tune: 1, pitch_correction: 2, scale_tuning: 3, attenuation: 4, pan: 5, delay: 6, attack: 7, hold: 8,
+  decay: 9, sustain: 10, release: 11, key_to_hold: 12, key_to_decay: 13, filter_cutoff: 14, filter_q: 15, fields: 16,
+};
+export const sfSample = { byte_offset: 0, byte_length: 1, frames: 2, rate: 3, type: 4, link: 5, fields: 6 };
+export const sfPresetNameSize = 21;  // bytes of each preset's name, its zero included
+export const sfOggStream = 0x10;     // the sample type bit of an Ogg Vorbis stream
+
+// Every fact above as the module's report writes it: a Map from `area.field` to a number.
+export function layoutFacts() {
+  const facts = new Map();
+  gatheredLists.forEach(([name, , Type], i) => {
+    facts.set(`gathered.${name}`, i);
+    facts.set(`gathered.${name}.bytes`, Type.BYTES_PER_ELEMENT);
+  });
+  facts.set('gathered.count', gatheredLists.length);
+  for (const [field, { shift, bits }] of Object.entries(noteKey)) {
+    facts.set(`roll.key.${field}.shift`, shift);
+    facts.set(`roll.key.${field}.bits`, bits);
+  }
+  facts.set('play.head_words', playHead.length);
+  playHead.forEach((name, i) => facts.set(`play.head.${name}`, i));
+  playLists.forEach(([name], i) => facts.set(`play.list.${name}`, i));
+  facts.set('play.long_duration', playLongDuration);
+  for (const [word, fields] of [['note', playNoteWord], ['event', playEventWord]]) {
+    for (const [field, { shift, bits }] of Object.entries(fields)) {
+      facts.set(`play.${word}.${field}.shift`, shift);
+      facts.set(`play.${word}.${field}.bits`, bits);
+    }
+  }
+  for (const [field, at] of Object.entries(position)) facts.set(`position.${field}`, at);
+  for (const [area, fields] of [['tables', sfTable], ['preset', sfPreset], ['region_word', sfRegionWord], ['region_value', sfRegionValue], ['sample', sfSample]]) {
+    for (const [field, at] of Object.entries(fields)) facts.set(`soundfont.${area}.${field}`, at);
+  }
+  facts.set('soundfont.preset_name_size', sfPresetNameSize);
+  facts.set('soundfont.ogg_stream', sfOggStream);
+  return facts;
+}
+
+// The module's report (the text of web_layouts) as the same kind of Map.
+export function parseLayoutReport(text) {
+  const facts = new Map();
+  for (const line of text.split('\n')) {
+    if (line === '') continue;
+    const at = line.indexOf('=');
+    facts.set(line.slice(0, at), Number(line.slice(at + 1)));
+  }
+  return facts;
+}

@@ -1,0 +1,20 @@
+// Reads the compact copy of what is played (an ArrayBuffer of 32-bit words, made by the listing's own
+// pass in the module: its layout is in layouts.js): the head's counts and a view of each list, taken in
+// place. The sequencer plays from these views; the listing worker keeps the tempo map's part.
+import { playHead, playLists } from './layouts.js';
+
+// The copy's head (by the names in layouts.js: format, division, tracks, ...) and its lists, each a
+// Uint32Array over the buffer named as in layouts.js (track_first_notes, note_words, ...).
+export function readPlayData(buffer) {
+  const words = new Uint32Array(buffer);
+  const head = {};
+  playHead.forEach((name, i) => { head[name] = words[i]; });
+  const lists = {};
+  let at = playHead.length;
+  for (const [name, count] of playLists) {
+    const n = count === 'tracks+1' ? head.tracks + 1 : head[count];
+    lists[name] = words.subarray(at, at + n);
+    at += n;
+  }
+  return { head, lists };
+}
