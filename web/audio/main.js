@@ -3,8 +3,9 @@
 //    'smfdump-player' (the synthesizer with the player's engine), each quantum rendered at its frame.
 //  - A worker (the Web MIDI timer): the player's engine on a 25 ms timer, its messages made 200 ms
 //    ahead with their times in the page's performance.now() milliseconds, posted to the page.
-//  - The main thread (where no worklet can be loaded): nothing runs; the page imports the bundle and
-//    calls the synthesizer and engineOnMainThread from a ScriptProcessorNode.
+//  - The main thread (where no worklet can be loaded): nothing runs; the page runs the bundle as a
+//    script and calls what it exports (the bundle's one global, smfdumpAudio) from a
+//    ScriptProcessorNode.
 import { engineMessage, engineQuantum, engineSetHost, engineStep, engineTake } from './engine.js';
 import { hostMessage, newSynth, reportProgress, synthQueue, synthRender, synthWarmUp } from './synth.js';
 import { packedFirst, packedSecond, packedStatus } from '../shared/packing.js';

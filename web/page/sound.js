@@ -57,18 +57,24 @@ function soundSourceUrl() {
   return `data:text/javascript;charset=utf-8,${encodeURIComponent(document.getElementById('audio-source').textContent)}`;
 }
 
-// The audio side's functions on the main thread (the ScriptProcessor way): its bundle imported once.
-async function soundLoadMainThread() {
-  if (soundAudio) return soundAudio;
-  const url = URL.createObjectURL(new Blob([document.getElementById('audio-source').textContent], { type: 'text/javascript' }));
-  try {
-    soundAudio = await import(url);
-  } catch {
-    throw new Error('the synthesizer could not be loaded');
-  } finally {
-    URL.revokeObjectURL(url);
-  }
-  return soundAudio;
+// The audio side's functions on the main thread (the ScriptProcessor way): its bundle run once as a
+// script, which leaves them in its one global, smfdumpAudio (a bundle has no other way to hand them to
+// a script of another bundle: a module worker, or a module imported, can't be loaded from a blob where
+// the page is opened from file://).
+function soundLoadMainThread() {
+  if (soundAudio) return Promise.resolve(soundAudio);
+  return new Promise((resolve, reject) => {
+    const script = document.createElement('script');
+    const url = URL.createObjectURL(new Blob([document.getElementById('audio-source').textContent], { type: 'text/javascript' }));
+    script.src = url;
+    script.onload = () => {
+      URL.revokeObjectURL(url);
+      soundAudio = globalThis.smfdumpAudio;
+      resolve(soundAudio);
+    };
+    script.onerror = () => reject(new Error('the synthesizer could not be loaded'));
+    document.head.append(script);
+  });
 }
 
 // Sends a question to a worklet node's processor, after its zones; resolves with its answer.

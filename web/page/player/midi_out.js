@@ -1,6 +1,6 @@
 // Web MIDI output: the MIDI outputs the browser offers, listed in the "Play to" choice, and the worker
 // that plays to one of them (the player's engine: the audio side's bundle, from the page's own copy of
-// its text, as a module worker). The worker makes the messages ahead of time with their times; this part sends each with
+// its text). The worker makes the messages ahead of time with their times; this part sends each with
 // its timestamp, so that nothing here has to be on time.
 import { $ } from '../dom.js';
 
@@ -62,7 +62,7 @@ export function midiStart(output, onMessage) {
   midiOut.onMessage = onMessage;
   midiOut.touched.fill(0);
   const url = URL.createObjectURL(new Blob([$('audio-source').textContent], { type: 'text/javascript' }));
-  midiOut.worker = new Worker(url, { type: 'module' });
+  midiOut.worker = new Worker(url);
   URL.revokeObjectURL(url);
   midiOut.worker.postMessage({ type: 'clock', origin: performance.timeOrigin });
   midiOut.worker.onmessage = (event) => {
