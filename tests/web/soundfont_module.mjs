@@ -10,6 +10,7 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
+import { sfPresetNameSize, sfTable } from '../../web/shared/layouts.js';
 
 const args = process.argv.slice(2);
 const option = (name) => {
@@ -25,14 +26,6 @@ const files = args.flatMap((given) =>
 
 const createSmfdump = createRequire(import.meta.url)(modulePath);
 const M = await createSmfdump();
-
-// Table_entry in web/soundfont.h
-const T = {
-  presetCount: 0, presets: 1, presetNames: 2, regionCount: 3, regionWords: 4, regionValues: 5,
-  sampleCount: 6, samples: 7, name: 8, versionMajor: 9, versionMinor: 10, modulatorCount: 11,
-  regionsDropped: 12, loopsMended: 13, remark: 14, input: 15, inputSize: 16,
-  presetFields: 17, regionWordFields: 18, regionValueFields: 19, sampleFields: 20, entries: 21,
-};
 
 // FNV-1a (32 bits) of bytes, going on from hash.
 function fnv1a(hash, bytes) {
@@ -51,18 +44,18 @@ function readInModule(bytes) {
   const t = (entry) => M.HEAPU32[(tablesAt >>> 2) + entry] >>> 0;
   const span = (address, length) => M.HEAPU8.subarray(address, address + length);
   let hash = 2166136261;
-  hash = fnv1a(hash, span(t(T.presets), t(T.presetCount) * t(T.presetFields) * 4));
-  hash = fnv1a(hash, span(t(T.presetNames), t(T.presetCount) * 21));
-  hash = fnv1a(hash, span(t(T.regionWords), t(T.regionCount) * t(T.regionWordFields) * 4));
-  hash = fnv1a(hash, span(t(T.regionValues), t(T.regionCount) * t(T.regionValueFields) * 4));
-  hash = fnv1a(hash, span(t(T.samples), t(T.sampleCount) * t(T.sampleFields) * 4));
-  if (t(T.input) !== at || t(T.inputSize) !== bytes.length) throw new Error('sf_tables does not give the input back');
+  hash = fnv1a(hash, span(t(sfTable.presets), t(sfTable.preset_count) * t(sfTable.preset_fields) * 4));
+  hash = fnv1a(hash, span(t(sfTable.preset_names), t(sfTable.preset_count) * sfPresetNameSize));
+  hash = fnv1a(hash, span(t(sfTable.region_words), t(sfTable.region_count) * t(sfTable.region_word_fields) * 4));
+  hash = fnv1a(hash, span(t(sfTable.region_values), t(sfTable.region_count) * t(sfTable.region_value_fields) * 4));
+  hash = fnv1a(hash, span(t(sfTable.samples), t(sfTable.sample_count) * t(sfTable.sample_fields) * 4));
+  if (t(sfTable.input) !== at || t(sfTable.input_size) !== bytes.length) throw new Error('sf_tables does not give the input back');
   return {
-    read: `${t(T.presetCount)} presets, ${t(T.regionCount)} regions, ${t(T.sampleCount)} samples, ` +
-      `${t(T.modulatorCount)} modulators of its own, ${t(T.regionsDropped)} regions dropped, ${t(T.loopsMended)} loops mended`,
+    read: `${t(sfTable.preset_count)} presets, ${t(sfTable.region_count)} regions, ${t(sfTable.sample_count)} samples, ` +
+      `${t(sfTable.modulator_count)} modulators of its own, ${t(sfTable.regions_dropped)} regions dropped, ${t(sfTable.loops_mended)} loops mended`,
     tables: hash.toString(16).padStart(8, '0'),
-    remark: t(T.remark) !== 0 ? M.UTF8ToString(t(T.remark)) : undefined,
-    presetCount: t(T.presetCount),
+    remark: t(sfTable.remark) !== 0 ? M.UTF8ToString(t(sfTable.remark)) : undefined,
+    presetCount: t(sfTable.preset_count),
   };
 }
 
@@ -89,7 +82,7 @@ if (files.length > 0) {
   readInModule(fs.readFileSync(files[files.length - 1]));
   const after = readInModule(Buffer.from('not a SoundFont'));
   const tablesAt = M._sf_tables() >>> 0;
-  if (after.sentence === undefined || (M.HEAPU32[(tablesAt >>> 2) + T.presetCount] >>> 0) !== 0) {
+  if (after.sentence === undefined || (M.HEAPU32[(tablesAt >>> 2) + sfTable.preset_count] >>> 0) !== 0) {
     failures += 1;
     console.log('DIFFERENT  a second file did not drop the first one\'s tables');
   }
@@ -98,7 +91,7 @@ if (files.length > 0) {
     const kept = readInModule(good).presetCount;
     M._sf_drop_input();
     const t = (entry) => M.HEAPU32[((M._sf_tables() >>> 0) >>> 2) + entry] >>> 0;
-    if (t(T.input) !== 0 || t(T.inputSize) !== 0 || t(T.presetCount) !== kept) {
+    if (t(sfTable.input) !== 0 || t(sfTable.input_size) !== 0 || t(sfTable.preset_count) !== kept) {
       failures += 1;
       console.log('DIFFERENT  sf_drop_input did not drop only the bytes');
     }

@@ -10,7 +10,7 @@
 //
 //   node web/test/same_listing.mjs --module build-web/smfdump_web.js --native build/smfdump \
 //        --generator build/bench/make_big_smf samples fuzz/corpus/listing
-import { execFileSync, spawnSync } from 'node:child_process';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';

@@ -1,0 +1,28 @@
+// The compact copy's reader and the packing of messages, against copies laid out word by word here.
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+import { playHead, playLists } from './layouts.js';
+import { packMessage, packedFirst, packedSecond, packedStatus } from './packing.js';
+import { readPlayData } from './play_data.js';
+
+test('each list of the compact copy is read from its own place, as long as its count says', () => {
+  // format 1, division 384, 2 tracks, 3 notes, 1 long note, 4 events, 2 tempos, 5 left out
+  const head = [1, 384, 2, 3, 1, 4, 2, 5];
+  const lists = {
+    track_first_notes: [0, 2, 3], track_first_events: [0, 1, 4], track_numbers: [1, 2], track_last_ticks: [700, 900],
+    note_starts: [10, 20, 30], note_words: [101, 102, 103], long_note_indexes: [2], long_note_durations: [99999],
+    event_ticks: [11, 21, 31, 41], event_bytes: [201, 202, 203, 204], tempo_ticks: [0, 480], tempo_values: [500000, 400000], tempo_tracks: [0, 0],
+  };
+  const words = Uint32Array.from([...head, ...playLists.flatMap(([name]) => lists[name])]);
+  const read = readPlayData(words.buffer);
+  assert.deepEqual(Object.keys(read.head), playHead);
+  assert.deepEqual(Object.values(read.head), head);
+  for (const [name] of playLists) assert.deepEqual([...read.lists[name]], lists[name], name);
+});
+
+test('a packed message keeps its three bytes apart', () => {
+  const word = packMessage(0xb3, 91, 127);
+  assert.equal(word, 0xb3 | (91 << 8) | (127 << 16));
+  assert.deepEqual([packedStatus(word), packedFirst(word), packedSecond(word)], [0xb3, 91, 127]);
+  assert.deepEqual([packedStatus(packMessage(0xc9, 5, 0)), packedFirst(packMessage(0xc9, 5, 0)), packedSecond(packMessage(0xc9, 5, 0))], [0xc9, 5, 0]);
+});
