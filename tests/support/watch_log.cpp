@@ -41,6 +41,12 @@ void tell_note_line(std::uint64_t offset, std::uint32_t total, std::int32_t stat
             std::to_string(note) + " " + std::to_string(velocity) + "\n";
 }
 
+void tell_channel_event(std::int32_t status, std::int32_t first, std::int32_t second) {
+    told += "channel " + hex(status) + " " + std::to_string(first) + " " + std::to_string(second) + "\n";
+}
+
+void tell_tempo(std::uint32_t microseconds) { told += "tempo " + std::to_string(microseconds) + "\n"; }
+
 void tell_resume_point() { told += "resume " + std::to_string(dump_handed_over_total + dump_used) + "\n"; }
 
 std::string note_lines_split(const std::string& log) {

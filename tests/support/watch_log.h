@@ -19,6 +19,10 @@ void tell_note(std::int32_t status, std::int32_t note, std::int32_t velocity);
 // Records "note line <offset> <total> <status in hex> <note> <velocity>".
 void tell_note_line(std::uint64_t offset, std::uint32_t total, std::int32_t status, std::int32_t note,
                     std::int32_t velocity);
+// Records "channel <status in hex> <first> <second>".
+void tell_channel_event(std::int32_t status, std::int32_t first, std::int32_t second);
+// Records "tempo <microseconds>".
+void tell_tempo(std::uint32_t microseconds);
 // Records "resume <dump offset>" (the offset the listing has reached when told).
 void tell_resume_point();
 
