@@ -12,7 +12,6 @@
 
 #include "listing/events.h"
 #include "listing/file_structure.h"
-#include "listing/meta_events.h"
 #include "stream/byte_stream.h"
 #include "support/example_songs.h"
 #include "support/listing_harness.h"
