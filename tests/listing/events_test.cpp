@@ -4,11 +4,13 @@
 #include <string>
 
 #include "listing/events.h"
+#include "listing/file_structure.h"
 #include "listing/meta_events.h"
 #include "listing/name_tables.h"
 #include "support/example_songs.h"
 #include "support/listing_harness.h"
 #include "support/smf_builder.h"
+#include "support/watch_log.h"
 
 using namespace smf;
 
@@ -184,4 +186,39 @@ TEST(Events, WatchersAreToldOfEveryChannelEventAndTempoWithoutChangingTheListing
     reset_program_state();
     EXPECT_EQ(channel_event_watcher, nullptr);
     EXPECT_EQ(tempo_watcher, nullptr);
+}
+
+TEST(Events, NoteWatcherIsToldOfNotesListedTheOrdinaryWayAsListed) {
+    // files of fewer than eight bytes of events: every line goes the ordinary way
+    struct Case {
+        const char* what;
+        Bytes events;
+        std::string lines;
+        std::string notes;
+    };
+    const Case cases[] = {
+        {"a note on with its own status", event(0, {0x9B, 74, 42}),
+         "  1T:0:0:0\t o: c:12 \tD_6 ...42\n", "note 9b 74 42\n"},
+        {"a note off under running status", event(0, {0x8C, 75, 43}) + event(1, {76, 44}),
+         "  1T:0:0:0\t x: c:13 \tD#_6 ...43\n  1T:0:0:1\t x: c:13 \tE-6 ...44\n",
+         "note 8c 75 43\nnote 8c 76 44\n"},
+        {"a velocity above 127, told as read", event(2, {0x9D, 77, 129}),
+         "  1T:0:0:2\t o: c:14 \tF_6 ...129(too big velocity) \n", "note 9d 77 129\n"},
+        {"the velocity missing at the input's end", event(3, {0x9E, 78}),
+         "  1T:0:0:3\t o: c:15 \tF#_6 ...4294967295\n", "note 9e 78 -1\n"},
+        {"the note missing too", event(4, {0x8F}),
+         "  1T:0:0:4\t x: c:16 \t_0 ...4294967295\n", "note 8f -1 -1\n"},
+    };
+    for (const Case& c : cases) {
+        Bytes file = header(0, 1, 480) + track(c.events);
+        ASSERT_LT(c.events.size(), 8u) << c.what;
+        std::string unwatched = list_file(file);
+        EXPECT_LISTING(event_lines(unwatched), c.lines) << c.what;
+        reset_program_state();
+        told.clear();
+        note_watcher = tell_note;
+        note_line_watcher = tell_note_line;  // told of no line of the ordinary way
+        EXPECT_LISTING(list_file_keeping_state(file), unwatched) << c.what;
+        EXPECT_EQ(told, c.notes) << c.what;
+    }
 }

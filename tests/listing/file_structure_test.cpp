@@ -2,11 +2,14 @@
 
 #include <cstring>
 
+#include "listing/events.h"
 #include "listing/file_structure.h"
+#include "listing/meta_events.h"
 #include "listing/name_tables.h"
 #include "support/example_songs.h"
 #include "support/listing_harness.h"
 #include "support/smf_builder.h"
+#include "support/watch_log.h"
 
 using namespace smf;
 
@@ -180,4 +183,152 @@ TEST(ChunkIdentifier, StopsAtWhiteSpaceOrZeroAndKeepsTheOldWordAtTheEnd) {
         show_chunk_id();
     });
     EXPECT_EQ(two, "unknown chunk:Abunknown chunk:cdefunknown chunk:gh");
+}
+
+namespace {
+// Two tracks whose lines go both ways: the short way for most, the ordinary way for a delta time of
+// five bytes and for the lines in the input's last seven bytes; a time signature and a tempo between.
+Bytes two_ways_song() {
+    return header(1, 2, 120) +
+           track(event(0, {0x94, 48, 21}) +                        // note on, channel 5, C 4
+                 event(0, {0xFF, 0x58, 4, 3, 3, 12, 8}) +            // time 3/8
+                 event(0, {0xFF, 0x51, 3, 0x09, 0x27, 0xC0}) +       // tempo 600000
+                 event(70, {0x94, 50, 22}) +                         // note on D 4
+                 bytes({0x81, 0x80, 0x80, 0x80, 0x00}) +             // a delta time of 2^28 in five bytes
+                 bytes({52, 23}) +                                   // running status: note on E 4
+                 event(9, {0xE4, 24, 25}) +                          // pitch bend, channel 5
+                 end_of_track(11)) +
+           track(event(130, {0x85, 53, 26}) +                      // note off, channel 6, F 4
+                 event(140, {0xB5, 64, 27}) +                        // hold pedal, channel 6
+                 event(150, {0x85, 55, 28}) +                        // note off G 4
+                 event(2, {57, 29}) +                                // running status, in the last seven bytes
+                 end_of_track(13));
+}
+}  // namespace
+
+TEST(WatchedFileListing, TwoWaysSongAsListed) {
+    EXPECT_LISTING(event_lines(list_file(two_ways_song())),
+                   "  1T:0:0:0\t o: c:5 \tC_4 ...21\n"
+                   "  1T:0:0:0\t .:time 3/8 metronome 12:8\n"
+                   "  1T:0:0:0\t .:tempo 600000\n"
+                   "  1T:0:1:10\t o: c:5 \tD_4 ...22\n"
+                   "  1T:1491308:1:26\t o: c:5 \tE-4 ...23\n"
+                   "  1T:1491308:1:35\t pitch bend: c:5  18H  19H \n"
+                   "  1T:1491308:1:46\t .:end of track//\n"
+                   "  2T:0:2:10\t x: c:6 \tF_4 ...26\n"
+                   "  2T:1:1:30\t cc: c:6 hold 1 val 27\n"
+                   "  2T:2:1:0\t x: c:6 \tG_4 ...28\n"
+                   "  2T:2:1:2\t x: c:6 \tA-4 ...29\n"
+                   "  2T:2:1:15\t .:end of track//\n");
+}
+
+namespace {
+// The listing of file with fresh state and the event line and resume point recorders set.
+std::string list_telling_lines_and_resume_points(const Bytes& file) {
+    reset_program_state();
+    told.clear();
+    event_line_watcher = tell_event_line;
+    resume_point_watcher = tell_resume_point;
+    return list_file_keeping_state(file);
+}
+
+// "line <offset> <total>" for the one line of listing that reads line.
+std::string line_entry(const std::string& listing, const std::string& line, std::uint32_t total) {
+    return "line " + std::to_string(offset_of(listing, line)) + " " + std::to_string(total) + "\n";
+}
+
+// "resume <offset>" for a point at the line end before the one line of listing that reads line.
+std::string resume_before(const std::string& listing, const std::string& line) {
+    return "resume " + std::to_string(offset_of(listing, line) - 1) + "\n";
+}
+}  // namespace
+
+TEST(WatchedFileListing, ResumePointsAtEachTracksStartAndBeforeEachLineListedTheOrdinaryWay) {
+    std::string unwatched = list_file(two_ways_song());
+    EXPECT_LISTING(list_telling_lines_and_resume_points(two_ways_song()), unwatched);
+    // the short way goes on past other events; it stops before a delta time of five bytes and the
+    // input's last seven bytes, and at the end of each track
+    const std::string e = "  1T:1491308:1:26\t o: c:5 \tE-4 ...23";
+    const std::string bend = "  1T:1491308:1:35\t pitch bend: c:5  18H  19H ";
+    const std::string f = "  2T:0:2:10\t x: c:6 \tF_4 ...26";
+    const std::string a = "  2T:2:1:2\t x: c:6 \tA-4 ...29";
+    const std::string end2 = "  2T:2:1:15\t .:end of track//";
+    EXPECT_EQ(told, resume_before(unwatched, "  1T:0:0:0\t o: c:5 \tC_4 ...21") +
+                    line_entry(unwatched, "  1T:0:0:0\t o: c:5 \tC_4 ...21", 0) +
+                    line_entry(unwatched, "  1T:0:0:0\t .:time 3/8 metronome 12:8", 0) +
+                    line_entry(unwatched, "  1T:0:0:0\t .:tempo 600000", 0) +
+                    line_entry(unwatched, "  1T:0:1:10\t o: c:5 \tD_4 ...22", 70) +
+                    resume_before(unwatched, e) +
+                    line_entry(unwatched, e, 268435526) +
+                    resume_before(unwatched, bend) +
+                    line_entry(unwatched, bend, 268435535) +
+                    line_entry(unwatched, "  1T:1491308:1:46\t .:end of track//", 268435546) +
+                    resume_before(unwatched, f) +
+                    line_entry(unwatched, f, 130) +
+                    line_entry(unwatched, "  2T:1:1:30\t cc: c:6 hold 1 val 27", 270) +
+                    line_entry(unwatched, "  2T:2:1:0\t x: c:6 \tG_4 ...28", 420) +
+                    resume_before(unwatched, a) +
+                    line_entry(unwatched, a, 422) +
+                    resume_before(unwatched, end2) +
+                    line_entry(unwatched, end2, 435));
+}
+
+TEST(WatchedFileListing, ListingGoesOnFromEveryResumePoint) {
+    const Bytes files[] = {
+        two_ways_song(),
+        header(1, 3, 96) + track(one_note_events),                       // two tracks past the end of the input
+        header(0, 1, 0xE728) + track(event(0, {0x93, 70, 31}) +          // a time code: no beat kept
+                                     event(300, {71, 32}) + event(200, {0xB3, 7, 33}) + end_of_track(9)),
+    };
+    for (const Bytes& file : files) {
+        std::string unwatched = list_file(file);
+        EXPECT_LISTING(list_keeping_points(file), unwatched);
+        ASSERT_GE(kept_points.size(), 2u);
+        for (const KeptPoint& p : kept_points) {
+            ASSERT_LE(p.offset, unwatched.size());
+            EXPECT_LISTING(list_from_point(p, file), unwatched.substr(p.offset)) << "from the point at " << p.offset;
+        }
+    }
+}
+
+TEST(WatchedFileListing, LinesOfTracksPastTheEndOfTheInputAreToldWithTheTotalsTheyShow) {
+    Bytes file = header(1, 3, 96) + track(one_note_events);  // tracks 2 and 3 are missing
+    std::string unwatched = list_file(file);
+    EXPECT_LISTING(list_telling_lines_and_resume_points(file), unwatched);
+    // a delta time of missing bytes adds -129 (shown as 11184810:1:3221225503 at division 96)
+    const std::string past2 = "  2T:11184810:1:3221225503\t unknown ex(bad running status):ffffffff(hex)";
+    const std::string past3 = "  3T:11184810:1:3221225503\t unknown ex(bad running status):ffffffff(hex)";
+    EXPECT_EQ(told, resume_before(unwatched, "  1T:0:0:0\t o: c:1 \tC_5 ...100") +
+                    line_entry(unwatched, "  1T:0:0:0\t o: c:1 \tC_5 ...100", 0) +
+                    resume_before(unwatched, "  1T:0:0:0\t .:end of track//") +
+                    line_entry(unwatched, "  1T:0:0:0\t .:end of track//", 0) +
+                    resume_before(unwatched, past2) + line_entry(unwatched, past2, 4294967167u) +
+                    resume_before(unwatched, past3) + line_entry(unwatched, past3, 4294967167u));
+}
+
+TEST(Watchers, EachResetForgetsItsOwnWatchersAndNoOther) {
+    Bytes file = header(0, 1, 96) + track(event(0, {0xFF, 0x51, 3, 0x0B, 0x71, 0xB0}) +  // tempo 750000
+                                          event(4, {0xC2, 3}) +                          // program 3, channel 3
+                                          event(5, {0x92, 72, 41}) +                     // note on C 6
+                                          end_of_track(6));
+    reset_program_state();
+    told.clear();
+    tempo_watcher = tell_tempo;
+    channel_event_watcher = tell_channel_event;
+    note_watcher = tell_note;
+    event_line_watcher = tell_event_line;
+    note_line_watcher = tell_note_line;
+    resume_point_watcher = tell_resume_point;
+    reset_file_state();  // the event line, note line and resume point watchers go
+    std::string listing = list_file_keeping_state(file);
+    EXPECT_EQ(told, "tempo 750000\nchannel c2 3 0\nnote 92 72 41\n");
+    reset_event_state();  // the note and channel event watchers go
+    told.clear();
+    EXPECT_LISTING(list_file_keeping_state(file), listing);
+    EXPECT_EQ(told, "tempo 750000\n");
+    reset_meta_state();  // the tempo watcher goes
+    told.clear();
+    EXPECT_LISTING(list_file_keeping_state(file), listing);
+    EXPECT_EQ(told, "");
+    EXPECT_LISTING(list_file(file), listing);
 }
