@@ -8,7 +8,6 @@
 #include "module_memory.h"
 #include "roll_notes.h"
 
-std::vector<std::uint8_t> note_velocities;
 std::vector<std::uint32_t> channel_event_ticks;
 std::vector<std::uint32_t> channel_event_bytes;
 std::vector<std::uint32_t> track_first_events;

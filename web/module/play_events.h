@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "note_velocities.h"  // note_velocities, kept by the roll's gatherer
+
 // ---- gathered in the first listing; tracks are the roll's (indexes into track_numbers) ----
-extern std::vector<std::uint8_t> note_velocities;       // the velocity of each roll note's note on, as read (0xFF: above 127 or missing)
 extern std::vector<std::uint32_t> channel_event_ticks;  // running total of each channel event other than notes, in listing order
 extern std::vector<std::uint32_t> channel_event_bytes;  // its status and data bytes (bits 0-7, 8-14, 15-21; the second 0 for one data byte)
                                                         // and the playable notes of its track at its tick before it (22-31, at most 1023)
@@ -33,14 +34,6 @@ extern std::uint32_t events_not_playable;               // channel events, notes
 constexpr std::size_t play_head_words = 8;
 constexpr std::uint32_t long_duration = 0x3FFF;
 extern std::vector<std::uint32_t> play_data;
-
-// Keeps the velocity of a note the roll started, within the room made for the roll's notes (called by
-// the roll's gatherer, in the listing's busiest path: it does no more than this). A note without its
-// velocity kept is not played.
-inline void keep_note_velocity(std::int32_t velocity) {
-    if (note_velocities.size() == note_velocities.capacity()) return;
-    note_velocities.push_back(static_cast<std::uint8_t>(velocity >= 1 && velocity <= 127 ? velocity : 0xFF));
-}
 
 // Empties what was gathered, makes room for a velocity for each note the roll has room for, and puts
 // the gatherers of channel and tempo events in the listing's watchers (the roll's note gatherer keeps

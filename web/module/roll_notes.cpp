@@ -7,7 +7,7 @@
 #include "listing/file_structure.h"
 #include "listing/meta_events.h"
 #include "module_memory.h"
-#include "play_events.h"
+#include "note_velocities.h"
 
 std::vector<std::uint32_t> note_starts;
 std::vector<std::uint32_t> note_ends;
