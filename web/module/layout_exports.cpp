@@ -16,16 +16,17 @@
 #include "soundfont.h"
 
 namespace {
-// One line of the report: its key and its value.
+// One line of the report: its key (a prefix, then the identifier it reports) and its value.
 struct Fact {
-    const char* key;
+    const char* prefix;
+    const char* name;
     std::uint32_t value;
 };
 
 std::string layouts_text;  // the report web_layouts hands over, terminated
 
 // A fact named by the identifier it reports, after a prefix given as a string literal.
-#define SMFDUMP_FACT(prefix, name) Fact{prefix #name, static_cast<std::uint32_t>(name)}
+#define SMFDUMP_FACT(prefix, name) Fact{(prefix), #name, static_cast<std::uint32_t>(name)}
 
 // Adds a fact named by the identifier it reports less the start `strip` it has, after a prefix.
 #define SMFDUMP_FACT_AFTER(prefix, strip, name)                   \
@@ -105,14 +106,6 @@ constexpr Fact constant_facts[] = {
     SMFDUMP_FACT("soundfont.", preset_name_size), SMFDUMP_FACT("soundfont.", sample_type_ogg),
     SMFDUMP_FACT("soundfont.", sample_no_link)};
 
-// Adds the line "key=value" to the report.
-void add_fact(const char* key, std::uint64_t value) {
-    layouts_text += key;
-    layouts_text += '=';
-    layouts_text += std::to_string(value);
-    layouts_text += '\n';
-}
-
 // Adds the line "prefix+name+suffix=value" to the report.
 void add_fact(const char* prefix, std::string_view name, const char* suffix, std::uint64_t value) {
     layouts_text += prefix;
@@ -126,14 +119,14 @@ void add_fact(const char* prefix, std::string_view name, const char* suffix, std
 // Adds each of the facts to the report.
 template <std::size_t n>
 void add_facts(const Fact (&facts)[n]) {
-    for (const Fact& fact : facts) add_fact(fact.key, fact.value);
+    for (const Fact& fact : facts) add_fact(fact.prefix, fact.name, "", fact.value);
 }
 
 // Fills layouts_text with the whole report.
 void write_layouts() {
     layouts_text.clear();
     // the pairs web_gathered hands over, in its order, and the size of each list's entries
-    add_fact("gathered.count", gathered_lists_count);
+    add_fact("gathered.", "count", "", gathered_lists_count);
 #define SMFDUMP_GATHERED_FACTS(list)                  \
     add_fact("gathered.", #list, "", gathered_##list); \
     add_fact("gathered.", #list, ".bytes", sizeof((list)[0]));
