@@ -47,7 +47,7 @@
 extern const unsigned char builtin_names_file[];   // the General MIDI names file the page builds in
 extern const std::size_t builtin_names_file_size;  // its size in bytes
 
-// The page's entry points (web/smfdump_web.cpp), as JavaScript calls them.
+// The page's entry points (web/module/*_exports.cpp), as JavaScript calls them.
 extern "C" {
 unsigned char* web_input(std::size_t size);
 char* web_name(std::size_t size);
@@ -78,6 +78,7 @@ const std::uint32_t* web_play_data();
 std::uint32_t web_play_data_words();
 void web_play_data_release();
 std::int32_t web_resume_point_for_tick(std::uint32_t track_index, std::uint32_t tick);
+const char* web_layouts();
 }
 
 namespace {
@@ -250,31 +251,37 @@ std::int64_t note_on_velocity(std::uint64_t offset) {
     return velocity;
 }
 
-// Checks that web_gathered tells of the gathered lists in the order the page reads them. (Natively
-// an address is wider than the 32 bits the module's are told in: the lists are read here from the
-// roll's own variables, and only the low 32 bits of their addresses compared.)
+// Checks that web_gathered tells of the gathered lists in the order the page reads them, and that the
+// layouts the module reports (web_layouts) give that order and count. (Natively an address is wider
+// than the 32 bits the module's are told in: the lists are read here from the roll's own variables,
+// and only the low 32 bits of their addresses compared.)
 void check_gathered_lists() {
     const std::uint32_t* told = web_gathered();
+    std::string layouts = web_layouts();
     std::size_t at = 0;
-    auto check = [&told, &at](const auto& list) {
+    auto check = [&told, &at, &layouts](const char* name, const auto& list) {
         if (told[at] != static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(list.data())) || told[at + 1] != list.size()) {
             fail("web_gathered tells of a list other than the roll's");
         }
+        if (layouts.find("\ngathered." + std::string(name) + "=" + std::to_string(at / 2) + "\n") == std::string::npos) {
+            fail("web_layouts gives a gathered list another place than web_gathered");
+        }
         at += 2;
     };
-    check(note_starts);
-    check(note_ends);
-    check(note_keys);
-    check(track_numbers);
-    check(track_first_notes);
-    check(reckoning_tracks);
-    check(reckoning_totals);
-    check(reckoning_signatures);
-    check(track_first_blocks);
-    check(block_ends);
-    check(track_in_order);
-    check(long_notes);
-    check(reckoning_totals_before);
+    check("note_starts", note_starts);
+    check("note_ends", note_ends);
+    check("note_keys", note_keys);
+    check("track_numbers", track_numbers);
+    check("track_first_notes", track_first_notes);
+    check("reckoning_tracks", reckoning_tracks);
+    check("reckoning_totals", reckoning_totals);
+    check("reckoning_signatures", reckoning_signatures);
+    check("track_first_blocks", track_first_blocks);
+    check("block_ends", block_ends);
+    check("track_in_order", track_in_order);
+    check("long_notes", long_notes);
+    check("reckoning_totals_before", reckoning_totals_before);
+    if (layouts.rfind("gathered.count=" + std::to_string(at / 2) + "\n", 0) != 0) fail("web_layouts counts other gathered lists");
 }
 
 // The notes paired again from the notes told, as the roll pairs them: a note on with a velocity other

@@ -77,6 +77,8 @@ enum Sample_field : std::uint32_t {
     sample_link,         // for a left, right or linked sample: the other of its pair (index in soundfont_samples); else 0xFFFFFFFF
     sample_fields
 };
+constexpr std::uint32_t sample_type_ogg = 0x10;        // the bit of sample_type set for an Ogg Vorbis stream
+constexpr std::uint32_t sample_no_link = 0xFFFFFFFF;   // sample_link of a sample that is not one of a pair
 
 // The work bounds of a read: a file whose presets would make more regions, or read more generators
 // while being merged, gives its sentence instead.

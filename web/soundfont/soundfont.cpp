@@ -469,10 +469,10 @@ void read_samples() {
         sample[sample_type] = type;
         sample[sample_rate] = std::clamp<std::uint32_t>(le32(header + 36), 400, 192000);
         std::uint32_t link = le16(header + 42);
-        sample[sample_link] = (type & 0xE) != 0 && link < count && link != s ? link : 0xFFFFFFFF;  // a mono sample has none
+        sample[sample_link] = (type & 0xE) != 0 && link < count && link != s ? link : sample_no_link;  // a mono sample has none
         sample_pitches[s] = header[40] <= 127 ? header[40] : 60;  // 255: unpitched, played at its own rate on key 60
         sample_corrections[s] = static_cast<std::int8_t>(header[41]);
-        bool compressed = (type & 0x10) != 0;
+        bool compressed = (type & sample_type_ogg) != 0;
         std::uint64_t bytes_per_frame = compressed ? 1 : 2;  // a compressed sample's start and end count bytes
         std::uint8_t& fault = sample_faults[s];
         if ((type & 0x8000) != 0) {

@@ -7,7 +7,7 @@
 #include "listing/file_structure.h"
 #include "listing/meta_events.h"
 #include "module_memory.h"
-#include "play_events.h"
+#include "note_velocities.h"
 
 std::vector<std::uint32_t> note_starts;
 std::vector<std::uint32_t> note_ends;
@@ -60,7 +60,7 @@ std::uint32_t line_track = 0;               // track of the last event line; 0 b
 std::uint32_t track_first_reckoning = 0;    // index of the current track's first reckoning
 std::uint32_t track_first_note = 0;         // index of the current track's first note
 std::uint32_t reckoning_first_note = 0;     // index of the first note started under the current reckoning
-std::uint32_t reckoning_now[3] = {};        // numerator, denominator and seen of the last reckoning kept
+std::uint32_t reckoning_now[signature_fields] = {};  // the signature of the last reckoning kept, as Signature_field lays it out
 
 // Halves the overview's bins until `end` falls within them: each bin takes the topmost of two. Each
 // halving reads only the bins that can still hold a mark, so that many at once cost no more than one.
@@ -220,18 +220,19 @@ void stop_roll() {
         track_first_reckoning = static_cast<std::uint32_t>(reckoning_tracks.size());
     }
     auto seen = static_cast<std::uint32_t>(time_signature_seen);
-    if (new_track || reckoning_now[0] != ts_numerator || reckoning_now[1] != ts_denominator || reckoning_now[2] != seen) {
-        if (!make_room(reckoning_tracks) || !make_room(reckoning_totals) || !make_room(reckoning_signatures, 3) ||
+    if (new_track || reckoning_now[signature_numerator] != ts_numerator || reckoning_now[signature_denominator] != ts_denominator ||
+        reckoning_now[signature_seen] != seen) {
+        if (!make_room(reckoning_tracks) || !make_room(reckoning_totals) || !make_room(reckoning_signatures, signature_fields) ||
             !make_room(reckoning_first_notes) || !make_room(reckoning_totals_before)) {
             stop_roll();
             return;
         }
-        reckoning_now[0] = ts_numerator;
-        reckoning_now[1] = ts_denominator;
-        reckoning_now[2] = seen;
+        reckoning_now[signature_numerator] = ts_numerator;
+        reckoning_now[signature_denominator] = ts_denominator;
+        reckoning_now[signature_seen] = seen;
         reckoning_tracks.push_back(static_cast<std::uint32_t>(track_numbers.size() - 1));
         reckoning_totals.push_back(total);
-        reckoning_signatures.insert(reckoning_signatures.end(), reckoning_now, reckoning_now + 3);
+        reckoning_signatures.insert(reckoning_signatures.end(), reckoning_now, reckoning_now + signature_fields);
         reckoning_first_note = static_cast<std::uint32_t>(note_starts.size());
         reckoning_first_notes.push_back(reckoning_first_note);
         reckoning_totals_before.push_back(new_track ? total : line_total);
@@ -243,8 +244,9 @@ void stop_roll() {
 // that is the call most lines of a big file make, and Firefox lists one 15 % slower through two more
 // calls, while building everything in made the module 5 KB larger.
 [[gnu::always_inline]] inline void gather_event_line(std::uint64_t, std::uint32_t total) {
-    if (current_track != line_track || reckoning_now[0] != ts_numerator || reckoning_now[1] != ts_denominator ||
-        reckoning_now[2] != static_cast<std::uint32_t>(time_signature_seen) || track_numbers.empty()) {
+    if (current_track != line_track || reckoning_now[signature_numerator] != ts_numerator ||
+        reckoning_now[signature_denominator] != ts_denominator ||
+        reckoning_now[signature_seen] != static_cast<std::uint32_t>(time_signature_seen) || track_numbers.empty()) {
         begin_track_or_reckoning(total);
     }
     line_total = total;

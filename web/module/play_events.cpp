@@ -8,7 +8,6 @@
 #include "module_memory.h"
 #include "roll_notes.h"
 
-std::vector<std::uint8_t> note_velocities;
 std::vector<std::uint32_t> channel_event_ticks;
 std::vector<std::uint32_t> channel_event_bytes;
 std::vector<std::uint32_t> track_first_events;
@@ -40,15 +39,17 @@ void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t 
         return;
     }
     // the playable notes its track started at its tick before it, for the player to keep their order
-    std::uint32_t rank = 0; 
+    constexpr std::uint32_t rank_most = (1u << play_event_rank_bits) - 1;
+    std::uint32_t rank = 0;
     std::size_t track_first = track_first_notes.back();
-    for (std::size_t i = note_starts.size(); i > track_first && note_starts[i - 1] == running_total && rank < 1023; --i) {
+    for (std::size_t i = note_starts.size(); i > track_first && note_starts[i - 1] == running_total && rank < rank_most; --i) {
         std::uint32_t key = (note_keys[i - 1] & 0x1FFu) - 1;
         if (key <= 127 && i - 1 < note_velocities.size() && note_velocities[i - 1] <= 127) ++rank;
     }
     channel_event_ticks.push_back(running_total);
-    channel_event_bytes.push_back(static_cast<std::uint32_t>(status) | static_cast<std::uint32_t>(first) << 8 |
-                                  static_cast<std::uint32_t>(second) << 15 | rank << 22);
+    channel_event_bytes.push_back(static_cast<std::uint32_t>(status) << play_event_status_shift |
+                                  static_cast<std::uint32_t>(first) << play_event_first_shift |
+                                  static_cast<std::uint32_t>(second) << play_event_second_shift | rank << play_event_rank_shift);
 }
 
 // Keeps a tempo event with its running total and track (when the memory has room for it).
@@ -110,7 +111,8 @@ std::uint32_t copy_playable_notes(const PlayLists* out, std::uint32_t& notes, st
             }
             if (out != nullptr) {
                 out->starts[notes] = note_starts[i];
-                out->words[notes] = key | velocity << 7 | channel << 14 | duration << 18;
+                out->words[notes] = key << play_note_key_shift | velocity << play_note_velocity_shift |
+                                    channel << play_note_channel_shift | duration << play_note_duration_shift;
                 std::uint64_t note_end = std::uint64_t{note_starts[i]} + (note_ends[i] - note_starts[i]);
                 out->last_ticks[t] = std::max(out->last_ticks[t], static_cast<std::uint32_t>(std::min<std::uint64_t>(note_end, 0xFFFFFFFF)));
             }
@@ -220,29 +222,58 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     std::uint32_t tempos = 0;
     left_out += copy_playable_tempos(nullptr, tempos);
 
-    std::size_t words = play_head_words + 4 * std::size_t{tracks} + 2 + 2 * std::size_t{notes} + 2 * std::size_t{long_notes} +
-                        2 * std::size_t{events} + 3 * std::size_t{tempos};
+    // each list's length, and from them (in the order of SMFDUMP_PLAY_LISTS) where each starts
+    std::size_t lengths[play_list_count] = {};
+    lengths[play_list_track_first_notes] = std::size_t{tracks} + 1;
+    lengths[play_list_track_first_events] = std::size_t{tracks} + 1;
+    lengths[play_list_track_numbers] = tracks;
+    lengths[play_list_track_last_ticks] = tracks;
+    lengths[play_list_note_starts] = notes;
+    lengths[play_list_note_words] = notes;
+    lengths[play_list_long_note_indexes] = long_notes;
+    lengths[play_list_long_note_durations] = long_notes;
+    lengths[play_list_event_ticks] = events;
+    lengths[play_list_event_bytes] = events;
+    lengths[play_list_tempo_ticks] = tempos;
+    lengths[play_list_tempo_values] = tempos;
+    lengths[play_list_tempo_tracks] = tempos;
+    std::size_t words = play_head_words;
+    for (std::size_t length : lengths) words += length;
     if (!room_for(words * sizeof(std::uint32_t))) {  // a copy of no tracks, all of it left out
-        play_data.assign({static_cast<std::uint32_t>(format), division, 0, 0, 0, 0, 0, left_out + notes + events + tempos, 0, 0});
+        play_data.assign(play_head_words + 2, 0);     // the head, and the two tracks' lists of one word each
+        play_data[play_head_format] = static_cast<std::uint32_t>(format);
+        play_data[play_head_division] = division;
+        play_data[play_head_not_playable] = left_out + notes + events + tempos;
         return;
     }
     play_data.assign(words, 0);
-    std::uint32_t* at = play_data.data();
-    for (std::uint32_t word : {static_cast<std::uint32_t>(format), division, tracks, notes, long_notes, events, tempos, left_out}) {
-        *at++ = word;
+    std::uint32_t* head = play_data.data();
+    head[play_head_format] = static_cast<std::uint32_t>(format);
+    head[play_head_division] = division;
+    head[play_head_tracks] = tracks;
+    head[play_head_notes] = notes;
+    head[play_head_long_notes] = long_notes;
+    head[play_head_events] = events;
+    head[play_head_tempos] = tempos;
+    head[play_head_not_playable] = left_out;
+    std::uint32_t* list_at[play_list_count] = {};
+    std::uint32_t* at = head + play_head_words;
+    for (std::size_t list = 0; list < play_list_count; ++list) {
+        list_at[list] = at;
+        at += lengths[list];
     }
     PlayLists out{};
-    out.first_notes = at;
-    out.first_events = out.first_notes + tracks + 1;
-    std::uint32_t* numbers = out.first_events + tracks + 1;
-    out.last_ticks = numbers + tracks;
-    out.starts = out.last_ticks + tracks;
-    out.words = out.starts + notes;
-    out.long_indexes = out.words + notes;
-    out.long_durations = out.long_indexes + long_notes;
-    out.ticks = out.long_durations + long_notes;
-    out.bytes = out.ticks + events;
-    out.tempos = out.bytes + events;
+    out.first_notes = list_at[play_list_track_first_notes];
+    out.first_events = list_at[play_list_track_first_events];
+    std::uint32_t* numbers = list_at[play_list_track_numbers];
+    out.last_ticks = list_at[play_list_track_last_ticks];
+    out.starts = list_at[play_list_note_starts];
+    out.words = list_at[play_list_note_words];
+    out.long_indexes = list_at[play_list_long_note_indexes];
+    out.long_durations = list_at[play_list_long_note_durations];
+    out.ticks = list_at[play_list_event_ticks];
+    out.bytes = list_at[play_list_event_bytes];
+    out.tempos = list_at[play_list_tempo_ticks];
     std::copy(track_numbers.begin(), track_numbers.end(), numbers);
     copy_playable_notes(&out, notes, long_notes);
     copy_playable_events(&out, events);

@@ -21,10 +21,12 @@ constexpr std::uint32_t key_steps_kept = 7;  // steps from which the reckoning i
 // ---- tracks, in listing order ----
 extern std::vector<std::uint32_t> track_numbers;      // number of each listed track
 extern std::vector<std::uint32_t> track_first_notes;  // index of each track's first note
+// The words of each reckoning's entry in reckoning_signatures, in their order.
+enum Signature_field : std::uint32_t { signature_numerator, signature_denominator, signature_seen, signature_fields };
 // ---- reckonings: the time signature in force from an event line of a track on, in listing order ----
 extern std::vector<std::uint32_t> reckoning_tracks;       // index of the track (in track_numbers)
 extern std::vector<std::uint32_t> reckoning_totals;       // running total of the event line from which it holds
-extern std::vector<std::uint32_t> reckoning_signatures;   // its numerator, denominator and whether one was seen, three to each
+extern std::vector<std::uint32_t> reckoning_signatures;   // its numerator, denominator and whether one was seen, signature_fields to each
 extern std::vector<std::uint32_t> reckoning_first_notes;  // index of the first note whose note on was listed under it
 extern std::vector<std::uint32_t> reckoning_totals_before;  // running total of the line before its first (the one that changed the time signature; for a track's first, its own)
 // The notes whose end was listed seven or more reckonings after their note on, with the reckoning of
@@ -49,6 +51,21 @@ extern bool roll_cut_short;  // true when the roll holds fewer notes than the fi
 extern std::uint32_t roll_last_end;   // the latest end of any note (0 when there is none)
 extern std::int32_t roll_lowest_note;   // the lowest note value of any note (-1: missing; 256 when there is none)
 extern std::int32_t roll_highest_note;  // the highest note value of any note (-2 when there is none)
+
+// The lists the page reads the roll from, in the order web_gathered hands over their addresses and
+// counts: X(list) for each. Both web_gathered and the layouts the module reports (web_layouts) are
+// made from this one list, so that the order they tell of can't differ.
+#define SMFDUMP_GATHERED_LISTS(X)                                                                        \
+    X(note_starts) X(note_ends) X(note_keys) X(track_numbers) X(track_first_notes) X(reckoning_tracks)  \
+    X(reckoning_totals) X(reckoning_signatures) X(track_first_blocks) X(block_ends) X(track_in_order) \
+    X(long_notes) X(reckoning_totals_before)
+// The index of each gathered list among the pairs web_gathered hands over, and their count.
+enum Gathered_list : std::uint32_t {
+#define SMFDUMP_GATHERED_INDEX(list) gathered_##list,
+    SMFDUMP_GATHERED_LISTS(SMFDUMP_GATHERED_INDEX)
+#undef SMFDUMP_GATHERED_INDEX
+    gathered_lists_count
+};
 
 constexpr std::uint32_t no_reckoning = 0xFFFFFFFF;  // what note_reckoning gives for a note the roll does not hold
 

@@ -1,0 +1,3 @@
+#include "note_velocities.h"
+
+std::vector<std::uint8_t> note_velocities;

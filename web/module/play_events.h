@@ -1,0 +1,96 @@
+// What playing the file needs beyond the roll's notes, gathered in the listing's own pass through its
+// watchers, so that the page plays what the listing reads: each roll note's velocity, every other
+// channel event and every tempo event, each with its running total and track. After the listing, a
+// compact copy of it all is made on demand and handed to the page, which plays from it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "note_velocities.h"  // note_velocities, kept by the roll's gatherer
+
+// ---- gathered in the first listing; tracks are the roll's (indexes into track_numbers) ----
+extern std::vector<std::uint32_t> channel_event_ticks;  // running total of each channel event other than notes, in listing order
+extern std::vector<std::uint32_t> channel_event_bytes;  // its status and data bytes (bits 0-7, 8-14, 15-21; the second 0 for one data byte)
+                                                        // and the playable notes of its track at its tick before it (22-31, at most 1023):
+                                                        // SMFDUMP_PLAY_EVENT_FIELDS below
+extern std::vector<std::uint32_t> track_first_events;   // index of each track's first channel event
+extern std::vector<std::uint32_t> tempo_ticks;          // running total of each tempo event, in listing order
+extern std::vector<std::uint32_t> tempo_values;         // its microseconds per quarter note, as listed
+extern std::vector<std::uint32_t> tempo_tracks;         // its track
+extern std::uint32_t events_not_playable;               // channel events, notes and tempos left out of the compact copy (bytes above 127, past a wrapped total, no room)
+
+// ---- the compact copy, made by make_play_data; 32-bit words ----
+// A head of play_head_words words, then the lists one after another:
+//   head: format, division, tracks T, notes N, long notes L, events E, tempos P, notes not playable
+//   track_first_notes[T + 1], track_first_events[T + 1], track_numbers[T], track_last_ticks[T],
+//   note_starts[N], note_words[N], long_note_indexes[L], long_note_durations[L],
+//   event_ticks[E], event_bytes[E], tempo_ticks[P], tempo_values[P], tempo_tracks[P]
+// A note word holds its key (bits 0-6), velocity (7-13), channel (14-17) and duration in ticks (18-31);
+// a duration of long_duration or more holds long_duration there, and the duration itself is found in
+// long_note_durations beside the note's index. An event word is as channel_event_bytes holds it. A
+// track's last tick is the latest end of its notes or tick of its events. Each track's notes, events
+// and tempos are in order of time; the tempos are in listing order (track by track).
+// The head's words and the lists are each named once below (X-macros), so that make_play_data and the
+// layouts the module reports (web_layouts) take their order and fields from one place.
+
+// The head's words, X(name) for each, in order; play_head_<name> is its index.
+#define SMFDUMP_PLAY_HEAD(X) X(format) X(division) X(tracks) X(notes) X(long_notes) X(events) X(tempos) X(not_playable)
+enum Play_head : std::uint32_t {
+#define SMFDUMP_PLAY_HEAD_INDEX(name) play_head_##name,
+    SMFDUMP_PLAY_HEAD(SMFDUMP_PLAY_HEAD_INDEX)
+#undef SMFDUMP_PLAY_HEAD_INDEX
+    play_head_count
+};
+constexpr std::size_t play_head_words = play_head_count;
+static_assert(play_head_words == 8);
+
+// The lists after the head, X(name) for each, in order; play_list_<name> is its place among them.
+#define SMFDUMP_PLAY_LISTS(X)                                                                                  \
+    X(track_first_notes) X(track_first_events) X(track_numbers) X(track_last_ticks) X(note_starts) X(note_words) \
+    X(long_note_indexes) X(long_note_durations) X(event_ticks) X(event_bytes) X(tempo_ticks) X(tempo_values)    \
+    X(tempo_tracks)
+enum Play_list : std::uint32_t {
+#define SMFDUMP_PLAY_LIST_INDEX(name) play_list_##name,
+    SMFDUMP_PLAY_LISTS(SMFDUMP_PLAY_LIST_INDEX)
+#undef SMFDUMP_PLAY_LIST_INDEX
+    play_list_count
+};
+// the tempos are written as one list of three parts
+static_assert(play_list_tempo_values == play_list_tempo_ticks + 1 && play_list_tempo_tracks == play_list_tempo_ticks + 2);
+
+// The fields of a note word, X(name, shift, bits) for each: play_note_<name>_shift and _bits.
+#define SMFDUMP_PLAY_NOTE_FIELDS(X) X(key, 0, 7) X(velocity, 7, 7) X(channel, 14, 4) X(duration, 18, 14)
+// The fields of an event word (channel_event_bytes, and event_bytes of the copy), the same way: its
+// status byte, its first and second data bytes (the second 0 for one data byte), and the playable
+// notes its track started at its tick before it (at most 1023).
+#define SMFDUMP_PLAY_EVENT_FIELDS(X) X(status, 0, 8) X(first, 8, 7) X(second, 15, 7) X(rank, 22, 10)
+#define SMFDUMP_PLAY_NOTE_FIELD(name, shift, bits)            \
+    constexpr std::uint32_t play_note_##name##_shift = shift; \
+    constexpr std::uint32_t play_note_##name##_bits = bits;
+SMFDUMP_PLAY_NOTE_FIELDS(SMFDUMP_PLAY_NOTE_FIELD)
+#undef SMFDUMP_PLAY_NOTE_FIELD
+#define SMFDUMP_PLAY_EVENT_FIELD(name, shift, bits)            \
+    constexpr std::uint32_t play_event_##name##_shift = shift; \
+    constexpr std::uint32_t play_event_##name##_bits = bits;
+SMFDUMP_PLAY_EVENT_FIELDS(SMFDUMP_PLAY_EVENT_FIELD)
+#undef SMFDUMP_PLAY_EVENT_FIELD
+static_assert(play_note_duration_shift + play_note_duration_bits == 32 && play_event_rank_shift + play_event_rank_bits == 32);
+
+constexpr std::uint32_t long_duration = (1u << play_note_duration_bits) - 1;
+static_assert(long_duration == 0x3FFF);
+extern std::vector<std::uint32_t> play_data;
+
+// Empties what was gathered, makes room for a velocity for each note the roll has room for, and puts
+// the gatherers of channel and tempo events in the listing's watchers (the roll's note gatherer keeps
+// the velocities). Call after start_roll_notes.
+void start_play_events();
+// Takes the gatherers out of the watchers.
+void finish_play_events();
+// Makes play_data from the roll's notes (once they are ended) and what was gathered: only what a MIDI
+// output can take (data bytes 0 to 127, velocities 1 to 127), each track in order of time. When the
+// memory can't hold it, the copy has no tracks (and everything is counted as left out).
+void make_play_data(std::int32_t format, std::uint32_t division);
+// Lets go of play_data and of everything gathered for it.
+void release_play_events();
