@@ -4,11 +4,8 @@
 // the overview (a pyramid of bins by note value, each holding the topmost track that sounds in it) is
 // drawn instead, so that a full window of millions of notes costs no more than a few notes.
 import { noteFacts, noteName, positionIn, positionText, views } from './roll_lists.js';
-import { noteKeyValueMask } from '../shared/layouts.js';
+import { noteKeyValueMask, rollBounds } from '../shared/layouts.js';
 import { rollKey, rollRowHeight, rollTick, rollX, rollY } from '../shared/roll_geometry.js';
-const overviewBins = 32768;   // bins across the whole roll in the finest level of the overview
-const longNote = 64;           // finest bins a note may span and still be marked in the overview
-const blockSize = 256;       // notes per block whose latest end is kept, to find notes still sounding
 export const palettes = {
   // sixteen, so that a file with a track for each channel has a colour for each track
   light: ['#1f77b4', '#d95f02', '#2ca02c', '#d62728', '#7b4fb0', '#8c564b', '#d4449a', '#5f6b6d', '#9a9a00', '#0f9db5',
@@ -110,12 +107,12 @@ function trackPixels(theme) {
   });
 }
 
-// An empty finest level of the overview: overviewBins bins across the roll (each 2^shift ticks), one
+// An empty finest level of the overview: overview_bins bins across the roll (each 2^shift ticks), one
 // row for each note value in the roll; a cell holds 1 + the index of the topmost track that sounds in
-// it (0: none). Notes longer than longNote bins are drawn one by one instead.
+// it (0: none). Notes longer than long_note_bins bins are drawn one by one instead.
 function startOverview(listed) {
   let shift = 0;
-  while (listed.maxTick / 2 ** shift >= overviewBins) shift += 1;
+  while (listed.maxTick / 2 ** shift >= rollBounds.overview_bins) shift += 1;
   const rows = listed.keyHigh - listed.keyLow + 1;
   const bins = (listed.maxTick >>> shift) + 1;
   return { shift, bins, rows, cells: new Uint16Array(rows * bins), long: [] };
@@ -131,7 +128,7 @@ function markTrack(listed, overview, track) {
   for (let i = track.first, end = track.first + track.count; i < end; i += 1) {
     const b0 = starts[i] >>> shift;
     const b1 = ends[i] >>> shift;
-    if (b1 - b0 > longNote || b1 < b0) {
+    if (b1 - b0 > rollBounds.long_note_bins || b1 < b0) {
       long.push(i);
       continue;
     }
@@ -217,10 +214,10 @@ function notesWithin(listed, track, from, to, visit) {
     else high = mid;
   }
   const stop = low;
-  for (let b = 0; b * blockSize + track.first < stop; b += 1) {
+  for (let b = 0; b * rollBounds.notes_per_block + track.first < stop; b += 1) {
     if (v.blockEnds[track.firstBlock + b] < from) continue;
-    const last = Math.min(track.first + (b + 1) * blockSize, stop);
-    for (let i = track.first + b * blockSize; i < last; i += 1) if (v.ends[i] >= from) visit(i);
+    const last = Math.min(track.first + (b + 1) * rollBounds.notes_per_block, stop);
+    for (let i = track.first + b * rollBounds.notes_per_block; i < last; i += 1) if (v.ends[i] >= from) visit(i);
   }
 }
 

@@ -3,9 +3,8 @@
 // its track, facts, name and the measure:beat:tick the listing writes for it.
 import { wasm } from './main.js';
 import { finishOverview, palettes } from './roll_draw.js';
-import { gatheredLists, noteKey, position } from '../shared/layouts.js';
+import { gatheredLists, noteKeyChannelMask, noteKeyValueMask, noteKeyWord, position, rollBounds, signature } from '../shared/layouts.js';
 
-const overviewAbove = 100000;  // notes from which the overview is made and used (the module's overview_from_notes)
 
 // The gathered lists, read in place from the module's memory by the names layouts.js gives them; made
 // anew when the memory has grown. (Addresses and counts are read from HEAPU32, so unsigned.)
@@ -59,7 +58,7 @@ export function prepareRoll(listed) {
     track.firstBlock = v.trackFirstBlocks[track.index];
     track.ordered = v.inOrder[track.index] === 1;
   }
-  listed.overview = listed.noteCount > overviewAbove ? gatheredOverview(listed) : null;
+  listed.overview = listed.noteCount > rollBounds.overview_from_notes ? gatheredOverview(listed) : null;
 }
 
 // The overview as the listing gathered it, for all tracks: its finest level copied from the module's
@@ -99,9 +98,8 @@ export function trackOfNote(listed, i) {
 // Note i's start, end, value and channel.
 export function noteFacts(listed, i) {
   const v = views(listed);
-  const { value, channel } = noteKey;
   const word = v.keys[i];
-  return { start: v.starts[i], end: v.ends[i], key: ((word >> value.shift) & ((1 << value.bits) - 1)) - 1, channel: (word >> channel.shift) & ((1 << channel.bits) - 1) };
+  return { start: v.starts[i], end: v.ends[i], key: (word & noteKeyValueMask) - 1, channel: (word >> noteKeyWord.channel_shift) & noteKeyChannelMask };
 }
 
 // A note value's name as the listing writes it, with its octave: "G5" for 67 ("?" for a missing one).
@@ -113,7 +111,8 @@ export function noteName(key) {
 // The measure, beat and tick the listing shows for tick, reckoned with reckoning r.
 export function positionIn(listed, r, tick) {
   const s = views(listed).reckoningSignatures;
-  const at = (wasm._web_position(tick >>> 0, s[3 * r], s[3 * r + 1], s[3 * r + 2]) >>> 0) / 4;
+  const f = signature.fields * r;
+  const at = (wasm._web_position(tick >>> 0, s[f + signature.numerator], s[f + signature.denominator], s[f + signature.seen]) >>> 0) / 4;
   const u32 = wasm.HEAPU32;
   return { measure: u32[at + position.measure], beat: u32[at + position.beat], tick: u32[at + position.tick] };
 }

@@ -22,9 +22,20 @@ export const gatheredLists = [
   ['reckoning_totals_before', 'reckoningTotalsBefore', Uint32Array],  // the totals before each signature
 ];
 
-// A roll note's key word (note_keys): the note value + 1, then the channel.
-export const noteKey = { value: { shift: 0, bits: 9 }, channel: { shift: 9, bits: 4 } };
-export const noteKeyValueMask = (1 << noteKey.value.bits) - 1;  // the note value + 1, from the word's low bits
+// A roll note's key word (note_keys): the note value + 1 below the channel, the channel below the
+// note's steps (which the roll keeps for its overview); the roll's bounds the module works by; and a
+// reckoning's time signature (reckoning_signatures holds one for each reckoning).
+export const noteKeyWord = { channel_shift: 9, steps_shift: 13, steps_kept: 7 };
+export const noteKeyValueMask = (1 << noteKeyWord.channel_shift) - 1;  // the note value + 1
+export const noteKeyChannelMask = (1 << (noteKeyWord.steps_shift - noteKeyWord.channel_shift)) - 1;  // the channel, once shifted down
+export const rollBounds = {
+  notes_per_block: 256,          // notes per block whose latest end is kept, to find notes still sounding
+  overview_bins: 32768,          // bins across the whole roll in the finest level of the overview
+  overview_from_notes: 100000,   // notes from which the overview is made and used
+  long_note_bins: 64,            // finest bins a note may span and still be marked in the overview
+  no_reckoning: 0xffffffff,      // a track without a reckoning of its own
+};
+export const signature = { numerator: 0, denominator: 1, seen: 2, fields: 3 };
 
 // The compact copy of what is played (32-bit words): a head, then the lists in this order, each as long
 // as the head's count named beside it (tracks + 1 where marked).
@@ -40,10 +51,10 @@ export const playNoteWord = { key: { shift: 0, bits: 7 }, velocity: { shift: 7, 
 export const playEventWord = { status: { shift: 0, bits: 8 }, first: { shift: 8, bits: 7 }, second: { shift: 15, bits: 7 }, rank: { shift: 22, bits: 10 } };
 
 // Where web_position and web_note_position put a position: three words.
-export const position = { measure: 0, beat: 1, tick: 2 };
+export const position = { measure: 0, beat: 1, tick: 2, fields: 3 };
 
 // The SoundFont reader's tables (sf_tables gives one table of words; each preset, region and sample is
-// a row of the fields below).
+// a row of the fields below; `fields` is a row's width).
 export const sfTable = {
   preset_count: 0, presets: 1, preset_names: 2, region_count: 3, region_words: 4, region_values: 5,
   sample_count: 6, samples: 7, name: 8, version_major: 9, version_minor: 10, modulator_count: 11, regions_dropped: 12,
@@ -60,8 +71,13 @@ export const sfRegionValue = {
   decay: 9, sustain: 10, release: 11, key_to_hold: 12, key_to_decay: 13, filter_cutoff: 14, filter_q: 15, fields: 16,
 };
 export const sfSample = { byte_offset: 0, byte_length: 1, frames: 2, rate: 3, type: 4, link: 5, fields: 6 };
-export const sfPresetNameSize = 21;  // bytes of each preset's name, its zero included
-export const sfOggStream = 0x10;     // the sample type bit of an Ogg Vorbis stream
+export const sfPresetNameSize = 21;     // bytes of each preset's name, its zero included
+export const sfOggStream = 0x10;        // the sample type bit of an Ogg Vorbis stream
+export const sfNoLink = 0xffffffff;     // the link of a sample that has no other of a pair
+
+// The name the module's report gives a field: its C++ enumerator, the area's prefix before the
+// field's name here (a row's width named after the row).
+const enumerator = (prefix, row, field) => (field === 'fields' ? `${row}_fields` : `${prefix}_${field}`);
 
 // Every fact above as the module's report writes it: a Map from `area.field` to a number.
 export function layoutFacts() {
@@ -71,9 +87,10 @@ export function layoutFacts() {
     facts.set(`gathered.${name}.bytes`, Type.BYTES_PER_ELEMENT);
   });
   facts.set('gathered.count', gatheredLists.length);
-  for (const [field, { shift, bits }] of Object.entries(noteKey)) {
-    facts.set(`roll.key.${field}.shift`, shift);
-    facts.set(`roll.key.${field}.bits`, bits);
+  for (const [field, value] of Object.entries(noteKeyWord)) facts.set(`roll.key_${field}`, value);
+  for (const [field, value] of Object.entries(rollBounds)) facts.set(`roll.${field}`, value);
+  for (const [area, fields] of [['signature', signature], ['position', position]]) {
+    for (const [field, at] of Object.entries(fields)) facts.set(`${area}.${enumerator(area, area, field)}`, at);
   }
   facts.set('play.head_words', playHead.length);
   playHead.forEach((name, i) => facts.set(`play.head.${name}`, i));
@@ -85,12 +102,14 @@ export function layoutFacts() {
       facts.set(`play.${word}.${field}.bits`, bits);
     }
   }
-  for (const [field, at] of Object.entries(position)) facts.set(`position.${field}`, at);
-  for (const [area, fields] of [['tables', sfTable], ['preset', sfPreset], ['region_word', sfRegionWord], ['region_value', sfRegionValue], ['sample', sfSample]]) {
-    for (const [field, at] of Object.entries(fields)) facts.set(`soundfont.${area}.${field}`, at);
+  const soundFont = [['tables', 'table', 'table', sfTable], ['preset', 'preset', 'preset', sfPreset],
+    ['region_word', 'region', 'region_word', sfRegionWord], ['region_value', 'region', 'region_value', sfRegionValue], ['sample', 'sample', 'sample', sfSample]];
+  for (const [area, prefix, row, fields] of soundFont) {
+    for (const [field, at] of Object.entries(fields)) facts.set(`soundfont.${area}.${enumerator(prefix, row, field)}`, at);
   }
   facts.set('soundfont.preset_name_size', sfPresetNameSize);
-  facts.set('soundfont.ogg_stream', sfOggStream);
+  facts.set('soundfont.sample_type_ogg', sfOggStream);
+  facts.set('soundfont.sample_no_link', sfNoLink);
   return facts;
 }
 
