@@ -216,7 +216,7 @@ export function engineQuantum(inbox, frame, frames, rate) {
 }
 
 // On the main thread (the ScriptProcessor way): an engine feeding the synthesizer s, telling the page
-// through post. Returns the functions sound.js calls: message(m) and render(left, right, frames, firstFrame).
+// through post. Returns the functions the page's sound calls: message(m) and render(left, right, frames, firstFrame).
 export function engineOnMainThread(s, rate, post) {
   const inbox = [];
   engineSetHost({ post, queue: (events) => synthQueue(s, events) });

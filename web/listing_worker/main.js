@@ -1,10 +1,27 @@
 // The listing worker: it holds the listing module (the console program's listing code, compiled to
 // WebAssembly; its factory createSmfdump comes first in the worker's text), lists the file the page
-// hands it, and answers the page's questions about the listing and the roll. The listing itself is never kept: any part of it is made again from the resume point
-// before it, so a listing of any size costs the memory of its MIDI file and its notes.
+// hands it, and answers the page's questions about the listing and the roll. The listing itself is
+// never kept: any part of it is made again from the resume point before it, so a listing of any size
+// costs the memory of its MIDI file and its notes.
 //
 // Every address and unsigned 32-bit number the module returns reaches JavaScript as a signed number
 // (the module's memory may reach 4 GiB): each is taken with `>>> 0`.
+//
+// The page's messages, taken one at a time in their order (each with an id, answered with the same id):
+//   { type: 'canvas', canvas }                the roll's OffscreenCanvas, to draw on (no answer)
+//   { type: 'names', bytes }                  the names file to list with (null: the built-in names)
+//   { type: 'list', file, name }              lists the file: { type: 'listed', size, tracks, notes, ... }
+//   { type: 'lines', anchor, before, after }  the lines around a dump offset: { type: 'lines', lines, ... }
+//   { type: 'note', index, withOff }          a roll note's lines and facts: { type: 'note', on, off, ... }
+//   { type: 'search', text }                  { type: 'found', count, length, offsets }
+//   { type: 'save' }                          the whole listing: { type: 'saved', blob, name }
+//   { type: 'play data' }                     the compact copy of what is played: { type: 'play data', data }
+//   { type: 'played', track, tick, tracks }   the line played at a place: { type: 'played', offset, position, seconds, length }
+//   { type: 'roll', view }, { type: 'hit', view, x, y }, { type: 'step', view, from, direction }
+//                                             draws the roll, finds the note at a point, the next note
+// and, while a long request goes on, { type: 'progress', id, task, share }. A request with nothing
+// listed to answer from is answered { type: 'none', id }; one that failed { type: 'error', id,
+// request, message } (with tooLarge and size for a file the module can't hold).
 import { drawRoll, measureLines, noteAt, palettes, stepNote, takeCanvas } from './roll_draw.js';
 import { noteFacts, noteName, notePositionText, positionText, prepareRoll, rollFromModule, trackOfNote } from './roll_lists.js';
 import { readPlayData } from '../shared/play_data.js';

@@ -42,7 +42,7 @@ extern std::vector<std::uint8_t> track_in_order;       // 1 when a track's notes
 // Notes over more than long_note_bins bins are not in it but in long_notes, to be drawn one by one.
 // (A note the memory had no room for there is in neither: it is drawn only when the roll zooms in.)
 constexpr std::uint32_t overview_bins = 32768;
-constexpr std::uint32_t overview_from_notes = 100000;  // the page draws from the overview above this many notes (roll.js's overviewAbove); fewer make none
+constexpr std::uint32_t overview_from_notes = 100000;  // the page draws from the overview above this many notes (rollBounds in web/shared/layouts.js); fewer make none
 constexpr std::uint32_t long_note_bins = 64;
 extern std::uint32_t overview_shift;
 extern std::vector<std::uint16_t> overview_rows[257];  // empty for a note value no note has

@@ -15,10 +15,11 @@
 //   soundSilence()       ends every voice at once (stop, seek, loop); controllers stay as they are
 //   soundNow()           the context's time in seconds
 //   soundLatency()       seconds from a context time to its sound at the speakers
-//   soundStats()         resolves with the audio thread's figures: { way } and synth.js's stats (render
-//                        time per 128 frames against its budget, voices, late events, peak, queued)
-//   soundZones(zones)    sampled instruments for every synthesizer from now on (synth.js, synthZones:
-//                        zone objects, or a table of them sharing one sample array, which each
+//   soundStats()         resolves with the audio thread's figures: { way } and the synthesizer's
+//                        stats (render time per 128 frames against its budget, voices, late events,
+//                        peak, queued)
+//   soundZones(zones)    sampled instruments for every synthesizer from now on (audio/synth.js,
+//                        synthZones: zone objects, or a table of them sharing one sample array, which each
 //                        processor gets a copy of, a piece at a time); [] gives back the built-in
 //                        sound. Resolves once the synthesizer playing has them.
 //   soundRender(events, seconds, onProgress)  renders offline with the same synthesizer in a worklet,
@@ -27,7 +28,7 @@
 //                        onProgress(share) is called with 0 to 1 as the rendering goes.
 // The player's sequencer and engine run in the same audio thread as the synthesizer, in the processor
 // 'smfdump-player', which also takes all of the above; the player talks to it through:
-//   soundPlayerPost(message, transfer)  a message for the player's engine (see play_engine.js)
+//   soundPlayerPost(message, transfer)  a message for the player's engine (see audio/engine.js)
 //   soundPlayerListen(listener)         the engine's messages to the page go to listener
 //   soundRenderPlayer(setup, onProgress)  renders the engine's playing offline into a WAV Blob; setup:
 //                        { data, tracks, muted, speed, transpose, from, to } (to: null for the end)
@@ -343,7 +344,7 @@ export async function renderWav(events, seconds, onProgress) {
 
 // ---- the player's engine ------------------------------------------------------------------------
 
-// Gives the player's engine a message (see play_engine.js); nothing before soundStart.
+// Gives the player's engine a message (see audio/engine.js); nothing before soundStart.
 export function soundPlayerPost(message, transfer = []) {
   if (soundPlayer) soundPlayer.message(message);
   else if (soundNode && soundWay === 'worklet') soundNode.port.postMessage(message, transfer);

@@ -12,7 +12,7 @@ const sfReleaseLeast = 0.0156;    // seconds: a shorter release clicks (FluidSyn
 const sfFilterOpen = 19900;       // Hz: a cutoff this high (13500 cents, the format's top) is no filter
 const sfVibratoHz = 8.176;        // the vibrato LFO's rate when a zone leaves it (0 cents), which the mod wheel deepens
 
-// The fields of each zone's row, in the table the synthesizer takes (synth.js, synthZones), and those
+// The fields of each zone's row, in the table the synthesizer takes (audio/synth.js, synthZones), and those
 // the same for every zone.
 const sfZoneFields = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi', 'sampleRate', 'start', 'end', 'loopStart', 'loopEnd',
   'loop', 'root', 'tune', 'st', 'x', 'pan', 'g', 'dl', 'a', 'h', 'kh', 'd', 'ks', 's', 'r', 'fc', 'q'];

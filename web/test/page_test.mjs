@@ -22,7 +22,7 @@ const pagePath = path.resolve(root, process.env.SMFDUMP_PAGE ?? 'build-web/smfdu
 const nativePath = path.resolve(root, process.env.SMFDUMP_NATIVE ?? 'build/smfdump');
 const generatorPath = path.resolve(root, process.env.SMFDUMP_GENERATOR ?? 'build/bench/make_big_smf');
 const demo = path.join(root, 'samples/demo.mid');
-const screenshot = path.join(root, 'web/smfdump-page.png');  // the README's picture, made in Chromium
+const screenshot = path.join(root, 'web/page/smfdump-page.png');  // the README's picture, made in Chromium
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'smfdump-page-'));
 after(() => fs.rmSync(scratch, { recursive: true, force: true }));

@@ -4,8 +4,8 @@
 // the listing made again from resume points equals the same part of the whole listing, every event
 // line the listing reports starts where a line of the listing starts, and the roll holds one note for
 // each note-on line whose velocity is above 0. Names files (one with a byte-order mark) are listed
-// with both programs the same way. Then the page's worker itself (roll_view.js, roll.js and worker.js
-// beside this folder) answers the page's requests under Node: with its module's memory past 2 GiB,
+// with both programs the same way. Then the page's listing worker itself (its bundle,
+// page_bundles/listing_worker.js beside the module) answers the page's requests under Node: with its module's memory past 2 GiB,
 // for files too large for it, and for notes and measures where a time signature changes.
 //
 //   node web/test/same_listing.mjs --module build-web/smfdump_web.js --native build/smfdump \

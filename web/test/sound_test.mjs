@@ -1,4 +1,4 @@
-// The page's synthesizer (synth.js) and its host (sound.js) in real browsers: Debian's Chromium and
+// The page's synthesizer (web/audio/synth.js) and its host (web/page/sound.js) in real browsers: Debian's Chromium and
 // Firefox, headless, driven by puppeteer-core (launched as browsers.mjs does for every page test), with
 // the built smfdump.html open from file://. Each test renders MIDI messages offline with the page's own
 // soundRender and measures the sound in the page; one plays live through soundStart. Render times are
