@@ -152,7 +152,7 @@ for (let round = 0; round < rounds; round += 1) {
     f.heap.push(heap.page);
     f.workerHeap.push(heap.worker);
     f.rss.push(pagesPeakKb(session) / 1024);
-    const firstTimes = await tab.evaluate(() => JSON.stringify(window.lastTimes));
+    const firstTimes = await tab.evaluate(() => JSON.stringify(window.smfdumpPage.lastTimes));
     f.search.push(await search(tab, searched));
     // the same file once more in the same page, whose memory the first listing has already touched
     const again = process.hrtime.bigint();
