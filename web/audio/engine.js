@@ -37,7 +37,7 @@
 // sounding, see seqSounding), { type: 'ended', start, tick } at the end, and
 // for Web MIDI { type: 'midi', data } (a Float64Array: time in the page's milliseconds, then status,
 // first and second data byte, for each message).
-import { seq, seqLoad, seqPosition, seqPrepare, seqRun, seqSecondsAt, seqSelect, seqSetEnd, seqSetLoop, seqSetMuted, seqSetSpeed, seqSetTranspose, seqShift, seqSounding, seqStart, seqStop } from './sequencer.js';
+import { seq, seqLoad, seqPosition, seqPrepare, seqRun, seqSecondsAt, seqSelect, seqSetEnd, seqSetLoop, seqSetMuted, seqSetSpeed, seqSetTranspose, seqShift, seqSounding, seqStart, seqStop, seqUnload } from './sequencer.js';
 import { synthQueue, synthRender } from './synth.js';
 import { packMessage } from '../shared/packing.js';
 
@@ -139,14 +139,10 @@ export function engineMessage(m, now) {
     engine.pending = null;
     if (seq.playing) seqStop(at, engineEmit);
     engine.loaded = false;
-    seq.loaded = false;
-    if (m.type === 'measure') {
-      const seconds = seqSecondsAt(m.to ?? seq.endTick) - seqSecondsAt(m.from);
-      engine.post({ type: 'measured', seconds, data: seq.buffer }, [seq.buffer]);
-    } else if (m.give) {
-      engine.post({ type: 'returned', data: seq.buffer }, [seq.buffer]);
-    }
-    seq.buffer = null;
+    const seconds = m.type === 'measure' ? seqSecondsAt(m.to ?? seq.endTick) - seqSecondsAt(m.from) : 0;
+    const data = seqUnload();
+    if (m.type === 'measure') engine.post({ type: 'measured', seconds, data }, [data]);
+    else if (m.give) engine.post({ type: 'returned', data }, [data]);
   } else if (m.type === 'speed') {
     seqSetSpeed(m.speed, Math.max(now, seq.horizon));
   } else if (m.type === 'transpose') {

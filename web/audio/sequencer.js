@@ -136,6 +136,14 @@ export function seqLoad(buffer) {
   return { format, division, tracks: list, notPlayable, unplayable: seqUnplayable() };
 }
 
+// Lets go of the compact copy: returns its buffer (to hand on; null when none was held).
+export function seqUnload() {
+  const buffer = seq.buffer;
+  seq.loaded = false;
+  seq.buffer = null;
+  return buffer;
+}
+
 // Why the file can't be played, in a few words; null when it can.
 function seqUnplayable() {
   return unplayableTiming(seq.format, seq.division);

@@ -27,6 +27,7 @@
 // release) -> pan -> the dry mix and a send to the one shared reverb. Each event plays at its own
 // frame: a 128-frame quantum is split at event frames.
 import { packMessage, packedFirst, packedSecond, packedStatus } from '../shared/packing.js';
+
 const voiceCap = 128;        // voices sounding at once, at most
 const blockMax = 64;         // frames between two updates of pitch, filter, gains and LFOs
 const silentLevel = 1e-4;    // an envelope below this (-80 dB) has ended

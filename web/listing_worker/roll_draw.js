@@ -6,6 +6,7 @@
 import { noteFacts, noteName, positionIn, positionText, views } from './roll_lists.js';
 import { noteKeyValueMask, rollBounds } from '../shared/layouts.js';
 import { rollKey, rollRowHeight, rollTick, rollX, rollY } from '../shared/roll_geometry.js';
+
 export const palettes = {
   // sixteen, so that a file with a track for each channel has a colour for each track
   light: ['#1f77b4', '#d95f02', '#2ca02c', '#d62728', '#7b4fb0', '#8c564b', '#d4449a', '#5f6b6d', '#9a9a00', '#0f9db5',
