@@ -22,17 +22,17 @@
 // and, while a long request goes on, { type: 'progress', id, task, share }. A request with nothing
 // listed to answer from is answered { type: 'none', id }; one that failed { type: 'error', id,
 // request, message } (with tooLarge and size for a file the module can't hold).
-import { drawRoll, measureLines, noteAt, palettes, stepNote, takeCanvas } from './roll_draw.js';
+import { measureLines, nextNote, noteAt, paintRoll, palettes, takeCanvas } from './roll_draw.js';
 import { noteFacts, noteName, notePositionText, positionText, prepareRoll, rollFromModule, trackOfNote } from './roll_lists.js';
+import { largestInput } from '../shared/layouts.js';
 import { readPlayData } from '../shared/play_data.js';
 import { progressReporter } from '../shared/progress.js';
 import { makeTempoMap, secondsAt, unplayableTiming } from '../shared/tempo_map.js';
 
 const STOP = { stop: true };  // thrown from a hand-over to end a listing made again early
 const shownLineBytes = 4000;  // bytes of a line shown; a longer line is cut, with its length told
-const largestInput = 0xffffffff;  // bytes: the module's sizes are 32 bits, and its memory 4 GiB at most
 export let wasm = null;              // the listing module (the WebAssembly build), once it has started; null again after it failed
-let listed = null;            // what the last full listing told: its size, tracks, notes and more
+let lastListing = null;       // what the last full listing told: its size, tracks, notes and more
 let namesBytes = null;        // the user's names file, or null for the built-in names: put in each module started
 const jobs = [];              // the page's requests, taken one at a time in their order
 let working = false;          // whether a request is being answered
@@ -143,9 +143,9 @@ async function readFile(file) {
 
 // Lists the file in full (the roll's notes and the resume points are gathered on the way) and tells
 // the page what it needs: the size, the tracks, the roll's extent and whether this is a MIDI file.
-async function listFile(id, file, name) {
+async function listInput(id, file, name) {
   const started = performance.now();
-  listed = null;  // the module forgets the last file as this one goes in
+  lastListing = null;  // the module forgets the last file as this one goes in
   await readFile(file);
   const read = performance.now();
   putBytes((n) => wasm._web_name(n), new TextEncoder().encode(name));
@@ -154,8 +154,8 @@ async function listFile(id, file, name) {
   const size = wasm._web_list();
   onPiece = () => {};
   const done = performance.now();
-  listed = { size, name, ...rollFromModule() };
-  prepareRoll(listed);
+  lastListing = { size, name, ...rollFromModule() };
+  prepareRoll(lastListing);
   const times = { read: read - started, list: done - read, roll: performance.now() - done };
   postMessage({
     type: 'listed',
@@ -165,11 +165,11 @@ async function listFile(id, file, name) {
     startsLikeMidi: wasm._web_starts_like_midi() !== 0,
     format: wasm._web_format() >>> 0,
     division: wasm._web_division() >>> 0,
-    tracks: listed.tracks.map((t) => ({ index: t.index, number: t.number, notes: t.count, colour: t.colour })),
-    notes: listed.noteCount,
-    maxTick: listed.maxTick,
-    keyLow: listed.keyLow,
-    keyHigh: listed.keyHigh,
+    tracks: lastListing.tracks.map((t) => ({ index: t.index, number: t.number, notes: t.count, colour: t.colour })),
+    notes: lastListing.noteCount,
+    maxTick: lastListing.maxTick,
+    keyLow: lastListing.keyLow,
+    keyHigh: lastListing.keyHigh,
     cutShort: wasm._web_roll_cut_short() !== 0,
     palettes,
     ms: performance.now() - started,
@@ -237,7 +237,7 @@ function collectLines(point, anchor, before, after, watch, onEvents) {
 // The lines around dump offset `anchor`: up to `before` lines before the one that holds it and
 // `after` from it on, each with the event it belongs to (its track and running total), if any.
 function linesAround(id, anchor, before, after) {
-  anchor = Math.max(0, Math.min(anchor, listed.size - 1));
+  anchor = Math.max(0, Math.min(anchor, lastListing.size - 1));
   let point = wasm._web_resume_point_before(Math.max(0, anchor - 1));
   // far enough back for `before` lines of up to 200 bytes, and before the anchor's own line
   while (point >= 0 && anchor - wasm._web_resume_point_offset(point) < 200 * before + 1) point -= 1;
@@ -287,8 +287,8 @@ function linesAround(id, anchor, before, after) {
 // Finds the note on line of roll note `index` and, when `withOff`, the note off line that ended it,
 // by listing again from the resume point before it.
 function noteLines(index, withOff) {
-  const trackIndex = trackOfNote(listed, index);
-  const track = listed.tracks[trackIndex];
+  const trackIndex = trackOfNote(lastListing, index);
+  const track = lastListing.tracks[trackIndex];
   const point = wasm._web_resume_point_for_note(index, trackIndex);
   let counted = wasm._web_notes_before(point) >>> 0;
   let line = null;
@@ -316,12 +316,12 @@ function noteLines(index, withOff) {
 
 // Tells the page where the note on and note off lines of a roll note are, and how to describe it.
 function describeNote(id, index, withOff) {
-  if (index < 0 || index >= listed.noteCount) {
+  if (index < 0 || index >= lastListing.noteCount) {
     postMessage({ type: 'none', id });  // no such note
     return;
   }
   const { on, off, track } = noteLines(index, withOff);
-  const note = noteFacts(listed, index);
+  const note = noteFacts(lastListing, index);
   postMessage({
     type: 'note',
     id,
@@ -369,14 +369,14 @@ function save(id) {
   };
   listAgain(-1, 0);
   const blob = new Blob(parts, { type: 'text/plain' });
-  postMessage({ type: 'saved', id, blob, name: listed.name });
+  postMessage({ type: 'saved', id, blob, name: lastListing.name });
 }
 
 // Keeps what the time at a place needs of the compact copy `data` (see playedLine): its format and
 // division, each track's last tick and the tempo events, copied out of it.
 function keepTempoMap(data) {
   const { head, lists } = readPlayData(data.buffer);
-  listed.timing = {
+  lastListing.timing = {
     format: head.format,
     division: head.division,
     lastTicks: lists.track_last_ticks.slice(),
@@ -389,8 +389,8 @@ function keepTempoMap(data) {
 
 // Hands the page the compact copy of what is played, once for each full listing: transferred, and
 // all it was made from let go here; only its tempo map stays (keepTempoMap).
-function playData(id) {
-  if (listed.timing) throw new Error('the events to play were handed over already');
+function handOverPlayData(id) {
+  if (lastListing.timing) throw new Error('the events to play were handed over already');
   const at = (wasm._web_play_data() >>> 0) / 4;
   const data = wasm.HEAPU32.slice(at, at + (wasm._web_play_data_words() >>> 0));
   wasm._web_play_data_release();
@@ -405,7 +405,7 @@ function playData(id) {
 function playedLine(id, trackIndex, tick, tracks) {
   let seconds = null;
   let length = null;
-  const timing = listed.timing;
+  const timing = lastListing.timing;
   if (timing && !timing.unplayable) {
     const chosen = tracks.filter((t) => t >= 0 && t < timing.lastTicks.length);
     if (timing.tracks !== tracks.join()) timing.map = makeTempoMap(timing.format, timing.division, timing.tempos, chosen);
@@ -415,7 +415,7 @@ function playedLine(id, trackIndex, tick, tracks) {
     seconds = secondsAt(timing.map, tick);
     length = secondsAt(timing.map, endTick);
   }
-  const track = listed.tracks[trackIndex];
+  const track = lastListing.tracks[trackIndex];
   let point = wasm._web_resume_point_for_tick(trackIndex, Math.min(tick, 0xffffffff) >>> 0);
   if (point >= 0) point -= 1;  // the line played may be the last before that point
   let played = null;
@@ -428,7 +428,7 @@ function playedLine(id, trackIndex, tick, tracks) {
     played = offset;
   };
   listAgain(point, 1);
-  postMessage({ type: 'played', id, offset: played, position: positionText(listed, trackIndex, Math.floor(tick)), seconds, length });
+  postMessage({ type: 'played', id, offset: played, position: positionText(lastListing, trackIndex, Math.floor(tick)), seconds, length });
 }
 
 // True when an error came from the module itself (it aborted, or trapped): its state can't be trusted.
@@ -454,7 +454,7 @@ function tellFailure(message, e) {
 // a new one (the names in use put in it again), with nothing listed.
 async function answer(message) {
   const { type, id } = message;
-  if (!listed && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step', 'play data', 'played'].includes(type)) {
+  if (!lastListing && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step', 'play data', 'played'].includes(type)) {
     postMessage({ type: 'none', id });  // nothing is listed to answer from
     return;
   }
@@ -469,7 +469,7 @@ async function answer(message) {
         throw e;
       }
     } else if (type === 'list') {
-      await listFile(id, message.file, message.name);
+      await listInput(id, message.file, message.name);
     } else if (type === 'lines') {
       linesAround(id, message.anchor, message.before, message.after);
     } else if (type === 'note') {
@@ -479,24 +479,24 @@ async function answer(message) {
     } else if (type === 'save') {
       save(id);
     } else if (type === 'play data') {
-      playData(id);
+      handOverPlayData(id);
     } else if (type === 'played') {
       playedLine(id, message.track, message.tick, message.tracks);
     } else if (type === 'canvas') {
       takeCanvas(message.canvas);
     } else if (type === 'roll') {
-      if (listed) postMessage({ type: 'roll', id, ...drawRoll(listed, message.view) });
+      if (lastListing) postMessage({ type: 'roll', id, ...paintRoll(lastListing, message.view) });
     } else if (type === 'hit') {
-      if (listed) postMessage({ type: 'hit', id, index: noteAt(listed, message.view, message.x, message.y) });
+      if (lastListing) postMessage({ type: 'hit', id, index: noteAt(lastListing, message.view, message.x, message.y) });
     } else if (type === 'step') {
-      if (listed) postMessage({ type: 'step', id, index: stepNote(listed, message.view, message.from, message.direction) });
+      if (lastListing) postMessage({ type: 'step', id, index: nextNote(lastListing, message.view, message.from, message.direction) });
     }
   } catch (e) {
     if (moduleFailed(e)) {
       wasm = null;
-      listed = null;
+      lastListing = null;
     }
-    if (e instanceof NoRoom && type === 'list') listed = null;  // the module forgot the last file
+    if (e instanceof NoRoom && type === 'list') lastListing = null;  // the module forgot the last file
     tellFailure(message, e);
   }
 }
@@ -516,5 +516,5 @@ self.onmessage = (event) => {
 
 // For tests under Node: the measure lines the roll draws in view, for the file listed.
 export function measuredLines(view) {
-  return listed ? measureLines(listed, view) : [];
+  return lastListing ? measureLines(lastListing, view) : [];
 }

@@ -273,7 +273,7 @@ function drawNotes(listed, view, hidden, colours, bars) {
 
 // Draws the roll for the view: the background, octave and measure lines, the notes, the highlighted
 // note, the marker and the labels. Returns how long it took and what it drew.
-export function drawRoll(listed, view) {
+export function paintRoll(listed, view) {
   const started = performance.now();
   if (!canvas) return { ms: 0 };
   const { width, height } = view;
@@ -423,7 +423,7 @@ export function noteAt(listed, view, x, y) {
 
 // The note after (direction 1) or before (-1) note `from` in order of start (then of track and index),
 // among the tracks shown; from -1 gives the first or the last. -1 when there is none.
-export function stepNote(listed, view, from, direction) {
+export function nextNote(listed, view, from, direction) {
   const v = views(listed);
   const hidden = new Set(view.hidden);
   const here = from >= 0 ? { start: v.starts[from], index: from } : null;

@@ -4,6 +4,8 @@
 // identifiers); layoutFacts() makes the same lines from these descriptions, and a test checks that the
 // two agree, so that a field moved or added in C++ can't be read wrongly here.
 
+export const largestInput = 0xffffffff;  // bytes the module takes at most: its sizes are 32 bits, and its memory 4 GiB
+
 // The lists that web_gathered tells of, as (address, count) pairs in this order: the name in C++, the
 // name the listing worker reads it by, and its element type.
 export const gatheredLists = [

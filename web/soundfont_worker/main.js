@@ -9,10 +9,9 @@
 //                                                        samples' buffers handed over, not copied
 //   { type: 'error', id, request, message }              when the reading failed
 // The tables' layout is in shared/layouts.js.
-import { sfOggStream, sfPresetNameSize, sfSample, sfTable } from '../shared/layouts.js';
+import { largestInput, sfOggStream, sfPresetNameSize, sfSample, sfTable } from '../shared/layouts.js';
 import { progressReporter } from '../shared/progress.js';
 
-const largestInput = 0xffffffff;  // bytes: the module's sizes are 32 bits, and its memory 4 GiB at most
 const sfFramesMost = 2 ** 30;  // frames of all samples together, decoded: 2 GB, more than a page can hold
 
 // Whether this machine keeps numbers with their low byte first, as the file and WebAssembly do.
