@@ -31,7 +31,7 @@ import { makeTempoMap, secondsAt, unplayableTiming } from '../shared/tempo_map.j
 
 const STOP = { stop: true };  // thrown from a hand-over to end a listing made again early
 const shownLineBytes = 4000;  // bytes of a line shown; a longer line is cut, with its length told
-export let wasm = null;              // the listing module (the WebAssembly build), once it has started; null again after it failed
+export let wasm = null;       // the listing module (the WebAssembly build), once it has started; null again after it failed
 let lastListing = null;       // what the last full listing told: its size, tracks, notes and more
 let namesBytes = null;        // the user's names file, or null for the built-in names: put in each module started
 const jobs = [];              // the page's requests, taken one at a time in their order

@@ -11,9 +11,9 @@ import { startRoll, whenRollDrawn } from './roll.js';
 
 let files = [];               // the files dropped or picked, in order
 let current = -1;             // the file whose listing is shown
-export let listed = null;            // what the worker told of that listing
+export let listed = null;     // what the worker told of that listing
 let listingId = 0;            // the request id of the listing in progress, 0 when none
-export let listingTurn = 0;          // counts the listings started, so that one given up for a later one stays quiet
+export let listingTurn = 0;   // counts the listings started, so that one given up for a later one stays quiet
 let lastTimes = null;         // how long the last listing took, step by step (read, list, roll), for the benchmark
 
 let pickedAt = 0;  // when the user last gave files (performance.now()), for the time to a shown listing
