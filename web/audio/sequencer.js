@@ -31,7 +31,7 @@
 // come first, then each track's other events and note ons in the order its file has them, the events
 // that come before a track's first note at that tick (of any track) before any note.
 import { readPlayData } from '../shared/play_data.js';
-import { makeTempoMap, secondsAt, segmentAt, tickAt, unplayableTiming } from '../shared/tempo_map.js';
+import { makeTempoMap, secondsAt, segmentAt, sequenceOf, tickAt, unplayableTiming } from '../shared/tempo_map.js';
 
 const seqRankMost = 1023;        // notes of one tick in one track whose order among the track's events is kept
 
@@ -179,7 +179,8 @@ function seqFirstAtOrAfter(list, from, to, tick) {
 
 // Chooses the tracks that sound together (track indexes, in file order) and makes their tempo map.
 export function seqSelect(trackIndexes) {
-  seq.tracks = trackIndexes.filter((t) => t >= 0 && t < seq.trackCount);
+  const { tracks, endTick } = sequenceOf(trackIndexes, seq.lastTicks);
+  seq.tracks = tracks;
   const k = seq.tracks.length;
   seq.noteAt = new Uint32Array(k);
   seq.noteRank = new Uint16Array(k);
@@ -193,8 +194,7 @@ export function seqSelect(trackIndexes) {
   seq.map = makeTempoMap(seq.format, seq.division, { ticks: seq.tempoTicks, values: seq.tempoValues, tracks: seq.tempoTracks }, seq.tracks);
   // where the sequence ends; what its channels use (for the state sent before a start) is read later,
   // by seqPrepare, since it takes every event of the sequence
-  seq.endTick = 0;
-  for (const t of seq.tracks) seq.endTick = Math.max(seq.endTick, seq.lastTicks[t]);
+  seq.endTick = endTick;
   seq.usedControllers.fill(0);
   seq.usedOther.fill(0);
   seq.usedReady = false;

@@ -27,7 +27,7 @@ import { noteFacts, noteName, notePositionText, positionText, prepareRoll, rollF
 import { largestInput } from '../shared/layouts.js';
 import { readPlayData } from '../shared/play_data.js';
 import { progressReporter } from '../shared/progress.js';
-import { makeTempoMap, secondsAt, unplayableTiming } from '../shared/tempo_map.js';
+import { makeTempoMap, secondsAt, sequenceOf, unplayableTiming } from '../shared/tempo_map.js';
 
 const STOP = { stop: true };  // thrown from a hand-over to end a listing made again early
 const shownLineBytes = 4000;  // bytes of a line shown; a longer line is cut, with its length told
@@ -407,13 +407,11 @@ function playedLine(id, trackIndex, tick, tracks) {
   let length = null;
   const timing = lastListing.timing;
   if (timing && !timing.unplayable) {
-    const chosen = tracks.filter((t) => t >= 0 && t < timing.lastTicks.length);
-    if (timing.tracks !== tracks.join()) timing.map = makeTempoMap(timing.format, timing.division, timing.tempos, chosen);
+    const sequence = sequenceOf(tracks, timing.lastTicks);
+    if (timing.tracks !== tracks.join()) timing.map = makeTempoMap(timing.format, timing.division, timing.tempos, sequence.tracks);
     timing.tracks = tracks.join();
-    let endTick = 0;
-    for (const t of chosen) endTick = Math.max(endTick, timing.lastTicks[t]);
     seconds = secondsAt(timing.map, tick);
-    length = secondsAt(timing.map, endTick);
+    length = secondsAt(timing.map, sequence.endTick);
   }
   const track = lastListing.tracks[trackIndex];
   let point = wasm._web_resume_point_for_tick(trackIndex, Math.min(tick, 0xffffffff) >>> 0);

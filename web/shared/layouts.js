@@ -1,7 +1,7 @@
 // The layouts the listing module hands JavaScript, each described once, here: every reader in the page,
 // the listing worker, the SoundFont worker and the audio side takes its field places from these. The
 // module reports its own side of them (web_layouts: `area.field=value` lines, named by the C++
-// identifiers); layoutFacts() makes the same lines from these descriptions, and a test checks that the
+// identifiers); layoutFacts() makes the same facts from these descriptions, and a test checks that the
 // two agree, so that a field moved or added in C++ can't be read wrongly here.
 
 export const largestInput = 0xffffffff;  // bytes the module takes at most: its sizes are 32 bits, and its memory 4 GiB
@@ -112,16 +112,5 @@ export function layoutFacts() {
   facts.set('soundfont.preset_name_size', sfPresetNameSize);
   facts.set('soundfont.sample_type_ogg', sfOggStream);
   facts.set('soundfont.sample_no_link', sfNoLink);
-  return facts;
-}
-
-// The module's report (the text of web_layouts) as the same kind of Map.
-export function parseLayoutReport(text) {
-  const facts = new Map();
-  for (const line of text.split('\n')) {
-    if (line === '') continue;
-    const at = line.indexOf('=');
-    facts.set(line.slice(0, at), Number(line.slice(at + 1)));
-  }
   return facts;
 }

@@ -13,6 +13,15 @@ export function unplayableTiming(format, division) {
   return null;
 }
 
+// The tracks (indexes) that sound together, those past the copy's `lastTicks.length` tracks left out,
+// and the sequence's last tick: the latest of theirs.
+export function sequenceOf(trackIndexes, lastTicks) {
+  const tracks = trackIndexes.filter((t) => t >= 0 && t < lastTicks.length);
+  let endTick = 0;
+  for (const t of tracks) endTick = Math.max(endTick, lastTicks[t]);
+  return { tracks, endTick };
+}
+
 // The map of the tracks (indexes) played: formats 0 and 1 take tempo events from every track, format
 // 2 from its own tracks only; a time code plays frames and ticks as real time (29 frames meaning 29.97
 // a second), whatever the tempo events say. tempos: { ticks, values, tracks } in listing order (each

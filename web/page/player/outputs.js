@@ -24,7 +24,7 @@ import { soundLatency, soundNow, soundPlayerListen, soundPlayerPost, soundStart 
 export const output = {
   target: 'page',      // where it plays: 'page' (the page's own sound) or 'midi:' and an output's id
   data: null,          // the compact copy of what is played (the one there is), while no engine holds it
-  dataTurn: -1,        // the listing (listingGeneration) that copy is of
+  dataTurn: -1,        // the listing (listingTurn) that copy is of
   dataAsked: null,     // the copy asked of the listing worker (a promise), once for each listing
   answers: new Map(),  // the engine's answers awaited, by their type ('returned', 'lent'): resolve
   engineTurn: -1,      // the listing whose events the engine in use holds
@@ -43,29 +43,27 @@ const pageOutput = {
   unit: 1,
 };
 
-// A Web MIDI output (a "Play to" value): the engine runs in a timer worker of its own, and the page
+// The Web MIDI output chosen in "Play to": the engine runs in a timer worker of its own, and the page
 // sends what it makes with timestamps.
-function midiOutput(target) {
-  return {
-    start: async () => {
-      if (midiStarted()) return;
-      const chosen = midiOutputOf(target);
-      if (!chosen) throw new Error('the MIDI output is gone');
-      midiStart(chosen, fromEngine);
-    },
-    post: midiPost,
-    halt: midiHalt,
-    paused: midiForgetTouched,
-    stop: midiStop,
-    now: () => performance.now(),
-    heardNow: () => performance.now(),
-    unit: 1000,
-  };
-}
+const midiOutput = {
+  start: async () => {
+    if (midiStarted()) return;
+    const chosen = midiOutputOf(output.target);
+    if (!chosen) throw new Error('the MIDI output is gone');
+    midiStart(chosen, fromEngine);
+  },
+  post: midiPost,
+  halt: midiHalt,
+  paused: midiForgetTouched,
+  stop: midiStop,
+  now: () => performance.now(),
+  heardNow: () => performance.now(),
+  unit: 1000,
+};
 
 // The output in use.
 export function outputOf() {
-  return output.target === 'page' ? pageOutput : midiOutput(output.target);
+  return output.target === 'page' ? pageOutput : midiOutput;
 }
 
 // Forgets the last file's events for a new listing; the output stays.
