@@ -162,7 +162,7 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     EXPECT_EQ(tracks, 1u);
     EXPECT_EQ(notes, 2u);
     EXPECT_EQ(longs, 0u);
-    EXPECT_EQ(events, 6u);  // program, two controllers, poly and channel pressure, pitch bend
+    EXPECT_EQ(events, 9u);  // program, two controllers, two notes on and a note off, poly and channel pressure, pitch bend
     EXPECT_EQ(tempos, 0u);
     // the lists after the head, in the order the report gives, each of the length its name says
     std::map<std::string, std::uint32_t> lengths = {
@@ -198,15 +198,19 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     EXPECT_EQ(field(facts, "note", "velocity", e5), 90u);
     EXPECT_EQ(field(facts, "note", "duration", e5), 1440u);
     EXPECT_EQ(list["track_last_ticks"][0], 1680u);
-    // the events: channel volume on channel 4 at 0 (no note started before it there: rank 0), and the
-    // pitch bend at 1680
+    // the events: channel volume on channel 4 at 0, C 5's note off as written (velocity 64, at 480),
+    // and the pitch bend at 1680
     std::uint32_t volume = list["event_bytes"][1];
     EXPECT_EQ(field(facts, "event", "status", volume), 0xB3u);
     EXPECT_EQ(field(facts, "event", "first", volume), 7u);
     EXPECT_EQ(field(facts, "event", "second", volume), 100u);
-    EXPECT_EQ(field(facts, "event", "rank", volume), 0u);
-    std::uint32_t bend = list["event_bytes"][5];
-    EXPECT_EQ(list["event_ticks"][5], 1680u);
+    std::uint32_t off = list["event_bytes"][5];
+    EXPECT_EQ(list["event_ticks"][5], 480u);
+    EXPECT_EQ(field(facts, "event", "status", off), 0x80u);
+    EXPECT_EQ(field(facts, "event", "first", off), 60u);
+    EXPECT_EQ(field(facts, "event", "second", off), 64u);
+    std::uint32_t bend = list["event_bytes"][8];
+    EXPECT_EQ(list["event_ticks"][8], 1680u);
     EXPECT_EQ(field(facts, "event", "status", bend), 0xE0u);
     EXPECT_EQ(field(facts, "event", "second", bend), 0x40u);
     EXPECT_EQ(fact(facts, "play.long_duration"), (1u << fact(facts, "play.note.duration.bits")) - 1);

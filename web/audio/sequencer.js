@@ -4,11 +4,21 @@
 // worklet; the offline context that renders a WAV file) and in the timer worker that feeds a Web MIDI
 // output.
 //
+// What it plays is the file's own channel events, as the listing shows them: every note on and note
+// off with the bytes the file gives it (a note off's release velocity, a note on of velocity 0 as a
+// note on), every controller, program, pressure and bend, each once. The roll's notes (a note on
+// paired with its note off) only tell which notes sound where, for the page to light them.
+//
 // Time: the host gives times in its own clock, in seconds (the audio context's time, or
 // performance.now() / 1000 in the timer worker). Each message's time is computed from the tempo map
 // (shared/tempo_map.js) afresh (never by adding up delta times): the file's seconds at a tick from the
 // map, then the host's time from the anchor, the host time at which a given second of the file
 // sounds, and the speed.
+//
+// Order: the events of one tick go out in the file's order, track after track in the order of the
+// file, except that a note off goes just before a note on of the same key and channel that comes
+// before it at that tick (so that a note struck again at the tick another one of its key ends is
+// not ended at once).
 //
 // API (one sequencer per global scope; `seq` holds its state):
 //   seqLoad(buffer)                 takes the compact copy; returns what it holds (tracks, whether it plays)
@@ -16,24 +26,22 @@
 //   seqPrepare(tick, most)          reads ahead, at most `most` events, for a start at tick; true when a
 //                                   start there has nothing left to read (a worklet spreads it over quanta)
 //   seqStart(tick, at, emit)        plays from tick at host time `at`, after the state the events before
-//                                   it left (program, bank, controllers, bend range, bend, pressure)
+//                                   it left (see seqChase)
 //   seqRun(until, emit)             emits every message due before host time `until`; false once ended
 //   seqStop(at, emit)               note offs for what sounds, then sustain off, all notes off and all
 //                                   sound off on all 16 channels, at host time `at`
 //   seqSetSpeed(speed, at), seqSetTranspose(semitones), seqSetMuted(flags, at, emit), seqSetLoop(a, b),
-//   seqSetEnd(tick)                 ends playing at tick, the notes sounding then released
+//   seqSetEnd(tick)                 ends playing at tick, as a stop there
 //   seqShift(seconds)               moves what is still to play later in host time
 //   seqPosition(now)                the tick sounding at host time `now`, and how fast ticks go by
 //   seqSounding(tick, most)         the notes sounding at tick: start, end, key, track of each
 //   seqSecondsAt(tick)              the file's seconds at tick (at the speed written)
 // emit(time, status, first, second) is called for each message in order of time; program change and
-// channel pressure have no second data byte (it is given as 0). Of the messages of one tick, note offs
-// come first, then each track's other events and note ons in the order its file has them, the events
-// that come before a track's first note at that tick (of any track) before any note.
+// channel pressure have no second data byte (it is given as 0).
 import { readPlayData } from '../shared/play_data.js';
 import { makeTempoMap, secondsAt, segmentAt, sequenceOf, tickAt, unplayableTiming } from '../shared/tempo_map.js';
 
-const seqRankMost = 1023;        // notes of one tick in one track whose order among the track's events is kept
+const seqNotSent = 255;  // the key sent of a note on that was not sent (a muted track's, or transposed out of range)
 
 export const seq = {
   // ---- the file ----
@@ -42,17 +50,16 @@ export const seq = {
   format: 0,              // the header's format
   division: 0,            // the header's division (above 32768: a time code)
   trackCount: 0,          // tracks listed
-  firstNotes: null,       // per track, the index of its first note (and the notes' count at the end)
+  firstNotes: null,       // per track, the index of its first roll note (and the notes' count at the end)
   firstEvents: null,      // per track, the index of its first channel event (and the count at the end)
   trackNumbers: null,     // per track, its number in the file
-  lastTicks: null,        // per track, the latest end of its notes or tick of its events
-  noteStarts: null,       // per note, the tick of its note on
-  noteWords: null,        // per note, key (bits 0-6), velocity (7-13), channel (14-17), duration (18-31)
-  longIndexes: null,      // notes whose duration did not fit in their word, in order
+  lastTicks: null,        // per track, the latest end of its roll notes or tick of its events
+  noteStarts: null,       // per roll note, the tick of its note on
+  noteWords: null,        // per roll note, key (bits 0-6), velocity (7-13), channel (14-17), duration (18-31)
+  longIndexes: null,      // roll notes whose duration did not fit in their word, in order
   longDurations: null,    // their durations
-  eventTicks: null,       // per channel event, its tick
-  eventBytes: null,       // per channel event, status and data bytes (bits 0-7, 8-14, 15-21) and the notes
-                          // of its track at its tick before it (22-31)
+  eventTicks: null,       // per channel event (notes on and off among them), its tick
+  eventBytes: null,       // per channel event, status and data bytes (bits 0-7, 8-14, 15-21)
   tempoTicks: null,       // per tempo event (listing order), its tick
   tempoValues: null,      // its microseconds per quarter note
   tempoTracks: null,      // its track
@@ -60,10 +67,9 @@ export const seq = {
   // ---- the sequence: the tracks that sound together, and their tempo map ----
   tracks: [],             // track indexes played, in file order
   map: { ticks: new Float64Array(1), seconds: new Float64Array(1), perTick: new Float64Array(1), at: 0 },  // the tempo map (see tempo_map.js)
-  endTick: 0,             // the last tick of the sequence: its last note's end or event
-  usedControllers: new Uint8Array(16 * 128),  // 1 where a channel's controller changes somewhere in the sequence
-  usedOther: new Uint8Array(16),    // per channel: 1 program, 2 bend, 4 channel pressure, 8 bend range (RPN 0)
-  usedReady: false,       // whether the two above hold the whole sequence's (seqPrepare reads it first)
+  endTick: 0,             // the last tick of the sequence: its last roll note's end or event
+  usedChannels: 0,        // the channels the sequence's events use, a bit each
+  usedReady: false,       // whether usedChannels holds the whole sequence's (seqPrepare reads it first)
   useTrack: 0,            // while not: the sequence track and event where that reading goes on
   useEvent: 0,
   chases: [],             // the state before the ticks started from lately (see seqChaseNew), newest first
@@ -79,22 +85,29 @@ export const seq = {
   loopB: -1,
   endAt: Infinity,        // the tick at which playing ends, when not at the sequence's end
   horizon: 0,             // the host time up to which messages have been made
-  // the streams (each track's notes and events) by their next item, in a heap: by tick, then by the
-  // item's order within its tick (an event with n notes of its track before it at that tick: 2n; the
-  // track's note n of that tick: 2n + 1), then by the track's place in the sequence
-  noteAt: new Uint32Array(0),   // per sequence track, its next note
-  noteRank: new Uint16Array(0), // per sequence track, the notes of its track before that one at its tick
+  // the streams (each sequence track's events) by their next event, in a heap: by tick, then by the
+  // track's place in the sequence
   eventAt: new Uint32Array(0),  // per sequence track, its next event
-  streamIds: new Int32Array(0), // the heap: stream ids (2 * position + kind: 0 events, 1 notes)
-  streamTicks: new Float64Array(0),  // the tick of each stream's next item
-  streamOrders: new Float64Array(0), // its order within the tick and the track's place: order * 65536 + place
+  streamIds: new Int32Array(0), // the heap: sequence track places
+  streamTicks: new Float64Array(0),  // the tick of each stream's next event
   streamCount: 0,
-  // the notes sounding, by their end, in a heap
-  offEnds: new Float64Array(64),
-  offStarts: new Float64Array(64),
-  offWords: new Uint32Array(64),  // key sent (bits 0-6), key written (7-13), channel (14-17)
-  offTracks: new Int32Array(64),
-  offCount: 0,
+  // the events of the tick being played, gathered from the streams in the file's order
+  tickBytes: new Uint32Array(64),   // each one's event word
+  tickTracks: new Int32Array(64),   // its track
+  tickOrder: new Float64Array(64),  // its place once note offs are put before note ons of their key
+  tickCount: 0,
+  firstOn: new Int32Array(16 * 128).fill(-1),  // per channel and key, the first note on of the tick so far
+  // the notes sounding (note ons sent, or kept back, and not yet ended), in a chain per channel and
+  // key written, oldest first; entries of ended notes are reused
+  slotFirst: new Int32Array(16 * 128).fill(-1),  // per channel and key, its first entry (-1: none)
+  slotLast: new Int32Array(16 * 128).fill(-1),   // and its last
+  entrySent: new Uint8Array(64),    // per entry, the key sent (seqNotSent: none)
+  entryTrack: new Int32Array(64),   // the track of its note on
+  entryStart: new Float64Array(64), // the tick of its note on
+  entryNext: new Int32Array(64),    // the next entry of its chain, or of the free entries (-1: none)
+  entryFree: -1,                    // the first free entry
+  entryCount: 0,                    // entries ever used (the rest of the lists is free)
+  soundingCount: 0,                 // entries in the chains
 };
 
 // ---- the file ----
@@ -121,7 +134,7 @@ export function seqLoad(buffer) {
   seq.tempoTracks = lists.tempo_tracks;
   seq.muted = new Uint8Array(tracks);
   seq.playing = false;
-  seq.offCount = 0;
+  seqForgetSounding();
   seq.streamCount = 0;
   seq.loopA = -1;
   seq.loopB = -1;
@@ -149,7 +162,7 @@ function seqUnplayable() {
   return unplayableTiming(seq.format, seq.division);
 }
 
-// The duration of note n in ticks.
+// The duration of roll note n in ticks.
 function seqDuration(n) {
   const held = seq.noteWords[n] >>> 18;
   if (held < 0x3fff) return held;
@@ -182,42 +195,21 @@ export function seqSelect(trackIndexes) {
   const { tracks, endTick } = sequenceOf(trackIndexes, seq.lastTicks);
   seq.tracks = tracks;
   const k = seq.tracks.length;
-  seq.noteAt = new Uint32Array(k);
-  seq.noteRank = new Uint16Array(k);
   seq.eventAt = new Uint32Array(k);
-  seq.streamIds = new Int32Array(2 * k);
-  seq.streamTicks = new Float64Array(2 * k);
-  seq.streamOrders = new Float64Array(2 * k);
+  seq.streamIds = new Int32Array(k);
+  seq.streamTicks = new Float64Array(k);
   seq.streamCount = 0;
   seq.playing = false;
-  seq.offCount = 0;
+  seqForgetSounding();
   seq.map = makeTempoMap(seq.format, seq.division, { ticks: seq.tempoTicks, values: seq.tempoValues, tracks: seq.tempoTracks }, seq.tracks);
-  // where the sequence ends; what its channels use (for the state sent before a start) is read later,
-  // by seqPrepare, since it takes every event of the sequence
+  // where the sequence ends; the channels it uses (each reset before a start) are read later, by
+  // seqPrepare, since that takes every event of the sequence
   seq.endTick = endTick;
-  seq.usedControllers.fill(0);
-  seq.usedOther.fill(0);
+  seq.usedChannels = 0;
   seq.usedReady = false;
   seq.useTrack = 0;
   seq.useEvent = 0;
   seq.chases = [];
-}
-
-// Marks what a channel event changes among what a start must set.
-function seqNoteUse(bytes) {
-  const channel = bytes & 0x0f;
-  const kind = bytes & 0xf0;
-  const first = (bytes >> 8) & 0x7f;
-  if (kind === 0xb0) {
-    seq.usedControllers[channel * 128 + first] = 1;
-    if (first === 6 || first === 38) seq.usedOther[channel] |= 8;
-  } else if (kind === 0xc0) {
-    seq.usedOther[channel] |= 1;
-  } else if (kind === 0xe0) {
-    seq.usedOther[channel] |= 2;
-  } else if (kind === 0xd0) {
-    seq.usedOther[channel] |= 4;
-  }
 }
 
 // The file's seconds at tick, from the tempo map (at the speed written).
@@ -230,50 +222,30 @@ function seqTimeOf(tick) {
   return seq.anchorTime + (seqSecondsAt(tick) - seq.anchorSeconds) / seq.speed;
 }
 
-// ---- the streams: each sequence track's events and notes, merged in order of time ----
+// ---- the streams: each sequence track's events, merged in order of time ----
 
-// The tick of stream id's next item (Infinity when it has nothing left), and its order within that
-// tick, kept in `stream` for the heap.
-function seqStreamKey(id, at) {
-  const k = id >> 1;
-  const t = seq.tracks[k];
-  if (id & 1) {
-    const n = seq.noteAt[k];
-    if (n >= seq.firstNotes[t + 1]) {
-      seq.streamTicks[at] = Infinity;
-      return;
-    }
-    seq.streamTicks[at] = seq.noteStarts[n];
-    seq.streamOrders[at] = (2 * seq.noteRank[k] + 1) * 65536 + k;
-    return;
-  }
+// Sets heap entry `at` to sequence track k's next event: its tick (Infinity when it has none left).
+function seqStreamKey(k, at) {
   const e = seq.eventAt[k];
-  if (e >= seq.firstEvents[t + 1]) {
-    seq.streamTicks[at] = Infinity;
-    return;
-  }
-  seq.streamTicks[at] = seq.eventTicks[e];
-  seq.streamOrders[at] = 2 * (seq.eventBytes[e] >>> 22) * 65536 + k;
+  seq.streamIds[at] = k;
+  seq.streamTicks[at] = e < seq.firstEvents[seq.tracks[k] + 1] ? seq.eventTicks[e] : Infinity;
 }
 
-// Whether heap entry i comes before heap entry j.
+// Whether heap entry i comes before heap entry j: by tick, then by the track's place.
 function seqStreamBefore(i, j) {
   const a = seq.streamTicks[i];
   const b = seq.streamTicks[j];
-  return a < b || (a === b && seq.streamOrders[i] < seq.streamOrders[j]);
+  return a < b || (a === b && seq.streamIds[i] < seq.streamIds[j]);
 }
 
 // Swaps heap entries i and j.
 function seqStreamSwap(i, j) {
   const id = seq.streamIds[i];
   const tick = seq.streamTicks[i];
-  const order = seq.streamOrders[i];
   seq.streamIds[i] = seq.streamIds[j];
   seq.streamTicks[i] = seq.streamTicks[j];
-  seq.streamOrders[i] = seq.streamOrders[j];
   seq.streamIds[j] = id;
   seq.streamTicks[j] = tick;
-  seq.streamOrders[j] = order;
 }
 
 // Moves heap entry i up or down to its place.
@@ -292,39 +264,24 @@ function seqStreamSift(i) {
   }
 }
 
-// Puts every stream of the sequence (or its events' alone) at its first item at or after tick, into
-// the heap.
-function seqStreamsFrom(tick, withNotes = true) {
+// Puts every stream of the sequence at its first event at or after tick into the heap.
+function seqStreamsFrom(tick) {
   seq.streamCount = 0;
   seq.tracks.forEach((t, k) => {
-    seq.noteAt[k] = seqFirstAtOrAfter(seq.noteStarts, seq.firstNotes[t], seq.firstNotes[t + 1], tick);
-    seq.noteRank[k] = 0;  // the first note at its tick: those before it are before `tick`
     seq.eventAt[k] = seqFirstAtOrAfter(seq.eventTicks, seq.firstEvents[t], seq.firstEvents[t + 1], tick);
-    for (const id of withNotes ? [2 * k, 2 * k + 1] : [2 * k]) {
-      const at = seq.streamCount;
-      seqStreamKey(id, at);
-      if (seq.streamTicks[at] === Infinity) continue;
-      seq.streamIds[at] = id;
-      seq.streamCount += 1;
-      seqStreamSift(at);
-    }
+    const at = seq.streamCount;
+    seqStreamKey(k, at);
+    if (seq.streamTicks[at] === Infinity) return;
+    seq.streamCount += 1;
+    seqStreamSift(at);
   });
 }
 
-// Moves the stream at the top of the heap past its item; with `drop`, takes it out of the heap.
-function seqStreamNext(drop = false) {
-  const id = seq.streamIds[0];
-  const k = id >> 1;
-  if (id & 1) {
-    const n = seq.noteAt[k];
-    seq.noteAt[k] = n + 1;
-    const same = n + 1 < seq.firstNotes[seq.tracks[k] + 1] && seq.noteStarts[n + 1] === seq.noteStarts[n];
-    seq.noteRank[k] = same ? Math.min(seq.noteRank[k] + 1, seqRankMost) : 0;
-  } else {
-    seq.eventAt[k] += 1;
-  }
-  if (drop) seq.streamTicks[0] = Infinity;
-  else seqStreamKey(id, 0);
+// Moves the stream at the top of the heap past its event.
+function seqStreamNext() {
+  const k = seq.streamIds[0];
+  seq.eventAt[k] += 1;
+  seqStreamKey(k, 0);
   if (seq.streamTicks[0] === Infinity) {
     seq.streamCount -= 1;
     seqStreamSwap(0, seq.streamCount);
@@ -332,122 +289,207 @@ function seqStreamNext(drop = false) {
   if (seq.streamCount > 0) seqStreamSift(0);
 }
 
-// ---- the notes sounding, by their end ----
-
-// Moves entry i of the notes sounding up or down to its place.
-function seqOffSift(i) {
-  const end = seq.offEnds[i];
-  const start = seq.offStarts[i];
-  const word = seq.offWords[i];
-  const track = seq.offTracks[i];
-  const move = (from, to) => {
-    seq.offEnds[to] = seq.offEnds[from];
-    seq.offStarts[to] = seq.offStarts[from];
-    seq.offWords[to] = seq.offWords[from];
-    seq.offTracks[to] = seq.offTracks[from];
-  };
-  while (i > 0) {
-    const parent = (i - 1) >> 1;
-    if (seq.offEnds[parent] <= end) break;
-    move(parent, i);
-    i = parent;
-  }
-  for (;;) {
-    let child = 2 * i + 1;
-    if (child >= seq.offCount) break;
-    if (child + 1 < seq.offCount && seq.offEnds[child + 1] < seq.offEnds[child]) child += 1;
-    if (seq.offEnds[child] >= end) break;
-    move(child, i);
-    i = child;
-  }
-  seq.offEnds[i] = end;
-  seq.offStarts[i] = start;
-  seq.offWords[i] = word;
-  seq.offTracks[i] = track;
+// A list grown to hold at least n entries (twice its length at least), its entries kept.
+function seqGrown(list, n) {
+  if (list.length >= n) return list;
+  const more = new list.constructor(Math.max(n, 2 * list.length));
+  more.set(list);
+  return more;
 }
 
-// Keeps a note sounding until its end.
-function seqOffAdd(end, start, word, track) {
-  if (seq.offCount === seq.offEnds.length) {
-    const grow = (list) => {
-      const more = new list.constructor(list.length * 2);
-      more.set(list);
-      return more;
-    };
-    seq.offEnds = grow(seq.offEnds);
-    seq.offStarts = grow(seq.offStarts);
-    seq.offWords = grow(seq.offWords);
-    seq.offTracks = grow(seq.offTracks);
-  }
-  const i = seq.offCount;
-  seq.offCount += 1;
-  seq.offEnds[i] = end;
-  seq.offStarts[i] = start;
-  seq.offWords[i] = word;
-  seq.offTracks[i] = track;
-  seqOffSift(i);
-}
-
-// Takes the note that ends first out of the notes sounding.
-function seqOffTake() {
-  seq.offCount -= 1;
-  const last = seq.offCount;
-  if (last === 0) return;
-  seq.offEnds[0] = seq.offEnds[last];
-  seq.offStarts[0] = seq.offStarts[last];
-  seq.offWords[0] = seq.offWords[last];
-  seq.offTracks[0] = seq.offTracks[last];
-  seqOffSift(0);
-}
-
-// Ends at `at` every note sounding for which keep(i) is false; keeps the others.
-function seqOffEnd(at, emit, keep) {
-  let kept = 0;
-  for (let i = 0; i < seq.offCount; i += 1) {
-    if (keep(i)) {
-      seq.offEnds[kept] = seq.offEnds[i];
-      seq.offStarts[kept] = seq.offStarts[i];
-      seq.offWords[kept] = seq.offWords[i];
-      seq.offTracks[kept] = seq.offTracks[i];
-      kept += 1;
-    } else {
-      const word = seq.offWords[i];
-      emit(at, 0x80 | ((word >> 14) & 0x0f), word & 0x7f, 64);
+// Takes every event of the next tick out of the streams, in the file's order, then puts each note off
+// just before the first note on of its key and channel that comes before it at that tick.
+function seqGatherTick() {
+  const tick = seq.streamTicks[0];
+  seq.tickCount = 0;
+  let moved = false;
+  while (seq.streamCount > 0 && seq.streamTicks[0] === tick) {
+    const k = seq.streamIds[0];
+    const bytes = seq.eventBytes[seq.eventAt[k]];
+    seqStreamNext();
+    const i = seq.tickCount;
+    if (i === seq.tickBytes.length) {
+      seq.tickBytes = seqGrown(seq.tickBytes, i + 1);
+      seq.tickTracks = seqGrown(seq.tickTracks, i + 1);
+      seq.tickOrder = seqGrown(seq.tickOrder, i + 1);
+    }
+    seq.tickBytes[i] = bytes;
+    seq.tickTracks[i] = seq.tracks[k];
+    seq.tickOrder[i] = 2 * i + 1;
+    seq.tickCount = i + 1;
+    const kind = bytes & 0xf0;
+    if (kind !== 0x80 && kind !== 0x90) continue;
+    const slot = ((bytes & 0x0f) << 7) | ((bytes >> 8) & 0x7f);
+    const on = kind === 0x90 && ((bytes >> 15) & 0x7f) > 0;
+    if (on && seq.firstOn[slot] < 0) seq.firstOn[slot] = i;
+    if (!on && seq.firstOn[slot] >= 0) {
+      seq.tickOrder[i] = 2 * seq.firstOn[slot];  // just before that note on, after any moved there before it
+      moved = true;
     }
   }
-  // the heap made again, one entry at a time
-  for (seq.offCount = 1; seq.offCount <= kept; seq.offCount += 1) seqOffSift(seq.offCount - 1);
-  seq.offCount = kept;
+  for (let i = 0; i < seq.tickCount; i += 1) {
+    const bytes = seq.tickBytes[i];
+    if ((bytes & 0xe0) === 0x80) seq.firstOn[((bytes & 0x0f) << 7) | ((bytes >> 8) & 0x7f)] = -1;
+  }
+  if (!moved) return;
+  const order = Array.from({ length: seq.tickCount }, (_, i) => i);
+  order.sort((a, b) => seq.tickOrder[a] - seq.tickOrder[b] || a - b);
+  const bytes = order.map((i) => seq.tickBytes[i]);
+  const tracks = order.map((i) => seq.tickTracks[i]);
+  seq.tickBytes.set(bytes);
+  seq.tickTracks.set(tracks);
 }
 
-// ---- playing ----
+// ---- the notes sounding ----
 
-// Controller slots 125 to 127 of a chase (all notes off, mono and poly on are never chased) hold the
-// program, the channel pressure and the bend, as 14 bits less 8192 (-32768: centred).
-const seqSlotProgram = 128 - 3;
+// Forgets every note sounding (their messages were sent, or never will be).
+function seqForgetSounding() {
+  seq.slotFirst.fill(-1);
+  seq.slotLast.fill(-1);
+  seq.entryFree = -1;
+  seq.entryCount = 0;
+  seq.soundingCount = 0;
+}
+
+// Keeps a note on of track `track` at tick, of channel and key written `slot`, sent as key `sent`
+// (seqNotSent: kept back), at the end of its slot's chain.
+function seqSoundingAdd(slot, sent, track, tick) {
+  let e = seq.entryFree;
+  if (e >= 0) {
+    seq.entryFree = seq.entryNext[e];
+  } else {
+    e = seq.entryCount;
+    seq.entryCount += 1;
+    if (e === seq.entrySent.length) {
+      seq.entrySent = seqGrown(seq.entrySent, e + 1);
+      seq.entryTrack = seqGrown(seq.entryTrack, e + 1);
+      seq.entryStart = seqGrown(seq.entryStart, e + 1);
+      seq.entryNext = seqGrown(seq.entryNext, e + 1);
+    }
+  }
+  seq.entrySent[e] = sent;
+  seq.entryTrack[e] = track;
+  seq.entryStart[e] = tick;
+  seq.entryNext[e] = -1;
+  if (seq.slotLast[slot] >= 0) seq.entryNext[seq.slotLast[slot]] = e;
+  else seq.slotFirst[slot] = e;
+  seq.slotLast[slot] = e;
+  seq.soundingCount += 1;
+}
+
+// Takes entry e (after entry `prior` of its chain, -1 when first) out of slot's chain.
+function seqSoundingTake(slot, e, prior) {
+  const next = seq.entryNext[e];
+  if (prior >= 0) seq.entryNext[prior] = next;
+  else seq.slotFirst[slot] = next;
+  if (seq.slotLast[slot] === e) seq.slotLast[slot] = prior;
+  seq.entryNext[e] = seq.entryFree;
+  seq.entryFree = e;
+  seq.soundingCount -= 1;
+}
+
+// The note a note off of track `track` ends in slot's chain: the oldest of its own track, else the
+// oldest of any (a note off in another track than its note on). Returns [entry, the one before it],
+// entry -1 when none.
+function seqSoundingFind(slot, track) {
+  let prior = -1;
+  for (let e = seq.slotFirst[slot]; e >= 0; prior = e, e = seq.entryNext[e]) {
+    if (seq.entryTrack[e] === track) return [e, prior];
+  }
+  return [seq.slotFirst[slot], -1];
+}
+
+// Ends at `at` every note sounding for which keep(entry) is false (with a note off of velocity 64);
+// keeps the others.
+function seqSoundingEnd(at, emit, keep) {
+  if (seq.soundingCount === 0) return;
+  for (let slot = 0; slot < 16 * 128; slot += 1) {
+    let prior = -1;
+    for (let e = seq.slotFirst[slot]; e >= 0;) {
+      const next = seq.entryNext[e];
+      if (keep(e)) {
+        prior = e;
+      } else {
+        if (seq.entrySent[e] !== seqNotSent) emit(at, 0x80 | (slot >> 7), seq.entrySent[e], 64);
+        seqSoundingTake(slot, e, prior);
+      }
+      e = next;
+    }
+  }
+}
+
+// The key a note of channel c and key written `key` is sent as now; seqNotSent when out of range.
+function seqSentKey(c, key) {
+  const sent = c === 9 ? key : key + seq.transpose;
+  return sent >= 0 && sent <= 127 ? sent : seqNotSent;
+}
+
+// Plays one event of track t at host time `time` and tick: a note on is kept among the notes
+// sounding (sent unless its track is muted or the transpose takes it out of range); a note off ends
+// the note it ends, with its key sent, or is sent as written (transposed) when none sounds, unless
+// its track is muted; key pressure follows the transpose; the rest is sent as it is.
+function seqPlayEvent(time, tick, bytes, t, emit) {
+  const status = bytes & 0xff;
+  const first = (bytes >> 8) & 0x7f;
+  const second = (bytes >> 15) & 0x7f;
+  const kind = status & 0xf0;
+  const c = status & 0x0f;
+  if (kind === 0x90 && second > 0) {
+    const sent = seq.muted[t] ? seqNotSent : seqSentKey(c, first);
+    seqSoundingAdd((c << 7) | first, sent, t, tick);
+    if (sent !== seqNotSent) emit(time, status, sent, second);
+  } else if (kind === 0x80 || kind === 0x90) {
+    const slot = (c << 7) | first;
+    const [e, prior] = seqSoundingFind(slot, t);
+    if (e >= 0 && (seq.entryTrack[e] === t || !seq.muted[t])) {
+      const sent = seq.entrySent[e];
+      seqSoundingTake(slot, e, prior);
+      if (sent !== seqNotSent) emit(time, status, sent, second);
+    } else if (e < 0 && !seq.muted[t]) {
+      const sent = seqSentKey(c, first);
+      if (sent !== seqNotSent) emit(time, status, sent, second);
+    }
+  } else if (kind === 0xa0) {
+    const sent = seqSentKey(c, first);
+    if (sent !== seqNotSent) emit(time, status, sent, second);
+  } else {
+    emit(time, status, first, second);
+  }
+}
+
+// ---- the state before a start (the chase) ----
+
+// Controller slots 126 and 127 of a chase (mono and poly on are never chased) hold the channel
+// pressure and the bend (its 14 bits).
 const seqSlotPressure = 128 - 2;
 const seqSlotBend = 128 - 1;
+// What a reset of all controllers (CC 121) sets back, as General MIDI has it, besides the bend.
+const seqResetSlots = [1, 11, 64, 65, 66, 67, seqSlotPressure];
+
+// Whether controller `first` is replayed in order rather than kept by value: bank select, data entry,
+// increment and decrement, the parameter numbers, and the reset of all controllers (their meaning
+// depends on what came before them, across tracks).
+function seqReplayed(first) {
+  return first === 0 || first === 32 || first === 6 || first === 38 || (first >= 96 && first <= 101) || first === 121;
+}
 
 // A chase of the state before tick, not yet read: each sequence track's events before tick are read
 // once, in order (track k from event e, -1 before its first); a value is kept unless a later one (by
-// tick, then by track) was kept already; the few events that choose parameters and enter their data
-// are kept to be replayed in the order they play, since their meaning depends on each other across
-// tracks.
+// tick, then by track) was kept already; the few events whose meaning depends on the others (see
+// seqReplayed, and program changes) are kept to be replayed in the order they play.
 function seqChaseNew(tick) {
   return {
     tick, k: 0, e: -1, end: 0, done: false,
-    values: new Int16Array(16 * 128).fill(-1),   // controllers (-1: the usual value), then the slots above
+    values: new Int16Array(16 * 128).fill(-1),    // controllers (-1: never set, or reset), then the slots above
     stamps: new Float64Array(16 * 128).fill(-1),  // the tick * 65536 + place of the value kept
-    parameters: [],                               // stamp and bytes of each event to replay
-    chosen: new Int16Array(32).fill(127),         // then: the parameter numbers chosen (CC 101 and 100, or 99 and 98)
-    registered: new Uint8Array(16).fill(1),       // whether the last chosen was registered (RPN) or not (NRPN)
-    range: new Int16Array(32).fill(-1),           // the bend range's data entry, coarse and fine
+    replayed: [],                                 // stamp and bytes of each event to replay
+    channels: [],                                 // per channel once replayed: see seqChaseChannel
   };
 }
 
 // Reads the events [from, to) of sequence track k into the chase.
 function seqChaseRead(chase, k, from, to) {
-  const { values, stamps, parameters } = chase;
+  const { values, stamps, replayed } = chase;
   const keep = (slot, value, stamp) => {
     if (stamp < stamps[slot]) return;
     stamps[slot] = stamp;
@@ -461,54 +503,120 @@ function seqChaseRead(chase, k, from, to) {
     const stamp = seq.eventTicks[e] * 65536 + k;
     switch (bytes & 0xf0) {
       case 0xb0:
-        if (first === 121) {  // reset all controllers, as General MIDI has it
-          for (const slot of [1, 11, 64, 65, 66, 67, seqSlotPressure]) keep(c * 128 + slot, -1, stamp);
-          keep(c * 128 + seqSlotBend, -32768, stamp);
-          parameters.push(stamp, bytes);
-        } else if (first === 6 || first === 38 || (first >= 96 && first <= 101)) {
-          parameters.push(stamp, bytes);
-        } else if (first < 120) {
-          keep(c * 128 + first, second, stamp);
+        if (first === 121) {
+          for (const slot of seqResetSlots) keep(c * 128 + slot, -1, stamp);
+          keep(c * 128 + seqSlotBend, -1, stamp);
         }
+        if (seqReplayed(first)) replayed.push(stamp, bytes);
+        else if (first < 120) keep(c * 128 + first, second, stamp);
         break;
-      case 0xc0: keep(c * 128 + seqSlotProgram, first, stamp); break;
+      case 0xc0: replayed.push(stamp, bytes); break;
       case 0xd0: keep(c * 128 + seqSlotPressure, first, stamp); break;
-      case 0xe0: keep(c * 128 + seqSlotBend, (first | (second << 7)) - 8192, stamp); break;
+      case 0xe0: keep(c * 128 + seqSlotBend, first | (second << 7), stamp); break;
       default: break;
     }
   }
 }
 
-// Replays the chase's parameter events in the order they play: the parameters chosen and the bend
-// range entered.
+// A channel's state from the replayed events: the bank in force at its last program change, that
+// program, the bank selected since (if any), and its parameters (RPN and NRPN) with their data.
+function seqChaseChannel() {
+  return {
+    bank: [-1, -1],          // the bank select's MSB and LSB in force (-1: never set)
+    program: -1,             // the last program change (-1: none)
+    programBank: [-1, -1],   // the bank in force at it
+    bankSince: false,        // whether a bank select came after it
+    chosen: [-1, -1, -1, -1],  // the parameter numbers chosen: RPN MSB and LSB, NRPN MSB and LSB (-1: never)
+    registered: true,        // whether the last chosen was an RPN (else an NRPN)
+    everChosen: false,       // whether a parameter number was chosen since the start or the last reset
+    parameters: new Map(),   // by 'r' or 'n' and the 14-bit number: { kind, number, data: [MSB, LSB] (-1: not set) }
+  };
+}
+
+// The value a parameter starts from when it is stepped before any data entry: the receiver's usual
+// value for the registered ones that have one (bend range 2 semitones, fine and coarse tuning
+// centred), else null (the step can't be known).
+function seqParameterStart(kind, number) {
+  if (kind !== 'r') return null;
+  if (number === 0) return [2, 0];
+  if (number === 1) return [64, 0];
+  if (number === 2) return [64, 0];
+  return null;
+}
+
+// Steps a parameter's data up (+1) or down (-1) by one: the bend range by a cent (its LSB counts cents,
+// carried into semitones at 100), the coarse tuning by a semitone (its MSB), the rest by one of their
+// 14 bits; within their range.
+function seqParameterStep(p, step) {
+  if (p.data[0] < 0) {
+    const start = seqParameterStart(p.kind, p.number);
+    if (!start) return;
+    p.data = start.slice();
+  }
+  const lsb = Math.max(0, p.data[1]);
+  if (p.kind === 'r' && p.number === 0) {
+    const cents = Math.min(127 * 100 + 99, Math.max(0, p.data[0] * 100 + Math.min(lsb, 99) + step));
+    p.data = [Math.floor(cents / 100), cents % 100];
+  } else if (p.kind === 'r' && p.number === 2) {
+    p.data[0] = Math.min(127, Math.max(0, p.data[0] + step));
+  } else {
+    const value = Math.min(16383, Math.max(0, p.data[0] * 128 + lsb + step));
+    p.data = [value >> 7, value & 0x7f];
+  }
+}
+
+// Replays the chase's kept events in the order they play, into the state of each channel.
 function seqChaseReplay(chase) {
-  const { parameters, chosen, registered, range } = chase;
+  const { replayed } = chase;
   const order = [];
-  for (let i = 0; i < parameters.length; i += 2) order.push(i);
-  order.sort((a, b) => parameters[a] - parameters[b] || a - b);
+  for (let i = 0; i < replayed.length; i += 2) order.push(i);
+  order.sort((a, b) => replayed[a] - replayed[b] || a - b);
+  const channels = Array.from({ length: 16 }, seqChaseChannel);
   for (const i of order) {
-    const bytes = parameters[i + 1];
-    const c = bytes & 0x0f;
+    const bytes = replayed[i + 1];
+    const ch = channels[bytes & 0x0f];
     const first = (bytes >> 8) & 0x7f;
     const second = (bytes >> 15) & 0x7f;
-    if (first === 121) {
-      chosen[2 * c] = 127;
-      chosen[2 * c + 1] = 127;
-    } else if (first === 101 || first === 100) {
-      chosen[2 * c + (first === 100 ? 1 : 0)] = second;
-      registered[c] = 1;
-    } else if (first === 99 || first === 98) {
-      chosen[2 * c + (first === 98 ? 1 : 0)] = second;
-      registered[c] = 0;
-    } else if ((first === 6 || first === 38) && registered[c] && chosen[2 * c] === 0 && chosen[2 * c + 1] === 0) {
-      range[2 * c + (first === 38 ? 1 : 0)] = second;
+    if ((bytes & 0xf0) === 0xc0) {
+      ch.program = first;
+      ch.programBank = ch.bank.slice();
+      ch.bankSince = false;
+      continue;
+    }
+    const chosen = ch.registered ? ch.chosen.slice(0, 2) : ch.chosen.slice(2);
+    const key = `${ch.registered ? 'r' : 'n'}${chosen[0] * 128 + chosen[1]}`;
+    const current = () => {
+      // the parameter data entry goes to: none before both numbers are chosen, nor for the null one
+      if (chosen[0] < 0 || chosen[1] < 0 || (chosen[0] === 127 && chosen[1] === 127)) return null;
+      if (!ch.parameters.has(key)) ch.parameters.set(key, { kind: ch.registered ? 'r' : 'n', number: chosen[0] * 128 + chosen[1], data: [-1, -1] });
+      return ch.parameters.get(key);
+    };
+    if (first === 0 || first === 32) {
+      ch.bank[first === 0 ? 0 : 1] = second;
+      if (ch.program >= 0) ch.bankSince = true;
+    } else if (first === 101 || first === 100 || first === 99 || first === 98) {
+      ch.registered = first >= 100;
+      ch.chosen[(first >= 100 ? 0 : 2) + (first % 2 === 0 ? 1 : 0)] = second;
+      ch.everChosen = true;
+    } else if (first === 121) {
+      // none chosen, as after the reset a start sends first
+      ch.registered = true;
+      ch.chosen = [-1, -1, -1, -1];
+      ch.everChosen = false;
+    } else if (first === 6 || first === 38) {
+      const p = current();
+      if (p) p.data[first === 6 ? 0 : 1] = second;
+    } else if (first === 96 || first === 97) {
+      const p = current();
+      if (p) seqParameterStep(p, first === 96 ? 1 : -1);
     }
   }
-  chase.parameters = [];
+  chase.channels = channels;
+  chase.replayed = [];
   chase.done = true;
 }
 
-// Reads ahead for a start at tick, at most `most` events: first what the sequence's channels use (once
+// Reads ahead for a start at tick, at most `most` events: first the channels the sequence uses (once
 // a selection), then the state the events before tick leave (kept for the last few ticks asked, so
 // that a loop's start is read once). Returns true when a start at tick has nothing left to read.
 export function seqPrepare(tick, most = Infinity) {
@@ -522,7 +630,7 @@ export function seqPrepare(tick, most = Infinity) {
     const t = seq.tracks[seq.useTrack];
     const from = Math.max(seq.useEvent, seq.firstEvents[t]);
     const to = Math.min(seq.firstEvents[t + 1], from + left);
-    for (let e = from; e < to; e += 1) seqNoteUse(seq.eventBytes[e]);
+    for (let e = from; e < to; e += 1) seq.usedChannels |= 1 << (seq.eventBytes[e] & 0x0f);
     left -= to - from;
     if (to < seq.firstEvents[t + 1]) {
       seq.useEvent = to;
@@ -559,44 +667,53 @@ export function seqPrepare(tick, most = Infinity) {
   return true;
 }
 
-// Sends at `at` the state the sequence's events before tick leave on each channel they use: bank,
-// program, controllers (those never set yet at their usual value), the pitch bend range (RPN 0) and
-// the parameter chosen, channel pressure and pitch bend. Channel mode messages are not sent again.
+// Sends at `at`, on each channel the sequence uses, a reset of all controllers, then the state the
+// sequence's events before tick leave there, and only what they set: the bank in force at the last
+// program change, that program, a bank selected since; the controllers set; each parameter (RPN or
+// NRPN) given data, with its number and data entry (increments and decrements applied), then the
+// parameter chosen last; channel pressure and pitch bend. Channel mode messages are not sent again.
 // Reads what seqPrepare has not read yet.
 export function seqChase(tick, at, emit) {
   seqPrepare(tick);
-  const { values, stamps, chosen, registered, range } = seq.chases[0];
-  const defaults = { 7: 100, 8: 64, 10: 64, 11: 127 };
+  const { values, channels } = seq.chases[0];
   for (let c = 0; c < 16; c += 1) {
-    const used = seq.usedOther[c];
-    const controllers = seq.usedControllers.subarray(c * 128, c * 128 + 128);
-    const value = (k) => (values[c * 128 + k] >= 0 ? values[c * 128 + k] : defaults[k] ?? 0);
+    if (!(seq.usedChannels & (1 << c))) continue;
     const cc = (k, v) => emit(at, 0xb0 | c, k, v);
-    if (controllers[0]) cc(0, value(0));
-    if (controllers[32]) cc(32, value(32));
-    if (used & 1) emit(at, 0xc0 | c, value(seqSlotProgram), 0);
+    const ch = channels[c];
+    cc(121, 0);
+    const bank = (pair) => {
+      if (pair[0] >= 0) cc(0, pair[0]);
+      if (pair[1] >= 0) cc(32, pair[1]);
+    };
+    if (ch.program >= 0) {
+      bank(ch.programBank);
+      emit(at, 0xc0 | c, ch.program, 0);
+      if (ch.bankSince) bank(ch.bank);
+    } else {
+      bank(ch.bank);
+    }
     for (let k = 1; k < 120; k += 1) {
-      if (!controllers[k] || k === 32 || k === 6 || k === 38 || (k >= 96 && k <= 101)) continue;
-      cc(k, value(k));
+      if (!seqReplayed(k) && values[c * 128 + k] >= 0) cc(k, values[c * 128 + k]);
     }
-    if (used & 8) {
-      cc(101, 0);
-      cc(100, 0);
-      cc(6, range[2 * c] >= 0 ? range[2 * c] : 2);
-      cc(38, range[2 * c + 1] >= 0 ? range[2 * c + 1] : 0);
+    for (const p of ch.parameters.values()) {
+      if (p.data[0] < 0 && p.data[1] < 0) continue;
+      cc(p.kind === 'r' ? 101 : 99, p.number >> 7);
+      cc(p.kind === 'r' ? 100 : 98, p.number & 0x7f);
+      if (p.data[0] >= 0) cc(6, p.data[0]);
+      if (p.data[1] >= 0) cc(38, p.data[1]);
     }
-    if (used & 8 || controllers[101] || controllers[100] || controllers[99] || controllers[98]) {
-      cc(registered[c] ? 101 : 99, chosen[2 * c]);
-      cc(registered[c] ? 100 : 98, chosen[2 * c + 1]);
+    if (ch.everChosen) {
+      const [msb, lsb] = ch.registered ? ch.chosen.slice(0, 2) : ch.chosen.slice(2);
+      if (msb >= 0) cc(ch.registered ? 101 : 99, msb);
+      if (lsb >= 0) cc(ch.registered ? 100 : 98, lsb);
     }
-    if (used & 4) emit(at, 0xd0 | c, value(seqSlotPressure), 0);
-    if (used & 2) {
-      const bend = seqSlotBend;
-      const b = stamps[c * 128 + bend] >= 0 && values[c * 128 + bend] !== -32768 ? values[c * 128 + bend] + 8192 : 8192;
-      emit(at, 0xe0 | c, b & 0x7f, b >> 7);
-    }
+    if (values[c * 128 + seqSlotPressure] >= 0) emit(at, 0xd0 | c, values[c * 128 + seqSlotPressure], 0);
+    const bend = values[c * 128 + seqSlotBend];
+    if (bend >= 0) emit(at, 0xe0 | c, bend & 0x7f, bend >> 7);
   }
 }
+
+// ---- playing ----
 
 // Plays from tick at host time `at`: first the state the events before it leave, then everything
 // from tick on.
@@ -604,7 +721,7 @@ export function seqStart(tick, at, emit) {
   tick = Math.max(0, Math.floor(tick));
   seqChase(tick, at, emit);
   seqStreamsFrom(tick);
-  seq.offCount = 0;
+  seqForgetSounding();
   seq.before = { time: -Infinity, seconds: seqSecondsAt(tick), speed: seq.speed };
   seq.anchorTime = at;
   seq.anchorSeconds = seqSecondsAt(tick);
@@ -612,15 +729,13 @@ export function seqStart(tick, at, emit) {
   seq.playing = true;
 }
 
-// Emits every message due before host time `until`, in order; at the loop's end the notes sounding
-// are ended, the sustain let go, and playing goes on from the loop's start after its state. Returns
-// false once the sequence has ended (nothing left to play or to end).
+// Emits every message due before host time `until`, in order, a tick at a time; at the loop's end
+// playing stops and goes on from the loop's start after its state. At the sequence's end (or the
+// tick playing ends at) it stops, ending what still sounds. Returns false once it has ended.
 export function seqRun(until, emit) {
   if (!seq.playing) return false;
   for (;;) {
-    const offTick = seq.offCount > 0 ? seq.offEnds[0] : Infinity;
-    const onTick = seq.streamCount > 0 ? seq.streamTicks[0] : Infinity;
-    const tick = Math.min(offTick, onTick);
+    const tick = seq.streamCount > 0 ? seq.streamTicks[0] : Infinity;
     if (seq.loopB > seq.loopA && seq.loopA >= 0 && tick >= seq.loopB) {
       // a loop end already passed (the loop was set behind the place playing) wraps at once
       const time = Math.max(seqTimeOf(seq.loopB), seq.horizon);
@@ -629,41 +744,17 @@ export function seqRun(until, emit) {
       continue;
     }
     if (tick === Infinity || tick >= seq.endAt) {
-      if (tick !== Infinity) {
-        const time = seqTimeOf(seq.endAt);
-        if (time >= until) break;
-        seqOffEnd(time, emit, () => false);
-      }
-      seq.playing = false;
+      // a note the file never ends sounds until the end: the sequence's last tick, or the one asked
+      const end = seq.endAt !== Infinity ? seq.endAt : Math.max(seq.endTick, tick === Infinity ? 0 : tick);
+      const time = Math.max(seqTimeOf(end), seq.horizon);
+      if (time >= until) break;
+      seqStop(time, emit);
       return false;
     }
     const time = seqTimeOf(tick);
     if (time >= until) break;
-    if (offTick <= onTick) {
-      const word = seq.offWords[0];
-      seqOffTake();
-      emit(time, 0x80 | ((word >> 14) & 0x0f), word & 0x7f, 64);
-      continue;
-    }
-    const id = seq.streamIds[0];
-    const k = id >> 1;
-    if (id & 1) {
-      const n = seq.noteAt[k];
-      const t = seq.tracks[k];
-      seqStreamNext();
-      if (seq.muted[t]) continue;
-      const word = seq.noteWords[n];
-      const key = word & 0x7f;
-      const channel = (word >> 14) & 0x0f;
-      const sent = channel === 9 ? key : key + seq.transpose;
-      if (sent < 0 || sent > 127) continue;
-      emit(time, 0x90 | channel, sent, (word >> 7) & 0x7f);
-      seqOffAdd(tick + seqDuration(n), tick, sent | (key << 7) | (channel << 14), t);
-    } else {
-      const bytes = seq.eventBytes[seq.eventAt[k]];
-      seqStreamNext();
-      emit(time, bytes & 0xff, (bytes >> 8) & 0x7f, (bytes >> 15) & 0x7f);
-    }
+    seqGatherTick();
+    for (let i = 0; i < seq.tickCount; i += 1) seqPlayEvent(time, tick, seq.tickBytes[i], seq.tickTracks[i], emit);
   }
   seq.horizon = Math.max(seq.horizon, until);
   return true;
@@ -681,7 +772,7 @@ function seqWrap(at, emit) {
 // Stops at host time `at`: note offs for what sounds, then on all 16 channels sustain off, all notes
 // off and all sound off.
 export function seqStop(at, emit) {
-  seqOffEnd(at, emit, () => false);
+  seqSoundingEnd(at, emit, () => false);
   for (let c = 0; c < 16; c += 1) {
     emit(at, 0xb0 | c, 64, 0);
     emit(at, 0xb0 | c, 123, 0);
@@ -709,7 +800,8 @@ export function seqShift(seconds) {
   seq.horizon += seconds;
 }
 
-// Transposes the notes started from now on (channel 10's never).
+// Transposes the notes started from now on (channel 10's never); a note sounding ends with the key
+// it was sent with.
 export function seqSetTranspose(semitones) {
   seq.transpose = semitones;
 }
@@ -717,7 +809,7 @@ export function seqSetTranspose(semitones) {
 // Mutes the tracks whose flag is 1 (per track index); their notes sounding end at host time `at`.
 export function seqSetMuted(flags, at, emit) {
   seq.muted = Uint8Array.from(flags);
-  if (seq.playing) seqOffEnd(at, emit, (i) => !seq.muted[seq.offTracks[i]]);
+  if (seq.playing) seqSoundingEnd(at, emit, (e) => !seq.muted[seq.entryTrack[e]]);
 }
 
 // Loops from tick a back at tick b (no loop when b is not after a).
@@ -742,13 +834,27 @@ export function seqPosition(now) {
   return { tick: Math.min(tickAt(seq.map, seconds), seq.endTick), seconds, rate: per > 0 ? anchor.speed / per : 0 };
 }
 
-// The notes sounding at tick (started, not ended), at most `most`: start, end, key written and track
-// of each, four numbers a note.
+// The end of the roll note of track t, channel c and key that starts at tick (the roll pairs each note
+// on with its note off); the sequence's end when the roll has none.
+function seqRollEnd(t, c, key, tick) {
+  const to = seq.firstNotes[t + 1];
+  for (let n = seqFirstAtOrAfter(seq.noteStarts, seq.firstNotes[t], to, tick); n < to && seq.noteStarts[n] === tick; n += 1) {
+    const word = seq.noteWords[n];
+    if ((word & 0x7f) === key && ((word >> 14) & 0x0f) === c) return tick + seqDuration(n);
+  }
+  return seq.endTick;
+}
+
+// The notes sounding at tick (sent, not ended, started by then), at most `most`: start, end (as the
+// roll has it), key written and track of each, four numbers a note.
 export function seqSounding(tick, most) {
   const out = [];
-  for (let i = 0; i < seq.offCount && out.length < 4 * most; i += 1) {
-    if (seq.offStarts[i] <= tick && seq.offEnds[i] > tick) {
-      out.push(seq.offStarts[i], seq.offEnds[i], (seq.offWords[i] >> 7) & 0x7f, seq.offTracks[i]);
+  for (let slot = 0; slot < 16 * 128 && seq.soundingCount > 0 && out.length < 4 * most; slot += 1) {
+    for (let e = seq.slotFirst[slot]; e >= 0 && out.length < 4 * most; e = seq.entryNext[e]) {
+      if (seq.entrySent[e] === seqNotSent || seq.entryStart[e] > tick) continue;
+      const t = seq.entryTrack[e];
+      const key = slot & 0x7f;
+      out.push(seq.entryStart[e], seqRollEnd(t, slot >> 7, key, seq.entryStart[e]), key, t);
     }
   }
   return Float64Array.from(out);

@@ -23,9 +23,9 @@ namespace {
 // before any event of it is decoded).
 std::uint32_t listed_track_index() { return static_cast<std::uint32_t>(track_numbers.size() - 1); }
 
-// Keeps a channel event other than a note with its running total; its track's first event is
-// marked on the way.
-void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t second) {
+// Keeps a channel event (a note on or off among them) with its running total; its track's first event
+// is marked on the way.
+void keep_channel_event(std::int32_t status, std::int32_t first, std::int32_t second, std::uint32_t total) {
     while (track_first_events.size() < track_numbers.size()) {
         if (!make_room(track_first_events)) {  // the memory is all but full: this track's events are left out
             ++events_not_playable;
@@ -38,19 +38,14 @@ void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t 
         ++events_not_playable;
         return;
     }
-    // the playable notes its track started at its tick before it, for the player to keep their order
-    constexpr std::uint32_t rank_most = (1u << play_event_rank_bits) - 1;
-    std::uint32_t rank = 0;
-    std::size_t track_first = track_first_notes.back();
-    for (std::size_t i = note_starts.size(); i > track_first && note_starts[i - 1] == running_total && rank < rank_most; --i) {
-        std::uint32_t key = (note_keys[i - 1] & 0x1FFu) - 1;
-        if (key <= 127 && i - 1 < note_velocities.size() && note_velocities[i - 1] <= 127) ++rank;
-    }
-    channel_event_ticks.push_back(running_total);
+    channel_event_ticks.push_back(total);
     channel_event_bytes.push_back(static_cast<std::uint32_t>(status) << play_event_status_shift |
                                   static_cast<std::uint32_t>(first) << play_event_first_shift |
-                                  static_cast<std::uint32_t>(second) << play_event_second_shift | rank << play_event_rank_shift);
+                                  static_cast<std::uint32_t>(second) << play_event_second_shift);
 }
+
+// Keeps a channel event other than a note, as the listing tells it: at the running total.
+void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t second) { keep_channel_event(status, first, second, running_total); }
 
 // Keeps a tempo event with its running total and track (when the memory has room for it).
 void gather_tempo(std::uint32_t microseconds) {
@@ -200,6 +195,7 @@ void start_play_events() {
     events_not_playable = 0;
     std::vector<std::uint32_t>().swap(play_data);
     channel_event_watcher = gather_channel_event;
+    note_event_keeper = keep_channel_event;
     tempo_watcher = gather_tempo;
 }
 
@@ -208,6 +204,7 @@ void finish_play_events() {
         track_first_events.push_back(static_cast<std::uint32_t>(channel_event_ticks.size()));
     }
     channel_event_watcher = nullptr;
+    note_event_keeper = nullptr;
     tempo_watcher = nullptr;
 }
 

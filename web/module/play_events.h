@@ -1,7 +1,9 @@
-// What playing the file needs beyond the roll's notes, gathered in the listing's own pass through its
-// watchers, so that the page plays what the listing reads: each roll note's velocity, every other
-// channel event and every tempo event, each with its running total and track. After the listing, a
-// compact copy of it all is made on demand and handed to the page, which plays from it.
+// What playing the file needs, gathered in the listing's own pass through its watchers, so that the
+// page plays what the listing reads: every channel event, notes on and off among them, as the file
+// has them, and every tempo event, each with its running total and track; and each roll note's
+// velocity, for the roll's notes kept beside them (they tell what sounds where; they are not what is
+// played). After the listing, a compact copy of it all is made on demand and handed to the page,
+// which plays from it.
 #pragma once
 
 #include <cstddef>
@@ -11,10 +13,9 @@
 #include "note_velocities.h"  // note_velocities, kept by the roll's gatherer
 
 // ---- gathered in the first listing; tracks are the roll's (indexes into track_numbers) ----
-extern std::vector<std::uint32_t> channel_event_ticks;  // running total of each channel event other than notes, in listing order
-extern std::vector<std::uint32_t> channel_event_bytes;  // its status and data bytes (bits 0-7, 8-14, 15-21; the second 0 for one data byte)
-                                                        // and the playable notes of its track at its tick before it (22-31, at most 1023):
-                                                        // SMFDUMP_PLAY_EVENT_FIELDS below
+extern std::vector<std::uint32_t> channel_event_ticks;  // running total of each channel event, notes included, in listing order
+extern std::vector<std::uint32_t> channel_event_bytes;  // its status and data bytes (bits 0-7, 8-14, 15-21; the second 0 for one data
+                                                        // byte): SMFDUMP_PLAY_EVENT_FIELDS below
 extern std::vector<std::uint32_t> track_first_events;   // index of each track's first channel event
 extern std::vector<std::uint32_t> tempo_ticks;          // running total of each tempo event, in listing order
 extern std::vector<std::uint32_t> tempo_values;         // its microseconds per quarter note, as listed
@@ -63,9 +64,8 @@ static_assert(play_list_tempo_values == play_list_tempo_ticks + 1 && play_list_t
 // The fields of a note word, X(name, shift, bits) for each: play_note_<name>_shift and _bits.
 #define SMFDUMP_PLAY_NOTE_FIELDS(X) X(key, 0, 7) X(velocity, 7, 7) X(channel, 14, 4) X(duration, 18, 14)
 // The fields of an event word (channel_event_bytes, and event_bytes of the copy), the same way: its
-// status byte, its first and second data bytes (the second 0 for one data byte), and the playable
-// notes its track started at its tick before it (at most 1023).
-#define SMFDUMP_PLAY_EVENT_FIELDS(X) X(status, 0, 8) X(first, 8, 7) X(second, 15, 7) X(rank, 22, 10)
+// status byte and its first and second data bytes (the second 0 for one data byte).
+#define SMFDUMP_PLAY_EVENT_FIELDS(X) X(status, 0, 8) X(first, 8, 7) X(second, 15, 7)
 #define SMFDUMP_PLAY_NOTE_FIELD(name, shift, bits)            \
     constexpr std::uint32_t play_note_##name##_shift = shift; \
     constexpr std::uint32_t play_note_##name##_bits = bits;
@@ -76,7 +76,7 @@ SMFDUMP_PLAY_NOTE_FIELDS(SMFDUMP_PLAY_NOTE_FIELD)
     constexpr std::uint32_t play_event_##name##_bits = bits;
 SMFDUMP_PLAY_EVENT_FIELDS(SMFDUMP_PLAY_EVENT_FIELD)
 #undef SMFDUMP_PLAY_EVENT_FIELD
-static_assert(play_note_duration_shift + play_note_duration_bits == 32 && play_event_rank_shift + play_event_rank_bits == 32);
+static_assert(play_note_duration_shift + play_note_duration_bits == 32 && play_event_second_shift + play_event_second_bits <= 32);
 
 constexpr std::uint32_t long_duration = (1u << play_note_duration_bits) - 1;
 static_assert(long_duration == 0x3FFF);
@@ -89,7 +89,7 @@ void start_play_events();
 // Takes the gatherers out of the watchers.
 void finish_play_events();
 // Makes play_data from the roll's notes (once they are ended) and what was gathered: only what a MIDI
-// output can take (data bytes 0 to 127, velocities 1 to 127), each track in order of time. When the
+// output can take (data bytes 0 to 127; roll notes of velocity 1 to 127), each track in order of time. When the
 // memory can't hold it, the copy has no tracks (and everything is counted as left out).
 void make_play_data(std::int32_t format, std::uint32_t division);
 // Lets go of play_data and of everything gathered for it.

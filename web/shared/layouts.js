@@ -50,7 +50,7 @@ export const playLists = [
 export const playLongDuration = 0x3fff;  // a note word's duration field at this value: the duration is in the long notes
 // A note word's fields and an event word's, as bit fields.
 export const playNoteWord = { key: { shift: 0, bits: 7 }, velocity: { shift: 7, bits: 7 }, channel: { shift: 14, bits: 4 }, duration: { shift: 18, bits: 14 } };
-export const playEventWord = { status: { shift: 0, bits: 8 }, first: { shift: 8, bits: 7 }, second: { shift: 15, bits: 7 }, rank: { shift: 22, bits: 10 } };
+export const playEventWord = { status: { shift: 0, bits: 8 }, first: { shift: 8, bits: 7 }, second: { shift: 15, bits: 7 } };
 
 // Where web_position and web_note_position put a position: three words.
 export const position = { measure: 0, beat: 1, tick: 2, fields: 3 };

@@ -81,8 +81,10 @@ function secondsAt(tick) {
   return seconds;
 }
 
-// The channel events of the song as a MIDI output is to get them: each with its tick and its bytes,
-// status written out, a note off (or note on of velocity 0) as 0x80 with velocity 64.
+// The channel events of the song as a MIDI output is to get them: each with its tick and its bytes as
+// the file has them, status written out, in order of time, those of one moment in the file's order
+// (track after track), then at the end a stop: sustain off, all notes off and all sound off on every
+// channel.
 function songEvents() {
   const out = [];
   const bytes = Buffer.from(song);
@@ -106,14 +108,15 @@ function songEvents() {
       }
       if (bytes[at] >= 0x80) status = bytes[at++];
       const size = (status & 0xf0) === 0xc0 || (status & 0xf0) === 0xd0 ? 1 : 2;
-      const data = [...bytes.subarray(at, at + size)];
+      out.push({ tick, bytes: [status, ...bytes.subarray(at, at + size)] });
       at += size;
-      const off = (status & 0xf0) === 0x80 || ((status & 0xf0) === 0x90 && data[1] === 0);
-      out.push({ tick, bytes: off ? [0x80 | (status & 0x0f), data[0], 64] : [status, ...data], off });
     }
   }
-  // in order of time, note offs first of those of one moment, the rest in the file's order
-  return out.map((e, i) => ({ ...e, i })).sort((a, b) => a.tick - b.tick || Number(b.off) - Number(a.off) || a.i - b.i);
+  // no note on comes before a note off of its key at one tick in the song: the file's order stands
+  const played = out.map((e, i) => ({ ...e, i })).sort((a, b) => a.tick - b.tick || a.i - b.i);
+  const last = played[played.length - 1].tick;
+  for (let c = 0; c < 16; c += 1) played.push(...[64, 123, 120].map((k) => ({ tick: last, bytes: [0xb0 | c, k, 0] })));
+  return played;
 }
 
 // ---- the sequencer alone, under Node --------------------------------------------------------------
@@ -195,13 +198,14 @@ async function rulerPoint(page, tick) {
   }, tick);
 }
 
-// The notes sounding after the messages: for each channel and key, note ons less note offs.
+// The notes sounding after the messages: for each channel and key, note ons less note offs (a note on
+// of velocity 0 among them), none below none.
 function sounding(messages) {
   const count = new Map();
   for (const { bytes: [status, key, velocity] } of messages) {
     const slot = `${status & 0x0f} ${key}`;
     if ((status & 0xf0) === 0x90 && velocity > 0) count.set(slot, (count.get(slot) ?? 0) + 1);
-    if ((status & 0xf0) === 0x80) count.set(slot, (count.get(slot) ?? 0) - 1);
+    else if ((status & 0xe0) === 0x80) count.set(slot, Math.max(0, (count.get(slot) ?? 0) - 1));
   }
   return [...count].filter(([, n]) => n !== 0);
 }
@@ -349,12 +353,9 @@ for (const kind of browsersToTest()) {
       await waitFor(page, () => document.body.dataset.playing === 'false' && window.sent.length > 30, null, { timeout: 10000, polling: 50 });
       const sent = await sentMessages(page);
       const expected = songEvents();
-      // first the state before the start (programs, controllers, bend range, pressure, bend), then the file
+      // first a reset of the controllers of each channel the song uses (it set nothing before), then the file
       const state = sent.slice(0, sent.length - expected.length);
-      for (const m of state) {
-        assert.equal(m.time, 0, `${m.bytes} was sent after the start`);
-        assert.ok([0xb0, 0xc0, 0xd0, 0xe0].includes(m.bytes[0] & 0xf0), `${m.bytes} is not state`);
-      }
+      assert.deepEqual(state.map((m) => [m.time, ...m.bytes]), [[0, 0xb1, 121, 0], [0, 0xb3, 121, 0]]);
       const played = sent.slice(state.length);
       assert.deepEqual(played.map((m) => m.bytes), expected.map((e) => e.bytes));
       for (const [i, e] of expected.entries()) {
@@ -376,8 +377,10 @@ for (const kind of browsersToTest()) {
       await page.click('#play');
       await waitFor(page, () => document.body.dataset.playing === 'false', null, { timeout: 10000, polling: 50 });
       const sent = (await sentMessages(page)).map((m) => m.bytes);
-      const ons = sent.filter((b) => (b[0] & 0xf0) === 0x90);
+      const ons = sent.filter((b) => (b[0] & 0xf0) === 0x90 && b[2] > 0);
       assert.deepEqual(ons, [[0x91, 72, 110]], 'only C6 starts after tick 1300, and track 3 is muted');
+      // G5's note off (a note on of velocity 0) ends the note begun before the start
+      assert.ok(sent.some((b) => b.join() === [0x91, 67, 0].join()), 'a note off after the start, of a note begun before it, was not sent');
       const before = sent.slice(0, sent.findIndex((b) => b[0] === 0x91));
       for (const state of [[0xc1, 24], [0xb1, 7, 91], [0xb1, 6, 12], [0xb1, 64, 0], [0xd1, 33], [0xe1, 0, 72]]) {
         assert.ok(before.some((b) => b.join() === state.join()), `the state ${state} was not sent before the first note`);
@@ -385,7 +388,7 @@ for (const kind of browsersToTest()) {
       // the bend range is sent as RPN 0 before its data entry
       const rpn = before.findIndex((b) => b.join() === [0xb1, 101, 0].join());
       assert.ok(rpn >= 0 && rpn < before.findIndex((b) => b.join() === [0xb1, 6, 12].join()));
-      // no note off for a note not started here
+      // the muted track's note offs are not sent, nor any note left sounding
       assert.deepEqual(sounding(sent.map((bytes) => ({ bytes }))), []);
       assert.ok(!sent.some((b) => (b[0] & 0xf0) === 0x80 && b[0] !== 0x81));
       await closePage(page);
