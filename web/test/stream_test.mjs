@@ -7,7 +7,10 @@
 //   node --test web/test/stream_test.mjs
 import { seq, seqLoad, seqRun, seqSelect, seqSetMuted, seqSetTranspose, seqStart } from '../audio/sequencer.js';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
 import { createRequire } from 'node:module';
+import os from 'node:os';
 import path from 'node:path';
 import { before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
@@ -76,7 +79,17 @@ function readTracks(bytes) {
       tick += delta;
       if (view[at] === 0xff) {
         if (view[at + 1] === 0x51) t.tempos.push({ tick, micro: view.readUIntBE(at + 3, 3) });
-        at += 3 + view[at + 2];
+        at += 2;
+      }
+      if (view[at - 2] === 0xff || view[at] === 0xf0 || view[at] === 0xf7) {
+        if (view[at] >= 0xf0) at += 1;
+        let length = 0;
+        for (;;) {
+          const b = view[at++];
+          length = length * 128 + (b & 0x7f);
+          if (b < 0x80) break;
+        }
+        at += length;
         continue;
       }
       if (view[at] >= 0x80) status = view[at++];
@@ -280,4 +293,48 @@ test('a start sends what the file set before it and only that: the bank at the p
   // from the start: the resets and nothing else
   assert.deepEqual(play(0).filter(([time]) => time === 0).map(([, ...b]) => b).slice(0, 2), [cc(2, 121, 0), cc(3, 121, 0)]);
   assert.deepEqual(play(0).filter(([time]) => time === 0).length, readTracks(setUp)[0].events.filter((e) => e.tick === 0).length + 2);
+});
+
+test('the sample and generated files play every channel event as they read, then stop with nothing left sounding', (t) => {
+  const files = [fs.readFileSync(path.join(root, 'samples/demo.mid'))];
+  const generator = process.env.SMFDUMP_GENERATOR ?? path.join(root, 'build/bench/make_big_smf');
+  if (fs.existsSync(generator)) {
+    const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'smfdump-stream-'));
+    for (const seed of [1, 2, 3]) {
+      const where = path.join(scratch, `${seed}.mid`);
+      execFileSync(generator, [where, '300K', String(seed)]);
+      files.push(fs.readFileSync(where));
+    }
+    fs.rmSync(scratch, { recursive: true, force: true });
+  } else {
+    t.diagnostic(`no generator at ${generator}: the sample alone`);
+  }
+  let compared = 0;
+  let worst = 0;
+  for (const bytes of files) {
+    const tracks = readTracks(bytes);
+    const division = bytes.readUInt16BE(12);
+    load(bytes);
+    const got = play();
+    const events = expectedEvents(bytes[9] === 2 ? tracks.slice(0, 1) : tracks, division);
+    const channels = [...new Set(events.map(([, status]) => status & 0x0f))].sort((a, b) => a - b);
+    const expected = [...resets(...channels), ...events];
+    assert.deepEqual(got.slice(0, expected.length).map(([, ...b]) => b), expected.map(([, ...b]) => b), 'the events as the file has them');
+    expected.forEach(([time], i) => { worst = Math.max(worst, Math.abs(got[i][0] - time)); });
+    compared += expected.length;
+    // then the stop, at or after the last event: note offs, then sustain off, all notes off and all sound off
+    const stop = got.slice(expected.length);
+    assert.equal(stop.filter(([, s, k]) => (s & 0xf0) === 0xb0 && [64, 123, 120].includes(k)).length, 48);
+    assert.ok(stop.every(([time, s, , v]) => time === stop[0][0] && (((s & 0xf0) === 0x80 && v === 64) || (s & 0xf0) === 0xb0)));
+    assert.ok(stop[0][0] >= expected[expected.length - 1][0] - 1e-9, `the stop at ${stop[0][0]} s, the last event at ${expected[expected.length - 1][0]} s (${got[expected.length - 1][0]} s played)`);
+    const count = new Map();
+    for (const [, s, key, v] of got.slice(0, -48)) {
+      const slot = `${s & 0x0f} ${key}`;
+      if ((s & 0xf0) === 0x90 && v > 0) count.set(slot, (count.get(slot) ?? 0) + 1);
+      else if ((s & 0xe0) === 0x80) count.set(slot, Math.max(0, (count.get(slot) ?? 0) - 1));
+    }
+    assert.deepEqual([...count].filter(([, n]) => n > 0), [], 'a note was left sounding');
+  }
+  t.diagnostic(`${compared} messages of ${files.length} files compared; the worst time off by ${(worst * 1e6).toFixed(3)} microseconds`);
+  assert.ok(worst < 1e-6);
 });
