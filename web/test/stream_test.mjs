@@ -30,7 +30,8 @@ before(async () => {
 // Lists bytes in the module and loads their compact copy into the sequencer, every track selected
 // (format 2: the first); returns the tracks' indexes.
 function load(bytes) {
-  module.HEAPU8.set(bytes, module._web_input(bytes.length) >>> 0);
+  const at = module._web_input(bytes.length) >>> 0;  // the memory may grow: its view is taken after
+  module.HEAPU8.set(bytes, at);
   module._web_list();
   const where = (module._web_play_data() >>> 0) / 4;
   const copy = module.HEAPU32.slice(where, where + (module._web_play_data_words() >>> 0));
