@@ -1,7 +1,8 @@
 // The player's speed and size, in one run (bench/play.sh builds what it needs and makes the files):
 //  - under Node: what playing keeps of the events (the compact copy: every channel event, notes on and
-//    off among them, and the roll's notes) against the roll's notes (10 bytes a note), and the sequencer's start at places across the 50 MB file (the state before the place
-//    read, the first second's messages made), medians of interleaved rounds;
+//    off among them, and the roll's notes) against the roll's notes (10 bytes a note), and the
+//    sequencer's start at places across the 50 MB file (the state before the place read, the first
+//    second's messages made), medians of interleaved rounds;
 //  - in Chromium: the page's size; the 20 MB file played in real time with the roll and the listing
 //    following (the audio thread's render time per 128 frames against its budget, late events, the
 //    main thread's longest gap between frames); seeking while the 50 MB file plays (from the click on
