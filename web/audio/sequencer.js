@@ -108,6 +108,7 @@ export const seq = {
   entryFree: -1,                    // the first free entry
   entryCount: 0,                    // entries ever used (the rest of the lists is free)
   soundingCount: 0,                 // entries in the chains
+  foundPrior: -1,                   // the entry before the one seqSoundingFind found (-1: it is first)
 };
 
 // ---- the file ----
@@ -389,14 +390,18 @@ function seqSoundingTake(slot, e, prior) {
 }
 
 // The note a note off of track `track` ends in slot's chain: the oldest of its own track, else the
-// oldest of any (a note off in another track than its note on). Returns [entry, the one before it],
-// entry -1 when none.
+// oldest of any (a note off in another track than its note on); -1 when none. The entry before it in
+// the chain is left in seq.foundPrior (no list is made: this runs in the audio thread).
 function seqSoundingFind(slot, track) {
   let prior = -1;
   for (let e = seq.slotFirst[slot]; e >= 0; prior = e, e = seq.entryNext[e]) {
-    if (seq.entryTrack[e] === track) return [e, prior];
+    if (seq.entryTrack[e] === track) {
+      seq.foundPrior = prior;
+      return e;
+    }
   }
-  return [seq.slotFirst[slot], -1];
+  seq.foundPrior = -1;
+  return seq.slotFirst[slot];
 }
 
 // Ends at `at` every note sounding for which keep(entry) is false (with a note off of velocity 64);
@@ -440,10 +445,10 @@ function seqPlayEvent(time, tick, bytes, t, emit) {
     if (sent !== seqNotSent) emit(time, status, sent, second);
   } else if (kind === 0x80 || kind === 0x90) {
     const slot = (c << 7) | first;
-    const [e, prior] = seqSoundingFind(slot, t);
+    const e = seqSoundingFind(slot, t);
     if (e >= 0 && (seq.entryTrack[e] === t || !seq.muted[t])) {
       const sent = seq.entrySent[e];
-      seqSoundingTake(slot, e, prior);
+      seqSoundingTake(slot, e, seq.foundPrior);
       if (sent !== seqNotSent) emit(time, status, sent, second);
     } else if (e < 0 && !seq.muted[t]) {
       const sent = seqSentKey(c, first);
