@@ -50,12 +50,13 @@ bool is_resume_point(std::int32_t point) { return point >= 0 && static_cast<std:
 extern "C" {
 
 // Forgets the file listed before, with all that was gathered from it (its bytes, name, resume points,
-// roll notes and matches), and makes room for a MIDI file of size bytes; returns where the page is to
-// put them, or null when the memory can't hold them.
+// roll notes, what was gathered for playing and matches), and makes room for a MIDI file of size
+// bytes; returns where the page is to put them, or null when the memory can't hold them.
 EMSCRIPTEN_KEEPALIVE unsigned char* web_input(std::size_t size) {
     forget_listed_file();
     forget_resume_points();
     forget_roll_notes();
+    release_play_events();  // what the last file gathered for playing, if its copy was never asked for
     forget_search();
     input_start = static_cast<unsigned char*>(allocate_bytes(std::max<std::size_t>(size, 1)));  // the page fills it
     input_size = input_start != nullptr ? size : 0;
@@ -69,7 +70,7 @@ EMSCRIPTEN_KEEPALIVE double web_list() {
     start_listing(hand_over_piece);
     keep_listing_names();
     start_roll_notes(input_size, roll_note_limit);
-    start_play_events();
+    start_play_events(input_size);
     start_resume_points(input_start, resume_spacing);
     dump_file();
     flush_dump();

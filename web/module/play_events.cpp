@@ -15,6 +15,8 @@ std::vector<std::uint32_t> tempo_ticks;
 std::vector<std::uint32_t> tempo_values;
 std::vector<std::uint32_t> tempo_tracks;
 std::uint32_t events_not_playable = 0;
+bool note_events_kept = false;
+std::size_t play_events_kept_free = 0;
 std::vector<std::uint32_t> play_data;
 
 namespace {
@@ -33,7 +35,13 @@ void keep_channel_event(std::int32_t status, std::int32_t first, std::int32_t se
         }
         track_first_events.push_back(static_cast<std::uint32_t>(channel_event_ticks.size()));
     }
-    // no MIDI output takes bytes above 127; and the memory may have no room for more
+    // no MIDI output takes bytes above 127; and the memory may have no room for more, beside what the
+    // listing still needs
+    bool full = channel_event_ticks.size() == channel_event_ticks.capacity() || channel_event_bytes.size() == channel_event_bytes.capacity();
+    if (full && !room_for(2 * (channel_event_ticks.capacity() + 1) * 2 * sizeof(std::uint32_t) + play_events_kept_free)) {
+        ++events_not_playable;
+        return;
+    }
     if (first < 0 || first > 127 || second < 0 || second > 127 || !make_room(channel_event_ticks) || !make_room(channel_event_bytes)) {
         ++events_not_playable;
         return;
@@ -47,6 +55,13 @@ void keep_channel_event(std::int32_t status, std::int32_t first, std::int32_t se
 // Keeps a channel event other than a note, as the listing tells it: at the running total.
 void gather_channel_event(std::int32_t status, std::int32_t first, std::int32_t second) { keep_channel_event(status, first, second, running_total); }
 
+}  // namespace
+
+void keep_note_event_slowly(std::int32_t status, std::int32_t note, std::int32_t velocity, std::uint32_t total) {
+    keep_channel_event(status, note, velocity, total);
+}
+
+namespace {
 // Keeps a tempo event with its running total and track (when the memory has room for it).
 void gather_tempo(std::uint32_t microseconds) {
     if (!make_room(tempo_ticks) || !make_room(tempo_values) || !make_room(tempo_tracks)) {
@@ -181,7 +196,9 @@ void release_play_events() {
     }
 }
 
-void start_play_events() {
+void start_play_events(std::size_t input_size) {
+    // an eighth of the input and a megabyte kept free beside the events, for what the listing needs
+    play_events_kept_free = input_size / 8 + (std::size_t{1} << 20);
     note_velocities.clear();
     // as many as the roll has room for notes (its room was reckoned with their velocities): room only
     // reserved is never touched
@@ -195,7 +212,7 @@ void start_play_events() {
     events_not_playable = 0;
     std::vector<std::uint32_t>().swap(play_data);
     channel_event_watcher = gather_channel_event;
-    note_event_keeper = keep_channel_event;
+    note_events_kept = true;
     tempo_watcher = gather_tempo;
 }
 
@@ -204,7 +221,7 @@ void finish_play_events() {
         track_first_events.push_back(static_cast<std::uint32_t>(channel_event_ticks.size()));
     }
     channel_event_watcher = nullptr;
-    note_event_keeper = nullptr;
+    note_events_kept = false;
     tempo_watcher = nullptr;
 }
 

@@ -10,16 +10,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "note_velocities.h"  // note_velocities, kept by the roll's gatherer
+#include "note_velocities.h"  // note_velocities and the channel events, kept by the roll's gatherer too
 
 // ---- gathered in the first listing; tracks are the roll's (indexes into track_numbers) ----
-extern std::vector<std::uint32_t> channel_event_ticks;  // running total of each channel event, notes included, in listing order
-extern std::vector<std::uint32_t> channel_event_bytes;  // its status and data bytes (bits 0-7, 8-14, 15-21; the second 0 for one data
-                                                        // byte): SMFDUMP_PLAY_EVENT_FIELDS below
-extern std::vector<std::uint32_t> track_first_events;   // index of each track's first channel event
+// channel_event_ticks, channel_event_bytes, track_first_events and note_events_kept: see note_velocities.h
 extern std::vector<std::uint32_t> tempo_ticks;          // running total of each tempo event, in listing order
 extern std::vector<std::uint32_t> tempo_values;         // its microseconds per quarter note, as listed
 extern std::vector<std::uint32_t> tempo_tracks;         // its track
+extern std::size_t play_events_kept_free;               // bytes of memory the events leave free as they grow, for the listing
 extern std::uint32_t events_not_playable;               // channel events, notes and tempos left out of the compact copy (bytes above 127, past a wrapped total, no room)
 
 // ---- the compact copy, made by make_play_data; 32-bit words ----
@@ -84,8 +82,9 @@ extern std::vector<std::uint32_t> play_data;
 
 // Empties what was gathered, makes room for a velocity for each note the roll has room for, and puts
 // the gatherers of channel and tempo events in the listing's watchers (the roll's note gatherer keeps
-// the velocities). Call after start_roll_notes.
-void start_play_events();
+// the velocities and hands on the note events); the events leave memory free beside them for the
+// listing of an input of input_size bytes. Call after start_roll_notes.
+void start_play_events(std::size_t input_size);
 // Takes the gatherers out of the watchers.
 void finish_play_events();
 // Makes play_data from the roll's notes (once they are ended) and what was gathered: only what a MIDI

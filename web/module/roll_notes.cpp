@@ -283,7 +283,7 @@ void stop_roll() {
 // Starts a note at a note on whose velocity is above 0 as listed (a missing one shows as 4294967295);
 // any other note on or off ends every note of its channel and note that is still sounding.
 [[gnu::always_inline]] inline void gather_note(std::int32_t status, std::int32_t note, std::int32_t velocity) {
-    if (note_event_keeper != nullptr) note_event_keeper(status, note, velocity, line_total);  // played as the file has it
+    keep_note_event(status, note, velocity, line_total, track_numbers.size());  // played as the file has it
     std::uint32_t channel = static_cast<std::uint32_t>(status) & 0x0F;
     std::uint32_t slot = channel * key_slots + static_cast<std::uint32_t>(note + 1);
     if ((status & 0xF0) != 0x90 || velocity == 0) {
