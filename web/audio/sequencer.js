@@ -31,7 +31,7 @@
 //   seqStop(at, emit)               note offs for what sounds, then sustain off, all notes off and all
 //                                   sound off on all 16 channels, at host time `at`
 //   seqSetSpeed(speed, at), seqSetTranspose(semitones), seqSetMuted(flags, at, emit), seqSetLoop(a, b),
-//   seqSetEnd(tick)                 ends playing at tick, as a stop there
+//   seqSetEnd(tick)                 ends playing at tick, as at the sequence's end
 //   seqShift(seconds)               moves what is still to play later in host time
 //   seqPosition(now)                the tick sounding at host time `now`, and how fast ticks go by
 //   seqSounding(tick, most)         the notes sounding at tick: start, end, key, track of each
@@ -736,7 +736,8 @@ export function seqStart(tick, at, emit) {
 
 // Emits every message due before host time `until`, in order, a tick at a time; at the loop's end
 // playing stops and goes on from the loop's start after its state. At the sequence's end (or the
-// tick playing ends at) it stops, ending what still sounds. Returns false once it has ended.
+// tick playing ends at) it ends what still sounds and lets the sustain go (see seqEnd). Returns false
+// once it has ended.
 export function seqRun(until, emit) {
   if (!seq.playing) return false;
   for (;;) {
@@ -753,7 +754,7 @@ export function seqRun(until, emit) {
       const end = seq.endAt !== Infinity ? seq.endAt : Math.max(seq.endTick, tick === Infinity ? 0 : tick);
       const time = Math.max(seqTimeOf(end), seq.horizon);
       if (time >= until) break;
-      seqStop(time, emit);
+      seqEnd(time, emit);
       return false;
     }
     const time = seqTimeOf(tick);
@@ -782,6 +783,18 @@ export function seqStop(at, emit) {
     emit(at, 0xb0 | c, 64, 0);
     emit(at, 0xb0 | c, 123, 0);
     emit(at, 0xb0 | c, 120, 0);
+  }
+  seq.playing = false;
+  seq.streamCount = 0;
+}
+
+// Ends playing at host time `at`, where the sequence ends: note offs for what sounds, then on all 16
+// channels sustain off and all notes off; what rings on after them (releases, reverb) is let be.
+function seqEnd(at, emit) {
+  seqSoundingEnd(at, emit, () => false);
+  for (let c = 0; c < 16; c += 1) {
+    emit(at, 0xb0 | c, 64, 0);
+    emit(at, 0xb0 | c, 123, 0);
   }
   seq.playing = false;
   seq.streamCount = 0;

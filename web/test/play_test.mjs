@@ -83,8 +83,7 @@ function secondsAt(tick) {
 
 // The channel events of the song as a MIDI output is to get them: each with its tick and its bytes as
 // the file has them, status written out, in order of time, those of one moment in the file's order
-// (track after track), then at the end a stop: sustain off, all notes off and all sound off on every
-// channel.
+// (track after track), then at the end sustain off and all notes off on every channel.
 function songEvents() {
   const out = [];
   const bytes = Buffer.from(song);
@@ -115,7 +114,7 @@ function songEvents() {
   // no note on comes before a note off of its key at one tick in the song: the file's order stands
   const played = out.map((e, i) => ({ ...e, i })).sort((a, b) => a.tick - b.tick || a.i - b.i);
   const last = played[played.length - 1].tick;
-  for (let c = 0; c < 16; c += 1) played.push(...[64, 123, 120].map((k) => ({ tick: last, bytes: [0xb0 | c, k, 0] })));
+  for (let c = 0; c < 16; c += 1) played.push(...[64, 123].map((k) => ({ tick: last, bytes: [0xb0 | c, k, 0] })));
   return played;
 }
 
