@@ -153,23 +153,20 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     std::uint32_t head = fact(facts, "play.head_words");
     ASSERT_GE(words, head);
     std::uint32_t tracks = d[fact(facts, "play.head.tracks")];
-    std::uint32_t notes = d[fact(facts, "play.head.notes")];
-    std::uint32_t longs = d[fact(facts, "play.head.long_notes")];
     std::uint32_t events = d[fact(facts, "play.head.events")];
+    std::uint32_t longs = d[fact(facts, "play.head.long_events")];
     std::uint32_t tempos = d[fact(facts, "play.head.tempos")];
     EXPECT_EQ(d[fact(facts, "play.head.format")], 1u);
     EXPECT_EQ(d[fact(facts, "play.head.division")], 480u);
     EXPECT_EQ(tracks, 1u);
-    EXPECT_EQ(notes, 2u);
-    EXPECT_EQ(longs, 0u);
     EXPECT_EQ(events, 9u);  // program, two controllers, two notes on and a note off, poly and channel pressure, pitch bend
+    EXPECT_EQ(longs, 1u);   // E 5, held to the track's end
     EXPECT_EQ(tempos, 0u);
     // the lists after the head, in the order the report gives, each of the length its name says
     std::map<std::string, std::uint32_t> lengths = {
-        {"track_first_notes", tracks + 1}, {"track_first_events", tracks + 1}, {"track_numbers", tracks},
-        {"track_last_ticks", tracks},      {"note_starts", notes},             {"note_words", notes},
-        {"long_note_indexes", longs},      {"long_note_durations", longs},     {"event_ticks", events},
-        {"event_bytes", events},           {"tempo_ticks", tempos},            {"tempo_values", tempos},
+        {"track_first_events", tracks + 1}, {"track_numbers", tracks},       {"track_last_ticks", tracks},
+        {"event_ticks", events},            {"event_bytes", events},         {"long_event_indexes", longs},
+        {"long_event_durations", longs},    {"tempo_ticks", tempos},         {"tempo_values", tempos},
         {"tempo_tracks", tempos}};
     std::vector<std::string> order(lengths.size());
     for (const auto& [name, length] : lengths) {
@@ -185,21 +182,24 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
         at += lengths[name];
     }
     ASSERT_EQ(at, words);
-    // C 5 at 0 for 480 ticks, velocity 100; E 5 at 240 to the track's end (1680), velocity 90; channel 1
-    EXPECT_EQ(list["note_starts"][0], 0u);
-    EXPECT_EQ(list["note_starts"][1], 240u);
-    std::uint32_t c5 = list["note_words"][0];
-    std::uint32_t e5 = list["note_words"][1];
-    EXPECT_EQ(field(facts, "note", "key", c5), 60u);
-    EXPECT_EQ(field(facts, "note", "velocity", c5), 100u);
-    EXPECT_EQ(field(facts, "note", "channel", c5), 0u);
-    EXPECT_EQ(field(facts, "note", "duration", c5), 480u);
-    EXPECT_EQ(field(facts, "note", "key", e5), 64u);
-    EXPECT_EQ(field(facts, "note", "velocity", e5), 90u);
-    EXPECT_EQ(field(facts, "note", "duration", e5), 1440u);
+    // C 5 at 0 for 480 ticks, velocity 100; E 5 at 240 to the track's end (1680), velocity 90: its
+    // duration among the long events; channel 1
+    std::uint32_t c5 = list["event_bytes"][3];
+    std::uint32_t e5 = list["event_bytes"][4];
+    EXPECT_EQ(list["event_ticks"][3], 0u);
+    EXPECT_EQ(field(facts, "event", "status", c5), 0x90u);
+    EXPECT_EQ(field(facts, "event", "first", c5), 60u);
+    EXPECT_EQ(field(facts, "event", "second", c5), 100u);
+    EXPECT_EQ(field(facts, "event", "duration", c5), 480u);
+    EXPECT_EQ(list["event_ticks"][4], 240u);
+    EXPECT_EQ(field(facts, "event", "first", e5), 64u);
+    EXPECT_EQ(field(facts, "event", "second", e5), 90u);
+    EXPECT_EQ(field(facts, "event", "duration", e5), fact(facts, "play.long_duration"));
+    EXPECT_EQ(list["long_event_indexes"][0], 4u);
+    EXPECT_EQ(list["long_event_durations"][0], 1440u);
     EXPECT_EQ(list["track_last_ticks"][0], 1680u);
-    // the events: channel volume on channel 4 at 0, C 5's note off as written (velocity 64, at 480),
-    // and the pitch bend at 1680
+    // the other events: channel volume on channel 4 at 0, C 5's note off as written (velocity 64, at
+    // 480, no duration), and the pitch bend at 1680
     std::uint32_t volume = list["event_bytes"][1];
     EXPECT_EQ(field(facts, "event", "status", volume), 0xB3u);
     EXPECT_EQ(field(facts, "event", "first", volume), 7u);
@@ -209,11 +209,12 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     EXPECT_EQ(field(facts, "event", "status", off), 0x80u);
     EXPECT_EQ(field(facts, "event", "first", off), 60u);
     EXPECT_EQ(field(facts, "event", "second", off), 64u);
+    EXPECT_EQ(field(facts, "event", "duration", off), 0u);
     std::uint32_t bend = list["event_bytes"][8];
     EXPECT_EQ(list["event_ticks"][8], 1680u);
     EXPECT_EQ(field(facts, "event", "status", bend), 0xE0u);
     EXPECT_EQ(field(facts, "event", "second", bend), 0x40u);
-    EXPECT_EQ(fact(facts, "play.long_duration"), (1u << fact(facts, "play.note.duration.bits")) - 1);
+    EXPECT_EQ(fact(facts, "play.long_duration"), (1u << fact(facts, "play.event.duration.bits")) - 1);
     web_play_data_release();
 }
 

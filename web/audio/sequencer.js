@@ -6,8 +6,8 @@
 //
 // What it plays is the file's own channel events, as the listing shows them: every note on and note
 // off with the bytes the file gives it (a note off's release velocity, a note on of velocity 0 as a
-// note on), every controller, program, pressure and bend, each once. The roll's notes (a note on
-// paired with its note off) only tell which notes sound where, for the page to light them.
+// note on), every controller, program, pressure and bend, each once. The roll's pairing of a note on
+// with its note off comes only as each note on's duration, for the page to light the notes sounding.
 //
 // Time: the host gives times in its own clock, in seconds (the audio context's time, or
 // performance.now() / 1000 in the timer worker). Each message's time is computed from the tempo map
@@ -50,16 +50,14 @@ export const seq = {
   format: 0,              // the header's format
   division: 0,            // the header's division (above 32768: a time code)
   trackCount: 0,          // tracks listed
-  firstNotes: null,       // per track, the index of its first roll note (and the notes' count at the end)
   firstEvents: null,      // per track, the index of its first channel event (and the count at the end)
   trackNumbers: null,     // per track, its number in the file
   lastTicks: null,        // per track, the latest end of its roll notes or tick of its events
-  noteStarts: null,       // per roll note, the tick of its note on
-  noteWords: null,        // per roll note, key (bits 0-6), velocity (7-13), channel (14-17), duration (18-31)
-  longIndexes: null,      // roll notes whose duration did not fit in their word, in order
-  longDurations: null,    // their durations
   eventTicks: null,       // per channel event (notes on and off among them), its tick
-  eventBytes: null,       // per channel event, status and data bytes (bits 0-7, 8-14, 15-21)
+  eventBytes: null,       // per channel event, status and data bytes (bits 0-7, 8-14, 15-21), and a note
+                          // on's duration in the roll (22-31; 1023: see the long events)
+  longIndexes: null,      // events whose duration did not fit in their word, in order
+  longDurations: null,    // their durations (0xffffffff: not known)
   tempoTicks: null,       // per tempo event (listing order), its tick
   tempoValues: null,      // its microseconds per quarter note
   tempoTracks: null,      // its track
@@ -94,6 +92,7 @@ export const seq = {
   // the events of the tick being played, gathered from the streams in the file's order
   tickBytes: new Uint32Array(64),   // each one's event word
   tickTracks: new Int32Array(64),   // its track
+  tickEvents: new Uint32Array(64),  // its index
   tickOrder: new Float64Array(64),  // its place once note offs are put before note ons of their key
   tickCount: 0,
   firstOn: new Int32Array(16 * 128).fill(-1),  // per channel and key, the first note on of the tick so far
@@ -104,6 +103,7 @@ export const seq = {
   entrySent: new Uint8Array(64),    // per entry, the key sent (seqNotSent: none)
   entryTrack: new Int32Array(64),   // the track of its note on
   entryStart: new Float64Array(64), // the tick of its note on
+  entryEnd: new Float64Array(64),   // the tick its note ends at in the roll (Infinity: not known)
   entryNext: new Int32Array(64),    // the next entry of its chain, or of the free entries (-1: none)
   entryFree: -1,                    // the first free entry
   entryCount: 0,                    // entries ever used (the rest of the lists is free)
@@ -114,20 +114,17 @@ export const seq = {
 // ---- the file ----
 
 // Takes the compact copy (an ArrayBuffer of 32-bit words) and returns what it holds: its format, its
-// tracks (number, notes, events) and whether it can be played, or why not.
+// tracks (number, events) and whether it can be played, or why not.
 export function seqLoad(buffer) {
   const { head, lists } = readPlayData(buffer);
   const { format, division, tracks } = head;
   const notPlayable = head.not_playable;
   Object.assign(seq, { loaded: true, buffer, format, division, trackCount: tracks, notPlayable });
-  seq.firstNotes = lists.track_first_notes;
   seq.firstEvents = lists.track_first_events;
   seq.trackNumbers = lists.track_numbers;
   seq.lastTicks = lists.track_last_ticks;
-  seq.noteStarts = lists.note_starts;
-  seq.noteWords = lists.note_words;
-  seq.longIndexes = lists.long_note_indexes;
-  seq.longDurations = lists.long_note_durations;
+  seq.longIndexes = lists.long_event_indexes;
+  seq.longDurations = lists.long_event_durations;
   seq.eventTicks = lists.event_ticks;
   seq.eventBytes = lists.event_bytes;
   seq.tempoTicks = lists.tempo_ticks;
@@ -144,8 +141,7 @@ export function seqLoad(buffer) {
   seq.chases = [];
   const list = [];
   for (let t = 0; t < tracks; t += 1) {
-    list.push({ index: t, number: seq.trackNumbers[t], notes: seq.firstNotes[t + 1] - seq.firstNotes[t],
-      events: seq.firstEvents[t + 1] - seq.firstEvents[t] });
+    list.push({ index: t, number: seq.trackNumbers[t], events: seq.firstEvents[t + 1] - seq.firstEvents[t] });
   }
   return { format, division, tracks: list, notPlayable, unplayable: seqUnplayable() };
 }
@@ -163,10 +159,11 @@ function seqUnplayable() {
   return unplayableTiming(seq.format, seq.division);
 }
 
-// The duration of roll note n in ticks.
+// The duration in ticks of the roll's note that the note on of event n starts; Infinity when the roll
+// has none.
 function seqDuration(n) {
-  const held = seq.noteWords[n] >>> 18;
-  if (held < 0x3fff) return held;
+  const held = seq.eventBytes[n] >>> 22;
+  if (held < 0x3ff) return held;
   let low = 0;
   let high = seq.longIndexes.length - 1;
   while (low < high) {
@@ -174,7 +171,7 @@ function seqDuration(n) {
     if (seq.longIndexes[mid] < n) low = mid + 1;
     else high = mid;
   }
-  return seq.longDurations[low];
+  return seq.longDurations[low] === 0xffffffff ? Infinity : seq.longDurations[low];
 }
 
 // The first index in list[from, to) whose value is tick or more.
@@ -306,16 +303,19 @@ function seqGatherTick() {
   let moved = false;
   while (seq.streamCount > 0 && seq.streamTicks[0] === tick) {
     const k = seq.streamIds[0];
-    const bytes = seq.eventBytes[seq.eventAt[k]];
+    const event = seq.eventAt[k];
+    const bytes = seq.eventBytes[event];
     seqStreamNext();
     const i = seq.tickCount;
     if (i === seq.tickBytes.length) {
       seq.tickBytes = seqGrown(seq.tickBytes, i + 1);
       seq.tickTracks = seqGrown(seq.tickTracks, i + 1);
+      seq.tickEvents = seqGrown(seq.tickEvents, i + 1);
       seq.tickOrder = seqGrown(seq.tickOrder, i + 1);
     }
     seq.tickBytes[i] = bytes;
     seq.tickTracks[i] = seq.tracks[k];
+    seq.tickEvents[i] = event;
     seq.tickOrder[i] = 2 * i + 1;
     seq.tickCount = i + 1;
     const kind = bytes & 0xf0;
@@ -337,8 +337,10 @@ function seqGatherTick() {
   order.sort((a, b) => seq.tickOrder[a] - seq.tickOrder[b] || a - b);
   const bytes = order.map((i) => seq.tickBytes[i]);
   const tracks = order.map((i) => seq.tickTracks[i]);
+  const events = order.map((i) => seq.tickEvents[i]);
   seq.tickBytes.set(bytes);
   seq.tickTracks.set(tracks);
+  seq.tickEvents.set(events);
 }
 
 // ---- the notes sounding ----
@@ -352,9 +354,9 @@ function seqForgetSounding() {
   seq.soundingCount = 0;
 }
 
-// Keeps a note on of track `track` at tick, of channel and key written `slot`, sent as key `sent`
-// (seqNotSent: kept back), at the end of its slot's chain.
-function seqSoundingAdd(slot, sent, track, tick) {
+// Keeps a note on of track `track` at tick, ending at tick `end` in the roll, of channel and key
+// written `slot`, sent as key `sent` (seqNotSent: kept back), at the end of its slot's chain.
+function seqSoundingAdd(slot, sent, track, tick, end) {
   let e = seq.entryFree;
   if (e >= 0) {
     seq.entryFree = seq.entryNext[e];
@@ -365,12 +367,14 @@ function seqSoundingAdd(slot, sent, track, tick) {
       seq.entrySent = seqGrown(seq.entrySent, e + 1);
       seq.entryTrack = seqGrown(seq.entryTrack, e + 1);
       seq.entryStart = seqGrown(seq.entryStart, e + 1);
+      seq.entryEnd = seqGrown(seq.entryEnd, e + 1);
       seq.entryNext = seqGrown(seq.entryNext, e + 1);
     }
   }
   seq.entrySent[e] = sent;
   seq.entryTrack[e] = track;
   seq.entryStart[e] = tick;
+  seq.entryEnd[e] = end;
   seq.entryNext[e] = -1;
   if (seq.slotLast[slot] >= 0) seq.entryNext[seq.slotLast[slot]] = e;
   else seq.slotFirst[slot] = e;
@@ -429,11 +433,11 @@ function seqSentKey(c, key) {
   return sent >= 0 && sent <= 127 ? sent : seqNotSent;
 }
 
-// Plays one event of track t at host time `time` and tick: a note on is kept among the notes
+// Plays event n, of track t, at host time `time` and tick: a note on is kept among the notes
 // sounding (sent unless its track is muted or the transpose takes it out of range); a note off ends
 // the note it ends, with its key sent, or is sent as written (transposed) when none sounds, unless
 // its track is muted; key pressure follows the transpose; the rest is sent as it is.
-function seqPlayEvent(time, tick, bytes, t, emit) {
+function seqPlayEvent(time, tick, n, bytes, t, emit) {
   const status = bytes & 0xff;
   const first = (bytes >> 8) & 0x7f;
   const second = (bytes >> 15) & 0x7f;
@@ -441,7 +445,7 @@ function seqPlayEvent(time, tick, bytes, t, emit) {
   const c = status & 0x0f;
   if (kind === 0x90 && second > 0) {
     const sent = seq.muted[t] ? seqNotSent : seqSentKey(c, first);
-    seqSoundingAdd((c << 7) | first, sent, t, tick);
+    seqSoundingAdd((c << 7) | first, sent, t, tick, tick + seqDuration(n));
     if (sent !== seqNotSent) emit(time, status, sent, second);
   } else if (kind === 0x80 || kind === 0x90) {
     const slot = (c << 7) | first;
@@ -760,7 +764,7 @@ export function seqRun(until, emit) {
     const time = seqTimeOf(tick);
     if (time >= until) break;
     seqGatherTick();
-    for (let i = 0; i < seq.tickCount; i += 1) seqPlayEvent(time, tick, seq.tickBytes[i], seq.tickTracks[i], emit);
+    for (let i = 0; i < seq.tickCount; i += 1) seqPlayEvent(time, tick, seq.tickEvents[i], seq.tickBytes[i], seq.tickTracks[i], emit);
   }
   seq.horizon = Math.max(seq.horizon, until);
   return true;
@@ -852,17 +856,6 @@ export function seqPosition(now) {
   return { tick: Math.min(tickAt(seq.map, seconds), seq.endTick), seconds, rate: per > 0 ? anchor.speed / per : 0 };
 }
 
-// The end of the roll note of track t, channel c and key that starts at tick (the roll pairs each note
-// on with its note off); the sequence's end when the roll has none.
-function seqRollEnd(t, c, key, tick) {
-  const to = seq.firstNotes[t + 1];
-  for (let n = seqFirstAtOrAfter(seq.noteStarts, seq.firstNotes[t], to, tick); n < to && seq.noteStarts[n] === tick; n += 1) {
-    const word = seq.noteWords[n];
-    if ((word & 0x7f) === key && ((word >> 14) & 0x0f) === c) return tick + seqDuration(n);
-  }
-  return seq.endTick;
-}
-
 // The notes sounding at tick (sent, not ended, started by then), at most `most`: start, end (as the
 // roll has it), key written and track of each, four numbers a note.
 export function seqSounding(tick, most) {
@@ -872,7 +865,7 @@ export function seqSounding(tick, most) {
       if (seq.entrySent[e] === seqNotSent || seq.entryStart[e] > tick) continue;
       const t = seq.entryTrack[e];
       const key = slot & 0x7f;
-      out.push(seq.entryStart[e], seqRollEnd(t, slot >> 7, key, seq.entryStart[e]), key, t);
+      out.push(seq.entryStart[e], Math.min(seq.entryEnd[e], seq.endTick), key, t);
     }
   }
   return Float64Array.from(out);

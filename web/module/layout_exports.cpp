@@ -103,6 +103,7 @@ constexpr Fact constant_facts[] = {
     SMFDUMP_FACT("roll.", notes_per_block), SMFDUMP_FACT("roll.", overview_bins), SMFDUMP_FACT("roll.", overview_from_notes),
     SMFDUMP_FACT("roll.", long_note_bins), SMFDUMP_FACT("roll.", no_reckoning),
     SMFDUMP_FACT("play.", long_duration),
+    SMFDUMP_FACT("play.", unknown_duration),
     SMFDUMP_FACT("soundfont.", preset_name_size), SMFDUMP_FACT("soundfont.", sample_type_ogg),
     SMFDUMP_FACT("soundfont.", sample_no_link)};
 
@@ -139,11 +140,6 @@ void write_layouts() {
 #define SMFDUMP_PLAY_HEAD_FACT(name) add_fact("play.head.", #name, "", play_head_##name);
     SMFDUMP_PLAY_HEAD(SMFDUMP_PLAY_HEAD_FACT)
 #undef SMFDUMP_PLAY_HEAD_FACT
-#define SMFDUMP_PLAY_NOTE_FACTS(name, shift, bits)                     \
-    add_fact("play.note.", #name, ".shift", play_note_##name##_shift); \
-    add_fact("play.note.", #name, ".bits", play_note_##name##_bits);
-    SMFDUMP_PLAY_NOTE_FIELDS(SMFDUMP_PLAY_NOTE_FACTS)
-#undef SMFDUMP_PLAY_NOTE_FACTS
 #define SMFDUMP_PLAY_EVENT_FACTS(name, shift, bits)                      \
     add_fact("play.event.", #name, ".shift", play_event_##name##_shift); \
     add_fact("play.event.", #name, ".bits", play_event_##name##_bits);

@@ -75,86 +75,83 @@ void gather_tempo(std::uint32_t microseconds) {
 
 // Where the copy's lists are written (null while the copy is only counted).
 struct PlayLists {
-    std::uint32_t* first_notes;
-    std::uint32_t* starts;
-    std::uint32_t* words;
-    std::uint32_t* long_indexes;
-    std::uint32_t* long_durations;
     std::uint32_t* first_events;
     std::uint32_t* ticks;
     std::uint32_t* bytes;
+    std::uint32_t* long_indexes;
+    std::uint32_t* long_durations;
     std::uint32_t* last_ticks;
     std::uint32_t* tempos;  // their ticks, then their values, then their tracks
 };
 
-// Counts, and writes to `out` when it is not null, the playable roll notes of each track in order:
-// a key and velocity of 0 to 127, before any wrap of the track's total (a track's notes are in order
-// of their note on, so a start below the note's before marks a wrap). Sets the counts of notes and
-// long notes; returns the notes left out.
-std::uint32_t copy_playable_notes(const PlayLists* out, std::uint32_t& notes, std::uint32_t& long_notes) {
-    auto tracks = static_cast<std::uint32_t>(track_numbers.size());
-    std::size_t velocities = std::min(note_velocities.size(), note_starts.size());
-    std::uint32_t left_out = 0;
-    notes = 0;
-    long_notes = 0;
-    for (std::uint32_t t = 0; t < tracks; ++t) {
-        if (out != nullptr) out->first_notes[t] = notes;
-        std::size_t end = t + 1 < tracks ? track_first_notes[t + 1] : note_starts.size();
-        bool wrapped = false;
-        for (std::size_t i = track_first_notes[t]; i < end; ++i) {
-            std::uint32_t key = (note_keys[i] & 0x1FFu) - 1;  // a missing note (0) wraps far above 127
-            std::uint32_t channel = (note_keys[i] >> key_channel_shift) & 0x0Fu;
-            std::uint32_t velocity = i < velocities ? note_velocities[i] : 0xFF;
-            if (i > track_first_notes[t] && note_starts[i] < note_starts[i - 1]) wrapped = true;
-            if (key > 127 || velocity > 127 || wrapped) {
-                ++left_out;
-                continue;
-            }
-            std::uint32_t duration = note_ends[i] - note_starts[i];  // across a wrap of the total too
-            if (duration >= long_duration) {
-                if (out != nullptr) {
-                    out->long_indexes[long_notes] = notes;
-                    out->long_durations[long_notes] = duration;
-                }
-                ++long_notes;
-                duration = long_duration;
-            }
-            if (out != nullptr) {
-                out->starts[notes] = note_starts[i];
-                out->words[notes] = key << play_note_key_shift | velocity << play_note_velocity_shift |
-                                    channel << play_note_channel_shift | duration << play_note_duration_shift;
-                std::uint64_t note_end = std::uint64_t{note_starts[i]} + (note_ends[i] - note_starts[i]);
-                out->last_ticks[t] = std::max(out->last_ticks[t], static_cast<std::uint32_t>(std::min<std::uint64_t>(note_end, 0xFFFFFFFF)));
-            }
-            ++notes;
-        }
-    }
-    if (out != nullptr) out->first_notes[tracks] = notes;
-    return left_out;
+// Whether roll note n is one whose note on is among the events played: a key and velocity of 0 to 127.
+bool roll_note_played(std::size_t n) {
+    std::uint32_t key = (note_keys[n] & 0x1FFu) - 1;  // a missing note (0) wraps far above 127
+    return key <= 127 && n < note_velocities.size() && note_velocities[n] <= 127;
+}
+
+// The duration of the roll's note that the note on of track t at `tick`, of channel and key in
+// `bytes`, starts: the next of the track's roll notes from `next` on (the roll keeps them in the order
+// of their note ons), past those not played; unknown_duration when the roll has none (it was cut
+// short). Moves `next` past it.
+std::uint32_t roll_duration(std::uint32_t t, std::uint32_t tick, std::uint32_t bytes, std::size_t& next) {
+    std::size_t end = t + 1 < track_first_notes.size() ? track_first_notes[t + 1] : note_starts.size();
+    while (next < end && (note_starts[next] < tick || (note_starts[next] == tick && !roll_note_played(next)))) ++next;
+    if (next >= end || note_starts[next] != tick) return unknown_duration;
+    std::uint32_t key = (note_keys[next] & 0x1FFu) - 1;
+    std::uint32_t channel = (note_keys[next] >> key_channel_shift) & 0x0Fu;
+    if (key != ((bytes >> play_event_first_shift) & 0x7Fu) || channel != (bytes & 0x0Fu)) return unknown_duration;
+    ++next;
+    return note_ends[next - 1] - note_starts[next - 1];  // across a wrap of the total too
 }
 
 // Counts, and writes to `out` when it is not null, each track's channel events before any wrap of
-// its total. Sets the count of events; returns the events left out.
-std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events) {
+// its total, each note on with its roll note's duration; and each track's last tick, from its events
+// and its roll notes' ends. Sets the counts of events and long events; returns the events left out.
+std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events, std::uint32_t& long_events) {
     auto tracks = static_cast<std::uint32_t>(track_numbers.size());
     auto gathered = static_cast<std::uint32_t>(channel_event_ticks.size());
     // a track past those whose first event was marked (the memory was full) has none
     auto first = [gathered](std::uint32_t t) { return t < track_first_events.size() ? track_first_events[t] : gathered; };
     std::uint32_t left_out = 0;
     events = 0;
+    long_events = 0;
     for (std::uint32_t t = 0; t < tracks; ++t) {
         if (out != nullptr) out->first_events[t] = events;
+        std::size_t next_note = track_first_notes[t];
         for (std::uint32_t i = first(t); i < first(t + 1); ++i) {
             if (i > first(t) && channel_event_ticks[i] < channel_event_ticks[i - 1]) {
                 left_out += first(t + 1) - i;
                 break;
             }
+            std::uint32_t bytes = channel_event_bytes[i];
+            std::uint32_t duration = 0;
+            if ((bytes & 0xF0u) == 0x90 && ((bytes >> play_event_second_shift) & 0x7Fu) != 0) {
+                duration = roll_duration(t, channel_event_ticks[i], bytes, next_note);
+            }
+            if (duration >= long_duration) {
+                if (out != nullptr) {
+                    out->long_indexes[long_events] = events;
+                    out->long_durations[long_events] = duration;
+                }
+                ++long_events;
+                duration = long_duration;
+            }
             if (out != nullptr) {
                 out->ticks[events] = channel_event_ticks[i];
-                out->bytes[events] = channel_event_bytes[i];
+                out->bytes[events] = bytes | duration << play_event_duration_shift;
                 out->last_ticks[t] = std::max(out->last_ticks[t], channel_event_ticks[i]);
             }
             ++events;
+        }
+        if (out == nullptr) continue;
+        // a note the file never ends lasts, in the roll, to its track's end
+        std::size_t end = t + 1 < tracks ? track_first_notes[t + 1] : note_starts.size();
+        for (std::size_t n = track_first_notes[t]; n < end; ++n) {
+            if (n > track_first_notes[t] && note_starts[n] < note_starts[n - 1]) break;  // past a wrap of the total
+            if (!roll_note_played(n)) continue;
+            std::uint64_t note_end = std::uint64_t{note_starts[n]} + (note_ends[n] - note_starts[n]);
+            out->last_ticks[t] = std::max(out->last_ticks[t], static_cast<std::uint32_t>(std::min<std::uint64_t>(note_end, 0xFFFFFFFF)));
         }
     }
     if (out != nullptr) out->first_events[tracks] = events;
@@ -228,36 +225,31 @@ void finish_play_events() {
 void make_play_data(std::int32_t format, std::uint32_t division) {
     auto tracks = static_cast<std::uint32_t>(track_numbers.size());
     // counted first, so that the copy is made in place, once
-    std::uint32_t notes = 0;
-    std::uint32_t long_notes = 0;
     std::uint32_t events = 0;
-    std::uint32_t left_out = events_not_playable + copy_playable_notes(nullptr, notes, long_notes);
-    left_out += copy_playable_events(nullptr, events);
+    std::uint32_t long_events = 0;
+    std::uint32_t left_out = events_not_playable + copy_playable_events(nullptr, events, long_events);
     std::uint32_t tempos = 0;
     left_out += copy_playable_tempos(nullptr, tempos);
 
     // each list's length, and from them (in the order of SMFDUMP_PLAY_LISTS) where each starts
     std::size_t lengths[play_list_count] = {};
-    lengths[play_list_track_first_notes] = std::size_t{tracks} + 1;
     lengths[play_list_track_first_events] = std::size_t{tracks} + 1;
     lengths[play_list_track_numbers] = tracks;
     lengths[play_list_track_last_ticks] = tracks;
-    lengths[play_list_note_starts] = notes;
-    lengths[play_list_note_words] = notes;
-    lengths[play_list_long_note_indexes] = long_notes;
-    lengths[play_list_long_note_durations] = long_notes;
     lengths[play_list_event_ticks] = events;
     lengths[play_list_event_bytes] = events;
+    lengths[play_list_long_event_indexes] = long_events;
+    lengths[play_list_long_event_durations] = long_events;
     lengths[play_list_tempo_ticks] = tempos;
     lengths[play_list_tempo_values] = tempos;
     lengths[play_list_tempo_tracks] = tempos;
     std::size_t words = play_head_words;
     for (std::size_t length : lengths) words += length;
     if (!room_for(words * sizeof(std::uint32_t))) {  // a copy of no tracks, all of it left out
-        play_data.assign(play_head_words + 2, 0);     // the head, and the two tracks' lists of one word each
+        play_data.assign(play_head_words + 1, 0);     // the head, and the tracks' list of one word
         play_data[play_head_format] = static_cast<std::uint32_t>(format);
         play_data[play_head_division] = division;
-        play_data[play_head_not_playable] = left_out + notes + events + tempos;
+        play_data[play_head_not_playable] = left_out + events + tempos;
         return;
     }
     play_data.assign(words, 0);
@@ -265,9 +257,8 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     head[play_head_format] = static_cast<std::uint32_t>(format);
     head[play_head_division] = division;
     head[play_head_tracks] = tracks;
-    head[play_head_notes] = notes;
-    head[play_head_long_notes] = long_notes;
     head[play_head_events] = events;
+    head[play_head_long_events] = long_events;
     head[play_head_tempos] = tempos;
     head[play_head_not_playable] = left_out;
     std::uint32_t* list_at[play_list_count] = {};
@@ -277,19 +268,15 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
         at += lengths[list];
     }
     PlayLists out{};
-    out.first_notes = list_at[play_list_track_first_notes];
     out.first_events = list_at[play_list_track_first_events];
     std::uint32_t* numbers = list_at[play_list_track_numbers];
     out.last_ticks = list_at[play_list_track_last_ticks];
-    out.starts = list_at[play_list_note_starts];
-    out.words = list_at[play_list_note_words];
-    out.long_indexes = list_at[play_list_long_note_indexes];
-    out.long_durations = list_at[play_list_long_note_durations];
     out.ticks = list_at[play_list_event_ticks];
     out.bytes = list_at[play_list_event_bytes];
+    out.long_indexes = list_at[play_list_long_event_indexes];
+    out.long_durations = list_at[play_list_long_event_durations];
     out.tempos = list_at[play_list_tempo_ticks];
     std::copy(track_numbers.begin(), track_numbers.end(), numbers);
-    copy_playable_notes(&out, notes, long_notes);
-    copy_playable_events(&out, events);
+    copy_playable_events(&out, events, long_events);
     copy_playable_tempos(&out, tempos);
 }

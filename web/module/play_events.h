@@ -22,20 +22,20 @@ extern std::uint32_t events_not_playable;               // channel events, notes
 
 // ---- the compact copy, made by make_play_data; 32-bit words ----
 // A head of play_head_words words, then the lists one after another:
-//   head: format, division, tracks T, notes N, long notes L, events E, tempos P, notes not playable
-//   track_first_notes[T + 1], track_first_events[T + 1], track_numbers[T], track_last_ticks[T],
-//   note_starts[N], note_words[N], long_note_indexes[L], long_note_durations[L],
-//   event_ticks[E], event_bytes[E], tempo_ticks[P], tempo_values[P], tempo_tracks[P]
-// A note word holds its key (bits 0-6), velocity (7-13), channel (14-17) and duration in ticks (18-31);
-// a duration of long_duration or more holds long_duration there, and the duration itself is found in
-// long_note_durations beside the note's index. An event word is as channel_event_bytes holds it. A
-// track's last tick is the latest end of its notes or tick of its events. Each track's notes, events
-// and tempos are in order of time; the tempos are in listing order (track by track).
+//   head: format, division, tracks T, events E, long events L, tempos P, events not playable
+//   track_first_events[T + 1], track_numbers[T], track_last_ticks[T], event_ticks[E], event_bytes[E],
+//   long_event_indexes[L], long_event_durations[L], tempo_ticks[P], tempo_values[P], tempo_tracks[P]
+// An event word holds what channel_event_bytes holds and, for a note on, the duration in ticks of the
+// roll's note it starts (bits 22-31; 0 for any other event). A duration of long_duration or more, or
+// unknown (no roll note: the roll was cut short), holds long_duration there, and the duration itself
+// is found in long_event_durations beside the event's index (unknown_duration when unknown). A track's
+// last tick is the latest end of its roll notes or tick of its events. Each track's events are in
+// order of time; the tempos are in listing order (track by track).
 // The head's words and the lists are each named once below (X-macros), so that make_play_data and the
 // layouts the module reports (web_layouts) take their order and fields from one place.
 
 // The head's words, X(name) for each, in order; play_head_<name> is its index.
-#define SMFDUMP_PLAY_HEAD(X) X(format) X(division) X(tracks) X(notes) X(long_notes) X(events) X(tempos) X(not_playable)
+#define SMFDUMP_PLAY_HEAD(X) X(format) X(division) X(tracks) X(events) X(long_events) X(tempos) X(not_playable)
 enum Play_head : std::uint32_t {
 #define SMFDUMP_PLAY_HEAD_INDEX(name) play_head_##name,
     SMFDUMP_PLAY_HEAD(SMFDUMP_PLAY_HEAD_INDEX)
@@ -43,13 +43,12 @@ enum Play_head : std::uint32_t {
     play_head_count
 };
 constexpr std::size_t play_head_words = play_head_count;
-static_assert(play_head_words == 8);
+static_assert(play_head_words == 7);
 
 // The lists after the head, X(name) for each, in order; play_list_<name> is its place among them.
-#define SMFDUMP_PLAY_LISTS(X)                                                                                  \
-    X(track_first_notes) X(track_first_events) X(track_numbers) X(track_last_ticks) X(note_starts) X(note_words) \
-    X(long_note_indexes) X(long_note_durations) X(event_ticks) X(event_bytes) X(tempo_ticks) X(tempo_values)    \
-    X(tempo_tracks)
+#define SMFDUMP_PLAY_LISTS(X)                                                                                      \
+    X(track_first_events) X(track_numbers) X(track_last_ticks) X(event_ticks) X(event_bytes) X(long_event_indexes) \
+    X(long_event_durations) X(tempo_ticks) X(tempo_values) X(tempo_tracks)
 enum Play_list : std::uint32_t {
 #define SMFDUMP_PLAY_LIST_INDEX(name) play_list_##name,
     SMFDUMP_PLAY_LISTS(SMFDUMP_PLAY_LIST_INDEX)
@@ -59,25 +58,20 @@ enum Play_list : std::uint32_t {
 // the tempos are written as one list of three parts
 static_assert(play_list_tempo_values == play_list_tempo_ticks + 1 && play_list_tempo_tracks == play_list_tempo_ticks + 2);
 
-// The fields of a note word, X(name, shift, bits) for each: play_note_<name>_shift and _bits.
-#define SMFDUMP_PLAY_NOTE_FIELDS(X) X(key, 0, 7) X(velocity, 7, 7) X(channel, 14, 4) X(duration, 18, 14)
-// The fields of an event word (channel_event_bytes, and event_bytes of the copy), the same way: its
-// status byte and its first and second data bytes (the second 0 for one data byte).
-#define SMFDUMP_PLAY_EVENT_FIELDS(X) X(status, 0, 8) X(first, 8, 7) X(second, 15, 7)
-#define SMFDUMP_PLAY_NOTE_FIELD(name, shift, bits)            \
-    constexpr std::uint32_t play_note_##name##_shift = shift; \
-    constexpr std::uint32_t play_note_##name##_bits = bits;
-SMFDUMP_PLAY_NOTE_FIELDS(SMFDUMP_PLAY_NOTE_FIELD)
-#undef SMFDUMP_PLAY_NOTE_FIELD
+// The fields of an event word (channel_event_bytes, and event_bytes of the copy), X(name, shift, bits)
+// for each: play_event_<name>_shift and _bits. Its status byte, its first and second data bytes (the
+// second 0 for one data byte), and a note on's duration (in the copy only).
+#define SMFDUMP_PLAY_EVENT_FIELDS(X) X(status, 0, 8) X(first, 8, 7) X(second, 15, 7) X(duration, 22, 10)
 #define SMFDUMP_PLAY_EVENT_FIELD(name, shift, bits)            \
     constexpr std::uint32_t play_event_##name##_shift = shift; \
     constexpr std::uint32_t play_event_##name##_bits = bits;
 SMFDUMP_PLAY_EVENT_FIELDS(SMFDUMP_PLAY_EVENT_FIELD)
 #undef SMFDUMP_PLAY_EVENT_FIELD
-static_assert(play_note_duration_shift + play_note_duration_bits == 32 && play_event_second_shift + play_event_second_bits <= 32);
+static_assert(play_event_duration_shift + play_event_duration_bits == 32);
 
-constexpr std::uint32_t long_duration = (1u << play_note_duration_bits) - 1;
-static_assert(long_duration == 0x3FFF);
+constexpr std::uint32_t long_duration = (1u << play_event_duration_bits) - 1;
+static_assert(long_duration == 0x3FF);
+constexpr std::uint32_t unknown_duration = 0xFFFFFFFF;  // a long duration that is not known
 extern std::vector<std::uint32_t> play_data;
 
 // Empties what was gathered, makes room for a velocity for each note the roll has room for, and puts
@@ -87,8 +81,8 @@ extern std::vector<std::uint32_t> play_data;
 void start_play_events(std::size_t input_size);
 // Takes the gatherers out of the watchers.
 void finish_play_events();
-// Makes play_data from the roll's notes (once they are ended) and what was gathered: only what a MIDI
-// output can take (data bytes 0 to 127; roll notes of velocity 1 to 127), each track in order of time. When the
+// Makes play_data from what was gathered, with the durations of the roll's notes (once they are
+// ended): only what a MIDI output can take (data bytes 0 to 127), each track in order of time. When the
 // memory can't hold it, the copy has no tracks (and everything is counted as left out).
 void make_play_data(std::int32_t format, std::uint32_t division);
 // Lets go of play_data and of everything gathered for it.

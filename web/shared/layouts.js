@@ -41,16 +41,16 @@ export const signature = { numerator: 0, denominator: 1, seen: 2, fields: 3 };
 
 // The compact copy of what is played (32-bit words): a head, then the lists in this order, each as long
 // as the head's count named beside it (tracks + 1 where marked).
-export const playHead = ['format', 'division', 'tracks', 'notes', 'long_notes', 'events', 'tempos', 'not_playable'];
+export const playHead = ['format', 'division', 'tracks', 'events', 'long_events', 'tempos', 'not_playable'];
 export const playLists = [
-  ['track_first_notes', 'tracks+1'], ['track_first_events', 'tracks+1'], ['track_numbers', 'tracks'], ['track_last_ticks', 'tracks'],
-  ['note_starts', 'notes'], ['note_words', 'notes'], ['long_note_indexes', 'long_notes'], ['long_note_durations', 'long_notes'],
-  ['event_ticks', 'events'], ['event_bytes', 'events'], ['tempo_ticks', 'tempos'], ['tempo_values', 'tempos'], ['tempo_tracks', 'tempos'],
+  ['track_first_events', 'tracks+1'], ['track_numbers', 'tracks'], ['track_last_ticks', 'tracks'],
+  ['event_ticks', 'events'], ['event_bytes', 'events'], ['long_event_indexes', 'long_events'], ['long_event_durations', 'long_events'],
+  ['tempo_ticks', 'tempos'], ['tempo_values', 'tempos'], ['tempo_tracks', 'tempos'],
 ];
-export const playLongDuration = 0x3fff;  // a note word's duration field at this value: the duration is in the long notes
-// A note word's fields and an event word's, as bit fields.
-export const playNoteWord = { key: { shift: 0, bits: 7 }, velocity: { shift: 7, bits: 7 }, channel: { shift: 14, bits: 4 }, duration: { shift: 18, bits: 14 } };
-export const playEventWord = { status: { shift: 0, bits: 8 }, first: { shift: 8, bits: 7 }, second: { shift: 15, bits: 7 } };
+export const playLongDuration = 0x3ff;  // a note on's duration field at this value: the duration is in the long events
+export const playUnknownDuration = 0xffffffff;  // a long event's duration when the roll has no note for it
+// An event word's fields, as bit fields (the duration a note on's only).
+export const playEventWord = { status: { shift: 0, bits: 8 }, first: { shift: 8, bits: 7 }, second: { shift: 15, bits: 7 }, duration: { shift: 22, bits: 10 } };
 
 // Where web_position and web_note_position put a position: three words.
 export const position = { measure: 0, beat: 1, tick: 2, fields: 3 };
@@ -98,7 +98,8 @@ export function layoutFacts() {
   playHead.forEach((name, i) => facts.set(`play.head.${name}`, i));
   playLists.forEach(([name], i) => facts.set(`play.list.${name}`, i));
   facts.set('play.long_duration', playLongDuration);
-  for (const [word, fields] of [['note', playNoteWord], ['event', playEventWord]]) {
+  facts.set('play.unknown_duration', playUnknownDuration);
+  for (const [word, fields] of [['event', playEventWord]]) {
     for (const [field, { shift, bits }] of Object.entries(fields)) {
       facts.set(`play.${word}.${field}.shift`, shift);
       facts.set(`play.${word}.${field}.bits`, bits);

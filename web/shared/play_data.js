@@ -4,7 +4,7 @@
 import { playHead, playLists } from './layouts.js';
 
 // The copy's head (by the names in layouts.js: format, division, tracks, ...) and its lists, each a
-// Uint32Array over the buffer named as in layouts.js (track_first_notes, note_words, ...).
+// Uint32Array over the buffer named as in layouts.js (track_first_events, event_bytes, ...).
 export function readPlayData(buffer) {
   const words = new Uint32Array(buffer);
   const head = {};

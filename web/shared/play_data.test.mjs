@@ -6,12 +6,12 @@ import { packMessage, packedFirst, packedSecond, packedStatus } from './packing.
 import { readPlayData } from './play_data.js';
 
 test('each list of the compact copy is read from its own place, as long as its count says', () => {
-  // format 1, division 384, 2 tracks, 3 notes, 1 long note, 4 events, 2 tempos, 5 left out
-  const head = [1, 384, 2, 3, 1, 4, 2, 5];
+  // format 1, division 384, 2 tracks, 4 events, 1 long event, 2 tempos, 5 left out
+  const head = [1, 384, 2, 4, 1, 2, 5];
   const lists = {
-    track_first_notes: [0, 2, 3], track_first_events: [0, 1, 4], track_numbers: [1, 2], track_last_ticks: [700, 900],
-    note_starts: [10, 20, 30], note_words: [101, 102, 103], long_note_indexes: [2], long_note_durations: [99999],
-    event_ticks: [11, 21, 31, 41], event_bytes: [201, 202, 203, 204], tempo_ticks: [0, 480], tempo_values: [500000, 400000], tempo_tracks: [0, 0],
+    track_first_events: [0, 1, 4], track_numbers: [1, 2], track_last_ticks: [700, 900],
+    event_ticks: [11, 21, 31, 41], event_bytes: [201, 202, 203, 204], long_event_indexes: [2], long_event_durations: [99999],
+    tempo_ticks: [0, 480], tempo_values: [500000, 400000], tempo_tracks: [0, 0],
   };
   const words = Uint32Array.from([...head, ...playLists.flatMap(([name]) => lists[name])]);
   const read = readPlayData(words.buffer);

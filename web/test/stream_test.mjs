@@ -5,7 +5,7 @@
 // the page's sound, the WAV and the Web MIDI worker.
 //
 //   node --test web/test/stream_test.mjs
-import { seq, seqLoad, seqRun, seqSelect, seqSetMuted, seqSetTranspose, seqStart } from '../audio/sequencer.js';
+import { seq, seqLoad, seqRun, seqSelect, seqSetMuted, seqSetTranspose, seqSounding, seqStart } from '../audio/sequencer.js';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -257,6 +257,13 @@ test('started after a note on, its note off still goes out; a muted track sends 
   const from600 = play(600).filter(([, ...b]) => isOff(b)).map(([time, ...b]) => [Number(time.toFixed(6)), ...b]);
   assert.deepEqual(from600.slice(0, 2), [[Number(at(720).toFixed(6)), 0x80, 60, 40], [Number(at(960).toFixed(6)), 0x80, 64, 11]]);
   assert.ok(from600.some(([, s, k, v]) => s === 0x91 && k === 72 && v === 0), 'C6\'s note off after a start past its note on');
+  // at 1100 the notes sounding are lit from their start to their end in the roll: C6 (0 to 1200, track
+  // index 2), and E5, begun at 960 after its own note off there (the roll ends it at once)
+  play(0);
+  seqStart(0, 0, () => {});
+  seqRun(secondsOf(tracks, division, 1100) + 1e-6, () => {});
+  const lit = [...seqSounding(1100, 16)];
+  assert.deepEqual(lit, [960, 960, 64, 1, 0, 1200, 72, 2]);
   // track 2 (index 1) muted: none of its notes, but its controllers
   const muted = play(0, { muted: [0, 1, 0, 0] }).map(([, ...b]) => b.join(' '));
   for (const e of tracks[1].events.filter((e) => (e.bytes[0] & 0xe0) === 0x80)) {
