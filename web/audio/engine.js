@@ -6,7 +6,7 @@
 //    background tab never delays the sound (the same in an OfflineAudioContext, for WAV);
 //  - the main thread, where no worklet can be loaded: the page's sound drives engineOnMainThread's
 //    render from a ScriptProcessorNode;
-//  - a worker feeding a Web MIDI output: every 25 ms it makes the messages of the next 200 ms, with
+//  - a worker feeding a Web MIDI output: every 25 ms it makes the messages of the next 70 ms, with
 //    their times in the page's performance.now() milliseconds, and posts them to the page, which sends
 //    them with those timestamps (a worker's timer is not slowed in a background tab).
 //
@@ -35,8 +35,9 @@
 // sounding at `time` and the file's seconds there as written; `time` in the host's clock: the
 // context's seconds, or the page's milliseconds for Web MIDI; ticks per unit of that clock; the notes
 // sounding, see seqSounding), { type: 'ended', start, tick } at the end, and
-// for Web MIDI { type: 'midi', data } (a Float64Array: time in the page's milliseconds, then status,
-// first and second data byte, for each message).
+// for Web MIDI { type: 'midi', start, data } (the number of the play that made them, so that the page
+// drops an older play's; a Float64Array: time in the page's milliseconds, then status, first and
+// second data byte, for each message).
 import { seq, seqLoad, seqPosition, seqPrepare, seqRun, seqSecondsAt, seqSelect, seqSetEnd, seqSetLoop, seqSetMuted, seqSetSpeed, seqSetTranspose, seqShift, seqSounding, seqStart, seqStop, seqUnload } from './sequencer.js';
 import { synthQueue, synthRender } from './synth.js';
 import { packMessage } from '../shared/packing.js';
@@ -44,7 +45,8 @@ import { packMessage } from '../shared/packing.js';
 const engine = {
   lead: 0,              // seconds from a request to the first message it makes
   post: () => {},       // sends a message to the page
-  queue: () => {},      // takes the messages made: a Float64Array of time and packed bytes, two numbers each
+  queue: () => {},      // takes the messages made (a Float64Array of time and packed bytes, two numbers
+                        // each) and the number of the play that made them
   toHost: 1,            // the factor from the engine's seconds to the host's unit of time
   hostOrigin: 0,        // the host's time at the engine's time 0 (in the host's unit)
   out: new Float64Array(512),  // the messages made in one step: time, status | first << 8 | second << 16
@@ -88,7 +90,7 @@ function engineEmit(time, status, first, second) {
 // Hands the messages made on, and starts afresh.
 function engineFlush() {
   if (engine.outCount === 0) return;
-  engine.queue(engine.out.subarray(0, engine.outCount));
+  engine.queue(engine.out.subarray(0, engine.outCount), engine.start);
   engine.outCount = 0;
 }
 

@@ -1,8 +1,9 @@
 // The audio side's entry: one bundle for its three hosts, each found by what its global scope has.
 //  - An audio worklet: registers the processors 'smfdump-synth' (the synthesizer alone) and
 //    'smfdump-player' (the synthesizer with the player's engine), each quantum rendered at its frame.
-//  - A worker (the Web MIDI timer): the player's engine on a 25 ms timer, its messages made 200 ms
-//    ahead with their times in the page's performance.now() milliseconds, posted to the page.
+//  - A worker (the Web MIDI timer): the player's engine on a 25 ms timer, its messages made 70 ms
+//    ahead with their times in the page's performance.now() milliseconds, posted to the page with the
+//    number of the play that made them.
 //  - The main thread (where no worklet can be loaded): nothing runs; the page runs the bundle as a
 //    script and calls what it exports (the bundle's one global, smfdumpAudio) from a
 //    ScriptProcessorNode.
@@ -86,12 +87,15 @@ function hostWorklet() {
 }
 
 // Runs the engine in the Web MIDI timer worker: its clock is the page's performance.now(), told in
-// the first message ({ type: 'clock', origin }).
+// the first message ({ type: 'clock', origin }); the engine's messages come with the time they were
+// posted. What is made ahead is sent ahead, and a halt of the
+// page's comes after it: 70 ms ahead (a timer's turn and 45 ms to spare), and a play starting 60 ms
+// after it is asked, keep a pause or a seek heard within 100 ms.
 function hostTimerWorker() {
-  const lookahead = 0.2;
+  const lookahead = 0.07;
   let pageOrigin = 0;  // performance.timeOrigin of the page, to give times in the page's clock
   const clock = () => (performance.timeOrigin + performance.now() - pageOrigin) / 1000;
-  const queue = (events) => {
+  const queue = (events, start) => {
     const data = new Float64Array(events.length * 2);
     for (let i = 0, j = 0; i < events.length; i += 2, j += 4) {
       data[j] = events[i] * 1000;
@@ -99,15 +103,17 @@ function hostTimerWorker() {
       data[j + 2] = packedFirst(events[i + 1]);
       data[j + 3] = packedSecond(events[i + 1]);
     }
-    postMessage({ type: 'midi', data }, [data.buffer]);
+    postMessage({ type: 'midi', start, data }, [data.buffer]);
   };
-  engineSetHost({ post: (m, transfer) => postMessage(m, transfer), queue, lead: 0.05, toHost: 1000, waits: false });
+  engineSetHost({ post: (m, transfer) => postMessage(m, transfer), queue, lead: 0.06, toHost: 1000, waits: false });
   self.onmessage = (e) => {
     if (e.data.type === 'clock') {
       pageOrigin = e.data.origin;
       return;
     }
-    engineMessage(e.data, clock());
+    // taken as of when the page asked (`asked`, its milliseconds): a play starts `lead` after that,
+    // however late this thread got to it
+    engineMessage(e.data, Math.min(clock(), (e.data.asked ?? Infinity) / 1000));
   };
   setInterval(() => {
     const now = clock();

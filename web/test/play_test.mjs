@@ -69,6 +69,24 @@ const song = file(1, division, [
 const songPath = path.join(scratch, 'song.mid');
 fs.writeFileSync(songPath, song);
 
+// For halting: 10 s of notes every 4 ticks (about 21 ms at 96 ticks a quarter and 120 beats a minute)
+// over four channels, 250 ms long, every fifth 625 ms (its key struck again before its note-off),
+// so that a dozen or more sound at any time; then a rest, a long note on channel 6 (key 100) at tick
+// 2400 to seek to, and the end at tick 3840.
+const busyNotes = [];
+for (let i = 0; i < 480; i += 1) {
+  const channel = i % 4;
+  const key = 40 + (i % 20);
+  busyNotes.push([4 * i, [0x90 | channel, key, 90]], [4 * i + (i % 5 === 0 ? 120 : 48), [0x80 | channel, key, 0]]);
+}
+busyNotes.push([2400, [0x95, 100, 90]], [2784, [0x85, 100, 0]]);
+busyNotes.sort((a, b) => a[0] - b[0]);
+const busyPath = path.join(scratch, 'busy.mid');
+fs.writeFileSync(busyPath, file(0, 96, [[
+  ...busyNotes.map(([tick, bytes], i) => event(tick - (i > 0 ? busyNotes[i - 1][0] : 0), bytes)),
+  endOfTrack(3840 - 2784),
+]]));
+
 // The file's seconds at tick, reckoned here from the tempo map above.
 function secondsAt(tick) {
   let seconds = 0;
@@ -164,17 +182,35 @@ test('a start read ahead in pieces sends the same state as one read whole', asyn
 // ---- the page ----------------------------------------------------------------------------------
 
 // Installed before the page's script: a MIDI access with one output, "Test synth", whose sends are
-// kept in window.sent as [timestamp, ...bytes].
-function standInMidi() {
+// kept in window.sent as [timestamp, ...bytes]. With `clear`, the output has clear(), which drops what
+// was sent for later than now, as a browser drops what it holds queued (Chromium's outputs have none).
+// While window.midiFails is set, send() throws, as it does for a port that went away.
+function standInMidi({ clear = false } = {}) {
   window.sent = [];
-  const output = { id: 'test', name: 'Test synth', type: 'output', send: (data, timestamp) => window.sent.push([timestamp, ...data]) };
+  window.midiFails = false;
+  const output = {
+    id: 'test',
+    name: 'Test synth',
+    type: 'output',
+    send: (data, timestamp) => {
+      if (window.midiFails) throw new DOMException('The port is not open.', 'InvalidStateError');
+      window.sent.push([timestamp, ...data]);
+    },
+  };
+  if (clear) {
+    output.clear = () => {
+      const now = performance.now();
+      window.sent = window.sent.filter(([time]) => time <= now);
+    };
+  }
   navigator.requestMIDIAccess = () => Promise.resolve({ outputs: new Map([['test', output]]), inputs: new Map(), onstatechange: null });
 }
 
-// Opens the page with the stand-in, lists the song and chooses the stand-in output to play to.
-async function openPlaying(session) {
-  const page = await openPage(session, pagePath, { initScript: standInMidi });
-  await pickFiles(page, '#open-input', songPath);
+// Opens the page with the stand-in (with clear() or not), lists a file (the song unless told) and
+// chooses the stand-in output to play to.
+async function openPlaying(session, { clear = false, file = songPath } = {}) {
+  const page = await openPage(session, pagePath, { initScript: `(${standInMidi})(${JSON.stringify({ clear })})` });
+  await pickFiles(page, '#open-input', file);
   await waitFor(page, () => document.body.dataset.state === 'ready', null, { timeout: 60000 });
   await page.focus('#play-to');
   await waitFor(page, () => document.querySelector('#play-to option[value="midi:test"]') !== null);
@@ -210,6 +246,31 @@ function sounding(messages) {
 }
 
 const seconds = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// The notes left sounding by what a stand-in output received ({ time, bytes }), taken in the order of
+// their timestamps (those of one time in the order sent): each note-on not ended by a later note-off
+// (8n, or 9n of velocity 0) of its key, or all notes off or all sound off (CC 123, 120) of its
+// channel, as "channel key" (a key struck twice needs two note-offs).
+function leftSounding(received) {
+  const on = new Map();
+  const ordered = received.map((m, i) => ({ ...m, i })).sort((a, b) => a.time - b.time || a.i - b.i);
+  for (const { bytes: [status, first, second] } of ordered) {
+    const kind = status & 0xf0;
+    const channel = status & 0x0f;
+    const slot = `${channel} ${first}`;
+    if (kind === 0x90 && second > 0) on.set(slot, (on.get(slot) ?? 0) + 1);
+    else if (kind === 0x80 || kind === 0x90) on.set(slot, Math.max(0, (on.get(slot) ?? 0) - 1));
+    else if (kind === 0xb0 && (first === 123 || first === 120)) {
+      for (const key of on.keys()) if (key.startsWith(`${channel} `)) on.set(key, 0);
+    }
+  }
+  return [...on].filter(([, n]) => n > 0).map(([slot]) => slot);
+}
+
+// What the stand-in output received: { time (the page's milliseconds), bytes }.
+async function received(page) {
+  return (await page.evaluate(() => window.sent)).map(([time, ...bytes]) => ({ time, bytes }));
+}
 
 // ---- files for the page's own sound: short notes of a square lead (5 ms attack, 50 ms release), the
 // reverb off, far enough apart for each onset to stand out ----
@@ -445,18 +506,116 @@ for (const kind of browsersToTest()) {
       await page.click('#play');
       const length = (secondsAt(loop.b) - secondsAt(loop.a)) * 1000;
       await waitFor(page, (n) => window.sent.filter((m) => m[1] === 0x91 && m[2] === 64 && m[3] > 0).length >= n, 4, { timeout: 10000, polling: 20 });
-      await page.click('#play');  // pause
+      // pause (its own messages may come at the third wrap's time: the wraps are those played before)
+      const played = await page.evaluate(() => {
+        const count = window.sent.length;
+        document.getElementById('play').click();
+        return count;
+      });
       await seconds(400);
       const sent = await sentMessages(page);
       // the first messages are the state at the loop's start, sent at its time: the wraps follow
       for (let wrap = 1; wrap <= 3; wrap += 1) {
         const at = wrap * length;
-        const before = sent.filter((m) => m.time <= at + 0.5 && !(m.time > at - 0.5 && (m.bytes[0] & 0xf0) === 0x90));
+        const before = sent.slice(0, played).filter((m) => m.time <= at + 0.5 && !(m.time > at - 0.5 && (m.bytes[0] & 0xf0) === 0x90));
         assert.deepEqual(sounding(before), [], `notes sound on past wrap ${wrap}`);
-        const silenced = sent.filter((m) => Math.abs(m.time - at) < 0.5 && m.bytes[1] === 120 && (m.bytes[0] & 0xf0) === 0xb0);
+        const silenced = sent.slice(0, played).filter((m) => Math.abs(m.time - at) < 0.5 && m.bytes[1] === 120 && (m.bytes[0] & 0xf0) === 0xb0);
         assert.equal(silenced.length, 16, `every channel is silenced at wrap ${wrap}`);
       }
       assert.deepEqual(sounding(sent), [], 'notes are left sounding after the pause');
+      await closePage(page);
+    });
+
+    // Rounds of playing the busy file, each ended after a while by a busy spell of the main thread
+    // (40 or 120 ms: the worker's batches wait meanwhile, and come after the halt) and a halt in the
+    // same task: Pause, Stop or a seek (the seek bar moved) to the note at tick 2400 after a rest;
+    // and a few of the page hidden and left. With or without clear(), nothing may be left sounding;
+    // the halt and the note sought are heard within 100 ms.
+    for (const clear of [false, true]) {
+      test(`${title}: halts at the end of a busy spell leave no note sounding, ${clear ? 'with' : 'without'} clear()`, async (t) => {
+        const page = await openPlaying(session, { clear, file: busyPath });
+        const faults = [];
+        let left = 0;
+        const latest = { halt: 0, seek: 0 };  // the most milliseconds from a halt to its last message, from a seek to the note sought
+        // 20 rounds of each halt after each busy spell in turn, and after every fifth the page left
+        // while not busy (with 70 ms sent ahead, to be ended at once)
+        const plan = [];
+        for (let i = 0; i < 20; i += 1) {
+          plan.push([['pause', 'stop', 'seek'][i % 3], i % 2 === 0 ? 40 : 120]);
+          if (i % 5 === 4) plan.push(['leave', 0]);
+        }
+        for (const [round, [halt, busy]] of plan.entries()) {
+          const what = `round ${round + 1}, ${halt} after ${busy} ms busy`;
+          await page.evaluate((from) => {
+            window.sent = [];
+            const bar = document.getElementById('play-seek');
+            bar.value = String(from);
+            bar.dispatchEvent(new Event('input'));
+          }, 96 * (round % 10));
+          await page.click('#play');
+          await waitFor(page, () => window.sent.filter((m) => (m[1] & 0xf0) === 0x90).length >= 4, null, { timeout: 10000, polling: 10 });
+          await seconds(50 + ((round * 37) % 200));
+          const at = await page.evaluate((kind, ms) => {
+            const end = performance.now() + ms;
+            while (performance.now() < end);  // busy: what the worker posts waits
+            const now = performance.now();
+            if (kind === 'pause') document.getElementById('play').click();
+            else if (kind === 'stop') document.getElementById('stop').click();
+            else if (kind === 'leave') {
+              // the tab hidden and the page left: it may get no later turn to send
+              Object.defineProperty(document, 'visibilityState', { value: 'hidden', configurable: true });
+              window.dispatchEvent(new PageTransitionEvent('pagehide'));
+              delete document.visibilityState;
+            } else {
+              const bar = document.getElementById('play-seek');
+              bar.value = '2400';
+              bar.dispatchEvent(new Event('input'));
+            }
+            return now;
+          }, halt, busy);
+          await seconds(300);
+          let got = await received(page);
+          if (halt === 'seek') {
+            const sought = got.find((m) => m.bytes.join() === [0x95, 100, 90].join());
+            const old = sought ? leftSounding(got.filter((m) => m.time <= sought.time && m !== sought)) : [];
+            const after = leftSounding(got).filter((slot) => slot !== '5 100');
+            if (sought) latest.seek = Math.max(latest.seek, sought.time - at);
+            if (!sought) faults.push(`${what}: the note sought was not played`);
+            else if (sought.time - at > 100) faults.push(`${what}: the note sought is heard ${(sought.time - at).toFixed(1)} ms after the seek`);
+            if (old.length > 0 || after.length > 0) faults.push(`${what}: sounding when the note sought starts ${old}, after it ${after}`);
+            left += new Set([...old, ...after]).size;
+            await page.click('#play');  // pause
+            await seconds(300);
+            got = await received(page);
+          } else {
+            const last = Math.max(...got.map((m) => m.time));
+            latest.halt = Math.max(latest.halt, last - at);
+            if (last - at > 100) faults.push(`${what}: the halt is heard ${(last - at).toFixed(1)} ms after it`);
+            const atOnce = got.filter((m) => m.bytes[1] === 120 && (m.bytes[0] & 0xf0) === 0xb0 && m.time - at < 10);
+            if (halt === 'leave' && atOnce.length < 16) faults.push(`${what}: not every channel is silenced at once`);
+          }
+          const still = leftSounding(got);
+          if (still.length > 0) faults.push(`${what}: left sounding ${still}`);
+          left += still.length;
+        }
+        t.diagnostic(`${plan.length} halts ${clear ? 'with' : 'without'} clear(): ${left} notes left sounding; heard at most `
+          + `${latest.halt.toFixed(1)} ms after a pause or stop, the note sought ${latest.seek.toFixed(1)} ms after its seek`);
+        assert.deepEqual(faults, []);
+        await closePage(page);
+      });
+    }
+
+    test(`${title}: an output whose send() throws stops playing and says so`, async () => {
+      const page = await openPlaying(session, { file: busyPath });
+      await page.click('#play');
+      await waitFor(page, () => window.sent.some((m) => (m[1] & 0xf0) === 0x90), null, { timeout: 10000, polling: 20 });
+      await page.evaluate(() => { window.midiFails = true; });
+      await waitFor(page, () => document.body.dataset.playing === 'false', null, { timeout: 3000, polling: 20 });
+      const notice = await page.$eval('#notice', (e) => (e.hidden ? '' : e.textContent));
+      assert.match(notice, /^[^.]*Test synth[^.]*\.$/, 'one sentence naming the output');
+      const tick = await page.evaluate(() => document.getElementById('roll').dataset.playTick);
+      await seconds(300);
+      assert.equal(await page.evaluate(() => document.getElementById('roll').dataset.playTick), tick, 'the time runs on');
       await closePage(page);
     });
   });

@@ -2,6 +2,12 @@
 // that plays to one of them (the player's engine: the audio side's bundle, from the page's own copy of
 // its text). The worker makes the messages ahead of time with their times; this part sends each with
 // its timestamp, so that nothing here has to be on time.
+//
+// No note is left sounding: this part keeps what it sent to the output (the notes sounding, counted
+// by channel and key, and the latest timestamp), and a halt (midiHalt) ends them itself, after the
+// last message sent, whether or not the output can drop what it holds queued (clear()). The worker's
+// batches carry the number of the play that made them; after a halt, those of an older play (posted
+// before the halt, come after it) are dropped. An output whose send() throws stops playing.
 import { $ } from '../dom.js';
 
 const midiOut = {
@@ -11,8 +17,17 @@ const midiOut = {
   output: null,          // the MIDIOutput played to, or null for the page's own sound
   worker: null,          // the engine's worker, while an output is played to
   onMessage: () => {},   // the player's handler of the engine's messages
-  touched: new Uint8Array(16 * 128),  // notes started since the last stop, by channel and key
+  onFail: () => {},      // told (the output's name, why) when the output's send() throws
+  play: -1,              // the play whose batches are sent (the last 'play' posted); -1 after a halt
+  failed: false,         // whether send() threw since the last play posted: nothing more is sent
+  sounding: new Uint16Array(16 * 128),  // notes sounding by channel and key, of what was sent for up to `settled`
+  settled: -Infinity,    // the time up to which `sounding` counts what was sent
+  ahead: [],             // the notes and channel modes sent for after `settled`: time, status, first, second
+  last: -Infinity,       // the latest timestamp sent (messages are never sent for before it)
 };
+
+// Messages sent for less than this many milliseconds ago may still be queued: clear() may drop them.
+const midiUnsure = 20;
 
 // Asks the browser for its MIDI outputs (once) and lists them in the "Play to" choice; when there
 // are none to offer, the choice says why.
@@ -55,62 +70,143 @@ export function midiOutputOf(value) {
   return midiOut.access.outputs.get(value.slice(5)) ?? null;
 }
 
-// Starts the worker that plays to output; its messages go to onMessage.
-export function midiStart(output, onMessage) {
+// Starts the worker that plays to output; its messages go to onMessage, and onFail(name, why) is
+// told when the output's send() throws.
+export function midiStart(output, onMessage, onFail) {
   midiStop();
   midiOut.output = output;
   midiOut.onMessage = onMessage;
-  midiOut.touched.fill(0);
+  midiOut.onFail = onFail;
+  midiOut.play = -1;
+  midiOut.failed = false;
+  midiOut.sounding.fill(0);
+  midiOut.settled = -Infinity;
+  midiOut.ahead = [];
+  midiOut.last = -Infinity;
   const url = URL.createObjectURL(new Blob([$('audio-source').textContent], { type: 'text/javascript' }));
   midiOut.worker = new Worker(url);
   URL.revokeObjectURL(url);
   midiOut.worker.postMessage({ type: 'clock', origin: performance.timeOrigin });
   midiOut.worker.onmessage = (event) => {
     const m = event.data;
-    if (m.type === 'midi') midiSend(m.data);
+    if (m.type === 'midi') midiSend(m.data, m.start);
     else midiOut.onMessage(m);
   };
 }
 
-// Sends the worker's messages (time, status, first, second, four numbers each) with their timestamps.
-function midiSend(data) {
+// Counts what a message sent does to the notes sounding: a note-on of velocity above 0 adds one, a
+// note-off (8n, or 9n of velocity 0) takes one away, all notes off and all sound off (CC 123, 120)
+// end the channel's.
+function midiCount(status, first, second) {
+  const kind = status & 0xf0;
+  const slot = (status & 0x0f) * 128 + first;
+  if (kind === 0x90 && second > 0) midiOut.sounding[slot] = Math.min(65535, midiOut.sounding[slot] + 1);
+  else if (kind === 0x80 || kind === 0x90) midiOut.sounding[slot] = Math.max(0, midiOut.sounding[slot] - 1);
+  else if (kind === 0xb0 && (first === 123 || first === 120)) midiOut.sounding.fill(0, slot - first, slot - first + 128);
+}
+
+// Counts in `sounding` what was sent for up to time `upTo` (in the page's milliseconds).
+function midiSettle(upTo) {
+  const ahead = midiOut.ahead;
+  let i = 0;
+  for (; i < ahead.length && ahead[i] <= upTo; i += 4) midiCount(ahead[i + 1], ahead[i + 2], ahead[i + 3]);
+  midiOut.ahead = ahead.slice(i);
+  midiOut.settled = Math.max(midiOut.settled, upTo);
+}
+
+// Sends one message for `time` (never before the last one sent), keeping what it does to the notes
+// sounding. False when send() threw: nothing more is sent, and the player is told.
+function midiSendOne(bytes, time) {
   const output = midiOut.output;
-  if (!output) return;
+  if (!output || midiOut.failed) return false;
+  time = Math.max(time, midiOut.last);
+  try {
+    output.send(bytes, time);
+  } catch (error) {
+    midiOut.failed = true;
+    const why = String(error?.message ?? error).replace(/\.$/, '');
+    queueMicrotask(() => midiOut.onFail(output.name || output.id, why));  // after the call that sent
+    return false;
+  }
+  midiOut.last = time;
+  const kind = bytes[0] & 0xf0;
+  if (kind === 0x80 || kind === 0x90 || (kind === 0xb0 && (bytes[1] === 123 || bytes[1] === 120))) {
+    if (time <= midiOut.settled) midiCount(bytes[0], bytes[1], bytes[2]);
+    else midiOut.ahead.push(time, bytes[0], bytes[1], bytes[2]);
+  }
+  return true;
+}
+
+// Sends a batch of the worker's messages (time, status, first, second, four numbers each) with their
+// timestamps, unless it is of a play other than the one going on (made before a halt, come after it).
+function midiSend(data, play) {
+  if (play !== midiOut.play) return;
+  midiSettle(performance.now() - midiUnsure);
   for (let i = 0; i < data.length; i += 4) {
     const status = data[i + 1];
     const kind = status & 0xf0;
     const bytes = kind === 0xc0 || kind === 0xd0 ? [status, data[i + 2]] : [status, data[i + 2], data[i + 3]];
-    if (kind === 0x90) midiOut.touched[(status & 0x0f) * 128 + data[i + 2]] = 1;
-    try {
-      output.send(bytes, data[i]);
-    } catch {
-      midiOut.output = null;  // the output went away: nothing more is sent to it
-      return;
-    }
+    if (!midiSendOne(bytes, data[i])) return;
   }
 }
 
-// Gives the worker a message (the engine's, see audio/engine.js), with what it transfers.
+// Gives the worker a message (the engine's, see audio/engine.js), with what it transfers and the time
+// it was posted (`asked`: a play starts the worker's lead after it). From a 'play' on, the batches of
+// that play are sent.
 export function midiPost(message, transfer = []) {
-  if (midiOut.worker) midiOut.worker.postMessage(message, transfer);
+  if (message.type === 'play') {
+    midiOut.play = message.start;
+    midiOut.failed = false;
+  }
+  if (midiOut.worker) midiOut.worker.postMessage({ ...message, asked: performance.now() }, transfer);
 }
 
-// Stops at once where the output can drop what is queued (clear()): every note started since the
-// last stop is ended and every channel silenced now; elsewhere the engine's own stop, which comes
-// after what was sent ahead, is enough.
+// Ends every note sent so far: what the worker posted before is dropped when it comes; where the
+// output can, what it holds queued is dropped (clear()) and the notes are ended now, else after the
+// last message sent. A note-off for each note sounding (a note that may have sounded, with clear()),
+// then sustain off, all notes off and all sound off on the 16 channels. A hidden page may not get to
+// send again (it may be going away): there the same is also sent at once. Always true: the engine's
+// own stop is not needed.
 export function midiHalt() {
+  midiOut.play = -1;
   const output = midiOut.output;
-  if (!output || typeof output.clear !== 'function') return false;
-  output.clear();
+  if (!output) return true;
   const now = performance.now();
-  for (let i = 0; i < 16 * 128; i += 1) {
-    if (midiOut.touched[i]) output.send([0x80 | (i >> 7), i & 0x7f, 64], now);
+  let at = now;
+  if (typeof output.clear === 'function') {
+    output.clear();
+    midiSettle(now - midiUnsure);
+    const ahead = midiOut.ahead;
+    for (let i = 0; i < ahead.length; i += 4) {
+      // sent for the last moments: it may have been played, or dropped; counted as sounding
+      if ((ahead[i + 1] & 0xf0) === 0x90 && ahead[i + 3] > 0) midiCount(ahead[i + 1], ahead[i + 2], ahead[i + 3]);
+    }
+    midiOut.last = now;
+  } else {
+    midiSettle(Infinity);
+    at = Math.max(now, midiOut.last);
   }
-  midiOut.touched.fill(0);
-  for (let c = 0; c < 16; c += 1) {
-    for (const k of [64, 123, 120]) output.send([0xb0 | c, k, 0], now);
+  midiOut.ahead = [];
+  midiOut.settled = at;
+  const ends = midiOut.sounding.slice();
+  if (document.visibilityState === 'hidden' && at > now) {
+    midiOut.last = now;  // at once, before what is queued
+    midiEndAll(ends, now);
   }
+  midiEndAll(ends, at);
+  midiOut.sounding.fill(0);
   return true;
+}
+
+// Sends for `time` a note-off for each note counted in `ends` (by channel and key), then sustain
+// off, all notes off and all sound off on the 16 channels.
+function midiEndAll(ends, time) {
+  for (let i = 0; i < 16 * 128; i += 1) {
+    for (let n = ends[i]; n > 0; n -= 1) midiSendOne([0x80 | (i >> 7), i & 0x7f, 64], time);
+  }
+  for (let c = 0; c < 16; c += 1) {
+    for (const k of [64, 123, 120]) midiSendOne([0xb0 | c, k, 0], time);
+  }
 }
 
 // Ends the worker (after its stop was sent) and forgets the output.
@@ -123,9 +219,4 @@ export function midiStop() {
 // Whether the worker playing to an output is running.
 export function midiStarted() {
   return midiOut.worker !== null;
-}
-
-// Forgets the notes started since the last stop (the engine's own stop ended them).
-export function midiForgetTouched() {
-  midiOut.touched.fill(0);
 }

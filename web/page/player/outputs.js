@@ -4,18 +4,19 @@
 // through outputOf() and these calls:
 //   start()        readies the output, inside the user's gesture; resolves when it can take messages
 //   post(m, list)  gives its engine a message (see audio/engine.js), with what it transfers
-//   halt()         drops what was sent ahead, where the output can, and ends what sounds now: true
-//                  when it did (the engine's own stop is then not sent)
-//   paused()       the engine paused: what the output tracks of the notes it started is forgotten
+//   halt()         ends what sounds (pause, stop, seek, another output or file): true when the
+//                  output did it itself, and the engine's own stop is then not sent. A Web MIDI
+//                  output always does: every note sent so far ends within the look-ahead, whatever
+//                  was queued, and what the engine posted before the halt is dropped (midi_out.js)
 //   stop()         lets the output go (another is chosen)
 //   now()          the time in the engine's clock for it; heardNow(): the same as heard
 //   unit           that clock's units a second: 1 (the audio context's seconds) or 1000 (the page's
 //                  milliseconds, for Web MIDI)
 import { $, setUsable } from '../dom.js';
-import { listed, listingTurn } from '../files.js';
+import { listed, listingTurn, showNotice } from '../files.js';
 import { ask } from '../lister.js';
 import { askPlayed } from './follow.js';
-import { midiAsk, midiForgetTouched, midiHalt, midiOutputOf, midiPost, midiStart, midiStarted, midiStop } from './midi_out.js';
+import { midiAsk, midiHalt, midiOutputOf, midiPost, midiStart, midiStarted, midiStop } from './midi_out.js';
 import { settings } from './settings.js';
 import { fromEngine, pausePlaying, player, startPlaying } from './transport.js';
 import { roll } from '../roll.js';
@@ -36,7 +37,6 @@ const pageOutput = {
   start: () => soundStart(),
   post: soundPlayerPost,
   halt: () => false,
-  paused: () => {},
   stop: () => {},
   now: soundNow,
   heardNow: () => soundNow() - soundLatency(),
@@ -50,16 +50,21 @@ const midiOutput = {
     if (midiStarted()) return;
     const chosen = midiOutputOf(output.target);
     if (!chosen) throw new Error('the MIDI output is gone');
-    midiStart(chosen, fromEngine);
+    midiStart(chosen, fromEngine, midiFailed);
   },
   post: midiPost,
   halt: midiHalt,
-  paused: midiForgetTouched,
   stop: midiStop,
   now: () => performance.now(),
   heardNow: () => performance.now(),
   unit: 1000,
 };
+
+// The Web MIDI output's send() threw: playing stops, and the page says why.
+function midiFailed(name, why) {
+  pausePlaying();
+  showNotice(`Playing stopped: the MIDI output “${name}” did not take a message (${why}).`);
+}
 
 // The output in use.
 export function outputOf() {
@@ -216,4 +221,7 @@ export function startOutputs() {
     navigator.permissions.query({ name: 'midi' }).then((state) => { if (state.state === 'granted') midiAsk(); }, () => {});
   }
   soundPlayerListen(fromEngine);
+  // a page going away, or frozen in a background tab, gets no later turn to end what sounds
+  window.addEventListener('pagehide', pausePlaying);
+  document.addEventListener('freeze', pausePlaying);
 }

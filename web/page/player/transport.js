@@ -101,8 +101,6 @@ export function fromEngine(m) {
     showPlace();
     drawOverlay();
     askPlayed(true);
-  } else if (m.type === 'paused') {
-    outputOf().paused();
   } else {
     engineAnswered(m);
   }
