@@ -12,12 +12,11 @@
 // 32-bit difference of two running totals) gives every line an unwrapped 64-bit total, the start's
 // is not above the end's, and the roll's 32-bit totals are those sums modulo 2^32.
 //
-// What the page plays is checked against the listing too: each note of the compact copy is a roll note
-// that a MIDI output can take (key and velocity of its note-on line 0 to 127), every such note is in it
-// (up to a wrap of its track's total), with its start, duration, key, channel and velocity; each
-// other channel event and each tempo is an event line of its track at its total, with the bytes the
-// line shows, in the order of the listing; each track's last tick and each event's place among the
-// notes of its tick are as the lines have them.
+// What the page plays is checked against the listing too: each channel event of the compact copy is
+// an event line of its track at its total, in the order of the listing: a note on or off the note told
+// on its line, with its bytes (every note an output takes, up to a wrap of its track's total), a note
+// on with the duration of the roll's note it starts; any other with the bytes its line shows; each
+// tempo a tempo line of its track; each track's last tick that of its events and roll notes.
 //
 // The calls that follow (a new input, listing again from any number with the listing stopped after
 // any number of hand-overs, as the page stops it by throwing, searching, positions, names files and
@@ -360,95 +359,112 @@ std::string event_text(std::uint32_t status, std::uint32_t first, std::uint32_t 
 void check_play_data(const std::vector<PairedNote>& paired) {
     const std::uint32_t* d = web_play_data();
     std::size_t size = web_play_data_words();
-    if (size < play_head_words + 2) fail("the compact copy has no head");
-    std::uint32_t tracks = d[2];
-    std::uint32_t notes = d[3];
-    std::uint32_t longs = d[4];
-    std::uint32_t events = d[5];
-    std::uint32_t tempos = d[6];
-    if (d[0] != static_cast<std::uint32_t>(midi_format) || d[1] != static_cast<std::uint32_t>(division)) fail("the copy's format or division is not the header's");
+    if (size < play_head_words + 1) fail("the compact copy has no head");
+    std::uint32_t tracks = d[play_head_tracks];
+    std::uint32_t events = d[play_head_events];
+    std::uint32_t longs = d[play_head_long_events];
+    std::uint32_t tempos = d[play_head_tempos];
+    if (d[play_head_format] != static_cast<std::uint32_t>(midi_format) || d[play_head_division] != static_cast<std::uint32_t>(division)) {
+        fail("the copy's format or division is not the header's");
+    }
     if (tracks != track_numbers.size()) fail("the copy's tracks are not the roll's");
-    if (size != play_head_words + 4 * std::size_t{tracks} + 2 + 2 * std::size_t{notes} + 2 * std::size_t{longs} + 2 * std::size_t{events} +
-                    3 * std::size_t{tempos}) {
+    if (size != play_head_words + 3 * std::size_t{tracks} + 1 + 2 * std::size_t{events} + 2 * std::size_t{longs} + 3 * std::size_t{tempos}) {
         fail("the copy's size is not that of its lists");
     }
-    const std::uint32_t* first_notes = d + play_head_words;
-    const std::uint32_t* first_events = first_notes + tracks + 1;
+    const std::uint32_t* first_events = d + play_head_words;
     const std::uint32_t* numbers = first_events + tracks + 1;
     const std::uint32_t* last_ticks = numbers + tracks;
-    const std::uint32_t* starts = last_ticks + tracks;
-    const std::uint32_t* words = starts + notes;
-    const std::uint32_t* long_indexes = words + notes;
-    const std::uint32_t* long_durations = long_indexes + longs;
-    const std::uint32_t* ticks = long_durations + longs;
+    const std::uint32_t* ticks = last_ticks + tracks;
     const std::uint32_t* bytes = ticks + events;
-    const std::uint32_t* tempo_ticks_at = bytes + events;
-    if (first_notes[0] != 0 || first_notes[tracks] != notes || first_events[0] != 0 || first_events[tracks] != events) {
-        fail("the copy's tracks do not cover its notes and events");
-    }
-    // the roll's lines of each track, by index among the roll's tracks
+    const std::uint32_t* long_indexes = bytes + events;
+    const std::uint32_t* long_durations = long_indexes + longs;
+    const std::uint32_t* tempo_ticks_at = long_durations + longs;
+    if (first_events[0] != 0 || first_events[tracks] != events) fail("the copy's tracks do not cover its events");
+    // the roll's lines of each track, by index among the roll's tracks; the note told on each line,
+    // and the roll's note started there
     std::vector<std::vector<std::size_t>> track_lines(tracks);
     for (std::size_t line = 0; line < told_lines.size(); ++line) {
         auto t = static_cast<std::size_t>(std::find(track_numbers.begin(), track_numbers.end(), told_lines[line].track) - track_numbers.begin());
         if (t >= tracks) fail("an event line of a track the roll does not have");
         track_lines[t].push_back(line);
     }
+    std::vector<std::size_t> note_of_line(told_lines.size(), told_notes.size());
+    for (std::size_t k = 0; k < told_notes.size(); ++k) note_of_line[told_notes[k].line] = k;
+    std::vector<std::size_t> roll_note_of_line(told_lines.size(), note_starts.size());
+    for (std::size_t i = 0; i < std::min(paired.size(), note_starts.size()); ++i) roll_note_of_line[paired[i].on_line] = i;
+    auto played_note = [](const ToldNote& n) { return n.note >= 0 && n.note <= 127 && n.velocity >= 0 && n.velocity <= 127; };
     std::size_t long_at = 0;
     for (std::uint32_t t = 0; t < tracks; ++t) {
         if (numbers[t] != track_numbers[t]) fail("the copy's track numbers are not the roll's");
-        if (first_notes[t + 1] < first_notes[t] || first_events[t + 1] < first_events[t]) fail("the copy's tracks out of order");
-        std::uint64_t last = 0;
-        // the notes: the roll's that an output takes, in order, up to a wrap of the track's total
-        std::uint32_t n = first_notes[t];
-        std::size_t roll_end = t + 1 < tracks ? track_first_notes[t + 1] : note_starts.size();
-        for (std::size_t i = track_first_notes[t]; i < roll_end; ++i) {
-            const PairedNote& p = paired[i];
-            if (i > track_first_notes[t] && note_starts[i] < note_starts[i - 1]) break;  // past a wrap of the total, nothing more is played
-            if (p.note < 0 || p.note > 127 || p.velocity < 1 || p.velocity > 127) continue;
-            if (n == first_notes[t + 1]) fail("a note an output takes is not in the copy");
-            std::uint32_t duration = note_ends[i] - note_starts[i];
-            std::uint32_t word = words[n];
-            std::uint32_t held = word >> 18;
-            if (held == long_duration) {
-                if (long_at == longs || long_indexes[long_at] != n) fail("a long note without its duration");
-                held = long_durations[long_at++];
-            }
-            if (starts[n] != note_starts[i] || held != duration || (word & 0x7Fu) != static_cast<std::uint32_t>(p.note) ||
-                (word >> 7 & 0x7Fu) != static_cast<std::uint32_t>(p.velocity) || (word >> 14 & 0x0Fu) != p.channel) {
-                fail("a note of the copy is not the roll's note with its line's velocity");
-            }
-            last = std::max<std::uint64_t>(last, std::min<std::uint64_t>(std::uint64_t{starts[n]} + held, 0xFFFFFFFF));
-            ++n;
-        }
-        if (n != first_notes[t + 1]) fail("the copy holds a note the roll does not");
-        // the events: each an event line of the track at its total, reading as its bytes, in order
-        std::size_t line_at = 0;
+        if (first_events[t + 1] < first_events[t]) fail("the copy's tracks out of order");
         const auto& lines = track_lines[t];
+        // nothing is played past a wrap of the track's total
+        std::size_t wrap = lines.size();
+        for (std::size_t j = 1; j < lines.size() && wrap == lines.size(); ++j) {
+            if (told_lines[lines[j]].total < told_lines[lines[j - 1]].total) wrap = j;
+        }
+        std::uint64_t last = 0;
+        // the events: each an event line of the track at its total, in order; a note on or off the
+        // note told on it, with its bytes, every one an output takes (up to a wrap) and a note on's
+        // duration that of the roll's note; any other its line reading as its bytes
+        std::size_t line_at = 0;
         for (std::uint32_t e = first_events[t]; e < first_events[t + 1]; ++e) {
             if (e > first_events[t] && ticks[e] < ticks[e - 1]) fail("the copy's events of a track out of order");
             std::uint32_t status = bytes[e] & 0xFF;
             std::uint32_t first = bytes[e] >> 8 & 0x7F;
             std::uint32_t second = bytes[e] >> 15 & 0x7F;
-            std::string wanted = event_text(status, first, second);
-            while (line_at < lines.size() && !(told_lines[lines[line_at]].total == ticks[e] && line_event(told_lines[lines[line_at]].offset) == wanted)) {
-                ++line_at;
+            std::uint32_t duration = bytes[e] >> play_event_duration_shift;
+            if ((status & 0xE0) == 0x80) {
+                // the next note an output takes on the track's lines
+                while (line_at < lines.size() &&
+                       (note_of_line[lines[line_at]] == told_notes.size() || !played_note(told_notes[note_of_line[lines[line_at]]]))) {
+                    ++line_at;
+                }
+                if (line_at == lines.size()) fail("a note event of the copy is no note line of its track");
+                std::size_t line = lines[line_at];
+                const ToldNote& n = told_notes[note_of_line[line]];
+                if (static_cast<std::uint32_t>(n.status) != status || static_cast<std::uint32_t>(n.note) != first ||
+                    static_cast<std::uint32_t>(n.velocity) != second || told_lines[line].total != ticks[e]) {
+                    fail("a note event of the copy is not the next note its track's lines tell");
+                }
+                bool on = (status & 0xF0) == 0x90 && second != 0;
+                std::uint32_t due = 0;
+                if (on) {
+                    std::size_t i = roll_note_of_line[line];
+                    due = i < note_starts.size() ? note_ends[i] - note_starts[i] : unknown_duration;
+                }
+                if (duration == long_duration && on) {
+                    if (long_at == longs || long_indexes[long_at] != e) fail("a long note on without its duration");
+                    duration = long_durations[long_at++];
+                }
+                if (duration != due) fail("a note on's duration is not that of the roll's note");
+            } else {
+                std::string wanted = event_text(status, first, second);
+                while (line_at < lines.size() &&
+                       !(told_lines[lines[line_at]].total == ticks[e] && line_event(told_lines[lines[line_at]].offset) == wanted)) {
+                    ++line_at;
+                }
+                if (line_at == lines.size()) fail("an event of the copy is no event line of its track");
+                if (duration != 0) fail("an event other than a note on has a duration");
             }
-            if (line_at == lines.size()) fail("an event of the copy is no event line of its track");
-            // its place: the playable notes its track started on the lines just before its own, at its tick
-            std::uint32_t before = 0;
-            std::size_t j = track_first_notes[t];
-            while (j < roll_end && paired[j].on_line < lines[line_at]) ++j;
-            for (; j > track_first_notes[t] && note_starts[j - 1] == ticks[e] && before < 1023; --j) {
-                const PairedNote& p = paired[j - 1];
-                if (p.note >= 0 && p.note <= 127 && p.velocity >= 1 && p.velocity <= 127) ++before;
-            }
-            if ((bytes[e] >> 22) != before) fail("an event's place among its tick's notes is wrong");
             last = std::max<std::uint64_t>(last, ticks[e]);
             ++line_at;
         }
+        for (std::size_t j = line_at; j < wrap; ++j) {
+            std::size_t k = note_of_line[lines[j]];
+            if (k != told_notes.size() && played_note(told_notes[k])) fail("a note an output takes is not in the copy");
+        }
+        // the track's last tick: also the end of each of its roll notes an output takes (to a wrap)
+        std::size_t roll_end = t + 1 < tracks ? track_first_notes[t + 1] : note_starts.size();
+        for (std::size_t i = track_first_notes[t]; i < roll_end; ++i) {
+            if (i > track_first_notes[t] && note_starts[i] < note_starts[i - 1]) break;
+            const PairedNote& p = paired[i];
+            if (p.note < 0 || p.note > 127 || p.velocity < 1 || p.velocity > 127) continue;
+            last = std::max<std::uint64_t>(last, std::min<std::uint64_t>(std::uint64_t{note_starts[i]} + (note_ends[i] - note_starts[i]), 0xFFFFFFFF));
+        }
         if (last_ticks[t] != last) fail("a track's last tick is not that of its notes and events");
     }
-    if (long_at != longs) fail("the copy holds a long duration of no note");
+    if (long_at != longs) fail("the copy holds a long duration of no note on");
     // the tempos: each a tempo line of its track at its total, in listing order
     std::size_t line_at = 0;
     for (std::uint32_t k = 0; k < tempos; ++k) {
@@ -465,9 +481,9 @@ void check_play_data(const std::vector<PairedNote>& paired) {
         ++line_at;
     }
     web_play_data_release();
-    // the copy is made once: asked again, it holds no notes or events, and is whole
+    // the copy is made once: asked again, it holds no events, and is whole
     const std::uint32_t* again = web_play_data();
-    if (web_play_data_words() < play_head_words + 2 || again[3] != 0 || again[5] != 0) fail("the copy was made twice");
+    if (web_play_data_words() < play_head_words + 1 || again[play_head_events] != 0) fail("the copy was made twice");
     web_play_data_release();
 }
 

@@ -91,12 +91,12 @@ bool roll_note_played(std::size_t n) {
 }
 
 // The duration of the roll's note that the note on of track t at `tick`, of channel and key in
-// `bytes`, starts: the next of the track's roll notes from `next` on (the roll keeps them in the order
-// of their note ons), past those not played; unknown_duration when the roll has none (it was cut
-// short). Moves `next` past it.
+// `bytes`, starts: the next of the track's roll notes played from `next` on (the roll starts one at
+// each note on played, in the same order); unknown_duration when that is not the note (the roll was
+// cut short, or the memory held no more events). Moves `next` past it.
 std::uint32_t roll_duration(std::uint32_t t, std::uint32_t tick, std::uint32_t bytes, std::size_t& next) {
     std::size_t end = t + 1 < track_first_notes.size() ? track_first_notes[t + 1] : note_starts.size();
-    while (next < end && (note_starts[next] < tick || (note_starts[next] == tick && !roll_note_played(next)))) ++next;
+    while (next < end && !roll_note_played(next)) ++next;
     if (next >= end || note_starts[next] != tick) return unknown_duration;
     std::uint32_t key = (note_keys[next] & 0x1FFu) - 1;
     std::uint32_t channel = (note_keys[next] >> key_channel_shift) & 0x0Fu;
