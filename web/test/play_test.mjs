@@ -169,10 +169,47 @@ function standInMidi() {
   navigator.requestMIDIAccess = () => Promise.resolve({ outputs: new Map([['test', output]]), inputs: new Map(), onstatechange: null });
 }
 
-// Opens the page with the stand-in, lists the song and chooses the stand-in output to play to.
-async function openPlaying(session) {
+// A file to read places by: 4/4 at 96 ticks a quarter and 120 beats a minute, a note a beat long on
+// each beat for four measures (eight seconds). Tick T is measure T / 384, beat T / 96 % 4, at T / 192
+// seconds.
+const placeSong = file(1, 96, [
+  [event(0, [0xff, 0x58, 4, 4, 2, 24, 8]), tempo(0, 500000), endOfTrack(1536)],
+  [
+    event(0, [0xc0, 0]),
+    ...Array.from({ length: 16 }, (_, beat) => [event(0, [0x90, 60 + (beat % 12), 90]), event(96, [0x80, 60 + (beat % 12), 0])]).flat(),
+    endOfTrack(),
+  ],
+]);
+const placePath = path.join(scratch, 'places.mid');
+fs.writeFileSync(placePath, placeSong);
+
+// What the page shows of where the player stands: the time, measure:beat:tick, the seek bar's value
+// and its text for a screen reader.
+async function placeShown(page) {
+  return page.evaluate(() => ({
+    time: document.getElementById('play-time').textContent,
+    position: document.getElementById('play-position').textContent,
+    seek: Number(document.getElementById('play-seek').value),
+    spoken: document.getElementById('play-seek').getAttribute('aria-valuetext'),
+  }));
+}
+
+// Asserts that the page shows the player standing at tick of placeSong (once the listing worker has
+// told the place; the seek bar moves a beat at a time).
+async function assertPlace(page, tick, what) {
+  const time = `0:0${Math.floor(tick / 192)} / 0:08`;
+  const position = `${Math.floor(tick / 384)}:${Math.floor(tick / 96) % 4}:${tick % 96}`;
+  await waitFor(page, (want) => document.getElementById('play-position').textContent === want.position
+    && document.getElementById('play-time').textContent === want.time, { time, position }, { timeout: 5000 }).catch(() => {});
+  const shown = await placeShown(page);
+  assert.deepEqual({ time: shown.time, position: shown.position, spoken: shown.spoken }, { time, position, spoken: `${time} ${position}` }, what);
+  assert.ok(Math.abs(shown.seek - tick) <= 48, `${what}: the seek bar stands at ${shown.seek}`);
+}
+
+// Opens the page with the stand-in, lists the song (or midi) and chooses the stand-in output to play to.
+async function openPlaying(session, midi = songPath) {
   const page = await openPage(session, pagePath, { initScript: standInMidi });
-  await pickFiles(page, '#open-input', songPath);
+  await pickFiles(page, '#open-input', midi);
   await waitFor(page, () => document.body.dataset.state === 'ready', null, { timeout: 60000 });
   await page.focus('#play-to');
   await waitFor(page, () => document.querySelector('#play-to option[value="midi:test"]') !== null);
@@ -455,6 +492,25 @@ for (const kind of browsersToTest()) {
         assert.equal(silenced.length, 16, `every channel is silenced at wrap ${wrap}`);
       }
       assert.deepEqual(sounding(sent), [], 'notes are left sounding after the pause');
+      await closePage(page);
+    });
+
+    test(`${title}: the place shown after Pause is where it paused (time, measure:beat:tick, seek bar and its text), and after two seeks at once the last one's`, async () => {
+      const page = await openPlaying(session, placePath);
+      // the second seek comes while the worker is asked about the first
+      await page.evaluate(() => {
+        window.smfdumpPage.seek(200);
+        window.smfdumpPage.seek(1000);
+      });
+      await assertPlace(page, 1000, 'after seeks to 200 and 1000');
+      await page.click('#stop');
+      await page.click('#play');
+      await waitFor(page, () => Number(document.getElementById('roll').dataset.playTick) > 250, null, { timeout: 10000 });
+      await page.click('#play');
+      await waitFor(page, () => document.body.dataset.playing === 'false');
+      const tick = Number(await page.evaluate(() => document.getElementById('roll').dataset.playTick));
+      assert.ok(tick > 250 && tick < 1536, `paused at tick ${tick}`);
+      await assertPlace(page, tick, `paused at tick ${tick}`);
       await closePage(page);
     });
   });

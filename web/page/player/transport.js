@@ -16,7 +16,7 @@ export const player = {
   tick: 0,             // where playing stands when stopped, and where it started
   endTick: 0,          // the sequence's last tick
   seconds: 0,          // the sequence's length, as written (0 while not known)
-  placeSeconds: 0,     // the time, as written, where playing stands when stopped (told by the worker)
+  placeSeconds: 0,     // the time, as written, at player.tick (told by the worker)
   last: null,          // the last place told by the engine: { tick, time, rate, seconds }
   sounding: new Float64Array(0),  // the notes sounding then: start, end, key, track of each
   markerUsed: null,    // the marker last played from, so that a marker is played from once
@@ -147,10 +147,12 @@ export async function startPlaying() {
   requestOverlay();
 }
 
-// Pauses: what sounds ends, and playing stands where it was heard.
+// Pauses: what sounds ends, and playing stands where it was heard: its time shows at once (as heard,
+// until the worker tells the tick's own), the listing's place there once the worker tells it.
 export function pausePlaying() {
   if (!player.playing) return;
   player.tick = Math.floor(tickNow());
+  player.placeSeconds = secondsNow();
   player.playing = false;
   player.last = null;
   player.sounding = new Float64Array(0);
@@ -158,6 +160,7 @@ export function pausePlaying() {
   showTransport();
   showPlace();
   drawOverlay();
+  askPlayed(true);
 }
 
 // Ends what sounds at the output in use.
@@ -216,10 +219,10 @@ export function setPlaceTick(tick) {
 }
 
 // Takes what the listing worker told of the place: the length as written (null: not known) and the
-// time where playing stands (null: not known).
+// time at player.tick, where playing stands or started (null: not known).
 export function placeTold(length, seconds) {
   if (length !== null) player.seconds = length;
-  if (!player.playing && seconds !== null) player.placeSeconds = seconds;
+  if (seconds !== null) player.placeSeconds = seconds;
 }
 
 // Shows Play or Pause on the button.
