@@ -14,6 +14,7 @@ export const roll = {
   t1: 1,              // the tick at the right edge
   hidden: new Set(),  // indexes of the tracks whose notes are hidden
   marker: null,       // the tick of the chosen listing line, marked by a line
+  markings: 0,        // the lines chosen so far: each choice is new, of a moment chosen before too
   chosen: null,       // the roll note chosen, outlined
   gridTrack: 0,       // the track whose time signatures the measure lines follow
   busy: false,        // whether a drawing is being made
@@ -403,6 +404,7 @@ export function rollWorkerStarted() {
 // before) whose time signatures the measure lines follow from then on.
 export function markTick(tick, trackIndex) {
   roll.marker = tick;
+  roll.markings += 1;
   if (trackIndex >= 0) roll.gridTrack = trackIndex;
   $('roll').dataset.markerTick = String(tick);
 }

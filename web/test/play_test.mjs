@@ -513,6 +513,53 @@ for (const kind of browsersToTest()) {
       await assertPlace(page, tick, `paused at tick ${tick}`);
       await closePage(page);
     });
+
+    test(`${title}: the note chosen again after Stop is played from; the transpose box holds what plays; Space plays and pauses from the speed slider and the transpose box; the loop reads in measure:beat:tick`, async () => {
+      const page = await openPlaying(session, placePath);
+      const roll = () => page.evaluate(() => ({ ...document.getElementById('roll').dataset }));
+      // the fifth note (tick 384) chosen and played from, Stop, and the same note chosen again
+      const note = await page.evaluate(() => window.smfdumpPage.notePoint(4));
+      for (const round of ['first', 'again after Stop']) {
+        await page.evaluate(() => {
+          delete document.getElementById('roll').dataset.markerTick;
+          delete document.getElementById('roll').dataset.playFrom;
+        });
+        await page.mouse.click(note.x, note.y);
+        await waitFor(page, () => document.getElementById('roll').dataset.markerTick !== undefined);
+        await page.click('#play');
+        await waitFor(page, () => document.getElementById('roll').dataset.playFrom !== undefined, null, { timeout: 10000 });
+        assert.equal((await roll()).playFrom, '384', `the note chosen ${round} was not played from`);
+        await page.click('#stop');
+      }
+      // Space on the speed slider plays; numbers typed in the transpose box are held to what plays
+      await page.focus('#play-speed');
+      await page.keyboard.press(' ');
+      await waitFor(page, () => document.body.dataset.playing === 'true', null, { timeout: 5000 });
+      const transposed = () => page.evaluate(() => [document.getElementById('play-transpose').value, window.smfdumpPage.player.transpose]);
+      await page.focus('#play-transpose');
+      for (const [typed, held] of [['20', 12], ['-40', -12], ['2.6', 3]]) {
+        await page.$eval('#play-transpose', (box) => { box.value = ''; });
+        await page.keyboard.type(typed);
+        await page.keyboard.press('Enter');
+        assert.deepEqual(await transposed(), [String(held), held], `${typed} typed`);
+      }
+      // Space in the transpose box pauses, the number typed taken
+      await page.$eval('#play-transpose', (box) => { box.value = ''; });
+      await page.keyboard.type('-5');
+      await page.keyboard.press(' ');
+      await waitFor(page, () => document.body.dataset.playing === 'false', null, { timeout: 5000 });
+      assert.deepEqual(await transposed(), ['-5', -5], 'Space after -5 typed');
+      // a loop from beat 2 to the fourth beat of measure 1, set by [ and ]
+      await page.evaluate(() => window.smfdumpPage.seek(192));
+      await page.focus('#roll');
+      await page.keyboard.press('[');
+      await page.evaluate(() => window.smfdumpPage.seek(672));
+      await page.keyboard.press(']');
+      const loopText = () => page.evaluate(() => document.getElementById('loop-state').textContent);
+      await waitFor(page, () => /^Loop: .* 1:3:0$/.test(document.getElementById('loop-state').textContent), null, { timeout: 5000 }).catch(() => {});
+      assert.equal(await loopText(), 'Loop: 0:2:0 to 1:3:0');
+      await closePage(page);
+    });
   });
 
   describe(`in ${title}, with the page's own sound`, () => {

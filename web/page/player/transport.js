@@ -19,7 +19,8 @@ export const player = {
   placeSeconds: 0,     // the time, as written, at player.tick (told by the worker)
   last: null,          // the last place told by the engine: { tick, time, rate, seconds }
   sounding: new Float64Array(0),  // the notes sounding then: start, end, key, track of each
-  markerUsed: null,    // the marker last played from, so that a marker is played from once
+  markerUsed: 0,       // the choice of the marker (roll.markings) played from or passed by last: a
+                       // marker chosen is played from once
   unplayable: '',      // why the file can't be played, '' when it can
   seekAt: 0,           // when the last seek while playing was asked (performance.now()), until it is heard
   starts: 0,           // the plays asked for, each numbered (the places told of older plays are stale)
@@ -45,7 +46,7 @@ export function startPlayer(answer) {
   player.last = null;
   player.sounding = new Float64Array(0);
   forgetLoop();
-  player.markerUsed = null;
+  player.markerUsed = roll.markings;
   resetFollow();
   player.unplayable = unplayableReason(answer);
   $('player').hidden = false;
@@ -123,9 +124,9 @@ export function tickNow() {
 export async function startPlaying() {
   if (!listed || player.playing || player.unplayable || !usable($('play'))) return;
   const starting = outputOf().start();  // first, inside the user's gesture
-  if (roll.marker !== null && roll.marker !== player.markerUsed) {
+  if (roll.marker !== null && roll.markings !== player.markerUsed) {
     player.tick = roll.marker;
-    player.markerUsed = roll.marker;
+    player.markerUsed = roll.markings;
   }
   if (player.tick >= player.endTick) player.tick = settings.loop ? settings.loop.a : 0;
   player.playing = true;
@@ -173,7 +174,7 @@ function halt() {
 export function stopPlaying() {
   if (player.playing) pausePlaying();
   player.tick = settings.loop ? settings.loop.a : 0;
-  player.markerUsed = roll.marker;
+  player.markerUsed = roll.markings;
   showPlace();
   drawOverlay();
   askPlayed(true);
@@ -197,7 +198,7 @@ export function seek(tick) {
   if (!listed) return;
   tick = Math.max(0, Math.min(Math.floor(tick), player.endTick));
   player.tick = tick;
-  player.markerUsed = roll.marker;
+  player.markerUsed = roll.markings;
   if (player.playing) {
     player.last = null;
     player.seekAt = performance.now();
