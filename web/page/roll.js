@@ -168,7 +168,7 @@ export function showLegend(answer) {
     button.title = notes;
     button.setAttribute('aria-label', `Track ${track.number}, ${notes}`);
     button.onclick = (event) => {
-      if (button.dataset.held === 'true') {  // a long press soloed it: the click that ends it does nothing more
+      if (button.dataset.held === 'true') {  // a long press soloed it: the click that ends it (if any) does nothing more
         button.dataset.held = 'false';
         return;
       }
@@ -181,9 +181,12 @@ export function showLegend(answer) {
       else roll.hidden.add(track.index);
       showLegendState();
     };
-    // a long press (on a phone) solos the track, as Alt-click does
+    // a long press of a finger solos the track, as Alt-click does (a mouse held down is a slow click);
+    // the next press or key starts anew, where the long press gave no click to end it
     let timer = 0;
-    button.addEventListener('pointerdown', () => {
+    button.addEventListener('pointerdown', (event) => {
+      button.dataset.held = 'false';
+      if (event.pointerType !== 'touch') return;
       timer = setTimeout(() => {
         button.dataset.held = 'true';
         soloTrack(track.index);
@@ -194,6 +197,7 @@ export function showLegend(answer) {
       if (button.dataset.held === 'true') event.preventDefault();
     });
     button.addEventListener('keydown', (event) => {
+      button.dataset.held = 'false';
       if (event.key !== 's' && event.key !== 'S') return;  // S, as Alt-click
       event.preventDefault();
       soloTrack(track.index);
