@@ -16,7 +16,7 @@ const emscripten = { createSmfdump: 'readonly' };  // the module's factory, firs
 const audioWorklet = {
   AudioWorkletProcessor: 'readonly', registerProcessor: 'readonly', currentFrame: 'readonly', currentTime: 'readonly', sampleRate: 'readonly',
 };
-const pageCode = ['**/page/**', '**/listing_worker/**', '**/soundfont_worker/**'];
+const pageCode = ['**/page/**', '**/listing_worker/**', '**/soundfont_worker/**', '**/wav_worker/**'];
 
 export default [
   { ignores: ['**/node_modules/**', 'build*/**'] },
@@ -30,6 +30,11 @@ export default [
   },
   { files: ['web/page/**/*.js'], languageOptions: { globals: globals.browser } },
   { files: ['web/listing_worker/**/*.js', 'web/soundfont_worker/**/*.js'], languageOptions: { globals: { ...globals.worker, ...emscripten } } },
+  {
+    files: ['web/wav_worker/**/*.js'],
+    languageOptions: { globals: globals.worker },
+    rules: { 'no-restricted-imports': ['error', { patterns: [{ group: pageCode, message: 'the WAV worker uses no page code' }] }] },
+  },
   {
     files: ['web/audio/**/*.js'],
     languageOptions: { globals: { ...audioWorklet, ...globals.worker } },

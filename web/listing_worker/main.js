@@ -17,6 +17,8 @@
 //   { type: 'save' }                          the whole listing: { type: 'saved', blob, name }
 //   { type: 'play data' }                     the compact copy of what is played: { type: 'play data', data }
 //   { type: 'played', track, tick, tracks }   the line played at a place: { type: 'played', offset, position, seconds, length }
+//   { type: 'positions', track, ticks }       places as the listing writes them, in the track's measures:
+//                                             { type: 'positions', texts } ("measure:beat:tick" each)
 //   { type: 'roll', view }, { type: 'hit', view, x, y }, { type: 'step', view, from, direction }
 //                                             draws the roll, finds the note at a point, the next note
 // and, while a long request goes on, { type: 'progress', id, task, share }. A request with nothing
@@ -452,7 +454,7 @@ function tellFailure(message, e) {
 // a new one (the names in use put in it again), with nothing listed.
 async function answer(message) {
   const { type, id } = message;
-  if (!lastListing && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step', 'play data', 'played'].includes(type)) {
+  if (!lastListing && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step', 'play data', 'played', 'positions'].includes(type)) {
     postMessage({ type: 'none', id });  // nothing is listed to answer from
     return;
   }
@@ -480,6 +482,8 @@ async function answer(message) {
       handOverPlayData(id);
     } else if (type === 'played') {
       playedLine(id, message.track, message.tick, message.tracks);
+    } else if (type === 'positions') {
+      postMessage({ type: 'positions', id, texts: message.ticks.map((tick) => positionText(lastListing, message.track, Math.floor(tick))) });
     } else if (type === 'canvas') {
       takeCanvas(message.canvas);
     } else if (type === 'roll') {

@@ -14,6 +14,7 @@ export const roll = {
   t1: 1,              // the tick at the right edge
   hidden: new Set(),  // indexes of the tracks whose notes are hidden
   marker: null,       // the tick of the chosen listing line, marked by a line
+  markings: 0,        // the lines chosen so far: each choice is new, of a moment chosen before too
   chosen: null,       // the roll note chosen, outlined
   gridTrack: 0,       // the track whose time signatures the measure lines follow
   busy: false,        // whether a drawing is being made
@@ -167,7 +168,7 @@ export function showLegend(answer) {
     button.title = notes;
     button.setAttribute('aria-label', `Track ${track.number}, ${notes}`);
     button.onclick = (event) => {
-      if (button.dataset.held === 'true') {  // a long press soloed it: the click that ends it does nothing more
+      if (button.dataset.held === 'true') {  // a long press soloed it: the click that ends it (if any) does nothing more
         button.dataset.held = 'false';
         return;
       }
@@ -180,9 +181,12 @@ export function showLegend(answer) {
       else roll.hidden.add(track.index);
       showLegendState();
     };
-    // a long press (on a phone) solos the track, as Alt-click does
+    // a long press of a finger solos the track, as Alt-click does (a mouse held down is a slow click);
+    // the next press or key starts anew, where the long press gave no click to end it
     let timer = 0;
-    button.addEventListener('pointerdown', () => {
+    button.addEventListener('pointerdown', (event) => {
+      button.dataset.held = 'false';
+      if (event.pointerType !== 'touch') return;
       timer = setTimeout(() => {
         button.dataset.held = 'true';
         soloTrack(track.index);
@@ -193,6 +197,7 @@ export function showLegend(answer) {
       if (button.dataset.held === 'true') event.preventDefault();
     });
     button.addEventListener('keydown', (event) => {
+      button.dataset.held = 'false';
       if (event.key !== 's' && event.key !== 'S') return;  // S, as Alt-click
       event.preventDefault();
       soloTrack(track.index);
@@ -403,6 +408,7 @@ export function rollWorkerStarted() {
 // before) whose time signatures the measure lines follow from then on.
 export function markTick(tick, trackIndex) {
   roll.marker = tick;
+  roll.markings += 1;
   if (trackIndex >= 0) roll.gridTrack = trackIndex;
   $('roll').dataset.markerTick = String(tick);
 }

@@ -51,6 +51,7 @@ const soundZonesTaken = new WeakMap();  // each worklet node: the promise of its
 let soundPlayer = null;                 // the player's engine on the main thread (the ScriptProcessor way)
 let soundPlayerListener = () => {};     // told of the player engine's messages
 const soundTail = 2;                    // seconds rendered after the last note ends: its release and the reverb
+const soundWavPiece = 1 << 20;          // frames handed to the WAV worker at a time: 4 MB a channel
 
 // The audio side's bundle as a data: URL, the one way to load a worklet that every browser takes
 // from a page opened from file:// (Chromium refuses blob: and sibling files there).
@@ -306,34 +307,37 @@ export async function soundRender(events, seconds, onProgress) {
   return { buffer, stats, ms };
 }
 
-// An AudioBuffer as a WAV file: RIFF, 16-bit PCM, its own channel count and frame rate.
-function soundWavBlob(buffer) {
-  const channels = buffer.numberOfChannels, frames = buffer.length, rate = buffer.sampleRate;
-  const dataBytes = frames * channels * 2;
-  const bytes = new ArrayBuffer(44 + dataBytes);
-  const view = new DataView(bytes);
-  const text = (at, s) => { for (let i = 0; i < s.length; i++) view.setUint8(at + i, s.charCodeAt(i)); };
-  text(0, 'RIFF');
-  view.setUint32(4, 36 + dataBytes, true);
-  text(8, 'WAVE');
-  text(12, 'fmt ');
-  view.setUint32(16, 16, true);                 // the format chunk's length
-  view.setUint16(20, 1, true);                  // PCM
-  view.setUint16(22, channels, true);
-  view.setUint32(24, rate, true);
-  view.setUint32(28, rate * channels * 2, true);  // bytes a second
-  view.setUint16(32, channels * 2, true);       // bytes a frame
-  view.setUint16(34, 16, true);                 // bits a sample
-  text(36, 'data');
-  view.setUint32(40, dataBytes, true);
-  for (let c = 0; c < channels; c++) {
-    const data = buffer.getChannelData(c);
-    for (let i = 0, at = 44 + 2 * c; i < frames; i++, at += 2 * channels) {
-      const x = Math.max(-1, Math.min(1, data[i] || 0));
-      view.setInt16(at, Math.round(x * 32767), true);
+// An AudioBuffer as a WAV file (a Blob 'audio/wav'): 16-bit PCM, its own channel count and frame rate,
+// written by a worker of its own (wav_worker/main.js). The samples go over a piece at a time, each
+// copied out of the buffer once the worker has written the last, so that the page's thread is never
+// held long, however long the sound.
+async function soundWavBlob(buffer) {
+  const url = URL.createObjectURL(new Blob([document.getElementById('wav-worker-source').textContent], { type: 'text/javascript' }));
+  const worker = new Worker(url);
+  URL.revokeObjectURL(url);
+  let answer = null;  // the answer awaited: { resolve, reject }
+  worker.onmessage = (event) => answer.resolve(event.data);
+  worker.onerror = (event) => answer.reject(new Error(event.message || 'the WAV file could not be written'));
+  const ask = (message, transfer = []) => new Promise((resolve, reject) => {
+    answer = { resolve, reject };
+    worker.postMessage(message, transfer);
+  });
+  try {
+    const channels = buffer.numberOfChannels, frames = buffer.length;
+    await ask({ type: 'start', channels, frames, rate: buffer.sampleRate });
+    for (let at = 0; at < frames; at += soundWavPiece) {
+      const parts = [];
+      for (let c = 0; c < channels; c++) {
+        const part = new Float32Array(Math.min(soundWavPiece, frames - at));
+        buffer.copyFromChannel(part, c, at);
+        parts.push(part);
+      }
+      await ask({ type: 'samples', at, parts }, parts.map((p) => p.buffer));
     }
+    return (await ask({ type: 'end' })).blob;
+  } finally {
+    worker.terminate();
   }
-  return new Blob([bytes], { type: 'audio/wav' });
 }
 
 // Renders events offline into a WAV file (a Blob 'audio/wav').

@@ -445,6 +445,42 @@ for (const kind of browsersToTest()) {
       await closePage(page);
     });
 
+    test(`${title}: a legend button held down with the mouse is a click, a finger's long press solos, and a quick click after it is a click; on a phone no control is less than 24 px high`, async () => {
+      // three tracks of notes
+      const three = path.join(scratch, 'three.mid');
+      fs.writeFileSync(three, smf(1, 96, [0, 1, 2].map((c) => [[0, 0x90 | c, 60 + c, 80], [96, 0x80 | c, 60 + c, 0], [0, 0xff, 0x2f, 0]])));
+      const page = await openPage(session, pagePath);
+      await pick(page, three);
+      const shown = () => page.$$eval('#legend button', (buttons) => buttons.map((b) => b.getAttribute('aria-pressed') === 'true'));
+      const middle = (n) => page.$eval(`#legend button:nth-child(${n})`, (b) => {
+        const r = b.getBoundingClientRect();
+        return { x: r.left + r.width / 2, y: r.top + r.height / 2 };
+      });
+      const first = await middle(1);
+      await page.mouse.move(first.x, first.y);
+      await page.mouse.down();
+      await new Promise((resolve) => setTimeout(resolve, 700));
+      await page.mouse.up();
+      assert.deepEqual(await shown(), [false, true, true], 'the mouse held down on track 1');
+      await page.mouse.click(first.x, first.y);
+      // a finger held on track 2, which a phone ends with no click
+      await page.$eval('#legend button:nth-child(2)', (b) => b.dispatchEvent(new PointerEvent('pointerdown', { pointerType: 'touch', bubbles: true })));
+      await new Promise((resolve) => setTimeout(resolve, 700));
+      await page.$eval('#legend button:nth-child(2)', (b) => b.dispatchEvent(new PointerEvent('pointerup', { pointerType: 'touch', bubbles: true })));
+      assert.deepEqual(await shown(), [false, true, false], 'a long press on track 2');
+      const second = await middle(2);
+      await page.mouse.click(second.x, second.y);
+      assert.deepEqual(await shown(), [false, false, false], 'a click on track 2 after its long press');
+      // a phone's width
+      await page.setViewport({ width: 390, height: 844 });
+      await waitFor(page, () => window.innerWidth === 390);
+      const small = await page.evaluate(() => [...document.querySelectorAll('button, input, select')]
+        .filter((e) => e.getClientRects().length > 0 && e.getBoundingClientRect().height < 24)
+        .map((e) => `${e.id || e.textContent} ${e.getBoundingClientRect().height.toFixed(1)} px`));
+      assert.deepEqual(small, [], 'controls less than 24 px high at 390 px wide');
+      await closePage(page);
+    });
+
     test(`${title}: the pages made no network request`, () => {
       const { pages, own } = requestsSeen(session);
       if (own.length > 0) console.log(`# ${title} itself called ${own.join(', ')} (refused)`);

@@ -206,6 +206,43 @@ function standInMidi({ clear = false } = {}) {
   navigator.requestMIDIAccess = () => Promise.resolve({ outputs: new Map([['test', output]]), inputs: new Map(), onstatechange: null });
 }
 
+// A file to read places by: 4/4 at 96 ticks a quarter and 120 beats a minute, a note a beat long on
+// each beat for four measures (eight seconds). Tick T is measure T / 384, beat T / 96 % 4, at T / 192
+// seconds.
+const placeSong = file(1, 96, [
+  [event(0, [0xff, 0x58, 4, 4, 2, 24, 8]), tempo(0, 500000), endOfTrack(1536)],
+  [
+    event(0, [0xc0, 0]),
+    ...Array.from({ length: 16 }, (_, beat) => [event(0, [0x90, 60 + (beat % 12), 90]), event(96, [0x80, 60 + (beat % 12), 0])]).flat(),
+    endOfTrack(),
+  ],
+]);
+const placePath = path.join(scratch, 'places.mid');
+fs.writeFileSync(placePath, placeSong);
+
+// What the page shows of where the player stands: the time, measure:beat:tick, the seek bar's value
+// and its text for a screen reader.
+async function placeShown(page) {
+  return page.evaluate(() => ({
+    time: document.getElementById('play-time').textContent,
+    position: document.getElementById('play-position').textContent,
+    seek: Number(document.getElementById('play-seek').value),
+    spoken: document.getElementById('play-seek').getAttribute('aria-valuetext'),
+  }));
+}
+
+// Asserts that the page shows the player standing at tick of placeSong (once the listing worker has
+// told the place; the seek bar moves a beat at a time).
+async function assertPlace(page, tick, what) {
+  const time = `0:0${Math.floor(tick / 192)} / 0:08`;
+  const position = `${Math.floor(tick / 384)}:${Math.floor(tick / 96) % 4}:${tick % 96}`;
+  await waitFor(page, (want) => document.getElementById('play-position').textContent === want.position
+    && document.getElementById('play-time').textContent === want.time, { time, position }, { timeout: 5000 }).catch(() => {});
+  const shown = await placeShown(page);
+  assert.deepEqual({ time: shown.time, position: shown.position, spoken: shown.spoken }, { time, position, spoken: `${time} ${position}` }, what);
+  assert.ok(Math.abs(shown.seek - tick) <= 48, `${what}: the seek bar stands at ${shown.seek}`);
+}
+
 // Opens the page with the stand-in (with clear() or not), lists a file (the song unless told) and
 // chooses the stand-in output to play to.
 async function openPlaying(session, { clear = false, file = songPath } = {}) {
@@ -332,6 +369,13 @@ pieces.bytes = file(2, 120, pieces.tracks.map(({ tempo: micro, onsets: [a, b] })
   event(b - a - 24, [0x90, 72, 100]), event(24, [0x80, 72, 0]),
   endOfTrack(),
 ]));
+
+// Ten minutes at 120 beats a minute: a short note on each beat.
+const tenMinutes = file(0, 96, [[
+  tempo(0, 500000), ...lead,
+  ...Array.from({ length: 1200 }, (_, beat) => [event(beat === 0 ? 0 : 48, [0x90, 60 + (beat % 12), 90]), event(48, [0x80, 60 + (beat % 12), 0])]).flat(),
+  endOfTrack(),
+]]);
 
 // The seconds at tick of a tempo map [[tick, microseconds]] at `division` ticks a quarter.
 function secondsOf(map, division, tick) {
@@ -618,6 +662,72 @@ for (const kind of browsersToTest()) {
       assert.equal(await page.evaluate(() => document.getElementById('roll').dataset.playTick), tick, 'the time runs on');
       await closePage(page);
     });
+
+    test(`${title}: the place shown after Pause is where it paused (time, measure:beat:tick, seek bar and its text), and after two seeks at once the last one's`, async () => {
+      const page = await openPlaying(session, { file: placePath });
+      // the second seek comes while the worker is asked about the first
+      await page.evaluate(() => {
+        window.smfdumpPage.seek(200);
+        window.smfdumpPage.seek(1000);
+      });
+      await assertPlace(page, 1000, 'after seeks to 200 and 1000');
+      await page.click('#stop');
+      await page.click('#play');
+      await waitFor(page, () => Number(document.getElementById('roll').dataset.playTick) > 250, null, { timeout: 10000 });
+      await page.click('#play');
+      await waitFor(page, () => document.body.dataset.playing === 'false');
+      const tick = Number(await page.evaluate(() => document.getElementById('roll').dataset.playTick));
+      assert.ok(tick > 250 && tick < 1536, `paused at tick ${tick}`);
+      await assertPlace(page, tick, `paused at tick ${tick}`);
+      await closePage(page);
+    });
+
+    test(`${title}: the note chosen again after Stop is played from; the transpose box holds what plays; Space plays and pauses from the speed slider and the transpose box; the loop reads in measure:beat:tick`, async () => {
+      const page = await openPlaying(session, { file: placePath });
+      const roll = () => page.evaluate(() => ({ ...document.getElementById('roll').dataset }));
+      // the fifth note (tick 384) chosen and played from, Stop, and the same note chosen again
+      const note = await page.evaluate(() => window.smfdumpPage.notePoint(4));
+      for (const round of ['first', 'again after Stop']) {
+        await page.evaluate(() => {
+          delete document.getElementById('roll').dataset.markerTick;
+          delete document.getElementById('roll').dataset.playFrom;
+        });
+        await page.mouse.click(note.x, note.y);
+        await waitFor(page, () => document.getElementById('roll').dataset.markerTick !== undefined);
+        await page.click('#play');
+        await waitFor(page, () => document.getElementById('roll').dataset.playFrom !== undefined, null, { timeout: 10000 });
+        assert.equal((await roll()).playFrom, '384', `the note chosen ${round} was not played from`);
+        await page.click('#stop');
+      }
+      // Space on the speed slider plays; numbers typed in the transpose box are held to what plays
+      await page.focus('#play-speed');
+      await page.keyboard.press(' ');
+      await waitFor(page, () => document.body.dataset.playing === 'true', null, { timeout: 5000 });
+      const transposed = () => page.evaluate(() => [document.getElementById('play-transpose').value, window.smfdumpPage.player.transpose]);
+      await page.focus('#play-transpose');
+      for (const [typed, held] of [['20', 12], ['-40', -12], ['2.6', 3]]) {
+        await page.$eval('#play-transpose', (box) => { box.value = ''; });
+        await page.keyboard.type(typed);
+        await page.keyboard.press('Enter');
+        assert.deepEqual(await transposed(), [String(held), held], `${typed} typed`);
+      }
+      // Space in the transpose box pauses, the number typed taken
+      await page.$eval('#play-transpose', (box) => { box.value = ''; });
+      await page.keyboard.type('-5');
+      await page.keyboard.press(' ');
+      await waitFor(page, () => document.body.dataset.playing === 'false', null, { timeout: 5000 });
+      assert.deepEqual(await transposed(), ['-5', -5], 'Space after -5 typed');
+      // a loop from beat 2 to the fourth beat of measure 1, set by [ and ]
+      await page.evaluate(() => window.smfdumpPage.seek(192));
+      await page.focus('#roll');
+      await page.keyboard.press('[');
+      await page.evaluate(() => window.smfdumpPage.seek(672));
+      await page.keyboard.press(']');
+      const loopText = () => page.evaluate(() => document.getElementById('loop-state').textContent);
+      await waitFor(page, () => /^Loop: .* 1:3:0$/.test(document.getElementById('loop-state').textContent), null, { timeout: 5000 }).catch(() => {});
+      assert.equal(await loopText(), 'Loop: 0:2:0 to 1:3:0');
+      await closePage(page);
+    });
   });
 
   describe(`in ${title}, with the page's own sound`, () => {
@@ -667,6 +777,33 @@ for (const kind of browsersToTest()) {
       await waitFor(page, () => /plays track 2\b/.test(document.getElementById('player-note').textContent));
       const two = readWav((await saveByClick(page, '#save-wav', { timeout: 120000 })).saved);
       sameOnsets(onsetsNear(two, at(other)), at(other), 'track 2');
+      await closePage(page);
+    });
+
+    test(`${title}: Save as WAV of ten minutes: the page draws on while the file is written (no gap of 200 ms between frames once it is rendered)`, async () => {
+      const page = await openWithFile(session, 'ten.mid', tenMinutes);
+      // the gaps between animation frames from the rendering's end (its progress full) to the file
+      // saved (the progress gone), timed as the frames run (a frame's own time is when it was due,
+      // which a frame held up by the page's thread keeps)
+      await page.evaluate(() => {
+        window.writing = { longest: 0, last: 0, stop: false };
+        const frame = () => {
+          const now = performance.now();
+          if (window.writing.last) window.writing.longest = Math.max(window.writing.longest, now - window.writing.last);
+          const rendered = !document.getElementById('progress-box').hidden && document.getElementById('progress').value >= 0.99;
+          window.writing.last = rendered ? now : 0;
+          if (!window.writing.stop) requestAnimationFrame(frame);
+        };
+        requestAnimationFrame(frame);
+      });
+      const { saved } = await saveByClick(page, '#save-wav', { timeout: 300000 });
+      const longest = await page.evaluate(() => {
+        window.writing.stop = true;
+        return window.writing.longest;
+      });
+      assert.ok(readWav(saved).seconds > 600, 'the WAV file is shorter than the music');
+      assert.ok(longest < 200, `the page froze for ${longest.toFixed(0)} ms while the WAV file was written`);
+      console.log(`# ${title}: a ten-minute WAV file written, the longest gap between frames ${longest.toFixed(0)} ms`);
       await closePage(page);
     });
 

@@ -14,14 +14,28 @@ function typingIn(target) {
     || target.isContentEditable;
 }
 
-// The player's keys anywhere on the page: Space plays or pauses, F follows again, Home and End go to
-// the start and the end, [ and ] set the loop's start and end at the place playing.
+// Whether Space does something of its own where it is pressed: it presses a button, ticks a checkbox,
+// types in a text box, opens a choice; a range slider and a number box have no use for it.
+function takesSpace(target) {
+  if (target instanceof HTMLInputElement) return target.type !== 'range' && target.type !== 'number';
+  return target instanceof HTMLButtonElement || typingIn(target);
+}
+
+// The player's keys anywhere on the page: Space plays or pauses (where it has no use of its own), F
+// follows again, Home and End go to the start and the end, [ and ] set the loop's start and end at
+// the place playing.
 function playerKey(event) {
-  if (!listed || event.ctrlKey || event.metaKey || event.altKey || typingIn(event.target)) return;
-  const onButton = event.target instanceof HTMLButtonElement;
+  if (!listed || event.ctrlKey || event.metaKey || event.altKey) return;
+  if (event.key === ' ') {
+    if (takesSpace(event.target)) return;
+    event.preventDefault();
+    if (event.target === $('play-transpose')) transposeChanged();  // the number typed is taken first, as Enter takes it
+    playOrPause();
+    return;
+  }
+  if (typingIn(event.target)) return;
   const ownKeys = event.target === $('roll') || event.target === $('listing');  // their own Home and End
   const keys = {
-    ' ': () => !onButton && playOrPause(),
     f: () => setFollow(true),
     F: () => setFollow(true),
     Home: () => !ownKeys && seek(settings.loop ? settings.loop.a : 0),

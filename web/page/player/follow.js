@@ -16,6 +16,8 @@ export const following = {
   played: null,        // the dump offset of the listing line played last
   asked: false,        // whether a question for the line played is with the worker
   askedAt: 0,          // when it was asked (performance.now())
+  again: null,         // a question that could not be asked while one was with the worker, asked once
+                       // that one is answered: { reveal }
 };
 
 // Forgets the line played, for a new listing.
@@ -52,8 +54,13 @@ export function followRoll(tick, always = false) {
 // Asks the worker (one question at a time, a few times a second at most unless `now`) for the
 // listing line played last in the track shown, and the place as the listing writes it; marks the
 // line and, while following, keeps it in view as it plays (or when `reveal`: the user moved the place).
+// A question `now` while one is with the worker is asked once that one is answered: the place moved.
 export function askPlayed(now = false, reveal = false) {
-  if (!listed || following.asked || (!now && performance.now() - following.askedAt < followLookup)) return;
+  if (!listed || (!now && performance.now() - following.askedAt < followLookup)) return;
+  if (following.asked) {
+    if (now) following.again = { reveal: reveal || Boolean(following.again?.reveal) };
+    return;
+  }
   const trackIndex = roll.gridTrack;
   if (!listed.tracks[trackIndex]) return;
   following.asked = true;
@@ -62,7 +69,11 @@ export function askPlayed(now = false, reveal = false) {
   const tick = Math.floor(tickNow());
   ask({ type: 'played', track: trackIndex, tick, tracks: playedTracks() }).then((answer) => {
     if (turn !== listingTurn) return;
-    placeTold(answer.length, answer.seconds);
+    // an answer for where playing stands (stopped) or started: its time is kept for the place; one
+    // for a place left since, while stopped, is not shown (the place's own question follows it)
+    const here = tick === Math.floor(player.tick);
+    if (!player.playing && !here) return;
+    placeTold(answer.length, here ? answer.seconds : null);
     if ($('play-position').textContent !== answer.position) {
       $('play-position').textContent = answer.position;
       $('play-position').setAttribute('aria-label', `Measure, beat and tick: ${answer.position}`);
@@ -81,5 +92,8 @@ export function askPlayed(now = false, reveal = false) {
     }
   }, () => {}).finally(() => {
     following.asked = false;
+    const again = following.again;
+    following.again = null;
+    if (again) askPlayed(true, again.reveal);
   });
 }

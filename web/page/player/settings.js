@@ -1,7 +1,8 @@
 // The player's practice settings: speed, transpose and the loop (kept until cleared, or a new file),
 // and the tracks muted (those hidden in the roll's legend) or played (in format 2, the track shown).
 import { $ } from '../dom.js';
-import { listed } from '../files.js';
+import { listed, listingTurn } from '../files.js';
+import { ask } from '../lister.js';
 import { sendSettings, tracksSent } from './outputs.js';
 import { drawOverlay } from './overlay.js';
 import { pausePlaying, player, seek, showPlayerNote, startPlaying, tickNow } from './transport.js';
@@ -20,11 +21,23 @@ export function setLoop(a, b) {
   if (b <= a) return;
   settings.loop = { a, b };
   $('loop-clear').hidden = false;
-  $('loop-state').textContent = `Loop: ${Math.round(a)} to ${Math.round(b)} ticks`;
+  showLoop();
   sendSettings();
   const tick = tickNow();
   if (tick < a || tick >= b) seek(a);
   drawOverlay();
+}
+
+// Says where the loop is, as the listing writes places (measure:beat:tick in the track shown), once
+// the listing worker has told it.
+function showLoop() {
+  const loop = settings.loop;
+  const turn = listingTurn;
+  ask({ type: 'positions', track: roll.gridTrack, ticks: [loop.a, loop.b] }).then(({ texts }) => {
+    if (turn !== listingTurn || settings.loop !== loop) return;
+    const [a, b] = texts.map((text, i) => text || `tick ${i === 0 ? loop.a : loop.b}`);
+    $('loop-state').textContent = `Loop: ${a} to ${b}`;
+  }, () => {});
 }
 
 // Clears the loop.
@@ -48,10 +61,12 @@ export function speedChanged() {
   sendSettings();
 }
 
-// The transposition from its box, within -12..12.
+// The transposition from its box, a whole number of semitones within -12..12, which the box then
+// shows: it holds what plays.
 export function transposeChanged() {
   const value = Math.max(-12, Math.min(12, Math.round(Number($('play-transpose').value) || 0)));
   settings.transpose = value;
+  $('play-transpose').value = String(value);
   sendSettings();
 }
 
@@ -66,6 +81,7 @@ export function tracksShownChanged() {
 export function trackShownChanged() {
   if (!listed || listed.format !== 2) return;
   showPlayerNote();
+  if (settings.loop) showLoop();
   if (player.playing && tracksSent()?.[0] !== roll.gridTrack) {
     pausePlaying();
     startPlaying();

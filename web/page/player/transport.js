@@ -16,10 +16,11 @@ export const player = {
   tick: 0,             // where playing stands when stopped, and where it started
   endTick: 0,          // the sequence's last tick
   seconds: 0,          // the sequence's length, as written (0 while not known)
-  placeSeconds: 0,     // the time, as written, where playing stands when stopped (told by the worker)
+  placeSeconds: 0,     // the time, as written, at player.tick (told by the worker)
   last: null,          // the last place told by the engine: { tick, time, rate, seconds }
   sounding: new Float64Array(0),  // the notes sounding then: start, end, key, track of each
-  markerUsed: null,    // the marker last played from, so that a marker is played from once
+  markerUsed: 0,       // the choice of the marker (roll.markings) played from or passed by last: a
+                       // marker chosen is played from once
   unplayable: '',      // why the file can't be played, '' when it can
   seekAt: 0,           // when the last seek while playing was asked (performance.now()), until it is heard
   starts: 0,           // the plays asked for, each numbered (the places told of older plays are stale)
@@ -45,7 +46,7 @@ export function startPlayer(answer) {
   player.last = null;
   player.sounding = new Float64Array(0);
   forgetLoop();
-  player.markerUsed = null;
+  player.markerUsed = roll.markings;
   resetFollow();
   player.unplayable = unplayableReason(answer);
   $('player').hidden = false;
@@ -121,9 +122,9 @@ export function tickNow() {
 export async function startPlaying() {
   if (!listed || player.playing || player.unplayable || !usable($('play'))) return;
   const starting = outputOf().start();  // first, inside the user's gesture
-  if (roll.marker !== null && roll.marker !== player.markerUsed) {
+  if (roll.marker !== null && roll.markings !== player.markerUsed) {
     player.tick = roll.marker;
-    player.markerUsed = roll.marker;
+    player.markerUsed = roll.markings;
   }
   if (player.tick >= player.endTick) player.tick = settings.loop ? settings.loop.a : 0;
   player.playing = true;
@@ -145,10 +146,12 @@ export async function startPlaying() {
   requestOverlay();
 }
 
-// Pauses: what sounds ends, and playing stands where it was heard.
+// Pauses: what sounds ends, and playing stands where it was heard: its time shows at once (as heard,
+// until the worker tells the tick's own), the listing's place there once the worker tells it.
 export function pausePlaying() {
   if (!player.playing) return;
   player.tick = Math.floor(tickNow());
+  player.placeSeconds = secondsNow();
   player.playing = false;
   player.last = null;
   player.sounding = new Float64Array(0);
@@ -156,6 +159,7 @@ export function pausePlaying() {
   showTransport();
   showPlace();
   drawOverlay();
+  askPlayed(true);
 }
 
 // Ends what sounds at the output in use.
@@ -168,7 +172,7 @@ function halt() {
 export function stopPlaying() {
   if (player.playing) pausePlaying();
   player.tick = settings.loop ? settings.loop.a : 0;
-  player.markerUsed = roll.marker;
+  player.markerUsed = roll.markings;
   showPlace();
   drawOverlay();
   askPlayed(true);
@@ -192,7 +196,7 @@ export function seek(tick) {
   if (!listed) return;
   tick = Math.max(0, Math.min(Math.floor(tick), player.endTick));
   player.tick = tick;
-  player.markerUsed = roll.marker;
+  player.markerUsed = roll.markings;
   if (player.playing) {
     player.last = null;
     player.seekAt = performance.now();
@@ -214,10 +218,10 @@ export function setPlaceTick(tick) {
 }
 
 // Takes what the listing worker told of the place: the length as written (null: not known) and the
-// time where playing stands (null: not known).
+// time at player.tick, where playing stands or started (null: not known).
 export function placeTold(length, seconds) {
   if (length !== null) player.seconds = length;
-  if (!player.playing && seconds !== null) player.placeSeconds = seconds;
+  if (seconds !== null) player.placeSeconds = seconds;
 }
 
 // Shows Play or Pause on the button.
