@@ -15,8 +15,9 @@
 // What the page plays is checked against the listing too: each channel event of the compact copy is
 // an event line of its track at its total, in the order of the listing: a note on or off the note told
 // on its line, with its bytes (every note an output takes, up to a wrap of its track's total), a note
-// on with the duration of the roll's note it starts; any other with the bytes its line shows; each
-// tempo a tempo line of its track; each track's last tick that of its events and roll notes.
+// on with the duration of the roll's note it starts; any other with the bytes its line shows, and
+// among its track's controls; each tempo a tempo line of its track; each track's channels those of
+// its events, and its last tick that of its events and roll notes.
 //
 // The calls that follow (a new input, listing again from any number with the listing stopped after
 // any number of hand-overs, as the page stops it by throwing, searching, positions, names files and
@@ -359,27 +360,33 @@ std::string event_text(std::uint32_t status, std::uint32_t first, std::uint32_t 
 void check_play_data(const std::vector<PairedNote>& paired) {
     const std::uint32_t* d = web_play_data();
     std::size_t size = web_play_data_words();
-    if (size < play_head_words + 1) fail("the compact copy has no head");
+    if (size < play_head_words + 2) fail("the compact copy has no head");
     std::uint32_t tracks = d[play_head_tracks];
     std::uint32_t events = d[play_head_events];
     std::uint32_t longs = d[play_head_long_events];
+    std::uint32_t controls = d[play_head_controls];
     std::uint32_t tempos = d[play_head_tempos];
     if (d[play_head_format] != static_cast<std::uint32_t>(midi_format) || d[play_head_division] != static_cast<std::uint32_t>(division)) {
         fail("the copy's format or division is not the header's");
     }
     if (tracks != track_numbers.size()) fail("the copy's tracks are not the roll's");
-    if (size != play_head_words + 3 * std::size_t{tracks} + 1 + 2 * std::size_t{events} + 2 * std::size_t{longs} + 3 * std::size_t{tempos}) {
+    if (size != play_head_words + 5 * std::size_t{tracks} + 2 + 2 * std::size_t{events} + 2 * std::size_t{longs} + std::size_t{controls} +
+                    3 * std::size_t{tempos}) {
         fail("the copy's size is not that of its lists");
     }
     const std::uint32_t* first_events = d + play_head_words;
     const std::uint32_t* numbers = first_events + tracks + 1;
     const std::uint32_t* last_ticks = numbers + tracks;
-    const std::uint32_t* ticks = last_ticks + tracks;
+    const std::uint32_t* channels = last_ticks + tracks;
+    const std::uint32_t* first_controls = channels + tracks;
+    const std::uint32_t* ticks = first_controls + tracks + 1;
     const std::uint32_t* bytes = ticks + events;
     const std::uint32_t* long_indexes = bytes + events;
     const std::uint32_t* long_durations = long_indexes + longs;
-    const std::uint32_t* tempo_ticks_at = long_durations + longs;
+    const std::uint32_t* control_indexes = long_durations + longs;
+    const std::uint32_t* tempo_ticks_at = control_indexes + controls;
     if (first_events[0] != 0 || first_events[tracks] != events) fail("the copy's tracks do not cover its events");
+    if (first_controls[0] != 0 || first_controls[tracks] != controls) fail("the copy's tracks do not cover its controls");
     // the roll's lines of each track, by index among the roll's tracks; the note told on each line,
     // and the roll's note started there
     std::vector<std::vector<std::size_t>> track_lines(tracks);
@@ -404,6 +411,8 @@ void check_play_data(const std::vector<PairedNote>& paired) {
             if (told_lines[lines[j]].total < told_lines[lines[j - 1]].total) wrap = j;
         }
         std::uint64_t last = 0;
+        std::uint32_t used = 0;
+        std::uint32_t control = first_controls[t];
         // the events: each an event line of the track at its total, in order; a note on or off the
         // note told on it, with its bytes, every one an output takes (up to a wrap) and a note on's
         // duration that of the roll's note; any other its line reading as its bytes
@@ -414,6 +423,10 @@ void check_play_data(const std::vector<PairedNote>& paired) {
             std::uint32_t first = bytes[e] >> 8 & 0x7F;
             std::uint32_t second = bytes[e] >> 15 & 0x7F;
             std::uint32_t duration = bytes[e] >> play_event_duration_shift;
+            used |= 1u << (status & 0x0F);
+            if ((status & 0xE0) != 0x80 && (control == first_controls[t + 1] || control_indexes[control++] != e)) {
+                fail("an event other than a note is not the next of its track's controls");
+            }
             if ((status & 0xE0) == 0x80) {
                 // the next note an output takes on the track's lines
                 while (line_at < lines.size() &&
@@ -450,6 +463,8 @@ void check_play_data(const std::vector<PairedNote>& paired) {
             last = std::max<std::uint64_t>(last, ticks[e]);
             ++line_at;
         }
+        if (control != first_controls[t + 1]) fail("a control of the copy is a note, or of another track");
+        if (channels[t] != used) fail("a track's channels are not those of its events");
         for (std::size_t j = line_at; j < wrap; ++j) {
             std::size_t k = note_of_line[lines[j]];
             if (k != told_notes.size() && played_note(told_notes[k])) fail("a note an output takes is not in the copy");
@@ -483,7 +498,7 @@ void check_play_data(const std::vector<PairedNote>& paired) {
     web_play_data_release();
     // the copy is made once: asked again, it holds no events, and is whole
     const std::uint32_t* again = web_play_data();
-    if (web_play_data_words() < play_head_words + 1 || again[play_head_events] != 0) fail("the copy was made twice");
+    if (web_play_data_words() < play_head_words + 2 || again[play_head_events] != 0) fail("the copy was made twice");
     web_play_data_release();
 }
 

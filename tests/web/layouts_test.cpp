@@ -155,18 +155,21 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     std::uint32_t tracks = d[fact(facts, "play.head.tracks")];
     std::uint32_t events = d[fact(facts, "play.head.events")];
     std::uint32_t longs = d[fact(facts, "play.head.long_events")];
+    std::uint32_t controls = d[fact(facts, "play.head.controls")];
     std::uint32_t tempos = d[fact(facts, "play.head.tempos")];
     EXPECT_EQ(d[fact(facts, "play.head.format")], 1u);
     EXPECT_EQ(d[fact(facts, "play.head.division")], 480u);
     EXPECT_EQ(tracks, 1u);
     EXPECT_EQ(events, 9u);  // program, two controllers, two notes on and a note off, poly and channel pressure, pitch bend
     EXPECT_EQ(longs, 1u);   // E 5, held to the track's end
+    EXPECT_EQ(controls, 6u);  // all but the notes
     EXPECT_EQ(tempos, 0u);
     // the lists after the head, in the order the report gives, each of the length its name says
     std::map<std::string, std::uint32_t> lengths = {
-        {"track_first_events", tracks + 1}, {"track_numbers", tracks},       {"track_last_ticks", tracks},
-        {"event_ticks", events},            {"event_bytes", events},         {"long_event_indexes", longs},
-        {"long_event_durations", longs},    {"tempo_ticks", tempos},         {"tempo_values", tempos},
+        {"track_first_events", tracks + 1}, {"track_numbers", tracks},        {"track_last_ticks", tracks},
+        {"track_channels", tracks},         {"track_first_controls", tracks + 1}, {"event_ticks", events},
+        {"event_bytes", events},            {"long_event_indexes", longs},    {"long_event_durations", longs},
+        {"control_indexes", controls},      {"tempo_ticks", tempos},          {"tempo_values", tempos},
         {"tempo_tracks", tempos}};
     std::vector<std::string> order(lengths.size());
     for (const auto& [name, length] : lengths) {
@@ -198,6 +201,10 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     EXPECT_EQ(list["long_event_indexes"][0], 4u);
     EXPECT_EQ(list["long_event_durations"][0], 1440u);
     EXPECT_EQ(list["track_last_ticks"][0], 1680u);
+    EXPECT_EQ(list["track_channels"][0], (1u << 0) | (1u << 1) | (1u << 3));  // channels 1, 2 and 4
+    // the controls: the program, the two controllers, then past the notes the pressures and the bend
+    std::vector<std::uint32_t> control_list(list["control_indexes"], list["control_indexes"] + controls);
+    EXPECT_EQ(control_list, (std::vector<std::uint32_t>{0, 1, 2, 6, 7, 8}));
     // the other events: channel volume on channel 4 at 0, C 5's note off as written (velocity 64, at
     // 480, no duration), and the pitch bend at 1680
     std::uint32_t volume = list["event_bytes"][1];

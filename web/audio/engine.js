@@ -158,13 +158,11 @@ export function engineMessage(m, now) {
 }
 
 // Starts the play waiting at engine time `at` once what it needs is read, reading as much of that as
-// a step may. Meanwhile the steps read ahead the same way: after a selection what its channels use
-// (and the start of the file), while playing a loop's start.
+// a step may. Meanwhile the steps read ahead the same way while playing a loop's start.
 function engineStartPending(at) {
   const m = engine.pending;
   if (!m) {
-    if (!seq.usedReady) engineRead(0);
-    else if (seq.playing && seq.loopB > seq.loopA && seq.loopA >= 0) engineRead(seq.loopA);
+    if (seq.usedReady && seq.playing && seq.loopB > seq.loopA && seq.loopA >= 0) engineRead(seq.loopA);
     return;
   }
   if (!engineRead(m.tick)) return;

@@ -58,6 +58,9 @@ export const seq = {
                           // on's duration in the roll (22-31; 1023: see the long events)
   longIndexes: null,      // events whose duration did not fit in their word, in order
   longDurations: null,    // their durations (0xffffffff: not known)
+  trackChannels: null,    // per track, the channels its events use, a bit each
+  firstControls: null,    // per track, the index of its first control (and the controls' count at the end)
+  controlIndexes: null,   // per control (an event other than a note, what a start reads), its event's index
   tempoTicks: null,       // per tempo event (listing order), its tick
   tempoValues: null,      // its microseconds per quarter note
   tempoTracks: null,      // its track
@@ -67,9 +70,7 @@ export const seq = {
   map: { ticks: new Float64Array(1), seconds: new Float64Array(1), perTick: new Float64Array(1), at: 0 },  // the tempo map (see tempo_map.js)
   endTick: 0,             // the last tick of the sequence: its last roll note's end or event
   usedChannels: 0,        // the channels the sequence's events use, a bit each
-  usedReady: false,       // whether usedChannels holds the whole sequence's (seqPrepare reads it first)
-  useTrack: 0,            // while not: the sequence track and event where that reading goes on
-  useEvent: 0,
+  usedReady: false,       // whether a selection was made (usedChannels is then the sequence's)
   chases: [],             // the state before the ticks started from lately (see seqChaseNew), newest first
   // ---- playing ----
   playing: false,         // whether messages are being made
@@ -125,6 +126,9 @@ export function seqLoad(buffer) {
   seq.lastTicks = lists.track_last_ticks;
   seq.longIndexes = lists.long_event_indexes;
   seq.longDurations = lists.long_event_durations;
+  seq.trackChannels = lists.track_channels;
+  seq.firstControls = lists.track_first_controls;
+  seq.controlIndexes = lists.control_indexes;
   seq.eventTicks = lists.event_ticks;
   seq.eventBytes = lists.event_bytes;
   seq.tempoTicks = lists.tempo_ticks;
@@ -200,13 +204,11 @@ export function seqSelect(trackIndexes) {
   seq.playing = false;
   seqForgetSounding();
   seq.map = makeTempoMap(seq.format, seq.division, { ticks: seq.tempoTicks, values: seq.tempoValues, tracks: seq.tempoTracks }, seq.tracks);
-  // where the sequence ends; the channels it uses (each reset before a start) are read later, by
-  // seqPrepare, since that takes every event of the sequence
+  // where the sequence ends, and the channels it uses (each reset before a start)
   seq.endTick = endTick;
   seq.usedChannels = 0;
-  seq.usedReady = false;
-  seq.useTrack = 0;
-  seq.useEvent = 0;
+  for (const t of seq.tracks) seq.usedChannels |= seq.trackChannels[t];
+  seq.usedReady = true;
   seq.chases = [];
 }
 
@@ -482,8 +484,8 @@ function seqReplayed(first) {
   return first === 0 || first === 32 || first === 6 || first === 38 || (first >= 96 && first <= 101) || first === 121;
 }
 
-// A chase of the state before tick, not yet read: each sequence track's events before tick are read
-// once, in order (track k from event e, -1 before its first); a value is kept unless a later one (by
+// A chase of the state before tick, not yet read: each sequence track's controls before tick are read
+// once, in order (track k from control e, -1 before its first); a value is kept unless a later one (by
 // tick, then by track) was kept already; the few events whose meaning depends on the others (see
 // seqReplayed, and program changes) are kept to be replayed in the order they play.
 function seqChaseNew(tick) {
@@ -496,7 +498,7 @@ function seqChaseNew(tick) {
   };
 }
 
-// Reads the events [from, to) of sequence track k into the chase.
+// Reads the controls [from, to) of sequence track k into the chase.
 function seqChaseRead(chase, k, from, to) {
   const { values, stamps, replayed } = chase;
   const keep = (slot, value, stamp) => {
@@ -504,7 +506,8 @@ function seqChaseRead(chase, k, from, to) {
     stamps[slot] = stamp;
     values[slot] = value;
   };
-  for (let e = from; e < to; e += 1) {
+  for (let i = from; i < to; i += 1) {
+    const e = seq.controlIndexes[i];
     const bytes = seq.eventBytes[e];
     const c = bytes & 0x0f;
     const first = (bytes >> 8) & 0x7f;
@@ -625,29 +628,24 @@ function seqChaseReplay(chase) {
   chase.done = true;
 }
 
-// Reads ahead for a start at tick, at most `most` events: first the channels the sequence uses (once
-// a selection), then the state the events before tick leave (kept for the last few ticks asked, so
-// that a loop's start is read once). Returns true when a start at tick has nothing left to read.
+// The first of track t's controls whose event's tick is tick or more.
+function seqFirstControlAtOrAfter(t, tick) {
+  let low = seq.firstControls[t];
+  let high = seq.firstControls[t + 1];
+  while (low < high) {
+    const mid = (low + high) >>> 1;
+    if (seq.eventTicks[seq.controlIndexes[mid]] < tick) low = mid + 1;
+    else high = mid;
+  }
+  return low;
+}
+
+// Reads ahead for a start at tick, at most `most` controls: the state the controls before tick leave
+// (kept for the last few ticks asked, so that a loop's start is read once). Returns true when a start
+// at tick has nothing left to read.
 export function seqPrepare(tick, most = Infinity) {
   tick = Math.max(0, Math.floor(tick));
   let left = most;
-  while (!seq.usedReady) {
-    if (seq.useTrack >= seq.tracks.length) {
-      seq.usedReady = true;
-      break;
-    }
-    const t = seq.tracks[seq.useTrack];
-    const from = Math.max(seq.useEvent, seq.firstEvents[t]);
-    const to = Math.min(seq.firstEvents[t + 1], from + left);
-    for (let e = from; e < to; e += 1) seq.usedChannels |= 1 << (seq.eventBytes[e] & 0x0f);
-    left -= to - from;
-    if (to < seq.firstEvents[t + 1]) {
-      seq.useEvent = to;
-      return false;
-    }
-    seq.useTrack += 1;
-    seq.useEvent = 0;
-  }
   let chase = seq.chases.find((c) => c.tick === tick);
   if (!chase) {
     chase = seqChaseNew(tick);
@@ -662,8 +660,8 @@ export function seqPrepare(tick, most = Infinity) {
     }
     const t = seq.tracks[chase.k];
     if (chase.e < 0) {
-      chase.e = seq.firstEvents[t];
-      chase.end = seqFirstAtOrAfter(seq.eventTicks, seq.firstEvents[t], seq.firstEvents[t + 1], tick);
+      chase.e = seq.firstControls[t];
+      chase.end = seqFirstControlAtOrAfter(t, tick);
     }
     const to = Math.min(chase.end, chase.e + left);
     seqChaseRead(chase, chase.k, chase.e, to);

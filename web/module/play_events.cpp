@@ -76,6 +76,9 @@ void gather_tempo(std::uint32_t microseconds) {
 // Where the copy's lists are written (null while the copy is only counted).
 struct PlayLists {
     std::uint32_t* first_events;
+    std::uint32_t* channels;
+    std::uint32_t* first_controls;
+    std::uint32_t* control_indexes;
     std::uint32_t* ticks;
     std::uint32_t* bytes;
     std::uint32_t* long_indexes;
@@ -106,9 +109,10 @@ std::uint32_t roll_duration(std::uint32_t t, std::uint32_t tick, std::uint32_t b
 }
 
 // Counts, and writes to `out` when it is not null, each track's channel events before any wrap of
-// its total, each note on with its roll note's duration; and each track's last tick, from its events
-// and its roll notes' ends. Sets the counts of events and long events; returns the events left out.
-std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events, std::uint32_t& long_events) {
+// its total, each note on with its roll note's duration, and those other than notes among the
+// controls; and each track's channels, and its last tick, from its events and its roll notes' ends.
+// Sets the counts of events, long events and controls; returns the events left out.
+std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events, std::uint32_t& long_events, std::uint32_t& controls) {
     auto tracks = static_cast<std::uint32_t>(track_numbers.size());
     auto gathered = static_cast<std::uint32_t>(channel_event_ticks.size());
     // a track past those whose first event was marked (the memory was full) has none
@@ -116,8 +120,12 @@ std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events, 
     std::uint32_t left_out = 0;
     events = 0;
     long_events = 0;
+    controls = 0;
     for (std::uint32_t t = 0; t < tracks; ++t) {
-        if (out != nullptr) out->first_events[t] = events;
+        if (out != nullptr) {
+            out->first_events[t] = events;
+            out->first_controls[t] = controls;
+        }
         std::size_t next_note = track_first_notes[t];
         for (std::uint32_t i = first(t); i < first(t + 1); ++i) {
             if (i > first(t) && channel_event_ticks[i] < channel_event_ticks[i - 1]) {
@@ -128,6 +136,10 @@ std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events, 
             std::uint32_t duration = 0;
             if ((bytes & 0xF0u) == 0x90 && ((bytes >> play_event_second_shift) & 0x7Fu) != 0) {
                 duration = roll_duration(t, channel_event_ticks[i], bytes, next_note);
+            }
+            if ((bytes & 0xE0u) != 0x80) {
+                if (out != nullptr) out->control_indexes[controls] = events;
+                ++controls;
             }
             if (duration >= long_duration) {
                 if (out != nullptr) {
@@ -141,6 +153,7 @@ std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events, 
                 out->ticks[events] = channel_event_ticks[i];
                 out->bytes[events] = bytes | duration << play_event_duration_shift;
                 out->last_ticks[t] = std::max(out->last_ticks[t], channel_event_ticks[i]);
+                out->channels[t] |= 1u << (bytes & 0x0Fu);
             }
             ++events;
         }
@@ -154,7 +167,10 @@ std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events, 
             out->last_ticks[t] = std::max(out->last_ticks[t], static_cast<std::uint32_t>(std::min<std::uint64_t>(note_end, 0xFFFFFFFF)));
         }
     }
-    if (out != nullptr) out->first_events[tracks] = events;
+    if (out != nullptr) {
+        out->first_events[tracks] = events;
+        out->first_controls[tracks] = controls;
+    }
     return left_out;
 }
 // Counts, and writes to `out` when it is not null, the tempos in listing order (each track's in order
@@ -227,7 +243,8 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     // counted first, so that the copy is made in place, once
     std::uint32_t events = 0;
     std::uint32_t long_events = 0;
-    std::uint32_t left_out = events_not_playable + copy_playable_events(nullptr, events, long_events);
+    std::uint32_t controls = 0;
+    std::uint32_t left_out = events_not_playable + copy_playable_events(nullptr, events, long_events, controls);
     std::uint32_t tempos = 0;
     left_out += copy_playable_tempos(nullptr, tempos);
 
@@ -236,17 +253,20 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     lengths[play_list_track_first_events] = std::size_t{tracks} + 1;
     lengths[play_list_track_numbers] = tracks;
     lengths[play_list_track_last_ticks] = tracks;
+    lengths[play_list_track_channels] = tracks;
+    lengths[play_list_track_first_controls] = std::size_t{tracks} + 1;
     lengths[play_list_event_ticks] = events;
     lengths[play_list_event_bytes] = events;
     lengths[play_list_long_event_indexes] = long_events;
     lengths[play_list_long_event_durations] = long_events;
+    lengths[play_list_control_indexes] = controls;
     lengths[play_list_tempo_ticks] = tempos;
     lengths[play_list_tempo_values] = tempos;
     lengths[play_list_tempo_tracks] = tempos;
     std::size_t words = play_head_words;
     for (std::size_t length : lengths) words += length;
     if (!room_for(words * sizeof(std::uint32_t))) {  // a copy of no tracks, all of it left out
-        play_data.assign(play_head_words + 1, 0);     // the head, and the tracks' list of one word
+        play_data.assign(play_head_words + 2, 0);     // the head, and the two tracks' lists of one word each
         play_data[play_head_format] = static_cast<std::uint32_t>(format);
         play_data[play_head_division] = division;
         play_data[play_head_not_playable] = left_out + events + tempos;
@@ -259,6 +279,7 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     head[play_head_tracks] = tracks;
     head[play_head_events] = events;
     head[play_head_long_events] = long_events;
+    head[play_head_controls] = controls;
     head[play_head_tempos] = tempos;
     head[play_head_not_playable] = left_out;
     std::uint32_t* list_at[play_list_count] = {};
@@ -275,8 +296,11 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     out.bytes = list_at[play_list_event_bytes];
     out.long_indexes = list_at[play_list_long_event_indexes];
     out.long_durations = list_at[play_list_long_event_durations];
+    out.channels = list_at[play_list_track_channels];
+    out.first_controls = list_at[play_list_track_first_controls];
+    out.control_indexes = list_at[play_list_control_indexes];
     out.tempos = list_at[play_list_tempo_ticks];
     std::copy(track_numbers.begin(), track_numbers.end(), numbers);
-    copy_playable_events(&out, events, long_events);
+    copy_playable_events(&out, events, long_events, controls);
     copy_playable_tempos(&out, tempos);
 }
