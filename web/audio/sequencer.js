@@ -487,20 +487,23 @@ function seqReplayed(first) {
 // A chase of the state before tick, not yet read: each sequence track's controls before tick are read
 // once, in order (track k from control e, -1 before its first); a value is kept unless a later one (by
 // tick, then by track) was kept already; the few events whose meaning depends on the others (see
-// seqReplayed, and program changes) are kept to be replayed in the order they play.
+// seqReplayed) are kept to be replayed in the order they play, each channel's last program change
+// with them.
 function seqChaseNew(tick) {
   return {
     tick, k: 0, e: -1, end: 0, done: false,
     values: new Int16Array(16 * 128).fill(-1),    // controllers (-1: never set, or reset), then the slots above
     stamps: new Float64Array(16 * 128).fill(-1),  // the tick * 65536 + place of the value kept
     replayed: [],                                 // stamp and bytes of each event to replay
+    programs: new Float64Array(16 * 3).fill(-1),  // per channel its last program change: stamp, place among the
+                                                  // replayed (those read before it), bytes
     channels: [],                                 // per channel once replayed: see seqChaseChannel
   };
 }
 
 // Reads the controls [from, to) of sequence track k into the chase.
 function seqChaseRead(chase, k, from, to) {
-  const { values, stamps, replayed } = chase;
+  const { values, stamps, replayed, programs } = chase;
   const keep = (slot, value, stamp) => {
     if (stamp < stamps[slot]) return;
     stamps[slot] = stamp;
@@ -522,7 +525,9 @@ function seqChaseRead(chase, k, from, to) {
         if (seqReplayed(first)) replayed.push(stamp, bytes);
         else if (first < 120) keep(c * 128 + first, second, stamp);
         break;
-      case 0xc0: replayed.push(stamp, bytes); break;
+      case 0xc0:
+        if (stamp >= programs[3 * c]) programs.set([stamp, replayed.length / 2, bytes], 3 * c);
+        break;
       case 0xd0: keep(c * 128 + seqSlotPressure, first, stamp); break;
       case 0xe0: keep(c * 128 + seqSlotBend, first | (second << 7), stamp); break;
       default: break;
@@ -577,12 +582,20 @@ function seqParameterStep(p, step) {
   }
 }
 
-// Replays the chase's kept events in the order they play, into the state of each channel.
+// Replays the chase's kept events in the order they play, each channel's last program change among
+// them, into the state of each channel.
 function seqChaseReplay(chase) {
-  const { replayed } = chase;
+  const { replayed, programs } = chase;
+  const ties = [];  // the place of each within its stamp: a program change just before those read after it
+  for (let i = 0; i < replayed.length; i += 2) ties.push(i / 2);
+  for (let c = 0; c < 16; c += 1) {
+    if (programs[3 * c] < 0) continue;
+    replayed.push(programs[3 * c], programs[3 * c + 2]);
+    ties.push(programs[3 * c + 1] - 0.5);
+  }
   const order = [];
   for (let i = 0; i < replayed.length; i += 2) order.push(i);
-  order.sort((a, b) => replayed[a] - replayed[b] || a - b);
+  order.sort((a, b) => replayed[a] - replayed[b] || ties[a / 2] - ties[b / 2]);
   const channels = Array.from({ length: 16 }, seqChaseChannel);
   for (const i of order) {
     const bytes = replayed[i + 1];
