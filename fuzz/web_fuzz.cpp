@@ -370,7 +370,7 @@ void check_play_data(const std::vector<PairedNote>& paired) {
         fail("the copy's format or division is not the header's");
     }
     if (tracks != track_numbers.size()) fail("the copy's tracks are not the roll's");
-    if (size != play_head_words + 5 * std::size_t{tracks} + 2 + 2 * std::size_t{events} + 2 * std::size_t{longs} + std::size_t{controls} +
+    if (size != play_head_words + 5 * std::size_t{tracks} + 2 + 2 * std::size_t{events} + 2 * std::size_t{longs} + 2 * std::size_t{controls} +
                     3 * std::size_t{tempos}) {
         fail("the copy's size is not that of its lists");
     }
@@ -383,8 +383,9 @@ void check_play_data(const std::vector<PairedNote>& paired) {
     const std::uint32_t* bytes = ticks + events;
     const std::uint32_t* long_indexes = bytes + events;
     const std::uint32_t* long_durations = long_indexes + longs;
-    const std::uint32_t* control_indexes = long_durations + longs;
-    const std::uint32_t* tempo_ticks_at = control_indexes + controls;
+    const std::uint32_t* control_ticks = long_durations + longs;
+    const std::uint32_t* control_bytes = control_ticks + controls;
+    const std::uint32_t* tempo_ticks_at = control_bytes + controls;
     if (first_events[0] != 0 || first_events[tracks] != events) fail("the copy's tracks do not cover its events");
     if (first_controls[0] != 0 || first_controls[tracks] != controls) fail("the copy's tracks do not cover its controls");
     // the roll's lines of each track, by index among the roll's tracks; the note told on each line,
@@ -424,7 +425,8 @@ void check_play_data(const std::vector<PairedNote>& paired) {
             std::uint32_t second = bytes[e] >> 15 & 0x7F;
             std::uint32_t duration = bytes[e] >> play_event_duration_shift;
             used |= 1u << (status & 0x0F);
-            if ((status & 0xE0) != 0x80 && (control == first_controls[t + 1] || control_indexes[control++] != e)) {
+            if ((status & 0xE0) != 0x80 &&
+                (control == first_controls[t + 1] || control_ticks[control] != ticks[e] || control_bytes[control++] != bytes[e])) {
                 fail("an event other than a note is not the next of its track's controls");
             }
             if ((status & 0xE0) == 0x80) {

@@ -169,8 +169,8 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
         {"track_first_events", tracks + 1}, {"track_numbers", tracks},        {"track_last_ticks", tracks},
         {"track_channels", tracks},         {"track_first_controls", tracks + 1}, {"event_ticks", events},
         {"event_bytes", events},            {"long_event_indexes", longs},    {"long_event_durations", longs},
-        {"control_indexes", controls},      {"tempo_ticks", tempos},          {"tempo_values", tempos},
-        {"tempo_tracks", tempos}};
+        {"control_ticks", controls},        {"control_bytes", controls},      {"tempo_ticks", tempos},
+        {"tempo_values", tempos},           {"tempo_tracks", tempos}};
     std::vector<std::string> order(lengths.size());
     for (const auto& [name, length] : lengths) {
         std::uint32_t place = fact(facts, "play.list." + name);
@@ -202,9 +202,13 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     EXPECT_EQ(list["long_event_durations"][0], 1440u);
     EXPECT_EQ(list["track_last_ticks"][0], 1680u);
     EXPECT_EQ(list["track_channels"][0], (1u << 0) | (1u << 1) | (1u << 3));  // channels 1, 2 and 4
-    // the controls: the program, the two controllers, then past the notes the pressures and the bend
-    std::vector<std::uint32_t> control_list(list["control_indexes"], list["control_indexes"] + controls);
-    EXPECT_EQ(control_list, (std::vector<std::uint32_t>{0, 1, 2, 6, 7, 8}));
+    // the controls: the program, the two controllers, then past the notes the pressures and the bend,
+    // as the events have them
+    for (std::uint32_t c = 0; c < controls; ++c) {
+        std::uint32_t e = std::vector<std::uint32_t>{0, 1, 2, 6, 7, 8}[c];
+        EXPECT_EQ(list["control_ticks"][c], list["event_ticks"][e]) << c;
+        EXPECT_EQ(list["control_bytes"][c], list["event_bytes"][e]) << c;
+    }
     // the other events: channel volume on channel 4 at 0, C 5's note off as written (velocity 64, at
     // 480, no duration), and the pitch bend at 1680
     std::uint32_t volume = list["event_bytes"][1];

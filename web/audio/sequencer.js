@@ -60,7 +60,8 @@ export const seq = {
   longDurations: null,    // their durations (0xffffffff: not known)
   trackChannels: null,    // per track, the channels its events use, a bit each
   firstControls: null,    // per track, the index of its first control (and the controls' count at the end)
-  controlIndexes: null,   // per control (an event other than a note, what a start reads), its event's index
+  controlTicks: null,     // per control (an event other than a note, what a start reads), its tick
+  controlBytes: null,     // and its word, as the events have them
   tempoTicks: null,       // per tempo event (listing order), its tick
   tempoValues: null,      // its microseconds per quarter note
   tempoTracks: null,      // its track
@@ -128,7 +129,8 @@ export function seqLoad(buffer) {
   seq.longDurations = lists.long_event_durations;
   seq.trackChannels = lists.track_channels;
   seq.firstControls = lists.track_first_controls;
-  seq.controlIndexes = lists.control_indexes;
+  seq.controlTicks = lists.control_ticks;
+  seq.controlBytes = lists.control_bytes;
   seq.eventTicks = lists.event_ticks;
   seq.eventBytes = lists.event_bytes;
   seq.tempoTicks = lists.tempo_ticks;
@@ -510,12 +512,11 @@ function seqChaseRead(chase, k, from, to) {
     values[slot] = value;
   };
   for (let i = from; i < to; i += 1) {
-    const e = seq.controlIndexes[i];
-    const bytes = seq.eventBytes[e];
+    const bytes = seq.controlBytes[i];
     const c = bytes & 0x0f;
     const first = (bytes >> 8) & 0x7f;
     const second = (bytes >> 15) & 0x7f;
-    const stamp = seq.eventTicks[e] * 65536 + k;
+    const stamp = seq.controlTicks[i] * 65536 + k;
     switch (bytes & 0xf0) {
       case 0xb0:
         if (first === 121) {
@@ -641,18 +642,6 @@ function seqChaseReplay(chase) {
   chase.done = true;
 }
 
-// The first of track t's controls whose event's tick is tick or more.
-function seqFirstControlAtOrAfter(t, tick) {
-  let low = seq.firstControls[t];
-  let high = seq.firstControls[t + 1];
-  while (low < high) {
-    const mid = (low + high) >>> 1;
-    if (seq.eventTicks[seq.controlIndexes[mid]] < tick) low = mid + 1;
-    else high = mid;
-  }
-  return low;
-}
-
 // Reads ahead for a start at tick, at most `most` controls: the state the controls before tick leave
 // (kept for the last few ticks asked, so that a loop's start is read once). Returns true when a start
 // at tick has nothing left to read.
@@ -674,7 +663,7 @@ export function seqPrepare(tick, most = Infinity) {
     const t = seq.tracks[chase.k];
     if (chase.e < 0) {
       chase.e = seq.firstControls[t];
-      chase.end = seqFirstControlAtOrAfter(t, tick);
+      chase.end = seqFirstAtOrAfter(seq.controlTicks, seq.firstControls[t], seq.firstControls[t + 1], tick);
     }
     const to = Math.min(chase.end, chase.e + left);
     seqChaseRead(chase, chase.k, chase.e, to);

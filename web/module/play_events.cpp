@@ -78,7 +78,8 @@ struct PlayLists {
     std::uint32_t* first_events;
     std::uint32_t* channels;
     std::uint32_t* first_controls;
-    std::uint32_t* control_indexes;
+    std::uint32_t* control_ticks;
+    std::uint32_t* control_bytes;
     std::uint32_t* ticks;
     std::uint32_t* bytes;
     std::uint32_t* long_indexes;
@@ -138,7 +139,10 @@ std::uint32_t copy_playable_events(const PlayLists* out, std::uint32_t& events, 
                 duration = roll_duration(t, channel_event_ticks[i], bytes, next_note);
             }
             if ((bytes & 0xE0u) != 0x80) {
-                if (out != nullptr) out->control_indexes[controls] = events;
+                if (out != nullptr) {
+                    out->control_ticks[controls] = channel_event_ticks[i];
+                    out->control_bytes[controls] = bytes;
+                }
                 ++controls;
             }
             if (duration >= long_duration) {
@@ -259,7 +263,8 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     lengths[play_list_event_bytes] = events;
     lengths[play_list_long_event_indexes] = long_events;
     lengths[play_list_long_event_durations] = long_events;
-    lengths[play_list_control_indexes] = controls;
+    lengths[play_list_control_ticks] = controls;
+    lengths[play_list_control_bytes] = controls;
     lengths[play_list_tempo_ticks] = tempos;
     lengths[play_list_tempo_values] = tempos;
     lengths[play_list_tempo_tracks] = tempos;
@@ -298,7 +303,8 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     out.long_durations = list_at[play_list_long_event_durations];
     out.channels = list_at[play_list_track_channels];
     out.first_controls = list_at[play_list_track_first_controls];
-    out.control_indexes = list_at[play_list_control_indexes];
+    out.control_ticks = list_at[play_list_control_ticks];
+    out.control_bytes = list_at[play_list_control_bytes];
     out.tempos = list_at[play_list_tempo_ticks];
     std::copy(track_numbers.begin(), track_numbers.end(), numbers);
     copy_playable_events(&out, events, long_events, controls);

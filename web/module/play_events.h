@@ -25,14 +25,15 @@ extern std::uint32_t events_not_playable;               // channel events, notes
 //   head: format, division, tracks T, events E, long events L, controls C, tempos P, events not playable
 //   track_first_events[T + 1], track_numbers[T], track_last_ticks[T], track_channels[T],
 //   track_first_controls[T + 1], event_ticks[E], event_bytes[E], long_event_indexes[L],
-//   long_event_durations[L], control_indexes[C], tempo_ticks[P], tempo_values[P], tempo_tracks[P]
+//   long_event_durations[L], control_ticks[C], control_bytes[C], tempo_ticks[P], tempo_values[P],
+//   tempo_tracks[P]
 // An event word holds what channel_event_bytes holds and, for a note on, the duration in ticks of the
 // roll's note it starts (bits 22-31; 0 for any other event). A duration of long_duration or more, or
 // unknown (no roll note: the roll was cut short), holds long_duration there, and the duration itself
 // is found in long_event_durations beside the event's index (unknown_duration when unknown). A track's
 // last tick is the latest end of its roll notes or tick of its events; its channels, a bit for each
 // channel its events use. The controls are the events other than notes (what a start anywhere reads
-// to know the state before it), each by its index among the events, track by track. Each track's
+// to know the state before it), their ticks and words again, track by track, side by side for speed. Each track's
 // events are in order of time; the tempos are in listing order (track by track).
 // The head's words and the lists are each named once below (X-macros), so that make_play_data and the
 // layouts the module reports (web_layouts) take their order and fields from one place.
@@ -51,8 +52,8 @@ static_assert(play_head_words == 8);
 // The lists after the head, X(name) for each, in order; play_list_<name> is its place among them.
 #define SMFDUMP_PLAY_LISTS(X)                                                                                           \
     X(track_first_events) X(track_numbers) X(track_last_ticks) X(track_channels) X(track_first_controls) X(event_ticks) \
-    X(event_bytes) X(long_event_indexes) X(long_event_durations) X(control_indexes) X(tempo_ticks) X(tempo_values)      \
-    X(tempo_tracks)
+    X(event_bytes) X(long_event_indexes) X(long_event_durations) X(control_ticks) X(control_bytes) X(tempo_ticks)       \
+    X(tempo_values) X(tempo_tracks)
 enum Play_list : std::uint32_t {
 #define SMFDUMP_PLAY_LIST_INDEX(name) play_list_##name,
     SMFDUMP_PLAY_LISTS(SMFDUMP_PLAY_LIST_INDEX)

@@ -45,8 +45,8 @@ export const playHead = ['format', 'division', 'tracks', 'events', 'long_events'
 export const playLists = [
   ['track_first_events', 'tracks+1'], ['track_numbers', 'tracks'], ['track_last_ticks', 'tracks'], ['track_channels', 'tracks'],
   ['track_first_controls', 'tracks+1'], ['event_ticks', 'events'], ['event_bytes', 'events'], ['long_event_indexes', 'long_events'],
-  ['long_event_durations', 'long_events'], ['control_indexes', 'controls'], ['tempo_ticks', 'tempos'], ['tempo_values', 'tempos'],
-  ['tempo_tracks', 'tempos'],
+  ['long_event_durations', 'long_events'], ['control_ticks', 'controls'], ['control_bytes', 'controls'], ['tempo_ticks', 'tempos'],
+  ['tempo_values', 'tempos'], ['tempo_tracks', 'tempos'],
 ];
 export const playLongDuration = 0x3ff;  // a note on's duration field at this value: the duration is in the long events
 export const playUnknownDuration = 0xffffffff;  // a long event's duration when the roll has no note for it

@@ -11,7 +11,7 @@ test('each list of the compact copy is read from its own place, as long as its c
   const lists = {
     track_first_events: [0, 1, 4], track_numbers: [1, 2], track_last_ticks: [700, 900], track_channels: [1, 6], track_first_controls: [0, 1, 3],
     event_ticks: [11, 21, 31, 41], event_bytes: [201, 202, 203, 204], long_event_indexes: [2], long_event_durations: [99999],
-    control_indexes: [0, 1, 3], tempo_ticks: [0, 480], tempo_values: [500000, 400000], tempo_tracks: [0, 0],
+    control_ticks: [11, 21, 41], control_bytes: [201, 202, 204], tempo_ticks: [0, 480], tempo_values: [500000, 400000], tempo_tracks: [0, 0],
   };
   const words = Uint32Array.from([...head, ...playLists.flatMap(([name]) => lists[name])]);
   const read = readPlayData(words.buffer);
