@@ -196,10 +196,13 @@ for (const kind of browsersToTest()) {
     const at = (s.maxFrame - soundFrom) / (128000 / s.budgetMs);  // seconds: the budget is 128 frames'
     report(`Chromium: 20 MB file played 20 s, quanta over their budget (of ${s.quanta}; the longest ${at >= 0 ? `${at.toFixed(2)} s after` : `${(-at).toFixed(2)} s before`} the sound's start)`, String(s.slow), '0', s.slow === 0);
     report('Chromium: 20 MB file played 20 s, of them in its first two seconds (and before)', String(early.slow), '', null);
+    const when = (s.slowFrames ?? []).map((f) => ((f - soundFrom) / (128000 / s.budgetMs)).toFixed(2)).join(' ');
+    report(`Chromium: 20 MB file played 20 s, the quanta over their budget, seconds after the sound's start: ${when || 'none'}`, '', '', null);
     report('Chromium: 20 MB file played 20 s, events played after their frame', String(s.late), '0', s.late === 0);
     const t = played.timing;
     report('Chromium: 20 MB file played 20 s, sequencer and synthesizer per quantum: mean ms', t.meanMs.toFixed(3), `< ${s.budgetMs.toFixed(2)}`, t.meanMs < s.budgetMs);
-    report('Chromium: 20 MB file played 20 s, sequencer and synthesizer per quantum: longest (whole ms)', String(t.maxMs), `< ${s.budgetMs.toFixed(2)}`, t.maxMs < s.budgetMs);
+    const longestAt = (t.maxFrame - soundFrom) / (128000 / s.budgetMs);
+    report(`Chromium: 20 MB file played 20 s, sequencer and synthesizer per quantum: longest (whole ms; ${longestAt >= 0 ? `${longestAt.toFixed(2)} s after` : `${(-longestAt).toFixed(2)} s before`} the sound's start)`, String(t.maxMs), `< ${s.budgetMs.toFixed(2)}`, t.maxMs < s.budgetMs);
     report('Chromium: the live player\'s warm-up (a made-up passage rendered before its first quantum), ms', t.warmUpMs.toFixed(0), '', null);
     report(`Chromium: 20 MB file played 20 s following (to tick ${played.tick}), longest gap between frames, ms`, played.longest.toFixed(0), '< 50', played.longest < 50);
     await closePage(live);

@@ -23,7 +23,7 @@
 //   { type: 'unload', give }            lets the events go (another output plays them); with `give`,
 //                                       answered { type: 'returned', data } (transferred; null when none)
 //   { type: 'lend' }                    answered { type: 'lent', data }: a copy of the events (or null)
-//   { type: 'timing' }                  answered { type: 'timing', quanta, meanMs, maxMs, warmUpMs }: the
+//   { type: 'timing' }                  answered { type: 'timing', quanta, meanMs, maxMs, maxFrame, warmUpMs }: the
 //                                       audio thread's time per quantum, the sequencer's and the
 //                                       synthesizer's together (Date.now(), so single times are whole
 //                                       milliseconds), and that of the live processor's warm-up
@@ -40,6 +40,7 @@
 // second data byte, for each message).
 import { seq, seqLoad, seqPosition, seqPrepare, seqRun, seqSecondsAt, seqSelect, seqSetEnd, seqSetLoop, seqSetMuted, seqSetSpeed, seqSetTranspose, seqShift, seqSounding, seqStart, seqStop, seqUnload } from './sequencer.js';
 import { synthQueue, synthRender } from './synth.js';
+import { playHead, playLists } from '../shared/layouts.js';
 import { packMessage } from '../shared/packing.js';
 
 const engine = {
@@ -223,6 +224,49 @@ export function engineOnMainThread(s, rate, post) {
       synthRender(s, left, right, frames, firstFrame);
     },
   };
+}
+
+// Plays a made-up passage through the sequencer (two tracks of notes, a re-struck key, controllers,
+// programs, a bend, a tempo; a start past its beginning, a mute, a stop), its messages dropped, so that
+// a live audio thread's first quanta of a file do not wait for the sequencer's code to be compiled.
+// The passage is let go after; the engine holds nothing. Returns the milliseconds it took.
+export function engineWarmUp() {
+  const started = Date.now();
+  const events = [];  // track, tick, word
+  for (let i = 0; i < 64; i += 1) {
+    const t = i % 2;
+    const c = t * 3;
+    events.push([t, i * 10, 0xc0 | c | ((i % 8) << 8)], [t, i * 10, 0xb0 | c | (7 << 8) | (90 << 15)]);
+    events.push([t, i * 10, 0x90 | c | ((60 + (i % 5)) << 8) | (80 << 15)], [t, i * 10 + 5, 0x90 | c | ((60 + (i % 5)) << 8) | (70 << 15)]);
+    events.push([t, i * 10 + 8, 0x80 | c | ((60 + (i % 5)) << 8) | (20 << 15)], [t, i * 10 + 9, 0x90 | c | ((60 + (i % 5)) << 8)]);
+    events.push([t, i * 10 + 9, 0xe0 | c | (64 << 15)], [t, i * 10 + 9, 0xb0 | c | (101 << 8)], [t, i * 10 + 9, 0xb0 | c | (6 << 8) | (2 << 15)]);
+  }
+  const tracks = [0, 1].map((t) => events.filter((e) => e[0] === t));
+  const controls = tracks.map((list) => list.filter((e) => (e[2] & 0xe0) !== 0x80));
+  const lists = {
+    track_first_events: [0, tracks[0].length, events.length], track_numbers: [1, 2], track_last_ticks: [640, 640], track_channels: [1, 8],
+    track_first_controls: [0, controls[0].length, controls[0].length + controls[1].length],
+    event_ticks: tracks.flat().map((e) => e[1]), event_bytes: tracks.flat().map((e) => e[2] | ((e[2] & 0xf0) === 0x90 && e[2] >>> 15 ? 8 << 22 : 0)),
+    long_event_indexes: [], long_event_durations: [], control_ticks: controls.flat().map((e) => e[1]), control_bytes: controls.flat().map((e) => e[2]),
+    tempo_ticks: [0], tempo_values: [400000], tempo_tracks: [0],
+  };
+  const head = { format: 1, division: 96, tracks: 2, events: events.length, long_events: 0, controls: lists.control_ticks.length, tempos: 1, not_playable: 0 };
+  const words = Uint32Array.from([...playHead.map((name) => head[name]), ...playLists.flatMap(([name]) => lists[name])]);
+  seqLoad(words.buffer);
+  seqSelect([0, 1]);
+  const drop = () => {};
+  for (const from of [0, 300]) {
+    seqStart(from, 0, drop);
+    for (let until = 0.01; seqRun(until, drop); until += 0.01) {
+      seqPosition(until);
+      seqSounding(seqPosition(until)?.tick ?? 0, 16);
+      if (until > 0.3 && until < 0.31) seqSetMuted([0, 1], until, drop);
+    }
+    seqSetMuted([0, 0], 0, drop);
+  }
+  seqStop(0, drop);
+  seqUnload();
+  return Date.now() - started;
 }
 
 // Tells the engine of its host: post(message, transfer) reaches the page, queue(events) takes the

@@ -7,7 +7,7 @@
 //  - The main thread (where no worklet can be loaded): nothing runs; the page runs the bundle as a
 //    script and calls what it exports (the bundle's one global, smfdumpAudio) from a
 //    ScriptProcessorNode.
-import { engineMessage, engineQuantum, engineSetHost, engineStep, engineTake } from './engine.js';
+import { engineMessage, engineQuantum, engineSetHost, engineStep, engineTake, engineWarmUp } from './engine.js';
 import { hostMessage, newSynth, reportProgress, synthQueue, synthRender, synthWarmUp } from './synth.js';
 import { packedFirst, packedSecond, packedStatus } from '../shared/packing.js';
 import { playerProcessor, synthProcessor } from '../shared/protocol.js';
@@ -50,9 +50,9 @@ function hostWorklet() {
       this.post = post;
       engineSetHost({ post, queue: (events) => synthQueue(this.synth, events), readInSteps: live });
       this.inbox = [];  // the engine's messages that play or stop, for the next quantum (see engineTake)
-      this.timing = { type: 'timing', quanta: 0, sumMs: 0, meanMs: 0, maxMs: 0, warmUpMs: 0 };
-      // live, the first notes must not wait for the code of their voices to be compiled
-      if (live) this.timing.warmUpMs = synthWarmUp(sampleRate);
+      this.timing = { type: 'timing', quanta: 0, sumMs: 0, meanMs: 0, maxMs: 0, maxFrame: 0, warmUpMs: 0 };
+      // live, the first notes must not wait for the code of their voices, nor the sequencer's, to be compiled
+      if (live) this.timing.warmUpMs = synthWarmUp(sampleRate) + engineWarmUp();
       this.port.onmessage = (e) => {
         const m = e.data;
         if (m.type === 'timing') {
@@ -77,7 +77,10 @@ function hostWorklet() {
       const ms = Date.now() - started;
       this.timing.quanta += 1;
       this.timing.sumMs += ms;
-      this.timing.maxMs = Math.max(this.timing.maxMs, ms);
+      if (ms > this.timing.maxMs) {
+        this.timing.maxMs = ms;
+        this.timing.maxFrame = frame;
+      }
       return true;
     }
   }

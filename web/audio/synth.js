@@ -17,10 +17,11 @@
 //                                   and at frame `end`
 //                             synthRender(s, left, right, frames, firstFrame)  fills both channels
 // stats: { quanta, meanMs, maxMs, maxFrame, slow, budgetMs, clock, voices, voicesPeak, voiceCap, late,
-// peak, nonFinite, queued }: render time per 128 frames (by `clock`: where an audio thread has only
-// Date.now(), single times are whole milliseconds; the mean of many is finer), the first frame of the longest and
-// the quanta that took longer than their budget, voices now and at most, events played after their frame,
-// the output's peak before the limit, values that were not numbers, events queued.
+// peak, nonFinite, queued, slowFrames }: render time per 128 frames (by `clock`: where an audio thread
+// has only Date.now(), single times are whole milliseconds; the mean of many is finer), the first frame
+// of the longest and the quanta that took longer than their budget, voices now and at most, events
+// played after their frame, the output's peak before the limit, values that were not numbers, events
+// queued, and the first frames of the first 32 quanta over their budget.
 //
 // A voice: a source (oscillators, FM, plucked string, noise, drum model, or a sampled zone) -> optional
 // filter (low-, band- or high-pass; cutoff, resonance) -> envelope (delay, attack, hold, decay, sustain,
@@ -366,7 +367,7 @@ export function newSynth(rate) {
     send: new Float32Array(128),   // the reverb's input for the quantum
     combs: [delays(combLengths, 0), delays(combLengths, 23)],
     allpasses: [delays(allpassLengths, 0), delays(allpassLengths, 23)],
-    quanta: 0, msSum: 0, msMax: 0, msMaxFrame: 0, slow: 0, voicesPeak: 0, late: 0, peak: 0, nonFinite: 0,  // statistics
+    quanta: 0, msSum: 0, msMax: 0, msMaxFrame: 0, slow: 0, slowFrames: new Float64Array(32), voicesPeak: 0, late: 0, peak: 0, nonFinite: 0,  // statistics
     every: 0, end: 0, nextReport: 0,   // progress reports while rendering offline
   };
   return s;
@@ -1060,7 +1061,7 @@ export function synthStats(s) {
   return {
     quanta: s.quanta, meanMs: s.quanta ? s.msSum / s.quanta : 0, maxMs: s.msMax, maxFrame: s.msMaxFrame, slow: s.slow,
     budgetMs: (128 / s.rate) * 1000, clock: synthClockName, voices, voicesPeak: s.voicesPeak, voiceCap, late: s.late, peak: s.peak,
-    nonFinite: s.nonFinite, queued: s.qTail - s.qHead,
+    nonFinite: s.nonFinite, queued: s.qTail - s.qHead, slowFrames: Array.from(s.slowFrames.subarray(0, Math.min(s.slow, s.slowFrames.length))),
   };
 }
 
@@ -1124,7 +1125,10 @@ export function synthRender(s, left, right, frames, firstFrame) {
   const ms = synthClock() - started;
   s.quanta++;
   s.msSum += ms;
-  if (ms > (frames / s.rate) * 1000) s.slow++;
+  if (ms > (frames / s.rate) * 1000) {
+    if (s.slow < s.slowFrames.length) s.slowFrames[s.slow] = firstFrame;
+    s.slow++;
+  }
   if (ms > s.msMax) {
     s.msMax = ms;
     s.msMaxFrame = firstFrame;
@@ -1166,16 +1170,23 @@ export function synthWarmUp(rate) {
   const events = [];
   const at = (seconds, status, first, second) => events.push(seconds, packMessage(status, first, second));
   for (let c = 0; c < 16; c++) {
-    if (c !== 9) at(0, 0xc0 | c, c * 8, 0);
     at(0, 0xb0 | c, 1, 40);
     at(0, 0xb0 | c, 64, 127);
-    for (let k = 0; k < (c === 9 ? 47 : 3); k++) {
-      const key = c === 9 ? 35 + k : 48 + c + 7 * k;
-      at(0.001 * k, 0x90 | c, key, 60 + k);
-      at(0.03 + 0.001 * k, 0x80 | c, key, 64);
-    }
     at(0.04, 0xe0 | c, 0, 80);
     at(0.05, 0xb0 | c, 64, 0);
+  }
+  // every program (each timbre's own ways through the code, compiled before a file first plays it),
+  // and every drum
+  for (let p = 0; p < 128; p++) {
+    const c = p % 15 < 9 ? p % 15 : (p % 15) + 1;
+    const time = 0.0002 * p;
+    at(time, 0xc0 | c, p, 0);
+    at(time, 0x90 | c, 36 + ((p * 7) % 60), 40 + (p % 80));
+    at(time + 0.03, 0x80 | c, 36 + ((p * 7) % 60), 64);
+  }
+  for (let k = 0; k < 47; k++) {
+    at(0.001 * k, 0x99, 35 + k, 60 + k);
+    at(0.03 + 0.001 * k, 0x89, 35 + k, 64);
   }
   synthQueue(s, Float64Array.from(events));
   const left = new Float32Array(128), right = new Float32Array(128);
