@@ -166,6 +166,8 @@ if (chromium && chromium.running && big20) {
     const at = (a.maxFrame - soundFrom) / (128000 / a.budgetMs);  // seconds: the budget is 128 frames'
     report(`Chromium: the same, quanta over their budget while playing (of ${q}; the longest ${at >= 0 ? `${at.toFixed(2)} s after` : `${(-at).toFixed(2)} s before`} the sound's start)`,
       String(a.slow - before.slow), '0', a.slow === before.slow);
+    const when = (a.slowFrames ?? []).slice(before.slow).map((f) => ((f - soundFrom) / (128000 / a.budgetMs)).toFixed(2)).join(' ');
+    report(`Chromium: the same, the quanta over their budget, seconds after the sound's start: ${when || 'none'}`, '', '', null);
     report('Chromium: the same, voices at most, events played after their frame', `${a.voicesPeak}, ${a.late}`, '0 late', a.late === 0);
     report('Chromium: the same, following, the longest gap between frames, ms', played.longest.toFixed(0), '< 50', played.longest < 50);
   }
