@@ -313,6 +313,7 @@ function newVoice() {
     string: null, stringMask: 0, write: 0, last: 0, loss: 1,  // pluck: delay line, its mask, write index, last value, loss per pass
     excite: 0, lowpass: 0,  // pluck: frames of the pluck still to come, its smoothing filter
     pos: 0,             // sample: position in the sample, in the sample's frames
+    hz: 0, age: 0, pitch: 0, cutoff: 0,  // this block's frequency, seconds since the start, fractional key and filter cutoff (Hz)
   };
 }
 
@@ -365,6 +366,7 @@ export function newSynth(rate) {
     env: new Float32Array(blockMax),   // its envelope
     noise: new Float32Array(blockMax), // noise for its block
     send: new Float32Array(128),   // the reverb's input for the quantum
+    wave: { p: 0, dt: 0, pw: 0, level: 0 },  // the wave addWave adds next (see setWave)
     combs: [delays(combLengths, 0), delays(combLengths, 23)],
     allpasses: [delays(allpassLengths, 0), delays(allpassLengths, 23)],
     quanta: 0, msSum: 0, msMax: 0, msMaxFrame: 0, slow: 0, slowFrames: new Float64Array(32), voicesPeak: 0, late: 0, peak: 0, nonFinite: 0,  // statistics
@@ -632,9 +634,19 @@ function blep(t, dt) {
   return 0;
 }
 
-// Adds n frames of a wave of the given level to out, from phase p advancing dt a frame; the new phase.
-function addWave(out, n, wave, p, dt, pw, level) {
-  if (dt >= 0.5 || dt <= 0) return p;  // above half the frame rate: nothing
+// Sets up the wave that addWave adds next: from phase p, advancing dt a frame, pulse width pw, of the
+// given level (kept in s.wave rather than passed, so that no number is boxed in the audio thread).
+function setWave(s, p, dt, pw, level) {
+  const w = s.wave;
+  w.p = p; w.dt = dt; w.pw = pw; w.level = level;
+}
+
+// Adds n frames of the wave set up by setWave to out; its phase goes on in s.wave.p.
+function addWave(s, out, n, wave) {
+  const w = s.wave;
+  const dt = w.dt, pw = w.pw, level = w.level;
+  let p = w.p;
+  if (dt >= 0.5 || dt <= 0) return;  // above half the frame rate: nothing
   switch (wave) {
     case SINE:
       for (let i = 0; i < n; i++) { out[i] += level * sine(p); p += dt; if (p >= 1) p -= 1; }
@@ -654,35 +666,43 @@ function addWave(out, n, wave, p, dt, pw, level) {
       }
     }
   }
-  return p;
+  w.p = p;
 }
 
 const ln1000 = Math.log(1000);
 
-// Each source: start(s, v, t) at the note-on; render(s, v, out, n, freq, seconds, key) writes n frames
-// at frequency freq (Hz; key: the same as a fractional key) for a voice seconds old, and says whether
-// the source still sounds.
+// Each source: start(s, v, t) at the note-on; render(s, v, out, n) writes n frames at the voice's
+// frequency v.hz (Hz; v.pitch: the same as a fractional key) for a voice v.age seconds old, and says
+// whether the source still sounds.
 const sources = {
   osc: {
     // two band-limited waves, the second detuned or at an interval and starting a quarter on
     start(s, v) { v.p2 = 0.25; },
-    render(s, v, out, n, freq) {
-      const t = v.t, dt = freq / s.rate;
+    render(s, v, out, n) {
+      const t = v.t, dt = v.hz / s.rate;
       out.fill(0, 0, n);
-      v.p1 = addWave(out, n, t.w1, v.p1, dt, t.pw, 1);
-      if (t.mix) v.p2 = addWave(out, n, t.w2, v.p2, dt * Math.pow(2, (t.iv + t.det / 100) / 12), t.pw, t.mix);
+      setWave(s, v.p1, dt, t.pw, 1);
+      addWave(s, out, n, t.w1);
+      v.p1 = s.wave.p;
+      if (t.mix) {
+        setWave(s, v.p2, dt * Math.pow(2, (t.iv + t.det / 100) / 12), t.pw, t.mix);
+        addWave(s, out, n, t.w2);
+        v.p2 = s.wave.p;
+      }
       return true;
     },
   },
   add: {
     // sine partials at the timbre's ratios, the upper ones dying sooner (bells, organs, mallets)
     start() {},
-    render(s, v, out, n, freq, seconds) {
-      const t = v.t, dt = freq / s.rate;
+    render(s, v, out, n) {
+      const t = v.t, dt = v.hz / s.rate, seconds = v.age;
       out.fill(0, 0, n);
       for (let k = 0; k < t.pr.length && k < 8; k++) {
         const level = t.pl[k] * Math.exp(-seconds * t.pd * Math.max(0, t.pr[k] - 1));
-        v.partials[k] = addWave(out, n, SINE, v.partials[k], dt * t.pr[k], 0, level);
+        setWave(s, v.partials[k], dt * t.pr[k], 0, level);
+        addWave(s, out, n, SINE);
+        v.partials[k] = s.wave.p;
       }
       return true;
     },
@@ -690,8 +710,8 @@ const sources = {
   fm: {
     // a sine carrier whose phase a sine modulator moves by an index that decays to its lasting share
     start() {},
-    render(s, v, out, n, freq, seconds) {
-      const t = v.t, dt = freq / s.rate, dm = dt * t.mr;
+    render(s, v, out, n) {
+      const t = v.t, dt = v.hz / s.rate, dm = dt * t.mr, seconds = v.age;
       const index = t.mi * (t.mk + (1 - t.mk) * Math.exp(-seconds / t.md)) * (0.5 + v.vel / 254) / (2 * Math.PI);
       const dt2 = t.mix ? dt * Math.pow(2, t.det / 1200) : 0;
       let pc = v.p1, pm = v.p2, p2 = v.p3;
@@ -726,9 +746,9 @@ const sources = {
       v.lowpass = 0;
       v.loss = Math.pow(0.001, 1 / (keyScaled(t, v.key, t.sd) * freq));
     },
-    render(s, v, out, n, freq) {
+    render(s, v, out, n) {
       const t = v.t, buf = v.string, mask = v.stringMask, damp = 0.5 * (1 - t.br);
-      const delay = Math.min(mask - 2, Math.max(2, s.rate / freq - damp));
+      const delay = Math.min(mask - 2, Math.max(2, s.rate / v.hz - damp));
       let w = v.write, last = v.last, i = 0;
       if (v.excite > 0) {
         // the pluck: noise smoothed by the brightness, always of RMS 0.5
@@ -773,17 +793,23 @@ const sources = {
       v.burstLeft = Math.round(t.bg * s.rate);
       v.p2 = 0.25;
     },
-    render(s, v, out, n, freq, seconds) {
+    render(s, v, out, n) {
       const t = v.t, rate = s.rate;
-      const f = t.f1 + (t.f0 - t.f1) * Math.exp(-seconds / t.ts);
+      const f = t.f1 + (t.f0 - t.f1) * Math.exp(-v.age / t.ts);
       const dt = Math.min(f / rate, 0.49);
       const toneDecay = Math.exp(-ln1000 / (t.td * rate)), noiseDecay = Math.exp(-ln1000 / (t.ndk * rate));
       const metalDecay = Math.exp(-ln1000 / (t.mdk * rate));
       out.fill(0, 0, n);
       if (v.ta > silentLevel) {
         const ta = v.ta;
-        v.p1 = addWave(out, n, t.tw, v.p1, dt, 0.5, ta);
-        if (t.t2l) v.p2 = addWave(out, n, t.tw, v.p2, Math.min(dt * t.t2, 0.49), 0.5, ta * t.t2l);
+        setWave(s, v.p1, dt, 0.5, ta);
+        addWave(s, out, n, t.tw);
+        v.p1 = s.wave.p;
+        if (t.t2l) {
+          setWave(s, v.p2, Math.min(dt * t.t2, 0.49), 0.5, ta * t.t2l);
+          addWave(s, out, n, t.tw);
+          v.p2 = s.wave.p;
+        }
         v.ta = ta * Math.pow(toneDecay, n);
         // the tone decays within the block too
         let g = 1;
@@ -829,9 +855,9 @@ const sources = {
     // its pitch: the key's distance from the root at st cents a key, the zone's tune, then bend and
     // vibrato (what moves key away from the note's own), resampled to the context's rate
     start(s, v, t) { v.pos = t.start; },
-    render(s, v, out, n, freq, seconds, key) {
+    render(s, v, out, n) {
       const t = v.t, data = t.sample, unit = t.unit;
-      const cents = (v.key - t.root) * t.st + t.tune + (key - v.key) * 100;
+      const cents = (v.key - t.root) * t.st + t.tune + (v.pitch - v.key) * 100;
       const step = Math.pow(2, cents / 1200) * (t.sampleRate / s.rate);
       let pos = v.pos;
       const looping = t.loop && t.loopEnd > t.loopStart && !(t.loop === 3 && v.released);
@@ -898,9 +924,10 @@ function envelope(s, v, n) {
   return stage !== 5;
 }
 
-// Runs a state-variable filter (mode, cutoff Hz, resonance) over n frames of s.buf for voice v.
-function filter(s, v, n, mode, cutoff, q) {
-  const buf = s.buf;
+// Runs a state-variable filter (the timbre's mode and resonance, the cutoff v.cutoff in Hz) over n
+// frames of s.buf for voice v.
+function filter(s, v, n) {
+  const buf = s.buf, mode = v.t.ft, cutoff = v.cutoff, q = v.t.q;
   const g = Math.tan(Math.PI * Math.min(Math.max(cutoff, 10) / s.rate, 0.45)), k = 1 / q;
   const a1 = 1 / (1 + g * (g + k)), a2 = g * a1, a3 = g * a2;
   let ic1 = v.f1, ic2 = v.f2;
@@ -929,7 +956,8 @@ function renderVoice(s, v, left, right, at, n) {
   if (vibrato) key += ((t.ls === RANDOM ? sine(v.lfoPhase) : lfo) * vibrato) / 100;
   const freq = noteHz(key);
   const buf = s.buf;
-  const sounding = v.source.render(s, v, buf, n, freq, seconds, key);
+  v.hz = freq; v.age = seconds; v.pitch = key;  // for the source, in the voice: no number is boxed
+  const sounding = v.source.render(s, v, buf, n);
   // noise added to the source: breath, hammer, mallet
   if (t.nz && t.src !== 'noise' && t.src !== 'drum') {
     const level = t.nz * (t.nk + (1 - t.nk) * Math.exp(-seconds / t.nd));
@@ -944,7 +972,8 @@ function renderVoice(s, v, left, right, at, n) {
     cutoff *= 1 + t.fe * v.level + (t.fp ? t.fp * Math.exp(-seconds / t.fd) : 0);
     cutoff *= 1 - t.vf + (t.vf * v.vel) / 100;
     if (t.lf) cutoff *= Math.pow(2, t.lf * lfo * fadeIn);
-    filter(s, v, n, t.ft, cutoff, t.q);
+    v.cutoff = cutoff;
+    filter(s, v, n);
   }
   if (t.dr) for (let i = 0; i < n; i++) { const x = buf[i] * t.dr; buf[i] = x / (1 + Math.abs(x)); }
   // a voice gone wrong (not a number) is ended before it reaches the reverb, and counted
