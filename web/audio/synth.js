@@ -858,12 +858,20 @@ const sources = {
     render(s, v, out, n) {
       const t = v.t, data = t.sample, unit = t.unit;
       const cents = (v.key - t.root) * t.st + t.tune + (v.pitch - v.key) * 100;
-      const step = Math.pow(2, cents / 1200) * (t.sampleRate / s.rate);
+      // a zone's tuning may ask for any step: at most sampleStepMost frames a frame (one not a number
+      // ends the voice)
+      const step = Math.min(Math.pow(2, cents / 1200) * (t.sampleRate / s.rate), sampleStepMost);
+      if (!(step >= 0)) { out.fill(0, 0, n); return false; }
       let pos = v.pos;
       const looping = t.loop && t.loopEnd > t.loopStart && !(t.loop === 3 && v.released);
       const loopLength = t.loopEnd - t.loopStart;
       for (let i = 0; i < n; i++) {
-        if (looping) { while (pos >= t.loopEnd) pos -= loopLength; }
+        // past the loop's end it goes back a loop's length; past more than that, where it falls in the
+        // loop is reckoned, never stepped to
+        if (looping && pos >= t.loopEnd) {
+          pos -= loopLength;
+          if (pos >= t.loopEnd) pos = t.loopStart + ((pos - t.loopStart) % loopLength);
+        }
         else if (pos >= t.end - 1) { out.fill(0, i, n); v.pos = pos; return false; }
         const j = Math.floor(pos), f = pos - j;
         const next = looping && j + 1 >= t.loopEnd ? t.loopStart : j + 1;
@@ -875,6 +883,9 @@ const sources = {
     },
   },
 };
+
+// The most frames of its sample a sampled zone moves on in a frame: 10 octaves above its own rate.
+const sampleStepMost = 1024;
 
 // The metal oscillators' frequencies (Hz) at pitch scale 1, as in a classic analogue drum machine.
 const metalRatios = [205.3, 304.4, 369.6, 522.7, 540, 800];
