@@ -868,9 +868,11 @@ const sources = {
       for (let i = 0; i < n; i++) {
         // past the loop's end it goes back a loop's length; past more than that, where it falls in the
         // loop is reckoned, never stepped to
-        if (looping && pos >= t.loopEnd) {
-          pos -= loopLength;
-          if (pos >= t.loopEnd) pos = t.loopStart + ((pos - t.loopStart) % loopLength);
+        if (looping) {
+          if (pos >= t.loopEnd) {
+            pos -= loopLength;
+            if (pos >= t.loopEnd) pos = t.loopStart + ((pos - t.loopStart) % loopLength);
+          }
         }
         else if (pos >= t.end - 1) { out.fill(0, i, n); v.pos = pos; return false; }
         const j = Math.floor(pos), f = pos - j;
