@@ -163,7 +163,7 @@ export function engineMessage(m, now) {
 function engineStartPending(at) {
   const m = engine.pending;
   if (!m) {
-    if (seq.usedReady && seq.playing && seq.loopB > seq.loopA && seq.loopA >= 0) engineRead(seq.loopA);
+    if (seq.playing && seq.loopB > seq.loopA && seq.loopA >= 0) engineRead(seq.loopA);
     return;
   }
   if (!engineRead(m.tick)) return;

@@ -71,7 +71,6 @@ export const seq = {
   map: { ticks: new Float64Array(1), seconds: new Float64Array(1), perTick: new Float64Array(1), at: 0 },  // the tempo map (see tempo_map.js)
   endTick: 0,             // the last tick of the sequence: its last roll note's end or event
   usedChannels: 0,        // the channels the sequence's events use, a bit each
-  usedReady: false,       // whether a selection was made (usedChannels is then the sequence's)
   chases: [],             // the state before the ticks started from lately (see seqChaseNew), newest first
   // ---- playing ----
   playing: false,         // whether messages are being made
@@ -143,7 +142,6 @@ export function seqLoad(buffer) {
   seq.loopA = -1;
   seq.loopB = -1;
   seq.tracks = [];  // until a selection
-  seq.usedReady = false;
   seq.chases = [];
   const list = [];
   for (let t = 0; t < tracks; t += 1) {
@@ -210,7 +208,6 @@ export function seqSelect(trackIndexes) {
   seq.endTick = endTick;
   seq.usedChannels = 0;
   for (const t of seq.tracks) seq.usedChannels |= seq.trackChannels[t];
-  seq.usedReady = true;
   seq.chases = [];
 }
 

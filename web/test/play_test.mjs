@@ -15,7 +15,7 @@ import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { browserKinds, browsersToTest, closePage, launch, openPage, pickFiles, saveByClick, waitFor } from './browsers.mjs';
-import { endOfTrack, event, file, tempo } from './smf.mjs';
+import { endOfTrack, event, file, readTracks, tempo } from './smf.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pagePath = path.resolve(root, process.env.SMFDUMP_PAGE ?? 'build-web/smfdump.html');
@@ -103,32 +103,9 @@ function secondsAt(tick) {
 // the file has them, status written out, in order of time, those of one moment in the file's order
 // (track after track), then at the end sustain off and all notes off on every channel.
 function songEvents() {
-  const out = [];
-  const bytes = Buffer.from(song);
-  let at = 14;
-  while (at < bytes.length) {
-    const end = at + 8 + bytes.readUInt32BE(at + 4);
-    at += 8;
-    let tick = 0;
-    let status = 0;
-    while (at < end) {
-      let delta = 0;
-      for (;;) {
-        const b = bytes[at++];
-        delta = delta * 128 + (b & 0x7f);
-        if (b < 0x80) break;
-      }
-      tick += delta;
-      if (bytes[at] === 0xff) {
-        at += 3 + bytes[at + 2];
-        continue;
-      }
-      if (bytes[at] >= 0x80) status = bytes[at++];
-      const size = (status & 0xf0) === 0xc0 || (status & 0xf0) === 0xd0 ? 1 : 2;
-      out.push({ tick, bytes: [status, ...bytes.subarray(at, at + size)] });
-      at += size;
-    }
-  }
+  // two data bytes but for program change and channel pressure, as a MIDI output takes them
+  const out = readTracks(song).flatMap((t) => t.events).map(({ tick, bytes }) => (
+    { tick, bytes: [0xc0, 0xd0].includes(bytes[0] & 0xf0) ? bytes.slice(0, 2) : bytes }));
   // no note on comes before a note off of its key at one tick in the song: the file's order stands
   const played = out.map((e, i) => ({ ...e, i })).sort((a, b) => a.tick - b.tick || a.i - b.i);
   const last = played[played.length - 1].tick;

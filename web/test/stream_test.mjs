@@ -14,7 +14,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { endOfTrack, event, file, tempo } from './smf.mjs';
+import { endOfTrack, event, file, readTracks, tempo } from './smf.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pagePath = path.resolve(root, process.env.SMFDUMP_PAGE ?? 'build-web/smfdump.html');
@@ -56,53 +56,6 @@ function play(tick = 0, { muted = null, transpose = 0 } = {}) {
     assert.ok(steps < 100000, 'playing ends');
   }
   return out;
-}
-
-// The file's tracks as this test reads them: per track its channel events { tick, bytes } (status
-// written out, running status followed), its tempo events { tick, micro } and its end's tick.
-function readTracks(bytes) {
-  const tracks = [];
-  let at = 14;
-  const view = Buffer.from(bytes);
-  while (at < view.length) {
-    const end = at + 8 + view.readUInt32BE(at + 4);
-    at += 8;
-    const t = { events: [], tempos: [], end: 0 };
-    let tick = 0;
-    let status = 0;
-    while (at < end) {
-      let delta = 0;
-      for (;;) {
-        const b = view[at++];
-        delta = delta * 128 + (b & 0x7f);
-        if (b < 0x80) break;
-      }
-      tick += delta;
-      if (view[at] === 0xff) {
-        if (view[at + 1] === 0x51) t.tempos.push({ tick, micro: view.readUIntBE(at + 3, 3) });
-        at += 2;
-      }
-      if (view[at - 2] === 0xff || view[at] === 0xf0 || view[at] === 0xf7) {
-        if (view[at] >= 0xf0) at += 1;
-        let length = 0;
-        for (;;) {
-          const b = view[at++];
-          length = length * 128 + (b & 0x7f);
-          if (b < 0x80) break;
-        }
-        at += length;
-        continue;
-      }
-      if (view[at] >= 0x80) status = view[at++];
-      const size = (status & 0xf0) === 0xc0 || (status & 0xf0) === 0xd0 ? 1 : 2;
-      const data = [...view.subarray(at, at + size)];
-      at += size;
-      t.events.push({ tick, bytes: [status, data[0], data[1] ?? 0] });
-    }
-    t.end = tick;
-    tracks.push(t);
-  }
-  return tracks;
 }
 
 // The seconds at tick of the tempo map of tracks (every tempo event of them, by tick; 120 beats a
