@@ -152,12 +152,13 @@ for (const font of fonts) {
 }
 
 const cell = (v, limit) => `${Number.isFinite(v) ? v.toFixed(1) : 'none'}${v > limit ? '*' : ' '}`;
-console.log('\nworst per file (* over the limit; lag: the page behind FluidSynth; offset: the page\'s level over FluidSynth\'s)');
-console.log(`${'file'.padEnd(10)} ${'SoundFont'.padEnd(12)} ${'browser'.padEnd(9)} ${'lag ms'.padStart(7)} ${'offset dB'.padStart(9)} ${'peak'.padStart(11)} ${'onset ms'.padStart(9)} ${'level dB'.padStart(9)} ${'band dB'.padStart(8)}`);
+console.log('\nworst per file (* over the limit; lag: the page behind FluidSynth; offset: the page\'s level over FluidSynth\'s;'
+  + ' tail: the page\'s level over FluidSynth\'s in the second after the last release, 60 dB under the loudest counted as silence)');
+console.log(`${'file'.padEnd(10)} ${'SoundFont'.padEnd(12)} ${'browser'.padEnd(9)} ${'lag ms'.padStart(7)} ${'offset dB'.padStart(9)} ${'peak'.padStart(11)} ${'onset ms'.padStart(9)} ${'level dB'.padStart(9)} ${'band dB'.padStart(8)} ${'tail dB'.padStart(8)}`);
 for (const { file, font, browser, c } of rows) {
   console.log(`${file.padEnd(10)} ${font.padEnd(12)} ${browser.padEnd(9)} ${c.lagMs.toFixed(1).padStart(7)} ${c.offsetDb.toFixed(1).padStart(9)} `
     + `${`${c.peaks.page.toFixed(2)}/${c.peaks.fluid.toFixed(2)}`.padStart(11)} ${cell(c.onset.worst, limits.onsetMs).padStart(9)} `
-    + `${cell(c.loudness.worst, limits.loudnessDb).padStart(9)} ${cell(c.band.worst, limits.bandDb).padStart(8)}`);
+    + `${cell(c.loudness.worst, limits.loudnessDb).padStart(9)} ${cell(c.band.worst, limits.bandDb).padStart(8)} ${c.tailDb.toFixed(1).padStart(8)}`);
 }
 console.log('\nwhere (level and band signed: the page\'s over FluidSynth\'s)');
 for (const { file, font, browser, c } of rows) {

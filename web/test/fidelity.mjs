@@ -21,6 +21,7 @@ const bandFloorDb = 40;    // band levels this far below the loudest band of the
 const attackSeconds = 0.05;
 const pieceSeconds = 0.5;  // a held note is compared in pieces this long
 const releaseSeconds = 0.5;
+const tailSeconds = 1;
 const fftSize = 8192;
 // third-octave bands from 40 Hz to 16 kHz: centres 1000 * 2^(k/3)
 const bands = Array.from({ length: 27 }, (_, i) => 1000 * 2 ** ((i - 14) / 3));
@@ -254,7 +255,8 @@ const bandName = (i) => (bands[i] >= 1000 ? `${(bands[i] / 1000).toPrecision(2)}
 
 // The onset groups of a file's notes (notes starting together are one group), each with the stretches
 // it is compared over: its attack, its body in pieces, its release, each cut where the next group
-// starts. [{ t, label, notes, stretches: [{ from, to, label }] }] in seconds.
+// starts; the last group also a second after its release. [{ t, label, notes, stretches: [{ from, to,
+// label }] }] in seconds.
 export function noteGroups(notes) {
   const byOn = new Map();
   for (const n of notes) byOn.set(n.on, [...(byOn.get(n.on) ?? []), n]);
@@ -272,6 +274,8 @@ export function noteGroups(notes) {
       push(from, to, `held ${(from - t).toFixed(2)}-${(to - t).toFixed(2)} s`);
     }
     if (end < next) push(end, Math.min(end + releaseSeconds, next), 'release');
+    // after the last release: silence in both, unless a reverb or chorus send is heard where none is asked for
+    if (next === Infinity) push(end + releaseSeconds, end + releaseSeconds + tailSeconds, 'after the last release');
     return { t, label, notes: group, stretches };
   });
 }
@@ -286,7 +290,8 @@ const median = (values) => {
 // later) and level offset (the median level difference over stretches loud in both), then the worst
 // onset gap (both renderers play at the file's times, so the gap is taken as it is, lag and all), the
 // worst level difference after the offset, the worst band difference; each worst with the note,
-// stretch or band where it is. Also the peaks of both (a peak at full scale has clipped).
+// stretch or band where it is. Also the level difference after the last release (tailDb: a reverb or
+// chorus heard in one render only) and the peaks of both (a peak at full scale has clipped).
 export function compareRenders(notes, page, fluid) {
   const rate = fluid.rate;
   if (page.rate !== rate) throw new Error(`the page renders at ${page.rate} Hz and FluidSynth at ${rate} Hz`);
@@ -302,13 +307,15 @@ export function compareRenders(notes, page, fluid) {
     return { page: onsetNear(page.sound, rate, g.t, within), fluid: onsetNear(fluid.sound, rate, g.t, within) };
   });
   const lag = median(onsets.filter((o) => clear(o.fluid) && o.page !== null).map((o) => o.page.time - o.fluid.time));
-  const onset = { worst: 0, where: '' };
+  const onset = { worst: 0, where: 'no note stands out in either render' };
+  let timed = 0;
   onsets.forEach((o, i) => {
     let gap = 0, where = groups[i].label;
     if (clear(o.fluid) && o.page === null) [gap, where] = [Infinity, `${where}: no onset in the page's render`];
     else if (clear(o.page) && o.fluid === null) [gap, where] = [Infinity, `${where}: no onset in FluidSynth's render`];
     else if (clear(o.fluid)) gap = Math.abs(o.page.time - o.fluid.time) * 1000;
-    if (gap > onset.worst) Object.assign(onset, { worst: gap, where });
+    else return;
+    if (timed++ === 0 || gap > onset.worst) Object.assign(onset, { worst: gap, where });
   });
   // levels stretch by stretch, the page's taken `lag` later
   const shift = f(lag);
@@ -320,9 +327,11 @@ export function compareRenders(notes, page, fluid) {
   const floor = Math.max(topPage, topFluid + offset) - floorDb;
   const loudness = { worst: 0, signed: 0, where: '' };
   const band = { worst: 0, signed: 0, where: '' };
+  let tail = 0;  // the page's level over FluidSynth's after the last release
   for (const s of stretches) {
     const d = Math.max(s.page, floor) - Math.max(s.fluid + offset, floor);
     if (Math.abs(d) > loudness.worst) Object.assign(loudness, { worst: Math.abs(d), signed: d, where: `${s.group.label}, ${s.label}` });
+    if (s.label === 'after the last release') tail = d;
     if (s.to - s.from < 0.08 || !(s.page > floor + floorDb - loudDb && s.fluid + offset > floor + floorDb - loudDb)) continue;
     const p = bandLevels(page.sound, rate, f(s.from) + shift, f(s.to) + shift), q = bandLevels(fluid.sound, rate, f(s.from), f(s.to));
     const top = Math.max(...p, ...q);
@@ -333,7 +342,7 @@ export function compareRenders(notes, page, fluid) {
     }
   }
   const peak = (x) => x.reduce((m, v) => Math.max(m, Math.abs(v)), 0);
-  return { lagMs: lag * 1000, offsetDb: offset, onset, loudness, band, peaks: { page: peak(page.sound), fluid: peak(fluid.sound) } };
+  return { lagMs: lag * 1000, offsetDb: offset, onset, loudness, band, tailDb: tail, peaks: { page: peak(page.sound), fluid: peak(fluid.sound) } };
 }
 
 // Whether a comparison is within the limits, and if not, a sentence for each check that is not.
