@@ -5,7 +5,8 @@
 // is; and pictures of the piano phrase and the drum kit (PNG: the level in dB over time and a
 // spectrogram, the page's above FluidSynth's) in OUT_DIR.
 //
-//   node bench/fidelity.mjs BUILD_WEB_DIR OUT_DIR SOUNDFONT...   (SMFDUMP_BROWSERS as for the page's tests)
+//   node bench/fidelity.mjs BUILD_WEB_DIR OUT_DIR SOUNDFONT...   (SMFDUMP_BROWSERS as for the page's tests;
+//                                   FIDELITY_PICTURES names the files drawn, piano,drums if not)
 import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
@@ -14,7 +15,7 @@ import { compareRenders, fidelityFiles, haveFluidsynth, limits, powerSpectrum, r
 
 const [webDir = 'build-web', outDir = 'bench/out', ...fonts] = process.argv.slice(2);
 const pagePath = path.resolve(webDir, 'smfdump.html');
-const pictured = ['piano', 'drums'];
+const pictured = (process.env.FIDELITY_PICTURES ?? 'piano,drums').split(',');
 
 // ---- PNG ----------------------------------------------------------------------------------------
 
