@@ -102,9 +102,9 @@ export function haveFluidsynth() {
 }
 
 // Renders the MIDI file midiPath with FluidSynth and font into wavPath: reverb and chorus off, at
-// fidelityRate, at fluidGain.
+// fidelityRate, at fluidGain, in 32-bit float (no dither, nothing clipped).
 export function renderFluid(font, midiPath, wavPath) {
-  execFileSync(fluidsynth, ['-ni', '-q', '-F', wavPath, '-r', String(fidelityRate), '-o', 'synth.reverb.active=0',
+  execFileSync(fluidsynth, ['-ni', '-q', '-F', wavPath, '-O', 'float', '-r', String(fidelityRate), '-o', 'synth.reverb.active=0',
     '-o', 'synth.chorus.active=0', '-g', String(fluidGain), font, midiPath], { stdio: ['ignore', 'ignore', 'pipe'] });
 }
 
