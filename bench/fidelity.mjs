@@ -152,6 +152,7 @@ for (const font of fonts) {
   }
 }
 
+// A worst as the table shows it: none for a note heard in one render only, * when over its limit.
 const cell = (v, limit) => `${Number.isFinite(v) ? v.toFixed(1) : 'none'}${v > limit ? '*' : ' '}`;
 console.log('\nworst per file (* over the limit; lag: the page behind FluidSynth; offset: the page\'s level over FluidSynth\'s;'
   + ' tail: the page\'s level over FluidSynth\'s in the second after the last release, 60 dB under the loudest counted as silence)');

@@ -176,6 +176,7 @@ function rms(sound, a, b) {
   return Math.sqrt(sum / Math.max(1, b - a));
 }
 
+// x (an RMS) in dB, a silence as -200 dB.
 const db = (x) => 20 * Math.log10(Math.max(x, 1e-10));
 
 // The onset of a sound near time t (seconds): { time, rise }, time the end of the first 5 ms window,
@@ -257,7 +258,7 @@ const bandName = (i) => (bands[i] >= 1000 ? `${(bands[i] / 1000).toPrecision(2)}
 // it is compared over: its attack, its body in pieces, its release, each cut where the next group
 // starts; the last group also a second after its release. [{ t, label, notes, stretches: [{ from, to,
 // label }] }] in seconds.
-export function noteGroups(notes) {
+function noteGroups(notes) {
   const byOn = new Map();
   for (const n of notes) byOn.set(n.on, [...(byOn.get(n.on) ?? []), n]);
   const starts = [...byOn.keys()].sort((a, b) => a - b);
@@ -280,6 +281,7 @@ export function noteGroups(notes) {
   });
 }
 
+// The median of values, 0 for none.
 const median = (values) => {
   const v = [...values].sort((a, b) => a - b);
   return v.length === 0 ? 0 : v.length % 2 ? v[(v.length - 1) / 2] : (v[v.length / 2 - 1] + v[v.length / 2]) / 2;
