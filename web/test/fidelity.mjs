@@ -109,9 +109,10 @@ export function renderFluid(font, midiPath, wavPath) {
 }
 
 // Renders each of files ({ name, path }) with the page in session's browser, the SoundFont font loaded
-// through "Load SoundFont…", through the page's "Save as WAV", into outDir as NAME-BROWSER.wav; returns
-// their paths by name.
+// through "Load SoundFont…", through the page's "Save as WAV", into outDir as
+// fidelity-NAME-SOUNDFONT-BROWSER.wav; returns their paths by name.
 export async function renderInPage(session, pagePath, font, files, outDir) {
+  const fontName = path.basename(font, path.extname(font));
   const { context, downloads } = await newContext(session);
   const page = await openPage(session, pagePath, { context: { context, downloads } });
   try {
@@ -126,7 +127,7 @@ export async function renderInPage(session, pagePath, font, files, outDir) {
         && document.getElementById('save-wav').getAttribute('aria-disabled') !== 'true'
         && (document.getElementById('files').hidden || document.querySelector(`#files li:nth-child(${n + 1}) button`).getAttribute('aria-current') === 'true'),
       i, { timeout: 60000, polling: 50 });
-      const where = path.join(outDir, `${files[i].name}-${session.kind}.wav`);
+      const where = path.join(outDir, `fidelity-${files[i].name}-${fontName}-${session.kind}.wav`);
       fs.renameSync((await saveByClick(page, '#save-wav', { timeout: 600000 })).saved, where);
       saved[files[i].name] = where;
     }
@@ -180,17 +181,18 @@ function rms(sound, a, b) {
 const db = (x) => 20 * Math.log10(Math.max(x, 1e-10));
 
 // The onset of a sound near time t (seconds): { time, rise }, time the end of the first 5 ms window,
-// moved 0.5 ms at a time from 25 ms before t, whose RMS passes the level before it by a tenth of its
-// rise over the next `within` seconds, rise that rise as a ratio of RMS; null when the sound does not
-// rise there by 3 dB (nothing starts).
+// moved 0.5 ms at a time from 10 ms before t, whose RMS passes the loudest window of the 25 ms before
+// that by a tenth of the rise to the loudest window of the next `within` seconds, rise that rise as
+// a ratio of RMS (the loudest window before, not the mean, so that a note still ringing and wavering
+// does not cross the line before the new one starts); null when the sound does not rise there by 3 dB.
 function onsetNear(sound, rate, t, within) {
-  const f = (s) => Math.round(s * rate), w = f(0.005);
-  const before = rms(sound, f(t - 0.03), f(t - 0.01));
-  let peak = 0;
-  for (let a = f(t - 0.01); a + w <= f(t + within); a += f(0.001)) peak = Math.max(peak, rms(sound, a, a + w));
+  const f = (s) => Math.round(s * rate), w = f(0.005), step = Math.round(rate * 0.0005);
+  let before = 0, peak = 0;
+  for (let a = f(t - 0.035); a + w <= f(t - 0.01); a += step) before = Math.max(before, rms(sound, a, a + w));
+  for (let a = f(t - 0.01); a + w <= f(t + within); a += step) peak = Math.max(peak, rms(sound, a, a + w));
   if (peak < before * 1.41 || peak < 1e-6) return null;
   const level = before + 0.1 * (peak - before);
-  for (let a = f(t - 0.025); a + w <= f(t + within); a += Math.round(rate * 0.0005)) {
+  for (let a = f(t - 0.01); a + w <= f(t + within); a += step) {
     if (rms(sound, a, a + w) > level) return { time: (a + w) / rate, rise: peak / Math.max(before, 1e-9) };
   }
   return null;
