@@ -301,8 +301,7 @@ export function compareRenders(notes, page, fluid) {
   if (page.rate !== rate) throw new Error(`the page renders at ${page.rate} Hz and FluidSynth at ${rate} Hz`);
   const groups = noteGroups(notes);
   const f = (s) => Math.round(s * rate);
-  // onsets, and the lag
-  // onsets: a note that stands out in FluidSynth's render (its level rises 6 dB) must start in the
+  // onsets, and the lag: a note that stands out in FluidSynth's render (its level rises 6 dB) must start in the
   // page's within the limit, and a note that stands out in the page's must start in FluidSynth's; a
   // note buried under others in both is left to the level checks
   const clear = (o) => o !== null && o.rise >= 2;
@@ -312,14 +311,14 @@ export function compareRenders(notes, page, fluid) {
   });
   const lag = median(onsets.filter((o) => clear(o.fluid) && o.page !== null).map((o) => o.page.time - o.fluid.time));
   const onset = { worst: 0, where: 'no note stands out in either render' };
-  let timed = 0;
+  let counted = 0;
   onsets.forEach((o, i) => {
     let gap = 0, where = groups[i].label;
     if (clear(o.fluid) && o.page === null) [gap, where] = [Infinity, `${where}: no onset in the page's render`];
     else if (clear(o.page) && o.fluid === null) [gap, where] = [Infinity, `${where}: no onset in FluidSynth's render`];
     else if (clear(o.fluid)) gap = Math.abs(o.page.time - o.fluid.time) * 1000;
     else return;
-    if (timed++ === 0 || gap > onset.worst) Object.assign(onset, { worst: gap, where });
+    if (counted++ === 0 || gap > onset.worst) Object.assign(onset, { worst: gap, where });
   });
   // levels stretch by stretch, the page's taken `lag` later
   const shift = f(lag);
@@ -329,6 +328,7 @@ export function compareRenders(notes, page, fluid) {
   const loud = stretches.filter((s) => s.page > topPage - loudDb && s.fluid > topFluid - loudDb);
   const offset = median(loud.map((s) => s.page - s.fluid));
   const floor = Math.max(topPage, topFluid + offset) - floorDb;
+  const loudLine = floor + floorDb - loudDb;  // a stretch over it in both has its bands compared
   const loudness = { worst: 0, signed: 0, where: '' };
   const band = { worst: 0, signed: 0, where: '' };
   let tail = 0;  // the page's level over FluidSynth's after the last release
@@ -336,7 +336,7 @@ export function compareRenders(notes, page, fluid) {
     const d = Math.max(s.page, floor) - Math.max(s.fluid + offset, floor);
     if (Math.abs(d) > loudness.worst) Object.assign(loudness, { worst: Math.abs(d), signed: d, where: `${s.group.label}, ${s.label}` });
     if (s.label === 'after the last release') tail = d;
-    if (s.to - s.from < 0.08 || !(s.page > floor + floorDb - loudDb && s.fluid + offset > floor + floorDb - loudDb)) continue;
+    if (s.to - s.from < 0.08 || !(s.page > loudLine && s.fluid + offset > loudLine)) continue;
     const p = bandLevels(page.sound, rate, f(s.from) + shift, f(s.to) + shift), q = bandLevels(fluid.sound, rate, f(s.from), f(s.to));
     const top = Math.max(...p, ...q);
     for (let i = 0; i < bands.length; i++) {

@@ -4,8 +4,9 @@
 // notes, each saved as WAV by the page in Chromium and Firefox and rendered by fluidsynth, then
 // compared note by note (fidelity.mjs): every onset within 5 ms of FluidSynth's, every stretch's level
 // within 3 dB once the file's own level offset is taken out, every third-octave band that holds energy
-// within 6 dB. It runs only when SMFDUMP_FIDELITY=1; without fluidsynth or TimGM6mb it says so and is
-// skipped.
+// within 6 dB. It runs only when SMFDUMP_FIDELITY=1 (.ci/web passes on what its environment says);
+// without fluidsynth or TimGM6mb it says so and is skipped. bench/fidelity.sh prints the same
+// comparison as a table, for FluidR3 too, and draws it.
 //
 //   SMFDUMP_FIDELITY=1 node --test web/test/fidelity_test.mjs   (SMFDUMP_PAGE names the page,
 //                           build-web/smfdump.html if not; SMFDUMP_BROWSERS=chromium,firefox, else those installed)
