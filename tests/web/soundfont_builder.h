@@ -149,7 +149,7 @@ inline Parts example() {
         zone(0, 0),  // global: generators 0-5
         zone(6, 0),  // the sample: generators 6-25, modulator 0
     };
-    p.instrument_modulators = {modulator(0x0081, 8, -2400, 0, 0)};  // velocity to filter cutoff
+    p.instrument_modulators = {modulator(0x0081, 8, -2400, 0, 0)};  // CC 1 (modulation wheel) to filter cutoff
     p.instrument_generators = {
         gen(delay, -2400),               // global: 0.25 s
         gen(attack, -1200),              // global: 0.5 s

@@ -85,7 +85,7 @@ std::string modulators_text(std::size_t r) {
 
 // The standard's ten default modulators as modulators_text gives them.
 const std::string default_modulators_text =
-    "6 000D*0000 50, 6 0081*0000 50, 8 0102*0000 -2400, 15 00DD*0000 200, 16 00DB*0000 200, 17 028A*0000 1000, "
+    "6 000D*0000 50, 6 0081*0000 50, 8 0102*0000 0, 15 00DD*0000 200, 16 00DB*0000 200, 17 028A*0000 1000, "
     "48 0502*0000 960, 48 0587*0000 960, 48 058B*0000 960, 52 020E*0010 12700";
 
 // The s-th sample of the last read on one line.
