@@ -128,7 +128,7 @@ constexpr std::uint64_t region_offer_limit = 2000000;  // regions the zones make
 constexpr std::uint64_t merge_read_limit = 50000000;   // generators and modulators read while merging
 constexpr std::uint32_t modulator_limit = 1000000;     // entries in the modulator table (20 MB)
 constexpr std::uint32_t layer_limit = 64;              // regions of a preset that may sound on one key and velocity
-constexpr std::uint64_t layer_work_limit = 200000000;  // key and velocity cells visited while holding presets to layer_limit
+constexpr std::uint64_t layer_work_limit = 50000000;    // key and velocity cells visited while holding presets to layer_limit
 
 extern std::vector<std::uint32_t> soundfont_presets;       // preset_fields words for each preset
 extern std::vector<char> soundfont_preset_names;           // preset_name_size bytes for each preset
