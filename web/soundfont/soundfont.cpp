@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
-#include <unordered_set>
 
 std::vector<std::uint32_t> soundfont_presets;
 std::vector<char> soundfont_preset_names;
@@ -170,7 +168,13 @@ std::vector<std::uint8_t> kept;        // for each of them, 1 when the second pa
 std::size_t next_candidate = 0;        // the second pass's place in kept
 std::uint64_t layer_work_left = 0;     // key and velocity cells the layer limit may still visit in this read
 std::vector<Modulator> preset_zone_modulators;  // the second pass: the preset zone's list (over its global zone's)
-std::unordered_multimap<std::uint64_t, std::uint32_t> modulator_lists;  // each list in the table: its digest, then its first entry
+// The lists in the modulator table, found by their digests: an open-addressed table whose size is a
+// power of two, each slot a list's first entry, or no_list.
+std::vector<std::uint64_t> list_digests;
+std::vector<std::uint32_t> list_firsts;
+std::vector<std::uint32_t> list_counts;
+std::size_t lists_stored = 0;
+constexpr std::uint32_t no_list = 0xFFFFFFFF;
 
 
 // ---- bytes ----
@@ -635,15 +639,13 @@ bool read_modulator(const unsigned char* p, Modulator& modulator) {
     return modulator.destination < generator_kinds && source_defined(modulator.source) && source_defined(modulator.amount_source);
 }
 
-// The order of a list: by destination, source, amount source.
-bool modulator_before(const Modulator& a, const Modulator& b) {
-    if (a.destination != b.destination) return a.destination < b.destination;
-    if (a.source != b.source) return a.source < b.source;
-    return a.amount_source < b.amount_source;
+// What makes a modulator what it is, as one number in a list's order: destination, source, amount source.
+std::uint64_t modulator_key(const Modulator& m) {
+    return std::uint64_t{m.destination} << 32 | std::uint64_t{m.source} << 16 | m.amount_source;
 }
 
-// True when two modulators are identical: the same destination, source and amount source.
-bool same_modulator(const Modulator& a, const Modulator& b) { return !modulator_before(a, b) && !modulator_before(b, a); }
+// The order of a list: by destination, source, amount source.
+bool modulator_before(const Modulator& a, const Modulator& b) { return modulator_key(a) < modulator_key(b); }
 
 // Counts the modulators of the file that can't be applied, in both lists (their terminal records left out).
 void count_modulators_left_out() {
@@ -660,17 +662,19 @@ void count_modulators_left_out() {
 void read_zone_modulators(Chunk bags, std::size_t zone, std::vector<Modulator>& list) {
     Chunk mods = bags == chunk_pbag ? chunk_pmod : chunk_imod;
     list.clear();
+    std::vector<Modulator> found;  // in the file's order
+    std::vector<std::uint64_t> order;  // each one's key above its place in found (a zone has fewer than 65,536)
     Modulator modulator;
     for (std::size_t m = le16(record_at(bags, zone) + 2), last = le16(record_at(bags, zone + 1) + 2); m < last; ++m) {
-        if (read_modulator(record_at(mods, m), modulator)) list.push_back(modulator);
+        if (!read_modulator(record_at(mods, m), modulator)) continue;
+        order.push_back(modulator_key(modulator) << 16 | found.size());
+        found.push_back(modulator);
     }
-    std::stable_sort(list.begin(), list.end(), modulator_before);
-    std::size_t kept_count = 0;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (i + 1 < list.size() && same_modulator(list[i], list[i + 1])) continue;  // a later one replaces it
-        list[kept_count++] = list[i];
+    std::sort(order.begin(), order.end());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i + 1 < order.size() && order[i] >> 16 == order[i + 1] >> 16) continue;  // a later one replaces it
+        list.push_back(found[order[i] & 0xFFFF]);
     }
-    list.resize(kept_count);
 }
 
 // Merges two lists into out: each of over's replaces an identical one of base when add is false, and
@@ -709,7 +713,6 @@ std::uint64_t list_digest(const std::vector<Modulator>& list) {
 
 // True when the table holds list from entry first on.
 bool list_at(const std::vector<Modulator>& list, std::uint32_t first) {
-    if (first + list.size() > soundfont_modulator_amounts.size()) return false;
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::uint32_t* w = &soundfont_modulator_words[(first + i) * modulator_word_fields];
         const Modulator& m = list[i];
@@ -722,14 +725,37 @@ bool list_at(const std::vector<Modulator>& list, std::uint32_t first) {
     return true;
 }
 
+// Notes a list stored in the modulator table, so that store_modulators finds it; the slots double
+// when half of them are taken.
+void remember_list(std::uint64_t digest, std::uint32_t first, std::uint32_t count) {
+    if (2 * (lists_stored + 1) > list_firsts.size()) {
+        std::vector<std::uint64_t> digests = std::move(list_digests);
+        std::vector<std::uint32_t> firsts = std::move(list_firsts), counts = std::move(list_counts);
+        std::size_t size = std::max<std::size_t>(64, 2 * firsts.size());
+        list_digests.assign(size, 0);
+        list_firsts.assign(size, no_list);
+        list_counts.assign(size, 0);
+        lists_stored = 0;
+        for (std::size_t i = 0; i < firsts.size(); ++i) {
+            if (firsts[i] != no_list) remember_list(digests[i], firsts[i], counts[i]);
+        }
+    }
+    std::size_t mask = list_firsts.size() - 1, slot = digest & mask;
+    while (list_firsts[slot] != no_list) slot = (slot + 1) & mask;
+    list_digests[slot] = digest;
+    list_firsts[slot] = first;
+    list_counts[slot] = count;
+    ++lists_stored;
+}
+
 // Finds list in the modulator table, adding it when it is not there, and sets first to its first
 // entry; false (the sentence written) when it would take the table past modulator_limit.
 bool store_modulators(const std::vector<Modulator>& list, std::uint32_t& first) {
     std::uint64_t digest = list_digest(list);
-    auto [from, to] = modulator_lists.equal_range(digest);
-    for (auto it = from; it != to; ++it) {
-        if (list_at(list, it->second)) {
-            first = it->second;
+    std::size_t mask = list_firsts.size() - 1, slot = 0;
+    for (slot = digest & mask; !list_firsts.empty() && list_firsts[slot] != no_list; slot = (slot + 1) & mask) {
+        if (list_digests[slot] == digest && list_counts[slot] == list.size() && list_at(list, list_firsts[slot])) {
+            first = list_firsts[slot];
             return true;
         }
     }
@@ -745,7 +771,7 @@ bool store_modulators(const std::vector<Modulator>& list, std::uint32_t& first) 
         soundfont_modulator_words.insert(soundfont_modulator_words.end(), std::begin(words), std::end(words));
         soundfont_modulator_amounts.push_back(m.amount);
     }
-    modulator_lists.emplace(digest, first);
+    remember_list(digest, first, static_cast<std::uint32_t>(list.size()));
     return true;
 }
 
@@ -848,6 +874,37 @@ void drop_region(std::uint8_t fault, std::uint32_t sample) {
     }
 }
 
+// How each region value comes from the merged generators: the generator, and the value itself
+// divided by a divisor (in plain units), as seconds from timecents, as Hz from absolute cents, or as
+// the share left after a decrease in 1/divisor units; the pitch correction is the sample's.
+enum Value_kind : std::uint8_t { value_plain, value_seconds, value_hertz, value_share_left, value_correction };
+struct Value_rule {
+    int generator;
+    Value_kind kind;
+    double divisor;
+};
+constexpr Value_rule value_rules[region_value_fields] = {
+    {gen_coarse_tune, value_plain, 1},        {gen_fine_tune, value_plain, 1},
+    {0, value_correction, 1},                 {gen_scale_tuning, value_plain, 1},
+    {gen_attenuation, value_plain, 10},       {gen_pan, value_plain, 500},
+    {gen_delay, value_seconds, 1},            {gen_attack, value_seconds, 1},
+    {gen_hold, value_seconds, 1},             {gen_decay, value_seconds, 1},
+    {gen_sustain, value_plain, 10},           {gen_release, value_seconds, 1},
+    {gen_key_to_hold, value_plain, 1},        {gen_key_to_decay, value_plain, 1},
+    {gen_filter_cutoff, value_hertz, 1},      {gen_filter_q, value_plain, 10},
+    {gen_mod_env_delay, value_seconds, 1},    {gen_mod_env_attack, value_seconds, 1},
+    {gen_mod_env_hold, value_seconds, 1},     {gen_mod_env_decay, value_seconds, 1},
+    {gen_mod_env_sustain, value_share_left, 1000},  // the file gives the decrease in 0.1% units
+    {gen_mod_env_release, value_seconds, 1},
+    {gen_key_to_mod_env_hold, value_plain, 1}, {gen_key_to_mod_env_decay, value_plain, 1},
+    {gen_mod_env_to_pitch, value_plain, 1},   {gen_mod_env_to_filter, value_plain, 1},
+    {gen_mod_lfo_delay, value_seconds, 1},    {gen_mod_lfo_frequency, value_hertz, 1},
+    {gen_mod_lfo_to_pitch, value_plain, 1},   {gen_mod_lfo_to_filter, value_plain, 1},
+    {gen_mod_lfo_to_volume, value_plain, 10}, {gen_vib_lfo_delay, value_seconds, 1},
+    {gen_vib_lfo_frequency, value_hertz, 1},  {gen_vib_lfo_to_pitch, value_plain, 1},
+    {gen_reverb_send, value_plain, 1000},     {gen_chorus_send, value_plain, 1000},
+};
+
 // Seconds from timecents.
 float seconds(std::int32_t timecents) { return static_cast<float>(std::exp2(timecents / 1200.0)); }
 // Hz from absolute cents.
@@ -924,39 +981,18 @@ bool add_region(const Generators& instrument, const Generators& preset, std::uin
     // the values a preset zone adds to
     std::int32_t sum[generator_kinds] = {};
     for (const Generator_limits& limits : generator_limits) sum[limits.generator] = merged(instrument, preset, limits);
-    const float values[region_value_fields] = {
-        static_cast<float>(sum[gen_coarse_tune]),
-        static_cast<float>(sum[gen_fine_tune]),
-        static_cast<float>(sample_corrections[sample]),
-        static_cast<float>(sum[gen_scale_tuning]),
-        static_cast<float>(sum[gen_attenuation] / 10.0),
-        static_cast<float>(sum[gen_pan] / 500.0),
-        seconds(sum[gen_delay]), seconds(sum[gen_attack]), seconds(sum[gen_hold]), seconds(sum[gen_decay]),
-        static_cast<float>(sum[gen_sustain] / 10.0),
-        seconds(sum[gen_release]),
-        static_cast<float>(sum[gen_key_to_hold]),
-        static_cast<float>(sum[gen_key_to_decay]),
-        hertz(sum[gen_filter_cutoff]),
-        static_cast<float>(sum[gen_filter_q] / 10.0),
-        seconds(sum[gen_mod_env_delay]), seconds(sum[gen_mod_env_attack]), seconds(sum[gen_mod_env_hold]),
-        seconds(sum[gen_mod_env_decay]),
-        static_cast<float>(1.0 - sum[gen_mod_env_sustain] / 1000.0),  // the file gives the decrease in 0.1% units
-        seconds(sum[gen_mod_env_release]),
-        static_cast<float>(sum[gen_key_to_mod_env_hold]),
-        static_cast<float>(sum[gen_key_to_mod_env_decay]),
-        static_cast<float>(sum[gen_mod_env_to_pitch]),
-        static_cast<float>(sum[gen_mod_env_to_filter]),
-        seconds(sum[gen_mod_lfo_delay]),
-        hertz(sum[gen_mod_lfo_frequency]),
-        static_cast<float>(sum[gen_mod_lfo_to_pitch]),
-        static_cast<float>(sum[gen_mod_lfo_to_filter]),
-        static_cast<float>(sum[gen_mod_lfo_to_volume] / 10.0),
-        seconds(sum[gen_vib_lfo_delay]),
-        hertz(sum[gen_vib_lfo_frequency]),
-        static_cast<float>(sum[gen_vib_lfo_to_pitch]),
-        static_cast<float>(sum[gen_reverb_send] / 1000.0),
-        static_cast<float>(sum[gen_chorus_send] / 1000.0),
-    };
+    float values[region_value_fields];
+    for (std::size_t v = 0; v < region_value_fields; ++v) {
+        const Value_rule& rule = value_rules[v];
+        std::int32_t given = sum[rule.generator];
+        switch (rule.kind) {
+            case value_seconds: values[v] = seconds(given); break;
+            case value_hertz: values[v] = hertz(given); break;
+            case value_share_left: values[v] = static_cast<float>(1.0 - given / rule.divisor); break;
+            case value_correction: values[v] = static_cast<float>(sample_corrections[sample]); break;
+            default: values[v] = static_cast<float>(given / rule.divisor); break;
+        }
+    }
     soundfont_region_values.insert(soundfont_region_values.end(), std::begin(values), std::end(values));
     return true;
 }
@@ -1070,19 +1106,32 @@ bool choose_layers() {
         }
     }
     if (most <= static_cast<std::int32_t>(layer_limit)) return true;
-    // the loudest first; a rectangle once found to cover a full cell is dropped at once after that
-    std::vector<std::uint32_t> order(n);
-    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
-    std::stable_sort(order.begin(), order.end(),
-                     [](std::uint32_t a, std::uint32_t b) { return candidates[a].attenuation < candidates[b].attenuation; });
+    // the candidates with the same rectangle of spans, numbered: a rectangle once found to cover a
+    // full cell is dropped at once after that
+    auto rectangle = [&key_span, &velocity_span](const Candidate& c) {
+        return std::uint64_t{key_span[c.key_low]} << 24 | std::uint64_t{key_span[c.key_high]} << 16 |
+               std::uint64_t{velocity_span[c.velocity_low]} << 8 | velocity_span[c.velocity_high];
+    };
+    std::vector<std::uint64_t> order(n);  // a sort key above each candidate's index
+    for (std::size_t i = 0; i < n; ++i) order[i] = rectangle(candidates[i]) << 32 | i;
+    std::sort(order.begin(), order.end());
+    std::vector<std::uint32_t> group(n);
+    std::uint32_t groups = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0 && order[i] >> 32 != order[i - 1] >> 32) ++groups;
+        group[order[i] & 0xFFFFFFFF] = groups;
+    }
+    std::vector<std::uint8_t> group_full(groups + 1, 0);
+    // the loudest first (attenuation is never negative), in the file's order where they are alike
+    for (std::size_t i = 0; i < n; ++i) order[i] = std::uint64_t(static_cast<std::uint32_t>(candidates[i].attenuation)) << 32 | i;
+    std::sort(order.begin(), order.end());
     std::fill(layers.begin(), layers.end(), 0);
-    std::unordered_set<std::uint32_t> full_rectangles;
-    for (std::uint32_t i : order) {
+    for (std::uint64_t sorted : order) {
+        std::size_t i = sorted & 0xFFFFFFFF;
         const Candidate& c = candidates[i];
         std::size_t k0 = key_span[c.key_low], k1 = key_span[c.key_high];
         std::size_t v0 = velocity_span[c.velocity_low], v1 = velocity_span[c.velocity_high];
-        std::uint32_t rectangle = static_cast<std::uint32_t>(k0 << 24 | k1 << 16 | v0 << 8 | v1);
-        bool room = full_rectangles.count(rectangle) == 0;
+        bool room = group_full[group[i]] == 0;
         std::uint64_t cells = (k1 - k0 + 1) * (v1 - v0 + 1);
         if (room) {
             if (cells > layer_work_left) return fail_too_long();
@@ -1097,7 +1146,7 @@ bool choose_layers() {
             }
         }
         if (!room) {
-            full_rectangles.insert(rectangle);
+            group_full[group[i]] = 1;
             kept[i] = 0;
             ++soundfont_layers_dropped;
             continue;
@@ -1259,7 +1308,10 @@ const char* read_soundfont(const unsigned char* data, std::size_t size) {
     release(candidates);
     release(kept);
     release(preset_zone_modulators);
-    modulator_lists = {};
+    release(list_digests);
+    release(list_firsts);
+    release(list_counts);
+    lists_stored = 0;
     if (good) return nullptr;
     forget_all_but_the_sentence();  // a fault leaves its sentence alone
     return soundfont_message;
