@@ -718,7 +718,7 @@ bool list_at(const std::vector<Modulator>& list, std::uint32_t first) {
         const Modulator& m = list[i];
         if (w[modulator_destination] != m.destination || w[modulator_source] != m.source ||
             w[modulator_amount_source] != m.amount_source || w[modulator_transform] != m.transform ||
-            std::memcmp(&soundfont_modulator_amounts[first + i], &m.amount, sizeof m.amount) != 0) {
+            soundfont_modulator_amounts[first + i] != m.amount) {  // sums of whole numbers: compared exactly
             return false;
         }
     }
