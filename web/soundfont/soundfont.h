@@ -108,12 +108,13 @@ constexpr std::uint32_t sample_no_link = 0xFFFFFFFF;   // sample_link of a sampl
 // ---- modulators, modulator_word_fields words and one float each ----
 // Each region's list lies in one run of the table, in order of destination, then source, then amount
 // source; no two in a list have the same three. Every entry is valid: its sources are defined ones
-// (no link from another modulator), its destination a generator.
+// (no link from another modulator), its destination a generator. Of the standard's ten defaults,
+// velocity to filter cutoff has amount 0 (soundfont.cpp says why).
 enum Modulator_word : std::uint32_t {
     modulator_source,         // 16 bits as in the file: index (bits 0-6), CC flag (7), direction (8), polarity (9), curve type (10-15)
     modulator_destination,    // the generator it adds to, 0-60
     modulator_amount_source,  // the source its amount is scaled by, as modulator_source (0: none, scaled by 1)
-    modulator_transform,      // as in the file: 0 linear, 2 absolute value
+    modulator_transform,      // as in the file: 0 linear, 2 absolute value (any other is not defined: play it as linear)
     modulator_word_fields
 };
 // soundfont_modulator_amounts: for each entry, the amount in the destination generator's own units
