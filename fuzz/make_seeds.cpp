@@ -98,6 +98,28 @@ sf2::Bytes stereo_soundfont() {
     p.instrument_generators.push_back(sf2::gen(sf2::sample_id, 1));
     return sf2::soundfont(p);
 }
+
+// The test SoundFont with 70 zones crowding keys 40-90 (more than the 64 layers a key may have), each
+// with its own attenuation, modulation envelope and LFO values and a modulator, and a second preset
+// above program 127.
+sf2::Bytes layered_soundfont() {
+    sf2::Parts p = sf2::example();
+    p.presets.push_back(sf2::preset("Beyond", 200, 0, 2));
+    p.preset_zones.push_back(sf2::zone(7, 1));
+    p.preset_generators.push_back(sf2::gen(sf2::instrument_id, 0));
+    for (int z = 0; z < 70; ++z) {
+        p.instrument_zones.push_back(sf2::zone(static_cast<int>(p.instrument_generators.size()),
+                                               static_cast<int>(p.instrument_modulators.size())));
+        p.instrument_generators.push_back(sf2::range(sf2::key_range, 40 + z % 10, 90));
+        p.instrument_generators.push_back(sf2::gen(sf2::attenuation, z * 13 % 70));
+        p.instrument_generators.push_back(sf2::gen(sf2::mod_env_decay, z * 100 - 2000));
+        p.instrument_generators.push_back(sf2::gen(sf2::key_to_mod_env_hold, z * 30 - 1000));
+        p.instrument_generators.push_back(sf2::gen(sf2::mod_lfo_frequency, z * 200 - 8000));
+        p.instrument_generators.push_back(sf2::gen(sf2::sample_id, 0));
+        p.instrument_modulators.push_back(sf2::modulator(0x0080 + z % 32, z % 61, z * 50 - 1700, z % 3 == 0 ? 0x0502 : 0, z % 3));
+    }
+    return sf2::soundfont(p);
+}
 }  // namespace
 
 // Writes every seed file into the folder named by the one argument; 0 when all were written.
@@ -157,6 +179,7 @@ int main(int argc, char** argv) {
     ok &= write_seed(soundfont, "example.sf2", font);
     ok &= write_seed(soundfont, "example.sf3", compressed_soundfont());
     ok &= write_seed(soundfont, "stereo.sf2", stereo_soundfont());
+    ok &= write_seed(soundfont, "layered.sf2", layered_soundfont());
     ok &= write_seed(soundfont, "cut-in-pdta.sf2", font.substr(0, font.size() - 60));
     ok &= write_seed(soundfont, "phdr-length-lies.sf2", sf2::Bytes(font).replace(402, 4, sf2::le(1000, 4)));
     return ok ? 0 : 1;

@@ -234,12 +234,13 @@ TEST(ModuleLayouts, SoundFontTablesTellTheFieldCountsTheReportGives) {
     ASSERT_NE(sf_input(4), nullptr);
     EXPECT_NE(sf_read(), nullptr);  // four zero bytes are no SoundFont: the tables are empty, their layout is not
     const std::uint32_t* tables = sf_tables();
-    EXPECT_EQ(fact(facts, "soundfont.tables.table_entries"), fact(facts, "soundfont.tables.table_sample_fields") + 1);
+    EXPECT_EQ(fact(facts, "soundfont.tables.table_entries"), fact(facts, "soundfont.tables.table_layers_dropped") + 1);
     EXPECT_EQ(tables[fact(facts, "soundfont.tables.table_preset_fields")], fact(facts, "soundfont.preset.preset_fields"));
     EXPECT_EQ(tables[fact(facts, "soundfont.tables.table_region_word_fields")], fact(facts, "soundfont.region_word.region_word_fields"));
     EXPECT_EQ(tables[fact(facts, "soundfont.tables.table_region_value_fields")],
               fact(facts, "soundfont.region_value.region_value_fields"));
     EXPECT_EQ(tables[fact(facts, "soundfont.tables.table_sample_fields")], fact(facts, "soundfont.sample.sample_fields"));
+    EXPECT_EQ(tables[fact(facts, "soundfont.tables.table_modulator_word_fields")], fact(facts, "soundfont.modulator.modulator_word_fields"));
     EXPECT_EQ(tables[fact(facts, "soundfont.tables.table_preset_count")], 0u);
     EXPECT_EQ(fact(facts, "soundfont.preset_name_size"), 21u);
     EXPECT_EQ(fact(facts, "soundfont.sample_type_ogg"), 0x10u);

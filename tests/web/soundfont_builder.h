@@ -68,7 +68,11 @@ inline Bytes ogg_page(int type, std::int64_t granule, int sequence) {
 // ---- generator numbers ----
 enum Generator_number : int {
     start_offset = 0, end_offset = 1, loop_start_offset = 2, loop_end_offset = 3, start_coarse_offset = 4,
-    filter_cutoff = 8, filter_q = 9, end_coarse_offset = 12, pan = 17, delay = 33, attack = 34, hold = 35,
+    mod_lfo_to_pitch = 5, vib_lfo_to_pitch = 6, mod_env_to_pitch = 7, filter_cutoff = 8, filter_q = 9,
+    mod_lfo_to_filter = 10, mod_env_to_filter = 11, end_coarse_offset = 12, mod_lfo_to_volume = 13,
+    chorus_send = 15, reverb_send = 16, pan = 17, mod_lfo_delay = 21, mod_lfo_frequency = 22, vib_lfo_delay = 23,
+    vib_lfo_frequency = 24, mod_env_delay = 25, mod_env_attack = 26, mod_env_hold = 27, mod_env_decay = 28,
+    mod_env_sustain = 29, mod_env_release = 30, key_to_mod_env_hold = 31, key_to_mod_env_decay = 32, delay = 33, attack = 34, hold = 35,
     decay = 36, sustain = 37, release = 38, key_to_hold = 39, key_to_decay = 40, instrument_id = 41,
     key_range = 43, velocity_range = 44, loop_start_coarse_offset = 45, attenuation = 48,
     loop_end_coarse_offset = 50, coarse_tune = 51, fine_tune = 52, sample_id = 53, sample_modes = 54,
@@ -145,7 +149,7 @@ inline Parts example() {
         zone(0, 0),  // global: generators 0-5
         zone(6, 0),  // the sample: generators 6-25, modulator 0
     };
-    p.instrument_modulators = {modulator(0x0081, 8, -2400, 0, 0)};  // velocity to filter cutoff
+    p.instrument_modulators = {modulator(0x0081, 8, -2400, 0, 0)};  // CC 1 (modulation wheel) to filter cutoff
     p.instrument_generators = {
         gen(delay, -2400),               // global: 0.25 s
         gen(attack, -1200),              // global: 0.5 s

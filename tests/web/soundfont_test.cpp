@@ -53,6 +53,41 @@ std::string region_text(std::size_t r) {
            n(v[region_filter_q]);
 }
 
+// The r-th region's values for the modulation envelope, the LFOs and the effect sends, each named, on one line.
+std::string voice_text(std::size_t r) {
+    const float* v = &soundfont_region_values[r * region_value_fields];
+    auto n = [](double value) { return number(value); };
+    return "mod env " + n(v[region_mod_env_delay]) + " " + n(v[region_mod_env_attack]) + " " + n(v[region_mod_env_hold]) + " " +
+           n(v[region_mod_env_decay]) + " sustain " + n(v[region_mod_env_sustain]) + " release " + n(v[region_mod_env_release]) +
+           " key-hold " + n(v[region_key_to_mod_env_hold]) + " key-decay " + n(v[region_key_to_mod_env_decay]) + " pitch " +
+           n(v[region_mod_env_to_pitch]) + " filter " + n(v[region_mod_env_to_filter]) + " | mod lfo " + n(v[region_mod_lfo_delay]) +
+           " s " + n(v[region_mod_lfo_frequency]) + " Hz pitch " + n(v[region_mod_lfo_to_pitch]) + " filter " +
+           n(v[region_mod_lfo_to_filter]) + " volume " + n(v[region_mod_lfo_to_volume]) + " | vib lfo " + n(v[region_vib_lfo_delay]) +
+           " s " + n(v[region_vib_lfo_frequency]) + " Hz pitch " + n(v[region_vib_lfo_to_pitch]) + " | reverb " +
+           n(v[region_reverb_send]) + " chorus " + n(v[region_chorus_send]);
+}
+
+// The r-th region's modulators, one "destination source*amount source amount" each (sources in hex,
+// a transform other than linear after a slash), separated by commas.
+std::string modulators_text(std::size_t r) {
+    const std::uint32_t* w = &soundfont_region_words[r * region_word_fields];
+    std::string out;
+    for (std::uint32_t m = w[region_first_modulator]; m < w[region_first_modulator] + w[region_modulator_count]; ++m) {
+        const std::uint32_t* mw = &soundfont_modulator_words[m * modulator_word_fields];
+        char text[64];
+        std::snprintf(text, sizeof text, "%s%u %04X*%04X %g", out.empty() ? "" : ", ", mw[modulator_destination],
+                      mw[modulator_source], mw[modulator_amount_source], static_cast<double>(soundfont_modulator_amounts[m]));
+        out += text;
+        if (mw[modulator_transform] != 0) out += "/" + number(mw[modulator_transform]);
+    }
+    return out;
+}
+
+// The standard's ten default modulators as modulators_text gives them.
+const std::string default_modulators_text =
+    "6 000D*0000 50, 6 0081*0000 50, 8 0102*0000 0, 15 00DD*0000 200, 16 00DB*0000 200, 17 028A*0000 1000, "
+    "48 0502*0000 960, 48 0587*0000 960, 48 058B*0000 960, 52 020E*0010 12700";
+
 // The s-th sample of the last read on one line.
 std::string sample_text(std::size_t s) {
     const std::uint32_t* w = &soundfont_samples[s * sample_fields];
@@ -204,6 +239,110 @@ TEST(SoundfontRead, LoopOutsideItsSampleIsClampedIntoIt) {
     EXPECT_EQ(soundfont_loops_mended, 1u);
 }
 
+TEST(SoundfontRead, VoiceValuesInTheirUnits) {
+    // the example sets none of them: the defaults
+    ASSERT_EQ(read(soundfont(example())), "");
+    EXPECT_EQ(voice_text(0),
+              "mod env 0.000976562 0.000976562 0.000976562 0.000976562 sustain 1 release 0.000976562 key-hold 0 key-decay 0"
+              " pitch 0 filter 0 | mod lfo 0.000976562 s 8.1758 Hz pitch 0 filter 0 volume 0"
+              " | vib lfo 0.000976562 s 8.1758 Hz pitch 0 | reverb 0 chorus 0");
+    Parts p = example();
+    p.preset_generators.insert(p.preset_generators.begin() + 4, {  // after the zone's ranges
+        gen(mod_lfo_to_pitch, 5),        // added to the instrument's 15
+        gen(reverb_send, 100),           // added to the instrument's 150
+        gen(chorus_send, 700),           // 700 + 450 is past 1000: full
+    });
+    p.instrument_generators.insert(p.instrument_generators.begin() + 8, {  // after the zone's ranges
+        gen(mod_env_delay, -3600),       // 0.125 s
+        gen(mod_env_attack, -2400),      // 0.25 s
+        gen(mod_env_hold, -1200),        // 0.5 s
+        gen(mod_env_decay, 1200),        // 2 s
+        gen(mod_env_sustain, 250),       // 25% down: 0.75 of its full level
+        gen(mod_env_release, 2400),      // 4 s
+        gen(key_to_mod_env_hold, 30),
+        gen(key_to_mod_env_decay, -20),
+        gen(mod_env_to_pitch, 700),
+        gen(mod_env_to_filter, -1800),
+        gen(mod_lfo_delay, -600),        // 0.707 s
+        gen(mod_lfo_frequency, -1200),   // an octave below 8.176 Hz
+        gen(mod_lfo_to_pitch, 15),
+        gen(mod_lfo_to_filter, 300),
+        gen(mod_lfo_to_volume, 60),      // 6 dB
+        gen(vib_lfo_delay, 600),         // 1.414 s
+        gen(vib_lfo_frequency, 1200),    // an octave above 8.176 Hz
+        gen(vib_lfo_to_pitch, -25),
+        gen(reverb_send, 150),           // 15%
+        gen(chorus_send, 450),           // 45%
+    });
+    ASSERT_EQ(read(soundfont(p)), "");
+    EXPECT_EQ(voice_text(0),
+              "mod env 0.125 0.25 0.5 2 sustain 0.75 release 4 key-hold 30 key-decay -20 pitch 700 filter -1800"
+              " | mod lfo 0.707107 s 4.0879 Hz pitch 20 filter 300 volume 6 | vib lfo 1.41421 s 16.3516 Hz pitch -25"
+              " | reverb 0.25 chorus 1");
+    EXPECT_EQ(all_regions(), example_region);  // the values the region had before stay as they were
+}
+
+TEST(SoundfontRead, ModulatorListsMergeOverTheDefaults) {
+    Parts p = example();
+    p.preset_modulators = {
+        modulator(0x00CA, 8, 500, 0, 0),     // global: CC 74 to filter cutoff, added to the instrument's own
+        modulator(0x0502, 48, 100, 0, 0),    // velocity to attenuation: adds to the default's 960
+        modulator(0x0095, 5, 30, 0, 0),      // CC 21 to modulation LFO pitch: new
+    };
+    p.preset_zones = {zone(0, 0), zone(2, 1)};
+    p.instrument_modulators = {
+        modulator(0x0081, 6, 80, 0, 0),      // global: CC 1 to vibrato, over the default's 50
+        modulator(0x00CA, 8, 1200, 0, 0),    // global: CC 74 to filter cutoff
+        modulator(0x0081, 6, 90, 0, 0),      // the zone's own: over the global zone's 80
+        modulator(0x0081, 0x8000, 10, 0, 0), // linked to another modulator: left out
+        modulator(0x0078, 17, 20, 0, 0),     // general controller 120 is not defined: left out
+        modulator(0x0102, 8, -1000, 0, 2),   // velocity to filter cutoff, absolute value: over the default
+    };
+    p.instrument_zones = {zone(0, 0), zone(6, 2)};
+    // a second preset and instrument with no modulator of their own, on the same sample
+    p.presets.push_back(preset("Plain", 18, 3, 2));
+    p.preset_zones.push_back(zone(7, 3));
+    p.preset_generators.push_back(gen(instrument_id, 1));
+    p.instruments.push_back(instrument("Plain Layer", 2));
+    p.instrument_zones.push_back(zone(26, 6));
+    p.instrument_generators.push_back(gen(sample_id, 0));
+    ASSERT_EQ(read(soundfont(p)), "");
+    EXPECT_EQ(modulators_text(0),
+              "5 0095*0000 30, 6 000D*0000 50, 6 0081*0000 90, 8 00CA*0000 1700, 8 0102*0000 -1000/2, 15 00DD*0000 200, "
+              "16 00DB*0000 200, 17 028A*0000 1000, 48 0502*0000 1060, 48 0587*0000 960, 48 058B*0000 960, 52 020E*0010 12700");
+    EXPECT_EQ(modulators_text(1), default_modulators_text);
+    EXPECT_EQ(soundfont_modulators_left_out, 2u);
+    EXPECT_STREQ(soundfont_remark,
+                 "2 of its 9 modulators are left out: linked to another, or with a source or destination that is not defined.");
+    // every region with none of its own shares the one default list
+    p = example();
+    p.preset_modulators.clear();
+    p.instrument_modulators.clear();
+    p.instrument_zones.push_back(zone(26, 0));
+    p.instrument_generators.push_back(gen(sample_id, 0));
+    ASSERT_EQ(read(soundfont(p)), "");
+    EXPECT_EQ(modulators_text(0), default_modulators_text);
+    EXPECT_EQ(soundfont_region_words[region_first_modulator], soundfont_region_words[region_word_fields + region_first_modulator]);
+    EXPECT_EQ(soundfont_modulator_amounts.size(), 10u);
+}
+
+TEST(SoundfontRead, PresetAbove127IsLeftOutAndTheRestRead) {
+    Parts p = example();
+    // both presets have the example's two zones, generators and modulator
+    p.presets = {preset("Beyond", 128, 0, 0), preset("Warm Pad", 17, 3, 2)};
+    p.preset_zones = {zone(0, 0), zone(2, 0), zone(7, 1), zone(9, 1)};
+    p.preset_modulators.push_back(p.preset_modulators[0]);
+    std::vector<Bytes> generators = p.preset_generators;
+    p.preset_generators.insert(p.preset_generators.end(), generators.begin(), generators.end());
+    ASSERT_EQ(read(soundfont(p)), "");
+    ASSERT_EQ(soundfont_presets.size(), preset_fields);
+    EXPECT_EQ(preset_text(0), "3:17 \"Warm Pad\" regions 0+1");
+    EXPECT_STREQ(&soundfont_preset_names[0], "Warm Pad");
+    EXPECT_EQ(all_regions(), example_region);
+    EXPECT_EQ(soundfont_presets_refused, 1u);
+    EXPECT_STREQ(soundfont_remark, "1 preset with a program above 127 is left out.");
+}
+
 TEST(SoundfontRead, RegionOfAnUnplayableSampleIsDroppedAndCounted) {
     Parts p = example();
     p.samples.push_back(sample("Broken", 100, 500, 110, 400, 22050, 60, 0, 0, 1));  // ends past the 156 frames of data
@@ -279,6 +418,29 @@ Bytes wide_preset(int zones, int instrument_zones, int generators) {
     }
     return soundfont(p);
 }
+
+// A file of `presets` presets, each playing one instrument whose 8,192 zones fill every key 64 deep
+// (all velocities): 8,192 regions a preset, none beyond the layer limit.
+Bytes many_presets_of_full_keys(int presets) {
+    Parts p = example();
+    p.presets.clear();
+    p.preset_zones.clear();
+    p.preset_generators.clear();
+    for (int n = 0; n < presets; ++n) {
+        p.presets.push_back(preset("Full " + std::to_string(n), n, 0, n));
+        p.preset_zones.push_back(zone(n, 0));
+        p.preset_generators.push_back(gen(instrument_id, 0));
+    }
+    p.instrument_zones.clear();
+    p.instrument_generators.clear();
+    p.instrument_modulators.clear();
+    for (int z = 0; z < 128 * 64; ++z) {
+        p.instrument_zones.push_back(zone(2 * z, 0));
+        p.instrument_generators.push_back(range(key_range, z % 128, z % 128));
+        p.instrument_generators.push_back(gen(sample_id, 0));
+    }
+    return soundfont(p);
+}
 }  // namespace
 
 TEST(SoundfontRead, DamagedOrHostileCopiesEachGiveTheirSentence) {
@@ -327,12 +489,49 @@ TEST(SoundfontRead, DamagedOrHostileCopiesEachGiveTheirSentence) {
          "The SoundFont has nothing to play: the sample \"Pad C4\" is not a compressed stream that can be read."},
         {"no zone names a sample", example_with([](Parts& p) { p.instrument_generators.pop_back(); }),
          "The SoundFont has nothing to play: none of its presets leads to a sample."},
-        {"more than a million regions", wide_preset(1001, 1000, 1),
-         "The SoundFont is too large to be played here: its presets make more than 1,000,000 regions."},
+        {"more than two million regions before the layer limit", wide_preset(2001, 1000, 1),
+         "The SoundFont is too large to be played here: its zones make more than 2,000,000 regions."},
+        {"more regions than the page holds", many_presets_of_full_keys(25),
+         "The SoundFont is too large to be played here: its presets make more than 200,000 regions."},
+        {"every preset above program 127", example_with([](Parts& p) { p.presets[0] = preset("Warm Pad", 300, 3, 0); }),
+         "The SoundFont has nothing to play: every preset has a program above 127."},
         {"fifty million generators to merge", wide_preset(1000, 1, 50001),
          "The SoundFont is too large to be played here: working out its presets would take too long."},
     };
     for (const Damaged& copy : copies) EXPECT_EQ(read(copy.file), copy.sentence) << copy.what;
+}
+
+TEST(SoundfontRead, LayerLimitDropsTheQuietestOnTheCrowdedKeys) {
+    Parts p = example();
+    p.preset_zones = {zone(0, 0)};
+    p.preset_generators = {gen(instrument_id, 0)};
+    p.instrument_modulators.clear();
+    p.instrument_zones.clear();
+    p.instrument_generators.clear();
+    // 66 zones on keys 20-127, their attenuations 0-65 cB in a shuffled order (7 times the zone, modulo 66)
+    for (int z = 0; z < 66; ++z) {
+        p.instrument_zones.push_back(zone(static_cast<int>(p.instrument_generators.size()), 0));
+        p.instrument_generators.push_back(range(key_range, 20, 127));
+        p.instrument_generators.push_back(gen(attenuation, z * 7 % 66));
+        p.instrument_generators.push_back(gen(sample_id, 0));
+    }
+    // and the quietest of all alone on keys 0-19: kept, as nothing else sounds there
+    p.instrument_zones.push_back(zone(static_cast<int>(p.instrument_generators.size()), 0));
+    p.instrument_generators.push_back(range(key_range, 0, 19));
+    p.instrument_generators.push_back(gen(attenuation, 1440));
+    p.instrument_generators.push_back(gen(sample_id, 0));
+    ASSERT_EQ(read(soundfont(p)), "");
+    ASSERT_EQ(soundfont_region_words.size(), 65 * region_word_fields);
+    EXPECT_EQ(soundfont_layers_dropped, 2u);
+    float loudest_dropped = 6.4f;  // the two quietest of the 66: 6.4 and 6.5 dB
+    for (std::size_t r = 0; r + 1 < 65; ++r) EXPECT_LT(soundfont_region_values[r * region_value_fields + region_attenuation], loudest_dropped) << r;
+    EXPECT_EQ(soundfont_region_values[64 * region_value_fields + region_attenuation], 144.0f);
+    EXPECT_STREQ(soundfont_remark, "2 regions are left out where more than 64 of a preset would sound on one key and velocity, the quietest first.");
+
+    // a thousand preset zones on an instrument of a thousand zones: a million regions on every key
+    ASSERT_EQ(read(wide_preset(1000, 1000, 1)), "");
+    EXPECT_EQ(soundfont_region_words.size(), 64 * region_word_fields);
+    EXPECT_EQ(soundfont_layers_dropped, 999936u);
 }
 
 TEST(SoundfontRead, CutAtEveryChunkBoundarySaysWhatIsMissing) {

@@ -61,6 +61,7 @@ constexpr Fact region_word_facts[] = {
     SMFDUMP_FACT("soundfont.region_word.", region_end), SMFDUMP_FACT("soundfont.region_word.", region_loop_start),
     SMFDUMP_FACT("soundfont.region_word.", region_loop_end), SMFDUMP_FACT("soundfont.region_word.", region_loop_mode),
     SMFDUMP_FACT("soundfont.region_word.", region_root_key), SMFDUMP_FACT("soundfont.region_word.", region_exclusive_class),
+    SMFDUMP_FACT("soundfont.region_word.", region_first_modulator), SMFDUMP_FACT("soundfont.region_word.", region_modulator_count),
     SMFDUMP_FACT("soundfont.region_word.", region_word_fields)};
 constexpr Fact region_value_facts[] = {
     SMFDUMP_FACT("soundfont.region_value.", region_coarse_tune), SMFDUMP_FACT("soundfont.region_value.", region_fine_tune),
@@ -71,6 +72,16 @@ constexpr Fact region_value_facts[] = {
     SMFDUMP_FACT("soundfont.region_value.", region_sustain), SMFDUMP_FACT("soundfont.region_value.", region_release),
     SMFDUMP_FACT("soundfont.region_value.", region_key_to_hold), SMFDUMP_FACT("soundfont.region_value.", region_key_to_decay),
     SMFDUMP_FACT("soundfont.region_value.", region_filter_cutoff), SMFDUMP_FACT("soundfont.region_value.", region_filter_q),
+    SMFDUMP_FACT("soundfont.region_value.", region_mod_env_delay), SMFDUMP_FACT("soundfont.region_value.", region_mod_env_attack),
+    SMFDUMP_FACT("soundfont.region_value.", region_mod_env_hold), SMFDUMP_FACT("soundfont.region_value.", region_mod_env_decay),
+    SMFDUMP_FACT("soundfont.region_value.", region_mod_env_sustain), SMFDUMP_FACT("soundfont.region_value.", region_mod_env_release),
+    SMFDUMP_FACT("soundfont.region_value.", region_key_to_mod_env_hold), SMFDUMP_FACT("soundfont.region_value.", region_key_to_mod_env_decay),
+    SMFDUMP_FACT("soundfont.region_value.", region_mod_env_to_pitch), SMFDUMP_FACT("soundfont.region_value.", region_mod_env_to_filter),
+    SMFDUMP_FACT("soundfont.region_value.", region_mod_lfo_delay), SMFDUMP_FACT("soundfont.region_value.", region_mod_lfo_frequency),
+    SMFDUMP_FACT("soundfont.region_value.", region_mod_lfo_to_pitch), SMFDUMP_FACT("soundfont.region_value.", region_mod_lfo_to_filter),
+    SMFDUMP_FACT("soundfont.region_value.", region_mod_lfo_to_volume), SMFDUMP_FACT("soundfont.region_value.", region_vib_lfo_delay),
+    SMFDUMP_FACT("soundfont.region_value.", region_vib_lfo_frequency), SMFDUMP_FACT("soundfont.region_value.", region_vib_lfo_to_pitch),
+    SMFDUMP_FACT("soundfont.region_value.", region_reverb_send), SMFDUMP_FACT("soundfont.region_value.", region_chorus_send),
     SMFDUMP_FACT("soundfont.region_value.", region_value_fields)};
 constexpr Fact sample_facts[] = {
     SMFDUMP_FACT("soundfont.sample.", sample_byte_offset), SMFDUMP_FACT("soundfont.sample.", sample_byte_length),
@@ -88,7 +99,14 @@ constexpr Fact table_facts[] = {
     SMFDUMP_FACT("soundfont.tables.", table_remark), SMFDUMP_FACT("soundfont.tables.", table_input),
     SMFDUMP_FACT("soundfont.tables.", table_input_size), SMFDUMP_FACT("soundfont.tables.", table_preset_fields),
     SMFDUMP_FACT("soundfont.tables.", table_region_word_fields), SMFDUMP_FACT("soundfont.tables.", table_region_value_fields),
-    SMFDUMP_FACT("soundfont.tables.", table_sample_fields), SMFDUMP_FACT("soundfont.tables.", table_entries)};
+    SMFDUMP_FACT("soundfont.tables.", table_sample_fields), SMFDUMP_FACT("soundfont.tables.", table_modulator_total),
+    SMFDUMP_FACT("soundfont.tables.", table_modulator_words), SMFDUMP_FACT("soundfont.tables.", table_modulator_amounts),
+    SMFDUMP_FACT("soundfont.tables.", table_modulator_word_fields), SMFDUMP_FACT("soundfont.tables.", table_presets_refused),
+    SMFDUMP_FACT("soundfont.tables.", table_layers_dropped), SMFDUMP_FACT("soundfont.tables.", table_entries)};
+constexpr Fact modulator_facts[] = {
+    SMFDUMP_FACT("soundfont.modulator.", modulator_source), SMFDUMP_FACT("soundfont.modulator.", modulator_destination),
+    SMFDUMP_FACT("soundfont.modulator.", modulator_amount_source), SMFDUMP_FACT("soundfont.modulator.", modulator_transform),
+    SMFDUMP_FACT("soundfont.modulator.", modulator_word_fields)};
 static_assert(counts_up(position_facts) && std::size(position_facts) == position_fields + 1);
 static_assert(counts_up(signature_facts) && std::size(signature_facts) == signature_fields + 1);
 static_assert(counts_up(preset_facts) && std::size(preset_facts) == preset_fields + 1);
@@ -96,6 +114,7 @@ static_assert(counts_up(region_word_facts) && std::size(region_word_facts) == re
 static_assert(counts_up(region_value_facts) && std::size(region_value_facts) == region_value_fields + 1);
 static_assert(counts_up(sample_facts) && std::size(sample_facts) == sample_fields + 1);
 static_assert(counts_up(table_facts) && std::size(table_facts) == table_entries + 1);
+static_assert(counts_up(modulator_facts) && std::size(modulator_facts) == modulator_word_fields + 1);
 
 // Single facts: sizes and bounds of the roll's lists, the compact copy's, and the SoundFont's.
 constexpr Fact constant_facts[] = {
@@ -105,7 +124,7 @@ constexpr Fact constant_facts[] = {
     SMFDUMP_FACT("play.", long_duration),
     SMFDUMP_FACT("play.", unknown_duration),
     SMFDUMP_FACT("soundfont.", preset_name_size), SMFDUMP_FACT("soundfont.", sample_type_ogg),
-    SMFDUMP_FACT("soundfont.", sample_no_link)};
+    SMFDUMP_FACT("soundfont.", sample_no_link), SMFDUMP_FACT("soundfont.", layer_limit)};
 
 // Adds the line "prefix+name+suffix=value" to the report.
 void add_fact(const char* prefix, std::string_view name, const char* suffix, std::uint64_t value) {
@@ -153,6 +172,7 @@ void write_layouts() {
     add_facts(region_word_facts);
     add_facts(region_value_facts);
     add_facts(sample_facts);
+    add_facts(modulator_facts);
     add_facts(table_facts);
     add_facts(constant_facts);
 }
@@ -171,8 +191,8 @@ extern "C" {
 //   play.head.<name>               a word of the compact copy's head (web_play_data)
 //   play.note.<field>.shift/.bits  a field of a note word of the copy; play.event.<field>.shift/.bits of an event word
 //   play.list.<name>               the place of a list among those after the head, in order
-//   soundfont.preset/region_word/region_value/sample.<enumerator>
-//                                  a field of a preset's words, a region's words and floats, a sample's words
+//   soundfont.preset/region_word/region_value/sample/modulator.<enumerator>
+//                                  a field of a preset's words, a region's words and floats, a sample's words, a modulator's words
 //   soundfont.tables.<enumerator>  a word of what sf_tables returns (Table_entry)
 //   roll.<constant>, play.<constant>, soundfont.<constant>   bounds and bits the page reads by
 // Each enumeration is reported whole, its last enumerator being its count.

@@ -62,18 +62,28 @@ export const sfTable = {
   preset_count: 0, presets: 1, preset_names: 2, region_count: 3, region_words: 4, region_values: 5,
   sample_count: 6, samples: 7, name: 8, version_major: 9, version_minor: 10, modulator_count: 11, regions_dropped: 12,
   loops_mended: 13, remark: 14, input: 15, input_size: 16,
-  preset_fields: 17, region_word_fields: 18, region_value_fields: 19, sample_fields: 20, entries: 21,
+  preset_fields: 17, region_word_fields: 18, region_value_fields: 19, sample_fields: 20,
+  modulator_total: 21, modulator_words: 22, modulator_amounts: 23, modulator_word_fields: 24, presets_refused: 25,
+  layers_dropped: 26, entries: 27,
 };
 export const sfPreset = { bank: 0, program: 1, first_region: 2, region_count: 3, fields: 4 };
 export const sfRegionWord = {
   key_low: 0, key_high: 1, velocity_low: 2, velocity_high: 3, sample: 4, start: 5, end: 6, loop_start: 7, loop_end: 8,
-  loop_mode: 9, root_key: 10, exclusive_class: 11, fields: 12,
+  loop_mode: 9, root_key: 10, exclusive_class: 11, first_modulator: 12, modulator_count: 13, fields: 14,
 };
 export const sfRegionValue = {
   coarse_tune: 0, fine_tune: 1, pitch_correction: 2, scale_tuning: 3, attenuation: 4, pan: 5, delay: 6, attack: 7, hold: 8,
-  decay: 9, sustain: 10, release: 11, key_to_hold: 12, key_to_decay: 13, filter_cutoff: 14, filter_q: 15, fields: 16,
+  decay: 9, sustain: 10, release: 11, key_to_hold: 12, key_to_decay: 13, filter_cutoff: 14, filter_q: 15,
+  mod_env_delay: 16, mod_env_attack: 17, mod_env_hold: 18, mod_env_decay: 19, mod_env_sustain: 20, mod_env_release: 21,
+  key_to_mod_env_hold: 22, key_to_mod_env_decay: 23, mod_env_to_pitch: 24, mod_env_to_filter: 25, mod_lfo_delay: 26,
+  mod_lfo_frequency: 27, mod_lfo_to_pitch: 28, mod_lfo_to_filter: 29, mod_lfo_to_volume: 30, vib_lfo_delay: 31,
+  vib_lfo_frequency: 32, vib_lfo_to_pitch: 33, reverb_send: 34, chorus_send: 35, fields: 36,
 };
 export const sfSample = { byte_offset: 0, byte_length: 1, frames: 2, rate: 3, type: 4, link: 5, fields: 6 };
+// A modulator of the modulator table (its amount is in a table of floats beside it): each word the
+// 16-bit value as the file gives it.
+export const sfModulator = { source: 0, destination: 1, amount_source: 2, transform: 3, fields: 4 };
+export const sfLayerLimit = 64;         // regions of a preset that sound on one key and velocity at most
 export const sfPresetNameSize = 21;     // bytes of each preset's name, its zero included
 export const sfOggStream = 0x10;        // the sample type bit of an Ogg Vorbis stream
 export const sfNoLink = 0xffffffff;     // the link of a sample that has no other of a pair
@@ -107,12 +117,14 @@ export function layoutFacts() {
     }
   }
   const soundFont = [['tables', 'table', 'table', sfTable], ['preset', 'preset', 'preset', sfPreset],
-    ['region_word', 'region', 'region_word', sfRegionWord], ['region_value', 'region', 'region_value', sfRegionValue], ['sample', 'sample', 'sample', sfSample]];
+    ['region_word', 'region', 'region_word', sfRegionWord], ['region_value', 'region', 'region_value', sfRegionValue], ['sample', 'sample', 'sample', sfSample],
+    ['modulator', 'modulator', 'modulator_word', sfModulator]];
   for (const [area, prefix, row, fields] of soundFont) {
     for (const [field, at] of Object.entries(fields)) facts.set(`soundfont.${area}.${enumerator(prefix, row, field)}`, at);
   }
   facts.set('soundfont.preset_name_size', sfPresetNameSize);
   facts.set('soundfont.sample_type_ogg', sfOggStream);
   facts.set('soundfont.sample_no_link', sfNoLink);
+  facts.set('soundfont.layer_limit', sfLayerLimit);
   return facts;
 }

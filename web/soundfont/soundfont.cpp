@@ -9,12 +9,17 @@ std::vector<char> soundfont_preset_names;
 std::vector<std::uint32_t> soundfont_region_words;
 std::vector<float> soundfont_region_values;
 std::vector<std::uint32_t> soundfont_samples;
+std::vector<std::uint32_t> soundfont_modulator_words;
+std::vector<float> soundfont_modulator_amounts;
 char soundfont_name[257] = {};
 std::uint32_t soundfont_version_major = 0;
 std::uint32_t soundfont_version_minor = 0;
 std::uint32_t soundfont_modulator_count = 0;
 std::uint32_t soundfont_regions_dropped = 0;
 std::uint32_t soundfont_loops_mended = 0;
+std::uint32_t soundfont_modulators_left_out = 0;
+std::uint32_t soundfont_presets_refused = 0;
+std::uint32_t soundfont_layers_dropped = 0;
 char soundfont_message[soundfont_sentence_size] = {};
 char soundfont_remark[soundfont_sentence_size] = {};
 
@@ -68,13 +73,19 @@ std::uint8_t first_drop_fault = 0;     // a Sample_fault, or drop_nothing_played
 std::uint32_t first_drop_sample = 0;   // the sample it concerns
 constexpr std::uint8_t drop_nothing_played = 255;  // the zone's address offsets leave no frame of its sample
 
+
 // ---- generators ----
 constexpr int generator_kinds = 61;  // operators 0-60 (60 ends the list in the standard)
 using Generators = std::int32_t[generator_kinds];
 enum Generator : int {
     gen_start_offset = 0, gen_end_offset = 1, gen_loop_start_offset = 2, gen_loop_end_offset = 3,
-    gen_start_coarse_offset = 4, gen_end_coarse_offset = 12, gen_filter_cutoff = 8, gen_filter_q = 9,
-    gen_pan = 17, gen_delay = 33, gen_attack = 34, gen_hold = 35, gen_decay = 36, gen_sustain = 37,
+    gen_start_coarse_offset = 4, gen_mod_lfo_to_pitch = 5, gen_vib_lfo_to_pitch = 6, gen_mod_env_to_pitch = 7,
+    gen_filter_cutoff = 8, gen_filter_q = 9, gen_mod_lfo_to_filter = 10, gen_mod_env_to_filter = 11,
+    gen_end_coarse_offset = 12, gen_mod_lfo_to_volume = 13, gen_chorus_send = 15, gen_reverb_send = 16,
+    gen_pan = 17, gen_mod_lfo_delay = 21, gen_mod_lfo_frequency = 22, gen_vib_lfo_delay = 23,
+    gen_vib_lfo_frequency = 24, gen_mod_env_delay = 25, gen_mod_env_attack = 26, gen_mod_env_hold = 27,
+    gen_mod_env_decay = 28, gen_mod_env_sustain = 29, gen_mod_env_release = 30, gen_key_to_mod_env_hold = 31,
+    gen_key_to_mod_env_decay = 32, gen_delay = 33, gen_attack = 34, gen_hold = 35, gen_decay = 36, gen_sustain = 37,
     gen_release = 38, gen_key_to_hold = 39, gen_key_to_decay = 40, gen_instrument = 41, gen_key_range = 43,
     gen_velocity_range = 44, gen_loop_start_coarse_offset = 45, gen_attenuation = 48,
     gen_loop_end_coarse_offset = 50, gen_coarse_tune = 51, gen_fine_tune = 52, gen_sample = 53,
@@ -100,7 +111,71 @@ constexpr Generator_limits generator_limits[] = {
     {gen_key_to_decay, 0, -1200, 1200},      {gen_attenuation, 0, 0, 1440},
     {gen_coarse_tune, 0, -120, 120},         {gen_fine_tune, 0, -99, 99},
     {gen_scale_tuning, 100, 0, 1200},
+    {gen_mod_env_delay, -12000, -12000, 5000},   {gen_mod_env_attack, -12000, -12000, 8000},
+    {gen_mod_env_hold, -12000, -12000, 5000},    {gen_mod_env_decay, -12000, -12000, 8000},
+    {gen_mod_env_sustain, 0, 0, 1000},           {gen_mod_env_release, -12000, -12000, 8000},
+    {gen_key_to_mod_env_hold, 0, -1200, 1200},   {gen_key_to_mod_env_decay, 0, -1200, 1200},
+    {gen_mod_env_to_pitch, 0, -12000, 12000},    {gen_mod_env_to_filter, 0, -12000, 12000},
+    {gen_mod_lfo_delay, -12000, -12000, 5000},   {gen_mod_lfo_frequency, 0, -16000, 4500},
+    {gen_mod_lfo_to_pitch, 0, -12000, 12000},    {gen_mod_lfo_to_filter, 0, -12000, 12000},
+    {gen_mod_lfo_to_volume, 0, -960, 960},       {gen_vib_lfo_delay, -12000, -12000, 5000},
+    {gen_vib_lfo_frequency, 0, -16000, 4500},    {gen_vib_lfo_to_pitch, 0, -12000, 12000},
+    {gen_reverb_send, 0, 0, 1000},               {gen_chorus_send, 0, 0, 1000},
 };
+
+// ---- modulators ----
+// One modulator of a zone or a region: the three that make it what it is (two modulators with the
+// same destination, source and amount source are identical, whatever their transform), then its
+// transform and amount. Lists of them are kept in order of those three.
+struct Modulator {
+    std::uint16_t destination;
+    std::uint16_t source;
+    std::uint16_t amount_source;
+    std::uint16_t transform;
+    float amount;
+};
+// The standard's default modulators, each as it gives them, in a list's order, but for velocity to
+// filter cutoff: the editions of the standard disagree on it (one scales it by a switch at velocity
+// 64, the newer does not), and FluidSynth 2.3 plays neither. Rendered through it, a looped square
+// wave with its filter open sounds exactly as bright at velocity 20, 40, 63, 64, 100 and 127 (the
+// energy of its frame-to-frame differences to its own, 0.1271 at each; the same tone with the cutoff
+// 2400 cents lower gives 0.0663). So it is kept with amount 0: silent, as there, yet a file's own
+// velocity to filter cutoff modulator still replaces it as an identical one.
+constexpr Modulator default_modulators[] = {
+    {6, 0x000D, 0x0000, 0, 50},     // channel pressure to vibrato LFO pitch: 50 cents
+    {6, 0x0081, 0x0000, 0, 50},     // CC 1 (modulation wheel) to vibrato LFO pitch: 50 cents
+    {8, 0x0102, 0x0000, 0, 0},      // velocity (linear, falling) to filter cutoff: -2400 cents in the standard, 0 here (above)
+    {15, 0x00DD, 0x0000, 0, 200},   // CC 93 to chorus send: 20%
+    {16, 0x00DB, 0x0000, 0, 200},   // CC 91 to reverb send: 20%
+    {17, 0x028A, 0x0000, 0, 1000},  // CC 10 (bipolar) to pan: 1000 (half a turn either way)
+    {48, 0x0502, 0x0000, 0, 960},   // velocity (concave, falling) to attenuation: 96 dB
+    {48, 0x0587, 0x0000, 0, 960},   // CC 7 (volume, concave, falling) to attenuation: 96 dB
+    {48, 0x058B, 0x0000, 0, 960},   // CC 11 (expression, concave, falling) to attenuation: 96 dB
+    {52, 0x020E, 0x0010, 0, 12700}, // pitch wheel (bipolar) to fine tune: 12700 cents scaled by the wheel's sensitivity
+};
+constexpr std::size_t default_modulator_count = std::size(default_modulators);
+
+// ---- the merge of one preset: two passes over its zones ----
+// The first pass only notes each region the preset would make (its ranges and attenuation); from
+// those, the layer limit picks the regions kept; the second pass makes the kept ones.
+struct Candidate {
+    std::uint8_t key_low, key_high, velocity_low, velocity_high;
+    std::int32_t attenuation;  // centibels, merged and clamped
+};
+bool noting_candidates = false;        // true in the first pass
+std::vector<Candidate> candidates;     // the first pass's regions, in the order they are made
+std::vector<std::uint8_t> kept;        // for each of them, 1 when the second pass makes it
+std::size_t next_candidate = 0;        // the second pass's place in kept
+std::uint64_t layer_work_left = 0;     // key and velocity cells the layer limit may still visit in this read
+std::vector<Modulator> preset_zone_modulators;  // the second pass: the preset zone's list (over its global zone's)
+// The lists in the modulator table, found by their digests: an open-addressed table whose size is a
+// power of two, each slot a list's first entry, or no_list.
+std::vector<std::uint64_t> list_digests;
+std::vector<std::uint32_t> list_firsts;
+std::vector<std::uint32_t> list_counts;
+std::size_t lists_stored = 0;
+constexpr std::uint32_t no_list = 0xFFFFFFFF;
+
 
 // ---- bytes ----
 
@@ -541,6 +616,165 @@ void zones_of(Chunk owners, std::size_t owner, std::size_t& first, std::size_t& 
     last = le16(record_at(owners, owner + 1) + field);
 }
 
+// True when a modulator source is one the standard defines: a curve type 0-3, and a general
+// controller it names (none, velocity, key, the pressures, the pitch wheel and its sensitivity) or a
+// MIDI controller that is not one the standard rules out (bank select, data entry, the LSBs, the
+// parameter numbers and the channel mode messages). The link from another modulator (127) is not
+// taken: this reader does not chain modulators.
+bool source_defined(std::uint32_t source) {
+    std::uint32_t index = source & 0x7F;
+    if ((source >> 10) > 3) return false;
+    if ((source & 0x80) != 0) {
+        return !(index == 0 || index == 6 || (index >= 32 && index <= 63) || (index >= 98 && index <= 101) || index >= 120);
+    }
+    return index == 0 || index == 2 || index == 3 || index == 10 || index == 13 || index == 14 || index == 16;
+}
+
+// The modulator record at p, and whether it can be applied: a generator for its destination (not a
+// link to another modulator) and defined sources.
+bool read_modulator(const unsigned char* p, Modulator& modulator) {
+    modulator = {static_cast<std::uint16_t>(le16(p + 2)), static_cast<std::uint16_t>(le16(p)),
+                 static_cast<std::uint16_t>(le16(p + 6)), static_cast<std::uint16_t>(le16(p + 8)),
+                 static_cast<float>(signed16(p + 4))};
+    return modulator.destination < generator_kinds && source_defined(modulator.source) && source_defined(modulator.amount_source);
+}
+
+// What makes a modulator what it is, as one number in a list's order: destination, source, amount source.
+std::uint64_t modulator_key(const Modulator& m) {
+    return std::uint64_t{m.destination} << 32 | std::uint64_t{m.source} << 16 | m.amount_source;
+}
+
+// The order of a list: by destination, source, amount source.
+bool modulator_before(const Modulator& a, const Modulator& b) { return modulator_key(a) < modulator_key(b); }
+
+// Counts the modulators of the file that can't be applied, in both lists (their terminal records left out).
+void count_modulators_left_out() {
+    for (Chunk list : {chunk_pmod, chunk_imod}) {
+        Modulator modulator;
+        for (std::size_t m = 0; m + 1 < records(list); ++m) {
+            if (!read_modulator(record_at(list, m), modulator)) ++soundfont_modulators_left_out;
+        }
+    }
+}
+
+// The modulators of the zone-th zone of a preset (bags chunk_pbag) or an instrument (chunk_ibag) that
+// can be applied, in a list's order; of two identical ones in the zone, the later counts.
+void read_zone_modulators(Chunk bags, std::size_t zone, std::vector<Modulator>& list) {
+    Chunk mods = bags == chunk_pbag ? chunk_pmod : chunk_imod;
+    list.clear();
+    std::vector<Modulator> found;  // in the file's order
+    std::vector<std::uint64_t> order;  // each one's key above its place in found (a zone has fewer than 65,536)
+    Modulator modulator;
+    for (std::size_t m = le16(record_at(bags, zone) + 2), last = le16(record_at(bags, zone + 1) + 2); m < last; ++m) {
+        if (!read_modulator(record_at(mods, m), modulator)) continue;
+        order.push_back(modulator_key(modulator) << 16 | found.size());
+        found.push_back(modulator);
+    }
+    std::sort(order.begin(), order.end());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i + 1 < order.size() && order[i] >> 16 == order[i + 1] >> 16) continue;  // a later one replaces it
+        list.push_back(found[order[i] & 0xFFFF]);
+    }
+}
+
+// Merges two lists into out: each of over's replaces an identical one of base when add is false, and
+// adds its amount to it when add is true; the others of both are kept.
+void merge_modulators(const Modulator* base, std::size_t base_count, const std::vector<Modulator>& over, bool add,
+                      std::vector<Modulator>& out) {
+    out.clear();
+    std::size_t b = 0, o = 0;
+    while (b < base_count || o < over.size()) {
+        if (o == over.size() || (b < base_count && modulator_before(base[b], over[o]))) {
+            out.push_back(base[b++]);
+        } else if (b == base_count || modulator_before(over[o], base[b])) {
+            out.push_back(over[o++]);
+        } else {
+            out.push_back(add ? base[b] : over[o]);
+            if (add) out.back().amount += over[o].amount;
+            ++b;
+            ++o;
+        }
+    }
+}
+
+// A digest of a list, to find one already in the table.
+std::uint64_t list_digest(const std::vector<Modulator>& list) {
+    std::uint64_t hash = 1469598103934665603u ^ list.size();
+    for (const Modulator& m : list) {
+        std::uint32_t amount_bits = 0;
+        std::memcpy(&amount_bits, &m.amount, sizeof amount_bits);
+        for (std::uint64_t v : {std::uint64_t{m.destination} << 48 | std::uint64_t{m.source} << 32 | std::uint64_t{m.amount_source} << 16 | m.transform,
+                                std::uint64_t{amount_bits}}) {
+            hash = (hash ^ v) * 1099511628211u;
+        }
+    }
+    return hash;
+}
+
+// True when the table holds list from entry first on.
+bool list_at(const std::vector<Modulator>& list, std::uint32_t first) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::uint32_t* w = &soundfont_modulator_words[(first + i) * modulator_word_fields];
+        const Modulator& m = list[i];
+        if (w[modulator_destination] != m.destination || w[modulator_source] != m.source ||
+            w[modulator_amount_source] != m.amount_source || w[modulator_transform] != m.transform ||
+            soundfont_modulator_amounts[first + i] != m.amount) {  // sums of whole numbers: compared exactly
+            return false;
+        }
+    }
+    return true;
+}
+
+// Notes a list stored in the modulator table, so that store_modulators finds it; the slots double
+// when half of them are taken.
+void remember_list(std::uint64_t digest, std::uint32_t first, std::uint32_t count) {
+    if (2 * (lists_stored + 1) > list_firsts.size()) {
+        std::vector<std::uint64_t> digests = std::move(list_digests);
+        std::vector<std::uint32_t> firsts = std::move(list_firsts), counts = std::move(list_counts);
+        std::size_t size = std::max<std::size_t>(64, 2 * firsts.size());
+        list_digests.assign(size, 0);
+        list_firsts.assign(size, no_list);
+        list_counts.assign(size, 0);
+        lists_stored = 0;
+        for (std::size_t i = 0; i < firsts.size(); ++i) {
+            if (firsts[i] != no_list) remember_list(digests[i], firsts[i], counts[i]);
+        }
+    }
+    std::size_t mask = list_firsts.size() - 1, slot = digest & mask;
+    while (list_firsts[slot] != no_list) slot = (slot + 1) & mask;
+    list_digests[slot] = digest;
+    list_firsts[slot] = first;
+    list_counts[slot] = count;
+    ++lists_stored;
+}
+
+// Finds list in the modulator table, adding it when it is not there, and sets first to its first
+// entry; false (the sentence written) when it would take the table past modulator_limit.
+bool store_modulators(const std::vector<Modulator>& list, std::uint32_t& first) {
+    std::uint64_t digest = list_digest(list);
+    std::size_t mask = list_firsts.size() - 1, slot = 0;
+    for (slot = digest & mask; !list_firsts.empty() && list_firsts[slot] != no_list; slot = (slot + 1) & mask) {
+        if (list_digests[slot] == digest && list_counts[slot] == list.size() && list_at(list, list_firsts[slot])) {
+            first = list_firsts[slot];
+            return true;
+        }
+    }
+    if (soundfont_modulator_amounts.size() + list.size() > modulator_limit) {
+        say("The SoundFont is too large to be played here: its regions need more than ");
+        say_count(modulator_limit);
+        say(" modulators.");
+        return false;
+    }
+    first = static_cast<std::uint32_t>(soundfont_modulator_amounts.size());
+    for (const Modulator& m : list) {
+        const std::uint32_t words[modulator_word_fields] = {m.source, m.destination, m.amount_source, m.transform};
+        soundfont_modulator_words.insert(soundfont_modulator_words.end(), std::begin(words), std::end(words));
+        soundfont_modulator_amounts.push_back(m.amount);
+    }
+    remember_list(digest, first, static_cast<std::uint32_t>(list.size()));
+    return true;
+}
+
 // Sets values to the defaults of an instrument zone.
 void instrument_defaults(Generators& values) {
     std::fill(std::begin(values), std::end(values), 0);
@@ -555,42 +789,65 @@ void preset_defaults(Generators& values) {
     values[gen_key_range] = values[gen_velocity_range] = full_range;
 }
 
-// Counts, before anything is merged, the regions the presets can make and the generators the merge
-// reads, and checks every instrument a preset zone names; false (the sentence written) when an
-// instrument is out of range or a bound is passed.
+// True when the preset's program is one a player can choose (0-127); others are left out.
+bool preset_playable(std::size_t preset) { return le16(record_at(chunk_phdr, preset) + 20) <= 127; }
+
+// The number of modulator records of the zone-th zone of a preset (chunk_pbag) or an instrument (chunk_ibag).
+std::uint64_t zone_modulators(Chunk bags, std::size_t zone) {
+    return le16(record_at(bags, zone + 1) + 2) - le16(record_at(bags, zone) + 2);
+}
+
+// Counts, before anything is merged, the regions the presets can make and the generators and
+// modulators the merge reads, and checks every instrument a preset zone names; false (the sentence
+// written) when an instrument is out of range or a bound is passed. Presets left out are not counted.
 bool count_merge_work(std::uint64_t& regions) {
     std::size_t presets = records(chunk_phdr) - 1;
     std::size_t instruments = records(chunk_inst) > 0 ? records(chunk_inst) - 1 : 0;
-    std::uint64_t generators_read = 0;
+    std::uint64_t read = 0;
     regions = 0;
     Generators scratch = {};
     for (std::size_t p = 0; p < presets; ++p) {
+        if (!preset_playable(p)) continue;
         std::size_t first = 0, last = 0;
         zones_of(chunk_phdr, p, first, last);
+        std::uint64_t preset_global_modulators = first < last ? zone_modulators(chunk_pbag, first) : 0;
         for (std::size_t z = first; z < last; ++z) {
             std::uint32_t instrument = read_bag_zone(chunk_pbag, z, scratch);
-            generators_read += le16(record_at(chunk_pbag, z + 1)) - le16(record_at(chunk_pbag, z));
+            read += le16(record_at(chunk_pbag, z + 1)) - le16(record_at(chunk_pbag, z));
             if (instrument == no_target) continue;
             if (instrument >= instruments) {
                 return fail_index("preset", record_at(chunk_phdr, p), "instrument", instrument, instruments);
             }
             std::size_t zone_first = 0, zone_last = 0;
             zones_of(chunk_inst, instrument, zone_first, zone_last);
-            regions += zone_last - zone_first;
-            generators_read += le16(record_at(chunk_ibag, zone_last)) - le16(record_at(chunk_ibag, zone_first));
+            std::uint64_t zones = zone_last - zone_first;
+            regions += zones;
+            read += le16(record_at(chunk_ibag, zone_last)) - le16(record_at(chunk_ibag, zone_first));
+            // each region's list: its instrument zone's modulators over the instrument's global
+            // zone's and the defaults, then its preset zone's over the preset's global zone's
+            std::uint64_t instrument_global_modulators = zones > 0 ? zone_modulators(chunk_ibag, zone_first) : 0;
+            read += le16(record_at(chunk_ibag, zone_last) + 2) - le16(record_at(chunk_ibag, zone_first) + 2);
+            read += zones * (instrument_global_modulators + default_modulator_count + preset_global_modulators +
+                             zone_modulators(chunk_pbag, z));
         }
-        if (regions > region_limit) {
-            say("The SoundFont is too large to be played here: its presets make more than ");
-            say_count(region_limit);
+        if (regions > region_offer_limit) {
+            say("The SoundFont is too large to be played here: its zones make more than ");
+            say_count(region_offer_limit);
             say(" regions.");
             return false;
         }
-        if (generators_read > generator_read_limit) {
+        if (read > merge_read_limit) {
             say("The SoundFont is too large to be played here: working out its presets would take too long.");
             return false;
         }
     }
     return true;
+}
+
+// The sentence of a read whose work passed a bound while it went on; always false.
+bool fail_too_long() {
+    say("The SoundFont is too large to be played here: working out its presets would take too long.");
+    return false;
 }
 
 // ---- regions ----
@@ -617,18 +874,58 @@ void drop_region(std::uint8_t fault, std::uint32_t sample) {
     }
 }
 
-// Adds the region one instrument zone makes under one preset zone, both read over their global zones;
-// a region whose ranges don't meet makes nothing, one whose sample can't be played is dropped.
-void add_region(const Generators& instrument, const Generators& preset, std::uint32_t sample) {
+// How each region value comes from the merged generators: the generator, and the value itself
+// divided by a divisor (in plain units), as seconds from timecents, as Hz from absolute cents, or as
+// the share left after a decrease in 1/divisor units; the pitch correction is the sample's.
+enum Value_kind : std::uint8_t { value_plain, value_seconds, value_hertz, value_share_left, value_correction };
+struct Value_rule {
+    int generator;
+    Value_kind kind;
+    double divisor;
+};
+constexpr Value_rule value_rules[region_value_fields] = {
+    {gen_coarse_tune, value_plain, 1},        {gen_fine_tune, value_plain, 1},
+    {0, value_correction, 1},                 {gen_scale_tuning, value_plain, 1},
+    {gen_attenuation, value_plain, 10},       {gen_pan, value_plain, 500},
+    {gen_delay, value_seconds, 1},            {gen_attack, value_seconds, 1},
+    {gen_hold, value_seconds, 1},             {gen_decay, value_seconds, 1},
+    {gen_sustain, value_plain, 10},           {gen_release, value_seconds, 1},
+    {gen_key_to_hold, value_plain, 1},        {gen_key_to_decay, value_plain, 1},
+    {gen_filter_cutoff, value_hertz, 1},      {gen_filter_q, value_plain, 10},
+    {gen_mod_env_delay, value_seconds, 1},    {gen_mod_env_attack, value_seconds, 1},
+    {gen_mod_env_hold, value_seconds, 1},     {gen_mod_env_decay, value_seconds, 1},
+    {gen_mod_env_sustain, value_share_left, 1000},  // the file gives the decrease in 0.1% units
+    {gen_mod_env_release, value_seconds, 1},
+    {gen_key_to_mod_env_hold, value_plain, 1}, {gen_key_to_mod_env_decay, value_plain, 1},
+    {gen_mod_env_to_pitch, value_plain, 1},   {gen_mod_env_to_filter, value_plain, 1},
+    {gen_mod_lfo_delay, value_seconds, 1},    {gen_mod_lfo_frequency, value_hertz, 1},
+    {gen_mod_lfo_to_pitch, value_plain, 1},   {gen_mod_lfo_to_filter, value_plain, 1},
+    {gen_mod_lfo_to_volume, value_plain, 10}, {gen_vib_lfo_delay, value_seconds, 1},
+    {gen_vib_lfo_frequency, value_hertz, 1},  {gen_vib_lfo_to_pitch, value_plain, 1},
+    {gen_reverb_send, value_plain, 1000},     {gen_chorus_send, value_plain, 1000},
+};
+
+// Seconds from timecents.
+float seconds(std::int32_t timecents) { return static_cast<float>(std::exp2(timecents / 1200.0)); }
+// Hz from absolute cents.
+float hertz(std::int32_t cents) { return static_cast<float>(440.0 * std::exp2((cents - 6900) / 1200.0)); }
+
+// Adds the region one instrument zone makes under one preset zone, both read over their global zones,
+// with the instrument zone's modulators (its list over the defaults); a region whose ranges don't meet
+// makes nothing, one whose sample can't be played is dropped, and one the layer limit leaves out is
+// not made. In the first pass of a preset, only notes the region as a candidate. False (the sentence
+// written) when a bound is passed.
+bool add_region(const Generators& instrument, const Generators& preset, std::uint32_t sample,
+                const std::vector<Modulator>& instrument_modulators) {
     std::int32_t key_low = std::max(range_low(instrument[gen_key_range]), range_low(preset[gen_key_range]));
     std::int32_t key_high = std::min(range_high(instrument[gen_key_range]), range_high(preset[gen_key_range]));
     std::int32_t velocity_low = std::max(range_low(instrument[gen_velocity_range]), range_low(preset[gen_velocity_range]));
     std::int32_t velocity_high = std::min(range_high(instrument[gen_velocity_range]), range_high(preset[gen_velocity_range]));
-    if (key_low > key_high || velocity_low > velocity_high) return;  // a layer that never sounds
-    ++regions_offered;
+    if (key_low > key_high || velocity_low > velocity_high) return true;  // a layer that never sounds
+    if (!noting_candidates) ++regions_offered;
     if (sample_faults[sample] != sample_playable) {
-        drop_region(sample_faults[sample], sample);
-        return;
+        if (!noting_candidates) drop_region(sample_faults[sample], sample);
+        return true;
     }
     // the address offsets, loop mode, root key and exclusive class are the instrument zone's alone
     // the frames played: the sample moved by the address offsets, kept within the sample
@@ -636,9 +933,28 @@ void add_region(const Generators& instrument, const Generators& preset, std::uin
     std::int64_t start = std::clamp<std::int64_t>(address_offset(instrument, gen_start_offset, gen_start_coarse_offset), 0, frames);
     std::int64_t end = std::clamp<std::int64_t>(frames + address_offset(instrument, gen_end_offset, gen_end_coarse_offset), 0, frames);
     if (end <= start) {
-        drop_region(drop_nothing_played, sample);
-        return;
+        if (!noting_candidates) drop_region(drop_nothing_played, sample);
+        return true;
     }
+    const Generator_limits attenuation = {gen_attenuation, 0, 0, 1440};
+    if (noting_candidates) {
+        candidates.push_back({static_cast<std::uint8_t>(key_low), static_cast<std::uint8_t>(key_high),
+                              static_cast<std::uint8_t>(velocity_low), static_cast<std::uint8_t>(velocity_high),
+                              merged(instrument, preset, attenuation)});
+        return true;
+    }
+    if (kept[next_candidate++] == 0) return true;  // the layer limit left it out
+    if (soundfont_region_words.size() / region_word_fields >= region_limit) {
+        say("The SoundFont is too large to be played here: its presets make more than ");
+        say_count(region_limit);
+        say(" regions.");
+        return false;
+    }
+    // its modulators: the preset zone's added to the instrument zone's
+    std::vector<Modulator> modulators;
+    merge_modulators(instrument_modulators.data(), instrument_modulators.size(), preset_zone_modulators, true, modulators);
+    std::uint32_t first_modulator = 0;
+    if (!store_modulators(modulators, first_modulator)) return false;
     // the loop, mended when it reaches outside the frames played: clamped into them, and not looped
     // when nothing is left of it
     std::int64_t loop_start = sample_loop_starts[sample] + address_offset(instrument, gen_loop_start_offset, gen_loop_start_coarse_offset);
@@ -659,84 +975,219 @@ void add_region(const Generators& instrument, const Generators& preset, std::uin
         static_cast<std::uint32_t>(kept_loop_start), static_cast<std::uint32_t>(kept_loop_end), loop_mode,
         root_key >= 0 ? static_cast<std::uint32_t>(root_key) : sample_pitches[sample],
         static_cast<std::uint32_t>(std::clamp(instrument[gen_exclusive_class], 0, 127)),
+        first_modulator, static_cast<std::uint32_t>(modulators.size()),
     };
     soundfont_region_words.insert(soundfont_region_words.end(), std::begin(words), std::end(words));
     // the values a preset zone adds to
     std::int32_t sum[generator_kinds] = {};
     for (const Generator_limits& limits : generator_limits) sum[limits.generator] = merged(instrument, preset, limits);
-    auto seconds = [&sum](int generator) { return static_cast<float>(std::exp2(sum[generator] / 1200.0)); };
-    const float values[region_value_fields] = {
-        static_cast<float>(sum[gen_coarse_tune]),
-        static_cast<float>(sum[gen_fine_tune]),
-        static_cast<float>(sample_corrections[sample]),
-        static_cast<float>(sum[gen_scale_tuning]),
-        static_cast<float>(sum[gen_attenuation] / 10.0),
-        static_cast<float>(sum[gen_pan] / 500.0),
-        seconds(gen_delay), seconds(gen_attack), seconds(gen_hold), seconds(gen_decay),
-        static_cast<float>(sum[gen_sustain] / 10.0),
-        seconds(gen_release),
-        static_cast<float>(sum[gen_key_to_hold]),
-        static_cast<float>(sum[gen_key_to_decay]),
-        static_cast<float>(440.0 * std::exp2((sum[gen_filter_cutoff] - 6900) / 1200.0)),
-        static_cast<float>(sum[gen_filter_q] / 10.0),
-    };
+    float values[region_value_fields];
+    for (std::size_t v = 0; v < region_value_fields; ++v) {
+        const Value_rule& rule = value_rules[v];
+        std::int32_t given = sum[rule.generator];
+        switch (rule.kind) {
+            case value_seconds: values[v] = seconds(given); break;
+            case value_hertz: values[v] = hertz(given); break;
+            case value_share_left: values[v] = static_cast<float>(1.0 - given / rule.divisor); break;
+            case value_correction: values[v] = static_cast<float>(sample_corrections[sample]); break;
+            default: values[v] = static_cast<float>(given / rule.divisor); break;
+        }
+    }
     soundfont_region_values.insert(soundfont_region_values.end(), std::begin(values), std::end(values));
+    return true;
 }
 
 // Adds the regions of one preset zone (read over the preset's global zone) naming an instrument: one
 // for each of the instrument's zones that names a sample, read over the instrument's global zone.
-// False (the sentence written) when a zone names a sample that is not there.
+// False (the sentence written) when a zone names a sample that is not there or a bound is passed.
 bool add_instrument(const Generators& preset, std::uint32_t instrument) {
     std::size_t first = 0, last = 0;
     zones_of(chunk_inst, instrument, first, last);
     std::size_t samples = soundfont_samples.size() / sample_fields;
     Generators global;
     instrument_defaults(global);
+    // the modulators (second pass only): the defaults, those over the global zone's, then each zone's over them
+    std::vector<Modulator> own, over_global, zone_list;
+    over_global.assign(std::begin(default_modulators), std::end(default_modulators));
     for (std::size_t z = first; z < last; ++z) {
         Generators values;
         std::copy(std::begin(global), std::end(global), std::begin(values));
         std::uint32_t sample = read_bag_zone(chunk_ibag, z, values);
+        if (!noting_candidates) read_zone_modulators(chunk_ibag, z, own);
         if (sample == no_target) {
             // the first zone without a sample is the global one; any other is ignored
-            if (z == first) std::copy(std::begin(values), std::end(values), std::begin(global));
+            if (z == first) {
+                std::copy(std::begin(values), std::end(values), std::begin(global));
+                if (!noting_candidates) merge_modulators(default_modulators, default_modulator_count, own, false, over_global);
+            }
             continue;
         }
         if (sample >= samples) return fail_index("instrument", record_at(chunk_inst, instrument), "sample", sample, samples);
-        add_region(values, preset, sample);
+        if (!noting_candidates) merge_modulators(over_global.data(), over_global.size(), own, false, zone_list);
+        if (!add_region(values, preset, sample, zone_list)) return false;
     }
     return true;
 }
 
-// Makes every preset's regions and fills the preset table.
+// Makes the regions of one preset, or in the first pass notes them as candidates; false (the sentence
+// written) at a fault.
+bool add_preset_zones(std::size_t p) {
+    std::size_t first = 0, last = 0;
+    zones_of(chunk_phdr, p, first, last);
+    Generators global;
+    preset_defaults(global);
+    std::vector<Modulator> global_modulators, own;
+    for (std::size_t z = first; z < last; ++z) {
+        Generators values;
+        std::copy(std::begin(global), std::end(global), std::begin(values));
+        std::uint32_t instrument = read_bag_zone(chunk_pbag, z, values);
+        if (!noting_candidates) read_zone_modulators(chunk_pbag, z, own);
+        if (instrument == no_target) {
+            // the first zone without an instrument is the global one; any other is ignored
+            if (z == first) {
+                std::copy(std::begin(values), std::end(values), std::begin(global));
+                global_modulators = own;
+            }
+            continue;
+        }
+        if (!noting_candidates) merge_modulators(global_modulators.data(), global_modulators.size(), own, false, preset_zone_modulators);
+        if (!add_instrument(values, instrument)) return false;
+    }
+    return true;
+}
+
+// The place of each key (or velocity) 0-127 in a preset's grid: the ranges' edges cut 0-128 into
+// spans, and every key of a span is covered by the same regions. Returns the number of spans.
+std::size_t grid_spans(bool velocities, std::uint8_t (&span_of)[128]) {
+    bool edge[129] = {};
+    for (const Candidate& c : candidates) {
+        edge[velocities ? c.velocity_low : c.key_low] = true;
+        edge[(velocities ? c.velocity_high : c.key_high) + 1] = true;
+    }
+    std::size_t spans = 0;
+    for (int k = 0; k < 128; ++k) {
+        if (edge[k] && k > 0) ++spans;
+        span_of[k] = static_cast<std::uint8_t>(spans);
+    }
+    return spans + 1;
+}
+
+// Chooses which of the preset's candidates are made: all, unless more than layer_limit of them would
+// sound on one key and velocity; then, from the loudest (least attenuation; in file order where they
+// are alike) to the quietest, each is kept while every key and velocity it covers holds fewer than
+// layer_limit kept ones, and dropped (and counted) otherwise. False (the sentence written) when the
+// work of the read's choices passes layer_work_limit.
+bool choose_layers() {
+    std::size_t n = candidates.size();
+    kept.assign(n, 1);
+    if (n <= layer_limit) return true;
+    // the grid of spans: keys down, velocities across
+    std::uint8_t key_span[128], velocity_span[128];
+    std::size_t keys = grid_spans(false, key_span);
+    std::size_t velocities = grid_spans(true, velocity_span);
+    // how many candidates sound in each cell, by the corners of their rectangles summed up
+    std::vector<std::int32_t> layers((keys + 1) * (velocities + 1), 0);
+    auto cell = [velocities](std::size_t k, std::size_t v) { return k * (velocities + 1) + v; };
+    for (const Candidate& c : candidates) {
+        std::size_t k0 = key_span[c.key_low], k1 = key_span[c.key_high] + 1;
+        std::size_t v0 = velocity_span[c.velocity_low], v1 = velocity_span[c.velocity_high] + 1;
+        ++layers[cell(k0, v0)];
+        --layers[cell(k0, v1)];
+        --layers[cell(k1, v0)];
+        ++layers[cell(k1, v1)];
+    }
+    std::int32_t most = 0;
+    for (std::size_t k = 0; k < keys; ++k) {
+        for (std::size_t v = 0; v < velocities; ++v) {
+            if (k > 0) layers[cell(k, v)] += layers[cell(k - 1, v)];
+            if (v > 0) layers[cell(k, v)] += layers[cell(k, v - 1)];
+            if (k > 0 && v > 0) layers[cell(k, v)] -= layers[cell(k - 1, v - 1)];
+            most = std::max(most, layers[cell(k, v)]);
+        }
+    }
+    if (most <= static_cast<std::int32_t>(layer_limit)) return true;
+    // the candidates with the same rectangle of spans, numbered: a rectangle once found to cover a
+    // full cell is dropped at once after that
+    auto rectangle = [&key_span, &velocity_span](const Candidate& c) {
+        return std::uint64_t{key_span[c.key_low]} << 24 | std::uint64_t{key_span[c.key_high]} << 16 |
+               std::uint64_t{velocity_span[c.velocity_low]} << 8 | velocity_span[c.velocity_high];
+    };
+    std::vector<std::uint64_t> order(n);  // a sort key above each candidate's index
+    for (std::size_t i = 0; i < n; ++i) order[i] = rectangle(candidates[i]) << 32 | i;
+    std::sort(order.begin(), order.end());
+    std::vector<std::uint32_t> group(n);
+    std::uint32_t groups = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0 && order[i] >> 32 != order[i - 1] >> 32) ++groups;
+        group[order[i] & 0xFFFFFFFF] = groups;
+    }
+    std::vector<std::uint8_t> group_full(groups + 1, 0);
+    // the loudest first (attenuation is never negative), in the file's order where they are alike
+    for (std::size_t i = 0; i < n; ++i) order[i] = std::uint64_t(static_cast<std::uint32_t>(candidates[i].attenuation)) << 32 | i;
+    std::sort(order.begin(), order.end());
+    std::fill(layers.begin(), layers.end(), 0);
+    for (std::uint64_t sorted : order) {
+        std::size_t i = sorted & 0xFFFFFFFF;
+        const Candidate& c = candidates[i];
+        std::size_t k0 = key_span[c.key_low], k1 = key_span[c.key_high];
+        std::size_t v0 = velocity_span[c.velocity_low], v1 = velocity_span[c.velocity_high];
+        bool room = group_full[group[i]] == 0;
+        std::uint64_t cells = (k1 - k0 + 1) * (v1 - v0 + 1);
+        if (room) {
+            if (cells > layer_work_left) return fail_too_long();
+            layer_work_left -= cells;
+            for (std::size_t k = k0; room && k <= k1; ++k) {
+                for (std::size_t v = v0; v <= v1; ++v) {
+                    if (layers[cell(k, v)] >= static_cast<std::int32_t>(layer_limit)) {
+                        room = false;
+                        break;
+                    }
+                }
+            }
+        }
+        if (!room) {
+            group_full[group[i]] = 1;
+            kept[i] = 0;
+            ++soundfont_layers_dropped;
+            continue;
+        }
+        for (std::size_t k = k0; k <= k1; ++k) {
+            for (std::size_t v = v0; v <= v1; ++v) ++layers[cell(k, v)];
+        }
+    }
+    return true;
+}
+
+// Makes every preset's regions and fills the preset table; presets with a program above 127 are left
+// out and counted.
 bool add_presets(std::uint64_t regions) {
     std::size_t presets = records(chunk_phdr) - 1;
-    soundfont_presets.assign(presets * preset_fields, 0);
-    soundfont_preset_names.assign(presets * preset_name_size, '\0');
-    soundfont_region_words.reserve(regions * region_word_fields);
-    soundfont_region_values.reserve(regions * region_value_fields);
+    soundfont_presets.clear();
+    soundfont_preset_names.clear();
+    soundfont_region_words.reserve(std::min<std::uint64_t>(regions, region_limit) * region_word_fields);
+    soundfont_region_values.reserve(std::min<std::uint64_t>(regions, region_limit) * region_value_fields);
+    layer_work_left = layer_work_limit;
     for (std::size_t p = 0; p < presets; ++p) {
-        const unsigned char* header = record_at(chunk_phdr, p);
-        std::uint32_t* preset = &soundfont_presets[p * preset_fields];
-        preset[preset_program] = le16(header + 20);
-        preset[preset_bank] = le16(header + 22);
-        preset[preset_first_region] = static_cast<std::uint32_t>(soundfont_region_words.size() / region_word_fields);
-        for (std::size_t i = 0; i < 20 && header[i] != 0; ++i) soundfont_preset_names[p * preset_name_size + i] = static_cast<char>(header[i]);
-        std::size_t first = 0, last = 0;
-        zones_of(chunk_phdr, p, first, last);
-        Generators global;
-        preset_defaults(global);
-        for (std::size_t z = first; z < last; ++z) {
-            Generators values;
-            std::copy(std::begin(global), std::end(global), std::begin(values));
-            std::uint32_t instrument = read_bag_zone(chunk_pbag, z, values);
-            if (instrument == no_target) {
-                // the first zone without an instrument is the global one; any other is ignored
-                if (z == first) std::copy(std::begin(values), std::end(values), std::begin(global));
-                continue;
-            }
-            if (!add_instrument(values, instrument)) return false;
+        if (!preset_playable(p)) {
+            ++soundfont_presets_refused;
+            continue;
         }
-        preset[preset_region_count] = static_cast<std::uint32_t>(soundfont_region_words.size() / region_word_fields) - preset[preset_first_region];
+        const unsigned char* header = record_at(chunk_phdr, p);
+        std::uint32_t first_region = static_cast<std::uint32_t>(soundfont_region_words.size() / region_word_fields);
+        const std::uint32_t words[preset_fields] = {le16(header + 22), le16(header + 20), first_region, 0};
+        soundfont_presets.insert(soundfont_presets.end(), std::begin(words), std::end(words));
+        std::size_t name_at = soundfont_preset_names.size();
+        soundfont_preset_names.resize(name_at + preset_name_size, '\0');
+        for (std::size_t i = 0; i < 20 && header[i] != 0; ++i) soundfont_preset_names[name_at + i] = static_cast<char>(header[i]);
+        // the first pass notes the regions, the layer limit chooses, the second makes them
+        candidates.clear();
+        noting_candidates = true;
+        bool noted = add_preset_zones(p);
+        noting_candidates = false;
+        if (!noted || !choose_layers()) return false;
+        next_candidate = 0;
+        if (!add_preset_zones(p)) return false;
+        soundfont_presets[soundfont_presets.size() - preset_fields + preset_region_count] = static_cast<std::uint32_t>(soundfont_region_words.size() / region_word_fields) - first_region;
     }
     return true;
 }
@@ -758,6 +1209,27 @@ void write_remark() {
         say(soundfont_loops_mended == 1 ? " loop that reached outside its sample was mended."
                                         : " loops that reached outside their samples were mended.");
     }
+    if (soundfont_layers_dropped > 0) {
+        if (sentence_used > 0) say(" ");
+        say_count(soundfont_layers_dropped);
+        say(soundfont_layers_dropped == 1 ? " region is" : " regions are");
+        say(" left out where more than 64 of a preset would sound on one key and velocity, the quietest first.");
+    }
+    if (soundfont_presets_refused > 0) {
+        if (sentence_used > 0) say(" ");
+        say_count(soundfont_presets_refused);
+        say(soundfont_presets_refused == 1 ? " preset with a program above 127 is left out."
+                                           : " presets with a program above 127 are left out.");
+    }
+    if (soundfont_modulators_left_out > 0) {
+        if (sentence_used > 0) say(" ");
+        say_count(soundfont_modulators_left_out);
+        say(" of its ");
+        say_count(soundfont_modulator_count);
+        say(" modulators ");
+        say(soundfont_modulators_left_out == 1 ? "is" : "are");
+        say(" left out: linked to another, or with a source or destination that is not defined.");
+    }
 }
 
 // Gives back the memory of a vector.
@@ -771,6 +1243,7 @@ bool read_all(const unsigned char* data, std::size_t size) {
     if (!find_chunks(data, size) || !check_chunks() || !check_indexes()) return false;
     soundfont_modulator_count = static_cast<std::uint32_t>(records(chunk_pmod) + records(chunk_imod));
     soundfont_modulator_count -= (records(chunk_pmod) > 0 ? 1 : 0) + (records(chunk_imod) > 0 ? 1 : 0);  // the terminal records
+    count_modulators_left_out();
     std::uint64_t regions = 0;
     if (!count_merge_work(regions)) return false;
     read_samples();
@@ -780,6 +1253,8 @@ bool read_all(const unsigned char* data, std::size_t size) {
         if (soundfont_regions_dropped > 0) {
             say_drop_reason(first_drop_fault, first_drop_sample);
             say(".");
+        } else if (soundfont_presets.empty()) {
+            say("every preset has a program above 127.");
         } else {
             say("none of its presets leads to a sample.");
         }
@@ -796,6 +1271,8 @@ void forget_all_but_the_sentence() {
     release(soundfont_region_words);
     release(soundfont_region_values);
     release(soundfont_samples);
+    release(soundfont_modulator_words);
+    release(soundfont_modulator_amounts);
     release(sample_faults);
     release(sample_loop_starts);
     release(sample_loop_ends);
@@ -804,6 +1281,7 @@ void forget_all_but_the_sentence() {
     soundfont_name[0] = '\0';
     soundfont_version_major = soundfont_version_minor = 0;
     soundfont_modulator_count = soundfont_regions_dropped = soundfont_loops_mended = 0;
+    soundfont_modulators_left_out = soundfont_presets_refused = soundfont_layers_dropped = 0;
     regions_offered = 0;
     soundfont_remark[0] = '\0';
     file_data = nullptr;
@@ -827,6 +1305,13 @@ const char* read_soundfont(const unsigned char* data, std::size_t size) {
     release(sample_loop_ends);
     release(sample_pitches);
     release(sample_corrections);
+    release(candidates);
+    release(kept);
+    release(preset_zone_modulators);
+    release(list_digests);
+    release(list_firsts);
+    release(list_counts);
+    lists_stored = 0;
     if (good) return nullptr;
     forget_all_but_the_sentence();  // a fault leaves its sentence alone
     return soundfont_message;

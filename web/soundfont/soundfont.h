@@ -4,12 +4,15 @@
 // Every preset gets its regions: each is one instrument zone under one preset zone, the two levels
 // already merged (the preset's values added to the instrument's, key and velocity ranges intersected,
 // defaults filled in, every value clamped to its range) and given in plain units. The synthesizer
-// plays every region of the chosen preset whose key and velocity ranges hold the note, and applies
-// the standard's default modulators itself; the file's own modulators are only counted.
+// plays every region of the chosen preset whose key and velocity ranges hold the note; no preset
+// holds more than layer_limit regions that sound on one key and velocity (the quietest are dropped).
+// Each region names its complete list of modulators in the modulator table: the standard's default
+// modulators with the file's own merged in, as they apply to a voice of the region.
 //
 // A damaged or hostile file gives one plain sentence saying what is wrong. The reader never reads
-// outside the bytes it is given, and its work and memory are bounded: at most region_limit regions,
-// and at most generator_read_limit generators read while merging.
+// outside the bytes it is given, and its work and memory are bounded: at most region_offer_limit
+// regions made from the zones, region_limit kept, modulator_limit modulators in the table, and at
+// most merge_read_limit generators and modulators read while merging.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +43,8 @@ enum Region_word : std::uint32_t {
     region_loop_mode,                           // 0 no loop, 1 loops while sounding, 3 loops until the key is released, then plays on to the end
     region_root_key,                            // 0-127: the key at which the sample plays at its own pitch
     region_exclusive_class,                     // 0 none; else a new note of the class ends the preset's other sounding notes of the class
+    region_first_modulator,                     // the region's modulators: modulator table entries from this one on
+    region_modulator_count,                     //   and how many (regions share lists: at least all with no modulator of their own)
     region_word_fields
 };
 enum Region_value : std::uint32_t {
@@ -59,6 +64,26 @@ enum Region_value : std::uint32_t {
     region_key_to_decay,      // the same for the decay
     region_filter_cutoff,     // low-pass cutoff in Hz (from 1500 to 13500 absolute cents: 19.4 Hz to 19.9 kHz)
     region_filter_q,          // resonance in dB above the cutoff's level, 0 to 96
+    region_mod_env_delay,     // modulation envelope, in seconds as the volume envelope's: delay, 0.001 to 18
+    region_mod_env_attack,    //   attack, 0.001 to 101.6
+    region_mod_env_hold,      //   hold, 0.001 to 18
+    region_mod_env_decay,     //   decay, to the sustain level, 0.001 to 101.6
+    region_mod_env_sustain,   //   sustain level, 0 to 1: the fraction of its full level it decays to
+    region_mod_env_release,   //   release, 0.001 to 101.6
+    region_key_to_mod_env_hold,   // timecents per key below 60 added to its hold (-1200 to 1200), as region_key_to_hold
+    region_key_to_mod_env_decay,  // the same for its decay
+    region_mod_env_to_pitch,  // cents the pitch moves at the modulation envelope's full level, -12000 to 12000
+    region_mod_env_to_filter, // cents the filter cutoff moves at its full level, -12000 to 12000
+    region_mod_lfo_delay,     // modulation LFO: seconds before it starts, 0.001 to 18
+    region_mod_lfo_frequency, //   Hz, 0.000794 to 110 (from -16000 to 4500 absolute cents)
+    region_mod_lfo_to_pitch,  //   cents at its top, -12000 to 12000
+    region_mod_lfo_to_filter, //   cents of filter cutoff at its top, -12000 to 12000
+    region_mod_lfo_to_volume, //   dB quieter at its top (louder where negative), -96 to 96
+    region_vib_lfo_delay,     // vibrato LFO: seconds before it starts, 0.001 to 18
+    region_vib_lfo_frequency, //   Hz, 0.000794 to 110
+    region_vib_lfo_to_pitch,  //   cents at its top, -12000 to 12000
+    region_reverb_send,       // share of the sound sent to reverb, 0 to 1
+    region_chorus_send,       // share sent to chorus, 0 to 1
     region_value_fields
 };
 
@@ -80,20 +105,46 @@ enum Sample_field : std::uint32_t {
 constexpr std::uint32_t sample_type_ogg = 0x10;        // the bit of sample_type set for an Ogg Vorbis stream
 constexpr std::uint32_t sample_no_link = 0xFFFFFFFF;   // sample_link of a sample that is not one of a pair
 
-// The work bounds of a read: a file whose presets would make more regions, or read more generators
-// while being merged, gives its sentence instead.
-constexpr std::uint32_t region_limit = 1000000;
-constexpr std::uint64_t generator_read_limit = 50000000;
+// ---- modulators, modulator_word_fields words and one float each ----
+// Each region's list lies in one run of the table, in order of destination, then source, then amount
+// source; no two in a list have the same three. Every entry is valid: its sources are defined ones
+// (no link from another modulator), its destination a generator. Of the standard's ten defaults,
+// velocity to filter cutoff has amount 0 (soundfont.cpp says why).
+enum Modulator_word : std::uint32_t {
+    modulator_source,         // 16 bits as in the file: index (bits 0-6), CC flag (7), direction (8), polarity (9), curve type (10-15)
+    modulator_destination,    // the generator it adds to, 0-60
+    modulator_amount_source,  // the source its amount is scaled by, as modulator_source (0: none, scaled by 1)
+    modulator_transform,      // as in the file: 0 linear, 2 absolute value (any other is not defined: play it as linear)
+    modulator_word_fields
+};
+// soundfont_modulator_amounts: for each entry, the amount in the destination generator's own units
+// (cents, centibels, 0.1%, timecents), identical preset and instrument modulators already summed.
+
+// The work bounds of a read: a file whose presets would make more regions, read more generators and
+// modulators while being merged, or need more modulators in the table, gives its sentence instead.
+// The page keeps each region as a row of about 50 doubles (400 bytes): 200,000 regions keep it under
+// 80 MB, ten times what the largest General MIDI sets need (FluidR3_GM makes about 17,000).
+constexpr std::uint32_t region_limit = 200000;
+constexpr std::uint64_t region_offer_limit = 2000000;  // regions the zones make before the layer limit drops any
+constexpr std::uint64_t merge_read_limit = 50000000;   // generators and modulators read while merging
+constexpr std::uint32_t modulator_limit = 1000000;     // entries in the modulator table (20 MB)
+constexpr std::uint32_t layer_limit = 64;              // regions of a preset that may sound on one key and velocity
+constexpr std::uint64_t layer_work_limit = 50000000;    // key and velocity cells visited while holding presets to layer_limit
 
 extern std::vector<std::uint32_t> soundfont_presets;       // preset_fields words for each preset
 extern std::vector<char> soundfont_preset_names;           // preset_name_size bytes for each preset
 extern std::vector<std::uint32_t> soundfont_region_words;  // region_word_fields words for each region
 extern std::vector<float> soundfont_region_values;         // region_value_fields floats for each region
 extern std::vector<std::uint32_t> soundfont_samples;       // sample_fields words for each sample
+extern std::vector<std::uint32_t> soundfont_modulator_words;  // modulator_word_fields words for each modulator
+extern std::vector<float> soundfont_modulator_amounts;        // one amount for each modulator
 extern char soundfont_name[257];                  // the name the file gives itself (INAM), terminated; empty when it has none
 extern std::uint32_t soundfont_version_major;     // the format version the file states (ifil): 2 for .sf2, 3 for .sf3; 0 when it states none
 extern std::uint32_t soundfont_version_minor;
-extern std::uint32_t soundfont_modulator_count;   // the file's own modulators, preset and instrument level (not applied)
+extern std::uint32_t soundfont_modulator_count;   // the file's own modulators, preset and instrument level
+extern std::uint32_t soundfont_modulators_left_out;  // of those, how many are left out: linked, or with an undefined source or destination
+extern std::uint32_t soundfont_presets_refused;   // presets left out because their program is above 127
+extern std::uint32_t soundfont_layers_dropped;    // regions dropped because more than layer_limit of a preset would sound at once
 extern std::uint32_t soundfont_regions_dropped;   // regions left out because their sample can't be played
 extern std::uint32_t soundfont_loops_mended;      // looping regions whose loop reached outside the frames played, clamped into them (turned off when nothing was left)
 constexpr std::size_t soundfont_sentence_size = 400;
@@ -117,5 +168,9 @@ enum Table_entry : std::uint32_t {
     table_remark,  // address of soundfont_remark, or 0 when it is empty
     table_input, table_input_size,  // the bytes the samples lie in (0 and 0 once dropped)
     table_preset_fields, table_region_word_fields, table_region_value_fields, table_sample_fields,
+    table_modulator_total,        // entries in the modulator table
+    table_modulator_words, table_modulator_amounts,  // its addresses
+    table_modulator_word_fields,
+    table_presets_refused, table_layers_dropped,
     table_entries
 };

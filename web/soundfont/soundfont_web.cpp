@@ -69,6 +69,12 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* sf_tables() {
     tables[table_region_word_fields] = region_word_fields;
     tables[table_region_value_fields] = region_value_fields;
     tables[table_sample_fields] = sample_fields;
+    tables[table_modulator_total] = static_cast<std::uint32_t>(soundfont_modulator_amounts.size());
+    tables[table_modulator_words] = address(soundfont_modulator_words.data());
+    tables[table_modulator_amounts] = address(soundfont_modulator_amounts.data());
+    tables[table_modulator_word_fields] = modulator_word_fields;
+    tables[table_presets_refused] = soundfont_presets_refused;
+    tables[table_layers_dropped] = soundfont_layers_dropped;
     return tables;
 }
 
