@@ -4,6 +4,7 @@ import { $ } from './dom.js';
 import { listed } from './files.js';
 import { ask } from './lister.js';
 import { chooseLine, jumpTo, linkLines, rowCount } from './listing_view.js';
+import { trackNaming } from './names.js';
 import { userMovedView } from './player/follow.js';
 import { connectRuler, drawOverlay, rulerDown } from './player/overlay.js';
 import { trackShownChanged, tracksShownChanged } from './player/settings.js';
@@ -151,22 +152,26 @@ export function showTick(tick) {
   drawRoll();
 }
 
-// Shows the tracks with notes as buttons that hide or show them, in their colours.
+// Shows the tracks with notes as buttons that hide or show them, in their colours, each by what the
+// file calls it: its name and its first program's name, or "Track N" when it has neither.
 export function showLegend(answer) {
   const legend = $('legend');
   const dark = matchMedia('(prefers-color-scheme: dark)').matches;
   const palette = dark ? answer.palettes.dark : answer.palettes.light;
+  const focused = legend.contains(document.activeElement) ? document.activeElement.dataset.track : null;  // made anew, it keeps the focus
   legend.replaceChildren(...answer.tracks.filter((t) => t.notes > 0).map((track) => {
     const button = document.createElement('button');
     button.type = 'button';
-    button.setAttribute('aria-pressed', 'true');
+    button.setAttribute('aria-pressed', String(!roll.hidden.has(track.index)));
     const swatch = document.createElement('span');
     swatch.className = 'swatch';
     swatch.style.background = palette[track.colour];
     const notes = `${track.notes.toLocaleString()} notes`;
-    button.append(swatch, `Track ${track.number}`);
-    button.title = notes;
-    button.setAttribute('aria-label', `Track ${track.number}, ${notes}`);
+    const { name, program } = trackNaming(track.index);
+    const called = [name, program].filter((part) => part !== '');
+    button.append(swatch, called.length > 0 ? called.join(' · ') : `Track ${track.number}`);
+    button.title = [`Track ${track.number}`, ...called, notes].join(', ');
+    button.setAttribute('aria-label', button.title);
     button.onclick = (event) => {
       if (button.dataset.held === 'true') {  // a long press soloed it: the click that ends it (if any) does nothing more
         button.dataset.held = 'false';
@@ -205,6 +210,8 @@ export function showLegend(answer) {
     button.dataset.track = String(track.index);
     return button;
   }));
+  const again = [...legend.children].find((button) => button.dataset.track === focused);
+  if (again) again.focus();
 }
 
 // Shows the one track alone (the others hidden, and muted); the track already alone shows all again.
