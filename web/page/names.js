@@ -7,7 +7,7 @@ import { listed, listingTurn, relistCurrent } from './files.js';
 import { resetFind } from './find.js';
 import { ask, tellNames } from './lister.js';
 import { renderListing } from './listing_view.js';
-import { showLegend } from './roll.js';
+import { nameLegend } from './roll.js';
 import {
   chooseTextEncoding, decodeFileText, decodeNameText, likeliestEncoding, settleLikeliestEncoding, textChoice, textChoices,
   textEncodingInUse, whenTextEncodingChanges,
@@ -126,7 +126,7 @@ function textsChanged() {
   if (!listed) return;
   resetFind();
   renderListing();
-  showLegend(listed);
+  nameLegend();
 }
 
 // Asks the worker for the listed file's texts, once its first lines are on screen: Auto picks their

@@ -152,13 +152,12 @@ export function showTick(tick) {
   drawRoll();
 }
 
-// Shows the tracks with notes as buttons that hide or show them, in their colours, each by what the
-// file calls it: its name and its first program's name, or "Track N" when it has neither.
+// Shows the tracks with notes as buttons that hide or show them, in their colours, each named by
+// nameLegend.
 export function showLegend(answer) {
   const legend = $('legend');
   const dark = matchMedia('(prefers-color-scheme: dark)').matches;
   const palette = dark ? answer.palettes.dark : answer.palettes.light;
-  const focused = legend.contains(document.activeElement) ? document.activeElement.dataset.track : null;  // made anew, it keeps the focus
   legend.replaceChildren(...answer.tracks.filter((t) => t.notes > 0).map((track) => {
     const button = document.createElement('button');
     button.type = 'button';
@@ -166,12 +165,8 @@ export function showLegend(answer) {
     const swatch = document.createElement('span');
     swatch.className = 'swatch';
     swatch.style.background = palette[track.colour];
-    const notes = `${track.notes.toLocaleString()} notes`;
-    const { name, program } = trackNaming(track.index);
-    const called = [name, program].filter((part) => part !== '');
-    button.append(swatch, called.length > 0 ? called.join(' · ') : `Track ${track.number}`);
-    button.title = [`Track ${track.number}`, ...called, notes].join(', ');
-    button.setAttribute('aria-label', button.title);
+    const label = document.createElement('span');  // nameLegend writes in it
+    button.append(swatch, label);
     button.onclick = (event) => {
       if (button.dataset.held === 'true') {  // a long press soloed it: the click that ends it (if any) does nothing more
         button.dataset.held = 'false';
@@ -210,8 +205,22 @@ export function showLegend(answer) {
     button.dataset.track = String(track.index);
     return button;
   }));
-  const again = [...legend.children].find((button) => button.dataset.track === focused);
-  if (again) again.focus();
+  nameLegend();
+}
+
+// Writes on each legend button what the file calls its track: its name and its first program's name,
+// or "Track N" when it has neither; its hover text and accessible name say the track's number, the
+// names and the notes. Called again when the names are known, or read in another encoding.
+export function nameLegend() {
+  if (!listed) return;
+  for (const button of $('legend').children) {
+    const track = listed.tracks[Number(button.dataset.track)];
+    const { name, program } = trackNaming(track.index);
+    const called = [name, program].filter((part) => part !== '');
+    button.lastChild.textContent = called.length > 0 ? called.join(' · ') : `Track ${track.number}`;
+    button.title = [`Track ${track.number}`, ...called, `${track.notes.toLocaleString()} notes`].join(', ');
+    button.setAttribute('aria-label', button.title);
+  }
 }
 
 // Shows the one track alone (the others hidden, and muted); the track already alone shows all again.
