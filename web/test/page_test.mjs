@@ -168,7 +168,7 @@ function filesOfTexts() {
   };
   return {
     files: {
-      japanese: write('japanese.mid', [
+      japanese: write('さくら.mid', [  // its name in UTF-8 on the listing's first and last lines, beside texts in Shift_JIS
         [tempo(0, 600000), endOfTrack(0)],
         [meta(0x03, japanese.piano), event(0, [0xc0, 0]), meta(0x05, japanese.sakura), ...notes(0, 60), meta(0x06, japanese.cut), endOfTrack(0)],
         unnamed]),
@@ -182,7 +182,7 @@ function filesOfTexts() {
         unnamed]),
     },
     texts: {
-      japanese: [[japanese.piano, 'ピアノ'], [japanese.sakura, 'さくら'], [japanese.cut, 'ピ\ufffd']],
+      japanese: [[japanese.piano, 'ピアノ'], [japanese.sakura, 'さくら'], [japanese.cut, 'ピ\ufffd'], [[...Buffer.from('さくら.mid')], 'さくら.mid']],
       western: [[western.cafe, 'Café Müller'], [western.elise, 'Für Elise'], [western.copyright, 'Copyright © 2004']],
       unicode: [[unicode.greeting, 'Grüße'], [unicode.japan, '日本']],
     },
