@@ -267,10 +267,11 @@ async function chooseNote(index) {
   }
 }
 
-// A note in words: its name, channel, velocity, track and position.
+// A note in words: its name, channel, velocity, track (and the track's name) and position.
 function describe(note) {
   const velocity = note.velocity === null ? '' : `, velocity ${note.velocity >>> 0}`;
-  return `${note.name}, channel ${note.channel}${velocity}, track ${note.track}, from ${note.from} to ${note.to}`;
+  const { name } = trackNaming(note.trackIndex);
+  return `${note.name}, channel ${note.channel}${velocity}, track ${note.track}${name ? ` (${name})` : ''}, from ${note.from} to ${note.to}`;
 }
 
 // Shows what the note under the pointer is, beside it.
