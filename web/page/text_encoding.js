@@ -94,12 +94,14 @@ function hasHighByte(bytes) {
 //  - texts with other bytes, every one of them well-formed UTF-8: UTF-8;
 //  - otherwise Shift_JIS or windows-1252, whichever scores more over the texts (windows-1252 when
 //    they score the same). Each text is read in both:
-//    Shift_JIS: each kana, Japanese punctuation mark or full-width letter scores 2, each kanji 1,
-//      each half-width katakana 1 when another stands beside it; each byte sequence that is no
-//      character (a lead byte without its second byte, an unassigned pair) costs 4;
-//    windows-1252: each accented letter scores 2 beside an ASCII letter ("Müller") and 1 beside another
-//      accented letter only; each sign such as © ° £ “ ” – … scores 1 when it stands among ASCII
-//      ("Copyright © 2004"); each of the five bytes that windows-1252 leaves unassigned costs 4.
+//    Shift_JIS: each kana, kanji, Japanese punctuation mark or full-width letter scores 2, each
+//      half-width katakana 1 when another stands beside it or it is the whole text (a lyric's
+//      syllable); each byte sequence that is no character (a lead byte without its second byte, an
+//      unassigned pair) costs 4;
+//    windows-1252: each accented letter scores 2 beside an ASCII letter ("Müller"), 1 beside another
+//      accented letter or as the whole text; each sign such as © ° £ “ ” – … scores 2 between two
+//      ASCII letters ("Man’s"), 1 among ASCII ("Copyright © 2004") but not as the whole text; each
+//      of the five bytes that windows-1252 leaves unassigned costs 4.
 //    Japanese text read as windows-1252 comes out as lone signs and letters between other such
 //    characters ("ƒsƒAƒm" for ピアノ), which score nothing; Western text read as Shift_JIS breaks
 //    into byte sequences that are no character, or into lone half-width katakana, which score nothing.
@@ -110,7 +112,7 @@ export function likeliestEncoding(texts) {
   let western = 0;
   for (const bytes of marked) {
     japanese += japaneseScore([...decoderFor('shift_jis').decode(bytes)]);
-    western += westernScore([...decoderFor('windows-1252').decode(bytes)]);
+    western += westernScore(bytes);
   }
   return japanese > western ? 'shift_jis' : 'windows-1252';
 }
@@ -125,33 +127,37 @@ function japaneseScore(chars) {
   let score = 0;
   chars.forEach((c, i) => {
     if (c === '\ufffd') score -= 4;
-    else if ((c >= '\u3000' && c <= '\u30ff') || (c >= '\uff01' && c <= '\uff5e')) score += 2;  // punctuation, kana, full-width forms
-    else if (c >= '\u4e00' && c <= '\u9fff') score += 1;  // kanji
-    else if (halfWidthKana(c) && (halfWidthKana(chars[i - 1]) || halfWidthKana(chars[i + 1]))) score += 1;
+    else if ((c >= '\u3000' && c <= '\u30ff') || (c >= '\u4e00' && c <= '\u9fff') || (c >= '\uff01' && c <= '\uff5e')) score += 2;  // punctuation, kana, kanji, full-width forms
+    else if (halfWidthKana(c) && (halfWidthKana(chars[i - 1]) || halfWidthKana(chars[i + 1]) || chars.length === 1)) score += 1;
   });
   return score;
 }
 
-// Whether a character is a letter of windows-1252 beyond ASCII: À to ÿ but × and ÷, and Š Œ Ž š œ ž Ÿ.
-function accentedLetter(c) {
-  return c !== undefined && ((c >= '\u00c0' && c <= '\u00ff' && c !== '\u00d7' && c !== '\u00f7') || 'ŠŒŽšœžŸ'.includes(c));
+// Whether a byte is a letter in windows-1252 beyond ASCII: À to ÿ but × and ÷, and Š Œ Ž š œ ž Ÿ.
+function accentedLetter(b) {
+  return (b >= 0xc0 && b !== 0xd7 && b !== 0xf7) || [0x8a, 0x8c, 0x8e, 0x9a, 0x9c, 0x9e, 0x9f].includes(b);
 }
 
-// Whether a character is an ASCII letter.
-function asciiLetter(c) {
-  return c !== undefined && /^[A-Za-z]$/.test(c);
+// Whether a byte is an ASCII letter.
+function asciiLetter(b) {
+  return (b >= 0x41 && b <= 0x5a) || (b >= 0x61 && b <= 0x7a);
 }
 
-// The windows-1252 score of a text's characters (see likeliestEncoding).
-function westernScore(chars) {
-  const ascii = (c) => c === undefined || c < '\u0080';
+// The windows-1252 score of a text (see likeliestEncoding), from its bytes: one a character there.
+// (The bytes are looked at rather than a decoder's reading: some decoders outside browsers read
+// windows-1252 as ISO-8859-1, whose 0x80 to 0x9F are control codes.)
+function westernScore(bytes) {
+  const unassigned = [0x81, 0x8d, 0x8f, 0x90, 0x9d];
+  const signs = [0x80, 0x82, 0x84, 0x85, 0x86, 0x87, 0x89, 0x8b, 0x91, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9b];  // € ‚ „ … † ‡ ‰ ‹ ‘ ’ “ ” • – — ˜ ™ ›
+  const ascii = (b) => b === undefined || b < 0x80;
   let score = 0;
-  chars.forEach((c, i) => {
-    const before = chars[i - 1];
-    const after = chars[i + 1];
-    if (c >= '\u0080' && c <= '\u009f') score -= 4;  // a byte windows-1252 leaves unassigned
-    else if (accentedLetter(c)) score += asciiLetter(before) || asciiLetter(after) ? 2 : accentedLetter(before) || accentedLetter(after) ? 1 : 0;
-    else if ((c >= '\u00a0' && c <= '\u00bf') || '€‚„…†‡‰‹›‘’“”•–—˜™'.includes(c)) score += ascii(before) && ascii(after) ? 1 : 0;
+  bytes.forEach((b, i) => {
+    const before = bytes[i - 1];
+    const after = bytes[i + 1];
+    const alone = bytes.length === 1;
+    if (unassigned.includes(b)) score -= 4;
+    else if (accentedLetter(b)) score += asciiLetter(before) || asciiLetter(after) ? 2 : accentedLetter(before) || accentedLetter(after) || alone ? 1 : 0;
+    else if ((b >= 0xa0 && b <= 0xbf) || signs.includes(b)) score += asciiLetter(before) && asciiLetter(after) ? 2 : ascii(before) && ascii(after) && !alone ? 1 : 0;
   });
   return score;
 }
