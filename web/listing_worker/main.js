@@ -13,7 +13,8 @@
 //   { type: 'list', file, name }              lists the file: { type: 'listed', size, tracks, notes, ... }
 //   { type: 'lines', anchor, before, after }  the lines around a dump offset: { type: 'lines', lines, ... }
 //   { type: 'note', index, withOff }          a roll note's lines and facts: { type: 'note', on, off, ... }
-//   { type: 'search', bytes } or { text }     the listing searched for bytes (or text in UTF-8):
+//   { type: 'search', bytes, exact } or { text }  the listing searched for bytes (or text in UTF-8),
+//                                             ASCII letters in either case unless exact:
 //                                             { type: 'found', count, length, offsets }
 //   { type: 'texts' }                         the file's texts: { type: 'texts', texts, trackNames, programNames }
 //   { type: 'save' }                          the whole listing: { type: 'saved', blob, name }
@@ -375,9 +376,11 @@ function describeNote(id, index, withOff) {
   });
 }
 
-// Searches the whole listing for bytes (ASCII letters in any case: the page writes what was typed in
-// the file's encoding) and tells the page how many matches there are and where the first million are.
-function search(id, bytes) {
+// Searches the whole listing for bytes (the page writes what was typed in the file's encoding), ASCII
+// letters in either case unless `exact`, and tells the page how many matches there are and where the
+// first million are.
+function search(id, bytes, exact) {
+  wasm._web_search_ignore_case(exact ? 0 : 1);
   const at = wasm._malloc(bytes.length + 1) >>> 0;
   if (at === 0) throw new NoRoom(`no room for ${bytes.length} bytes to look for`);
   wasm.HEAPU8.set(bytes, at);
@@ -570,7 +573,7 @@ async function answer(message) {
     } else if (type === 'note') {
       describeNote(id, message.index, message.withOff);
     } else if (type === 'search') {
-      search(id, message.bytes || new TextEncoder().encode(message.text));
+      search(id, message.bytes || new TextEncoder().encode(message.text), Boolean(message.exact));
     } else if (type === 'save') {
       save(id);
     } else if (type === 'play data') {

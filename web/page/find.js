@@ -3,7 +3,7 @@ import { $ } from './dom.js';
 import { listed, showProgress } from './files.js';
 import { ask } from './lister.js';
 import { chooseLine, jumpTo, renderListing, rowCount, showMatch, view } from './listing_view.js';
-import { encodeFileText, textEncodingInUse } from './text_encoding.js';
+import { encodeFileText, lettersWithinCharacters, textEncodingInUse } from './text_encoding.js';
 
 const found = {
   text: '',                      // what the last search looked for
@@ -58,7 +58,7 @@ export async function findNext(direction) {
     found.searching = true;
     let answer;
     try {
-      answer = await ask({ type: 'search', bytes });
+      answer = await ask({ type: 'search', bytes, exact: lettersWithinCharacters(bytes) });
     } finally {
       found.searching = false;
       showProgress(null);

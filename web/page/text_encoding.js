@@ -227,6 +227,13 @@ function gb18030Beyond(codePoint) {
   return [0x90 + Math.floor(n / 10), 0x30 + (n % 10), 0x81 + c, 0x30 + d];
 }
 
+// Whether bytes written in the encoding in use may hold, within a character of several bytes, the
+// bytes of ASCII letters (Shift_JIS, Big5, GB18030 and EUC-KR may): a search for such bytes takes them
+// as they are, not ASCII letters in either case.
+export function lettersWithinCharacters(bytes) {
+  return ['shift_jis', 'big5', 'gb18030', 'euc-kr'].includes(textEncodingInUse()) && bytes.some((b) => b >= 0x80);
+}
+
 // Typed text written in the encoding in use, as the file would hold it; null when a character of it
 // has no bytes in that encoding (the file can't hold it so).
 export function encodeFileText(typed) {

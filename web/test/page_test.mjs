@@ -147,6 +147,7 @@ function filesOfTexts() {
     piano: [0x83, 0x73, 0x83, 0x41, 0x83, 0x6d],         // ピアノ in Shift_JIS
     sakura: [0x82, 0xb3, 0x82, 0xad, 0x82, 0xe7],        // さくら in Shift_JIS
     cut: [0x83, 0x73, 0x83],                             // ピ and the lead byte of the next character, cut off
+    di: [0x83, 0x61],                                    // ヂ in Shift_JIS: its second byte is "a", ア's is "A"
   };
   const western = {
     cafe: [0x43, 0x61, 0x66, 0xe9, 0x20, 0x4d, 0xfc, 0x6c, 0x6c, 0x65, 0x72],  // Café Müller in windows-1252
@@ -170,7 +171,7 @@ function filesOfTexts() {
     files: {
       japanese: write('さくら.mid', [  // its name in UTF-8 on the listing's first and last lines, beside texts in Shift_JIS
         [tempo(0, 600000), endOfTrack(0)],
-        [meta(0x03, japanese.piano), event(0, [0xc0, 0]), meta(0x05, japanese.sakura), ...notes(0, 60), meta(0x06, japanese.cut), endOfTrack(0)],
+        [meta(0x03, japanese.piano), event(0, [0xc0, 0]), meta(0x05, japanese.sakura), ...notes(0, 60), meta(0x06, japanese.cut), meta(0x01, japanese.di), endOfTrack(0)],
         unnamed]),
       western: write('western.mid', [
         [meta(0x02, western.copyright), endOfTrack(0)],
@@ -182,7 +183,7 @@ function filesOfTexts() {
         unnamed]),
     },
     texts: {
-      japanese: [[japanese.piano, 'ピアノ'], [japanese.sakura, 'さくら'], [japanese.cut, 'ピ\ufffd'], [[...Buffer.from('さくら.mid')], 'さくら.mid']],
+      japanese: [[japanese.piano, 'ピアノ'], [japanese.sakura, 'さくら'], [japanese.cut, 'ピ\ufffd'], [japanese.di, 'ヂ'], [[...Buffer.from('さくら.mid')], 'さくら.mid']],
       western: [[western.cafe, 'Café Müller'], [western.elise, 'Für Elise'], [western.copyright, 'Copyright © 2004']],
       unicode: [[unicode.greeting, 'Grüße'], [unicode.japan, '日本']],
     },
@@ -573,6 +574,7 @@ for (const kind of browsersToTest()) {
       await textsRead(page);
       assert.equal(await find(page, 'さくら'), '1 of 1');
       assert.deepEqual(await page.$$eval('#listing-lines mark', (marks) => marks.map((m) => m.textContent)), ['さくら']);
+      assert.equal(await find(page, 'ア'), '1 of 1', 'ア found in ヂ, whose second byte is the small letter of its');
       // the bytes of ピアノ read as windows-1252 when it is chosen, and still after a reload
       const pianoIn1252 = '\u0192s\u0192A\u0192m';  // 83 73 83 41 83 6D: ƒ s ƒ A ƒ m
       await page.select('#text-encoding', 'windows-1252');
