@@ -17,6 +17,7 @@ const namesKey = 'smfdump.names';  // the local storage key of the names file ke
 const textKey = 'smfdump.text';    // the local storage key of the "Text" choice
 let namesFile = null;              // the user's names file: { name, bytes }, or null for the built-in names
 let fileNames = null;              // the listed file's names: { turn, trackNames, programNames } (bytes or null by track index)
+let readIn = '';                   // the encoding the page shows the file's texts in
 
 // The user's names file in use ({ name, bytes }), or null for the built-in names.
 export function namesInUse() {
@@ -117,16 +118,20 @@ function restoreTextChoice() {
   };
 }
 
-// Shows again what the file's texts are read in: the listing's lines, the legend; a search is made
-// again (the typed text is written in the encoding in use). The page's body tells which encoding.
+// Shows what the file's texts read as: the legend's names and, when the encoding changed, the
+// listing's lines, and a search made anew (the typed text is written in the encoding in use). The
+// page's body tells the encoding.
 function textsChanged() {
   const encoding = textEncodingInUse();
+  const changed = encoding !== readIn;
+  readIn = encoding;
   document.body.dataset.textEncoding = encoding;
   $('text-encoding').title = `Reading the file's texts as ${textChoices.find(([value]) => value === encoding)[1]}`;
   if (!listed) return;
+  nameLegend();
+  if (!changed) return;
   resetFind();
   renderListing();
-  nameLegend();
 }
 
 // Asks the worker for the listed file's texts, once its first lines are on screen: Auto picks their
