@@ -453,11 +453,13 @@ function fileTexts(id) {
   postMessage({ type: 'texts', id, ...lastListing.texts });
 }
 
-const textBytesKept = 256 << 10;  // bytes of texts beyond ASCII handed to the page to tell their encoding by
+const textsKept = 4096;           // texts beyond ASCII handed to the page to tell their encoding by, at most
+const textBytesKept = 64 << 10;   // and bytes of them
 const nameBytesKept = 256;        // bytes of a track's name handed to the page
 
 // The file's texts, from the compact copy's data events (meta events of types 1 to 15): those with
-// bytes beyond ASCII (the first 256 KB of them: the page tells their encoding from them), each track's
+// bytes beyond ASCII (the first 4096 of them, or 64 KB: the page tells their encoding from them, on
+// its own thread, where more would hold it up), each track's
 // name (its first track name event; null for none), and the name of each track's first program (its
 // first program change; null for none) as the names file in use gives it; all as bytes.
 function gatherTexts(copy) {
@@ -472,7 +474,7 @@ function gatherTexts(copy) {
     const bytes = playDataEventBytes(events, i);
     const track = events.tracks[i];
     if (kind === 3 && track < head.tracks && trackNames[track] === null) trackNames[track] = bytes.slice(0, nameBytesKept);
-    if (kept < textBytesKept && bytes.some((b) => b >= 0x80)) {
+    if (kept < textBytesKept && texts.length < textsKept && bytes.some((b) => b >= 0x80)) {
       texts.push(bytes.slice(0, textBytesKept - kept));
       kept += texts[texts.length - 1].length;
     }
