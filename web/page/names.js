@@ -9,8 +9,8 @@ import { ask, tellNames } from './lister.js';
 import { renderListing } from './listing_view.js';
 import { nameLegend } from './roll.js';
 import {
-  chooseTextEncoding, decodeFileText, decodeNameText, likeliestEncoding, settleLikeliestEncoding, textChoice, textChoices,
-  textEncodingInUse, whenTextEncodingChanges,
+  chooseTextEncoding, choiceLabel, decodeFileText, decodeNameText, likeliestEncoding, likeliestInUse, settleLikeliestEncoding,
+  textChoice, textChoices, textEncodingInUse, whenTextEncodingChanges,
 } from './text_encoding.js';
 
 const namesKey = 'smfdump.names';  // the local storage key of the names file kept
@@ -126,7 +126,8 @@ function textsChanged() {
   const changed = encoding !== readIn;
   readIn = encoding;
   document.body.dataset.textEncoding = encoding;
-  $('text-encoding').title = `Reading the file's texts as ${textChoices.find(([value]) => value === encoding)[1]}`;
+  $('text-encoding').title = `Reading the file's texts as ${choiceLabel(encoding)}`;
+  $('text-encoding').options[0].textContent = `Auto (${choiceLabel(likeliestInUse())})`;  // what Auto picks
   if (!listed) return;
   nameLegend();
   if (!changed) return;

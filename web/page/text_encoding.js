@@ -26,6 +26,16 @@ export function textEncodingInUse() {
   return text.choice === 'auto' ? text.likeliest : text.choice;
 }
 
+// What Auto picked for the file listed (UTF-8 until its texts are known).
+export function likeliestInUse() {
+  return text.likeliest;
+}
+
+// The name shown for a choice or an encoding ('auto', 'shift_jis', ...).
+export function choiceLabel(value) {
+  return textChoices.find(([v]) => v === value)[1];
+}
+
 // The user's choice under "Text": 'auto' or an encoding's name.
 export function textChoice() {
   return text.choice;
