@@ -13,7 +13,10 @@
 //   { type: 'list', file, name }              lists the file: { type: 'listed', size, tracks, notes, ... }
 //   { type: 'lines', anchor, before, after }  the lines around a dump offset: { type: 'lines', lines, ... }
 //   { type: 'note', index, withOff }          a roll note's lines and facts: { type: 'note', on, off, ... }
-//   { type: 'search', text }                  { type: 'found', count, length, offsets }
+//   { type: 'search', bytes, exact } or { text }  the listing searched for bytes (or text in UTF-8),
+//                                             ASCII letters in either case unless exact:
+//                                             { type: 'found', count, length, offsets }
+//   { type: 'texts' }                         the file's texts: { type: 'texts', texts, trackNames, programNames }
 //   { type: 'save' }                          the whole listing: { type: 'saved', blob, name }
 //   { type: 'play data' }                     the compact copy of what is played: { type: 'play data', data }
 //   { type: 'played', track, tick, tracks }   the line played at a place: { type: 'played', offset, position, seconds, length }
@@ -27,7 +30,7 @@
 import { measureLines, nextNote, noteAt, paintRoll, palettes, takeCanvas } from './roll_draw.js';
 import { noteFacts, noteName, notePositionText, positionText, prepareRoll, rollFromModule, trackOfNote } from './roll_lists.js';
 import { largestInput } from '../shared/layouts.js';
-import { readPlayData } from '../shared/play_data.js';
+import { playDataEvents, playDataEventBytes, readPlayData } from '../shared/play_data.js';
 import { progressReporter } from '../shared/progress.js';
 import { makeTempoMap, secondsAt, sequenceOf, unplayableTiming } from '../shared/tempo_map.js';
 
@@ -236,6 +239,33 @@ function collectLines(point, anchor, before, after, watch, onEvents) {
   return { start, lines: [...earlier, ...later], ended };
 }
 
+// Where ASCII text `word` stands in bytes (from `from` on), or -1.
+function indexOfText(bytes, word, from = 0) {
+  const codes = [...word].map((c) => c.charCodeAt(0));
+  for (let at = bytes.indexOf(codes[0], from); at >= 0 && at + codes.length <= bytes.length; at = bytes.indexOf(codes[0], at + 1)) {
+    if (codes.every((c, i) => bytes[at + i] === c)) return at;
+  }
+  return -1;
+}
+
+// The part of a listing line's bytes that is text of the file, as the listing writes it between
+// slashes: a meta event's text, or (`name` true) a program's name from the names file. Returns
+// { start, end, name } or null. Bytes beyond ASCII stand only there, or in the file's own name on the
+// listing's first and last lines. An event's line holds its text from its first slash to its last;
+// a text with a line end in it goes on in lines of no event, up to their last slash (the slash itself
+// is never part of a character in the encodings the page reads, so a text's last byte can't take it).
+function textField(bytes, ownEvent) {
+  const first = bytes.indexOf(0x2f);
+  const last = bytes.lastIndexOf(0x2f);
+  if (ownEvent) {
+    if (first < 0) return null;
+    const pc = indexOfText(bytes, ' pc: ');
+    return { start: first + 1, end: last > first ? last : bytes.length, name: pc >= 0 && pc < first };
+  }
+  if (first < 0 && (indexOfText(bytes, 'dump of ') === 0 || indexOfText(bytes, 'end of ') === 0)) return null;
+  return { start: 0, end: last >= 0 ? last : bytes.length, name: false };
+}
+
 // The lines around dump offset `anchor`: up to `before` lines before the one that holds it and
 // `after` from it on, each with the event it belongs to (its track and running total), if any.
 function linesAround(id, anchor, before, after) {
@@ -263,12 +293,15 @@ function linesAround(id, anchor, before, after) {
       const following = next < events.length ? events[next] : null;
       moment = !previous || (following && following.track !== previous.track) ? following : previous;
     }
+    const ascii = line.bytes.every((b) => b < 0x80);
     return {
       offset: line.offset,
       length: line.length,
       text: decoder.decode(line.bytes) + (line.length > line.bytes.length ? ` … (${line.length} bytes in all)` : ''),
-      // the bytes of a line that is not all ASCII, where a byte's offset is not its character's
-      bytes: line.bytes.every((b) => b < 0x80) ? null : line.bytes,
+      // the bytes of a line that is not all ASCII, where a byte's offset is not its character's, and
+      // where in them the file's text is, for the page to read in the file's encoding
+      bytes: ascii ? null : line.bytes,
+      field: ascii ? null : textField(line.bytes, own !== null),
       event: own !== null,
       track: moment ? moment.track : null,
       total: moment ? moment.total : null,
@@ -343,10 +376,11 @@ function describeNote(id, index, withOff) {
   });
 }
 
-// Searches the whole listing for text (ASCII letters in any case) and tells the page how many
-// matches there are and where the first million are.
-function search(id, text) {
-  const bytes = new TextEncoder().encode(text);
+// Searches the whole listing for bytes (the page writes what was typed in the file's encoding), ASCII
+// letters in either case unless `exact`, and tells the page how many matches there are and where the
+// first million are.
+function search(id, bytes, exact) {
+  wasm._web_search_ignore_case(exact ? 0 : 1);
   const at = wasm._malloc(bytes.length + 1) >>> 0;
   if (at === 0) throw new NoRoom(`no room for ${bytes.length} bytes to look for`);
   wasm.HEAPU8.set(bytes, at);
@@ -358,7 +392,7 @@ function search(id, text) {
   const kept = wasm._web_found_kept() >>> 0;
   const first = (wasm._web_found_offsets() >>> 0) / 8;
   const offsets = wasm.HEAPF64.slice(first, first + kept);
-  postMessage({ type: 'found', id, text, count, length: bytes.length, offsets }, [offsets.buffer]);
+  postMessage({ type: 'found', id, count, length: bytes.length, offsets }, [offsets.buffer]);
 }
 
 // Makes the whole listing again, in pieces, and hands it to the page as one file to save.
@@ -389,15 +423,81 @@ function keepTempoMap(data) {
   };
 }
 
-// Hands the page the compact copy of what is played, once for each full listing: transferred, and
-// all it was made from let go here; only its tempo map stays (keepTempoMap).
-function handOverPlayData(id) {
-  if (lastListing.timing) throw new Error('the events to play were handed over already');
+// The compact copy of what is played, made once for each full listing (when the page first asks for
+// the file's texts or for the copy): all it was made from is let go in the module then, and only its
+// tempo map (keepTempoMap) and the file's texts (gatherTexts) are kept out of it. Held here until the
+// page takes it.
+function playCopy() {
+  if (lastListing.texts) {
+    if (!lastListing.copy) throw new Error('the events to play were handed over already');
+    return lastListing.copy;
+  }
   const at = (wasm._web_play_data() >>> 0) / 4;
-  const data = wasm.HEAPU32.slice(at, at + (wasm._web_play_data_words() >>> 0));
+  lastListing.copy = wasm.HEAPU32.slice(at, at + (wasm._web_play_data_words() >>> 0));
   wasm._web_play_data_release();
-  keepTempoMap(data);
+  keepTempoMap(lastListing.copy);
+  lastListing.texts = gatherTexts(lastListing.copy);
+  return lastListing.copy;
+}
+
+// Hands the page the compact copy of what is played, once for each full listing: transferred.
+function handOverPlayData(id) {
+  const data = playCopy();
+  lastListing.copy = null;
   postMessage({ type: 'play data', id, data: data.buffer }, [data.buffer]);
+}
+
+// Tells the page the file's texts (see gatherTexts), from the compact copy made for them or earlier.
+function fileTexts(id) {
+  if (!lastListing.texts) playCopy();
+  postMessage({ type: 'texts', id, ...lastListing.texts });
+}
+
+const textsKept = 4096;           // texts beyond ASCII handed to the page to tell their encoding by, at most
+const textBytesKept = 64 << 10;   // and bytes of them
+const nameBytesKept = 256;        // bytes of a track's name handed to the page
+
+// The file's texts, from the compact copy's data events (meta events of types 1 to 15): those with
+// bytes beyond ASCII (the first 4096 of them, or 64 KB: the page tells their encoding from them, on
+// its own thread, where more would hold it up), each track's
+// name (its first track name event; null for none), and the name of each track's first program (its
+// first program change; null for none) as the names file in use gives it; all as bytes.
+function gatherTexts(copy) {
+  const { head, lists } = readPlayData(copy.buffer);
+  const events = playDataEvents({ head, lists });
+  const texts = [];
+  let kept = 0;
+  const trackNames = new Array(head.tracks).fill(null);
+  for (let i = 0; i < events.kinds.length; i += 1) {
+    const kind = events.kinds[i];
+    if (kind < 1 || kind > 15) continue;  // system exclusive
+    const bytes = playDataEventBytes(events, i);
+    const track = events.tracks[i];
+    if (kind === 3 && track < head.tracks && trackNames[track] === null) trackNames[track] = bytes.slice(0, nameBytesKept);
+    if (kept < textBytesKept && texts.length < textsKept && bytes.some((b) => b >= 0x80)) {
+      texts.push(bytes.slice(0, textBytesKept - kept));
+      kept += texts[texts.length - 1].length;
+    }
+  }
+  const programNames = new Array(head.tracks).fill(null);
+  const controls = lists.control_bytes;
+  for (let t = 0; t < head.tracks; t += 1) {
+    const end = Math.min(lists.track_first_controls[t + 1], controls.length);
+    for (let c = lists.track_first_controls[t]; c < end; c += 1) {
+      if ((controls[c] & 0xf0) !== 0xc0) continue;
+      programNames[t] = programName((controls[c] >>> 8) & 0x7f);
+      break;
+    }
+  }
+  return { texts, trackNames, programNames };
+}
+
+// The name of program p (0-127) in the names file in use, as bytes; null when it has none.
+function programName(p) {
+  const at = wasm._web_program_name(p) >>> 0;
+  let end = at;
+  while (end < at + 64 && wasm.HEAPU8[end] !== 0) end += 1;
+  return end > at ? wasm.HEAPU8.slice(at, end) : null;
 }
 
 // Tells the page, for the place playing (tick, in the track at trackIndex), the listing's position
@@ -454,7 +554,7 @@ function tellFailure(message, e) {
 // a new one (the names in use put in it again), with nothing listed.
 async function answer(message) {
   const { type, id } = message;
-  if (!lastListing && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step', 'play data', 'played', 'positions'].includes(type)) {
+  if (!lastListing && ['lines', 'note', 'search', 'save', 'roll', 'hit', 'step', 'play data', 'texts', 'played', 'positions'].includes(type)) {
     postMessage({ type: 'none', id });  // nothing is listed to answer from
     return;
   }
@@ -475,11 +575,13 @@ async function answer(message) {
     } else if (type === 'note') {
       describeNote(id, message.index, message.withOff);
     } else if (type === 'search') {
-      search(id, message.text);
+      search(id, message.bytes || new TextEncoder().encode(message.text), Boolean(message.exact));
     } else if (type === 'save') {
       save(id);
     } else if (type === 'play data') {
       handOverPlayData(id);
+    } else if (type === 'texts') {
+      fileTexts(id);
     } else if (type === 'played') {
       playedLine(id, message.track, message.tick, message.tracks);
     } else if (type === 'positions') {

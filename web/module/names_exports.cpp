@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "listed_file.h"
+#include "listing/name_tables.h"
 #include "module_memory.h"
 
 extern const unsigned char builtin_names_file[];   // the General MIDI names file shipped with the program (made by the build)
@@ -38,5 +39,12 @@ EMSCRIPTEN_KEEPALIVE unsigned char* web_names_file(std::size_t size) {
 // Goes back to the built-in General MIDI names.
 EMSCRIPTEN_KEEPALIVE void web_builtin_names() {
     names_file_bytes.assign(builtin_names_file, builtin_names_file + builtin_names_file_size);
+}
+
+// The name of program p (0-127) as the last full listing shows it (from the names file it was listed
+// with), NUL-terminated; empty for none.
+EMSCRIPTEN_KEEPALIVE const char* web_program_name(std::uint32_t p) {
+    use_listing_names();
+    return program_name(static_cast<std::int32_t>(std::min<std::uint32_t>(p, 128)));
 }
 }

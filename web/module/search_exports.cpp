@@ -23,11 +23,15 @@ std::vector<unsigned char> search_text;       // what the last search looked for
 std::vector<unsigned char> search_carry;      // the last bytes before the piece in hand (and its first), folded, for matches across pieces
 std::size_t search_anchor = 0;                // the index in search_text of the byte a search scans for: one seldom in listings
 std::uint64_t search_anchor_words[2] = {};    // that byte in lower and in upper case, in each byte of a word
+bool search_ignores_case = true;              // whether searches take ASCII letters in either case (web_search_ignore_case)
 
 constexpr std::size_t found_offsets_kept = 1000000;  // matches whose place a search keeps
 
-// A byte with ASCII capitals in lower case: searches ignore the case of Latin letters.
-unsigned char folded(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+// A byte as searches compare it: ASCII capitals in lower case while searches ignore the case of Latin
+// letters, else as it is.
+unsigned char folded(unsigned char c) {
+    return search_ignores_case && c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+}
 
 // Counts a match at dump offset `at`, keeping its offset while there is room.
 void found_at(std::uint64_t at) {
@@ -108,7 +112,7 @@ void forget_search() {
 extern "C" {
 
 // Searches the whole listing (as the last full listing listed it) for `length` bytes at `text` (ASCII
-// letters in any case), handing the pieces over for progress; returns the number of matches, whose
+// letters in any case, unless web_search_ignore_case said otherwise), handing the pieces over for progress; returns the number of matches, whose
 // offsets web_found_offsets tells of.
 EMSCRIPTEN_KEEPALIVE double web_search(const unsigned char* text, std::size_t length) {
     release(search_text);
@@ -134,7 +138,7 @@ EMSCRIPTEN_KEEPALIVE double web_search(const unsigned char* text, std::size_t le
     }
     if (length > 0) {
         unsigned char c = search_text[search_anchor];
-        unsigned char other = c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
+        unsigned char other = search_ignores_case && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
         search_anchor_words[0] = c * std::uint64_t(0x0101010101010101);
         search_anchor_words[1] = other * std::uint64_t(0x0101010101010101);
     }
@@ -145,6 +149,11 @@ EMSCRIPTEN_KEEPALIVE double web_search(const unsigned char* text, std::size_t le
     }
     return static_cast<double>(found_count);
 }
+
+// Whether the searches from now on take ASCII letters in either case (not 0) or only as given (0):
+// the page searches for text in an encoding whose characters may hold bytes that are ASCII letters
+// (Shift_JIS, say) as given, so that one such character is not found for another.
+EMSCRIPTEN_KEEPALIVE void web_search_ignore_case(std::uint32_t ignore) { search_ignores_case = ignore != 0; }
 
 // The offsets of the last search's matches (the first of them all): address, then count in web_found_count.
 EMSCRIPTEN_KEEPALIVE const double* web_found_offsets() { return found_offsets.data(); }

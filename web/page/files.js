@@ -5,6 +5,7 @@ import { $, setUsable } from './dom.js';
 import { resetFind } from './find.js';
 import { ask, lastRequest, startWorker } from './lister.js';
 import { jumpTo } from './listing_view.js';
+import { learnFileTexts } from './names.js';
 import { askPlayData } from './player/outputs.js';
 import { playerHalt, startPlayer } from './player/transport.js';
 import { startRoll, whenRollDrawn } from './roll.js';
@@ -105,6 +106,7 @@ async function listFile(i, anew = false) {
   document.body.dataset.listMs = answer.ms.toFixed(1);
   // from the files given (or this one chosen) to its listing and roll on screen
   document.body.dataset.readyMs = (performance.now() - Math.max(pickedAt, asked)).toFixed(1);
+  learnFileTexts();  // the file's track names and its texts' encoding, once its first lines are on screen
   askPlayData();  // what the player needs, once what is read is on screen
 }
 

@@ -7,13 +7,14 @@ import { ask } from './lister.js';
 import { userMovedView } from './player/follow.js';
 import { trackShownChanged } from './player/settings.js';
 import { markTick, showTick } from './roll.js';
+import { decodeFileText, decodeNameText, textEncodingInUse } from './text_encoding.js';
 
 const lineHeight = 18;          // CSS pixels of one listing line, as page.css sets it
 const bytesPerLine = 36;        // a listing line's usual length, for the scroll bar's scale
 const tallestSpacer = 8000000;  // CSS pixels: a taller scroll area is scaled down to this
 
 export const view = {
-  lines: [],          // lines held: { offset, length, text, event, track, total }
+  lines: [],          // lines held: { offset, length, text, bytes, field, event, track, total } (as the worker tells them)
   top: 0,             // index in lines of the line at the top of the screen
   atStart: true,      // whether lines[0] is the listing's first line
   atEnd: true,        // whether the last line held is the listing's last
@@ -139,13 +140,14 @@ export function renderListing(scrolled = false) {
     row.setAttribute('aria-selected', String(line.offset === view.selected));
     const m = view.match;
     if (m && m.offset >= line.offset && m.offset < line.offset + line.length) {
+      const text = lineText(line);
       const from = textIndex(line, m.offset - line.offset);
       const to = textIndex(line, m.offset - line.offset + m.length);
       const mark = document.createElement('mark');
-      mark.textContent = line.text.slice(from, to);
-      row.replaceChildren(line.text.slice(0, from), mark, line.text.slice(to));
+      mark.textContent = text.slice(from, to);
+      row.replaceChildren(text.slice(0, from), mark, text.slice(to));
     } else {
-      row.textContent = line.text;
+      row.textContent = lineText(line);
     }
   }
   const { height, bytesPerPixel } = scrollScale();
@@ -162,11 +164,35 @@ export function renderListing(scrolled = false) {
   extendIfNeeded();
 }
 
+// A line's first `at` bytes as characters: the file's text in it (line.field) in the encoding in use
+// (a program's name as names are read), the rest as the listing writes it, UTF-8. The text alone is
+// decoded, so that a lead byte at its end can't take the slash after it.
+function decodeLine(line, at) {
+  const bytes = line.bytes.subarray(0, Math.min(at, line.bytes.length));
+  const utf8 = (from, to) => new TextDecoder().decode(bytes.subarray(from, to));
+  const field = line.field;
+  if (!field || field.start >= bytes.length) return utf8(0, bytes.length);
+  const text = bytes.subarray(field.start, Math.min(field.end, bytes.length));
+  return utf8(0, field.start) + (field.name ? decodeNameText(text) : decodeFileText(text)) + utf8(Math.min(field.end, bytes.length), bytes.length);
+}
+
+// A line as shown: its text as the worker made it when it is all ASCII, else decoded (decodeLine),
+// kept with the encoding it was decoded in, and with the note of a line cut short.
+export function lineText(line) {
+  if (!line.bytes) return line.text;
+  const encoding = textEncodingInUse();
+  if (line.shown === undefined || line.shownIn !== encoding) {
+    line.shown = decodeLine(line, line.bytes.length) + (line.length > line.bytes.length ? ` … (${line.length} bytes in all)` : '');
+    line.shownIn = encoding;
+  }
+  return line.shown;
+}
+
 // The index in a line's text of the character that starts at byte `at` of the line: the same for a
 // line of ASCII, as listings mostly are; else the characters its first `at` bytes decode to.
 function textIndex(line, at) {
   if (!line.bytes) return at;
-  return new TextDecoder().decode(line.bytes.subarray(0, Math.min(at, line.bytes.length))).length;
+  return decodeLine(line, at).length;
 }
 
 // Chooses the line at dump offset `offset`: it is marked, and so is its moment in the roll.

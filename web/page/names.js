@@ -1,11 +1,23 @@
-// The program names the listing uses: the built-in General MIDI names, or a names file the user
-// loads, kept in the browser's local storage for the next visit.
+// The names and texts the page shows: the program names the listing uses (the built-in General MIDI
+// names, or a names file the user loads), the file's own track names, and the encoding its texts are
+// read in (the "Text" choice); the names file and the choice are kept in the browser's local storage
+// for the next visit.
 import { $ } from './dom.js';
-import { relistCurrent } from './files.js';
-import { tellNames } from './lister.js';
+import { listed, listingTurn, relistCurrent } from './files.js';
+import { resetFind } from './find.js';
+import { ask, tellNames } from './lister.js';
+import { renderListing } from './listing_view.js';
+import { nameLegend } from './roll.js';
+import {
+  chooseTextEncoding, choiceLabel, decodeFileText, decodeNameText, likeliestEncoding, likeliestInUse, settleLikeliestEncoding,
+  textChoice, textChoices, textEncodingInUse, whenTextEncodingChanges,
+} from './text_encoding.js';
 
 const namesKey = 'smfdump.names';  // the local storage key of the names file kept
+const textKey = 'smfdump.text';    // the local storage key of the "Text" choice
 let namesFile = null;              // the user's names file: { name, bytes }, or null for the built-in names
+let fileNames = null;              // the listed file's names: { turn, trackNames, programNames } (bytes or null by track index)
+let readIn = '';                   // the encoding the page shows the file's texts in
 
 // The user's names file in use ({ name, bytes }), or null for the built-in names.
 export function namesInUse() {
@@ -53,8 +65,9 @@ function namesChanged(kept) {
   relistCurrent();
 }
 
-// The names file kept from an earlier visit, if any.
+// The names file and the "Text" choice kept from an earlier visit, if any; the choice's control set up.
 export function restoreNames() {
+  restoreTextChoice();
   try {
     const kept = JSON.parse(localStorage.getItem(namesKey) || 'null');
     if (kept) {
@@ -80,4 +93,71 @@ function fromBase64(text) {
   const bytes = new Uint8Array(binary.length);
   for (let i = 0; i < binary.length; i += 1) bytes[i] = binary.charCodeAt(i);
   return bytes;
+}
+
+// Fills the "Text" choice, puts in it what was kept, and has a change taken and kept.
+function restoreTextChoice() {
+  const select = $('text-encoding');
+  select.replaceChildren(...textChoices.map(([value, label]) => new Option(label, value)));
+  let kept = null;
+  try {
+    kept = localStorage.getItem(textKey);
+  } catch {
+    // storage is off: Auto
+  }
+  whenTextEncodingChanges(textsChanged);
+  chooseTextEncoding(kept || 'auto');
+  select.value = textChoice();
+  select.onchange = () => {
+    chooseTextEncoding(select.value);
+    try {
+      localStorage.setItem(textKey, textChoice());
+    } catch {
+      // storage is off: the choice holds for this visit
+    }
+  };
+}
+
+// Shows what the file's texts read as: the legend's names and, when the encoding changed, the
+// listing's lines, and a search made anew (the typed text is written in the encoding in use). The
+// page's body tells the encoding.
+function textsChanged() {
+  const encoding = textEncodingInUse();
+  const changed = encoding !== readIn;
+  readIn = encoding;
+  document.body.dataset.textEncoding = encoding;
+  $('text-encoding').title = `Reading the file's texts as ${choiceLabel(encoding)}`;
+  $('text-encoding').options[0].textContent = `Auto (${choiceLabel(likeliestInUse())})`;  // what Auto picks
+  if (!listed) return;
+  nameLegend();
+  if (!changed) return;
+  resetFind();
+  renderListing();
+}
+
+// Asks the worker for the listed file's texts, once its first lines are on screen: Auto picks their
+// encoding from them, and the legend names the tracks.
+export async function learnFileTexts() {
+  const turn = listingTurn;
+  fileNames = null;
+  delete document.body.dataset.textEncoding;  // told again once the file's texts are known
+  let answer;
+  try {
+    answer = await ask({ type: 'texts' });
+  } catch {
+    // the texts can't be had: the tracks go by their numbers, Auto reads UTF-8
+    if (turn === listingTurn) settleLikeliestEncoding('utf-8');
+    return;
+  }
+  if (turn !== listingTurn) return;
+  fileNames = { turn, trackNames: answer.trackNames, programNames: answer.programNames };
+  settleLikeliestEncoding(likeliestEncoding(answer.texts));
+}
+
+// What the file calls the track at index i: { name, program } (each a string, or '' for none).
+export function trackNaming(i) {
+  if (!fileNames || fileNames.turn !== listingTurn) return { name: '', program: '' };
+  const name = fileNames.trackNames[i];
+  const program = fileNames.programNames[i];
+  return { name: name ? decodeFileText(name).trim() : '', program: program ? decodeNameText(program).trim() : '' };
 }

@@ -4,6 +4,7 @@ import { $ } from './dom.js';
 import { listed } from './files.js';
 import { ask } from './lister.js';
 import { chooseLine, jumpTo, linkLines, rowCount } from './listing_view.js';
+import { trackNaming } from './names.js';
 import { userMovedView } from './player/follow.js';
 import { connectRuler, drawOverlay, rulerDown } from './player/overlay.js';
 import { trackShownChanged, tracksShownChanged } from './player/settings.js';
@@ -151,7 +152,8 @@ export function showTick(tick) {
   drawRoll();
 }
 
-// Shows the tracks with notes as buttons that hide or show them, in their colours.
+// Shows the tracks with notes as buttons that hide or show them, in their colours, each named by
+// nameLegend.
 export function showLegend(answer) {
   const legend = $('legend');
   const dark = matchMedia('(prefers-color-scheme: dark)').matches;
@@ -159,14 +161,12 @@ export function showLegend(answer) {
   legend.replaceChildren(...answer.tracks.filter((t) => t.notes > 0).map((track) => {
     const button = document.createElement('button');
     button.type = 'button';
-    button.setAttribute('aria-pressed', 'true');
+    button.setAttribute('aria-pressed', String(!roll.hidden.has(track.index)));
     const swatch = document.createElement('span');
     swatch.className = 'swatch';
     swatch.style.background = palette[track.colour];
-    const notes = `${track.notes.toLocaleString()} notes`;
-    button.append(swatch, `Track ${track.number}`);
-    button.title = notes;
-    button.setAttribute('aria-label', `Track ${track.number}, ${notes}`);
+    const label = document.createElement('span');  // nameLegend writes in it
+    button.append(swatch, label);
     button.onclick = (event) => {
       if (button.dataset.held === 'true') {  // a long press soloed it: the click that ends it (if any) does nothing more
         button.dataset.held = 'false';
@@ -205,6 +205,22 @@ export function showLegend(answer) {
     button.dataset.track = String(track.index);
     return button;
   }));
+  nameLegend();
+}
+
+// Writes on each legend button what the file calls its track: its name and its first program's name,
+// or "Track N" when it has neither; its hover text and accessible name say the track's number, the
+// names and the notes. Called again when the names are known, or read in another encoding.
+export function nameLegend() {
+  if (!listed) return;
+  for (const button of $('legend').children) {
+    const track = listed.tracks[Number(button.dataset.track)];
+    const { name, program } = trackNaming(track.index);
+    const called = [name, program].filter((part) => part !== '');
+    button.lastChild.textContent = called.length > 0 ? called.join(' · ') : `Track ${track.number}`;
+    button.title = [`Track ${track.number}`, ...called, `${track.notes.toLocaleString()} notes`].join(', ');
+    button.setAttribute('aria-label', button.title);
+  }
 }
 
 // Shows the one track alone (the others hidden, and muted); the track already alone shows all again.
@@ -251,10 +267,11 @@ async function chooseNote(index) {
   }
 }
 
-// A note in words: its name, channel, velocity, track and position.
+// A note in words: its name, channel, velocity, track (and the track's name) and position.
 function describe(note) {
   const velocity = note.velocity === null ? '' : `, velocity ${note.velocity >>> 0}`;
-  return `${note.name}, channel ${note.channel}${velocity}, track ${note.track}, from ${note.from} to ${note.to}`;
+  const { name } = trackNaming(note.trackIndex);
+  return `${note.name}, channel ${note.channel}${velocity}, track ${note.track}${name ? ` (${name})` : ''}, from ${note.from} to ${note.to}`;
 }
 
 // Shows what the note under the pointer is, beside it.

@@ -16,6 +16,7 @@ import {
   attributeOf, browserKinds, browsersToTest, closePage, launch, newContext, openPage, pickFiles, requestsSeen,
   saveByClick, textOf, waitFor,
 } from './browsers.mjs';
+import * as smfBytes from './smf.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pagePath = path.resolve(root, process.env.SMFDUMP_PAGE ?? 'build-web/smfdump.html');
@@ -134,6 +135,72 @@ function contrast(a, b) {
   };
   const [high, low] = [luminance(a), luminance(b)].sort((x, y) => y - x);
   return (high + 0.05) / (low + 0.05);
+}
+
+// Three files whose texts are in three encodings, each text beside the words it says: { files, texts },
+// texts as [bytes, words] for each file. Format 1, 384 ticks a quarter; a conductor track, a named
+// track of notes with a program, a lyric and more text, and a track of notes with no name.
+function filesOfTexts() {
+  const { event, endOfTrack, file, tempo } = smfBytes;
+  const meta = (type, bytes) => event(0, [0xff, type, bytes.length, ...bytes]);
+  const japanese = {
+    piano: [0x83, 0x73, 0x83, 0x41, 0x83, 0x6d],         // ピアノ in Shift_JIS
+    sakura: [0x82, 0xb3, 0x82, 0xad, 0x82, 0xe7],        // さくら in Shift_JIS
+    cut: [0x83, 0x73, 0x83],                             // ピ and the lead byte of the next character, cut off
+    di: [0x83, 0x61],                                    // ヂ in Shift_JIS: its second byte is "a", ア's is "A"
+  };
+  const western = {
+    cafe: [0x43, 0x61, 0x66, 0xe9, 0x20, 0x4d, 0xfc, 0x6c, 0x6c, 0x65, 0x72],  // Café Müller in windows-1252
+    elise: [0x46, 0xfc, 0x72, 0x20, 0x45, 0x6c, 0x69, 0x73, 0x65],           // Für Elise in windows-1252
+    copyright: [...Buffer.from('Copyright '), 0xa9, ...Buffer.from(' 2004')],  // Copyright © 2004 in windows-1252
+  };
+  const unicode = {
+    greeting: [0x47, 0x72, 0xc3, 0xbc, 0xc3, 0x9f, 0x65],  // Grüße in UTF-8
+    japan: [0xe6, 0x97, 0xa5, 0xe6, 0x9c, 0xac],           // 日本 in UTF-8
+  };
+  // the notes: track 2 on channel 1, track 3 on channel 4
+  const notes = (channel, key) => [event(96, [0x90 | channel, key, 100 - key]), event(192, [0x80 | channel, key, 40])];
+  const unnamed = [...notes(3, 67), endOfTrack(0)];
+  const folder = fs.mkdtempSync(path.join(scratch, 'texts-'));
+  const write = (name, tracks) => {
+    const where = path.join(folder, name);
+    fs.writeFileSync(where, file(1, 384, tracks));
+    return where;
+  };
+  return {
+    files: {
+      japanese: write('さくら.mid', [  // its name in UTF-8 on the listing's first and last lines, beside texts in Shift_JIS
+        [tempo(0, 600000), endOfTrack(0)],
+        [meta(0x03, japanese.piano), event(0, [0xc0, 0]), meta(0x05, japanese.sakura), ...notes(0, 60), meta(0x06, japanese.cut), meta(0x01, japanese.di), endOfTrack(0)],
+        unnamed]),
+      western: write('western.mid', [
+        [meta(0x02, western.copyright), endOfTrack(0)],
+        [meta(0x03, western.cafe), meta(0x05, western.elise), ...notes(0, 62), endOfTrack(0)],
+        unnamed]),
+      unicode: write('unicode.mid', [
+        [tempo(0, 500000), endOfTrack(0)],
+        [meta(0x03, unicode.greeting), meta(0x05, unicode.japan), ...notes(0, 64), endOfTrack(0)],
+        unnamed]),
+    },
+    texts: {
+      japanese: [[japanese.piano, 'ピアノ'], [japanese.sakura, 'さくら'], [japanese.cut, 'ピ\ufffd'], [japanese.di, 'ヂ'], [[...Buffer.from('さくら.mid')], 'さくら.mid']],
+      western: [[western.cafe, 'Café Müller'], [western.elise, 'Für Elise'], [western.copyright, 'Copyright © 2004']],
+      unicode: [[unicode.greeting, 'Grüße'], [unicode.japan, '日本']],
+    },
+  };
+}
+
+// The native listing of a file as lines, each of the file's texts in it read as the words it says.
+function listingRead(file, texts) {
+  let listing = nativeListing(file).toString('latin1');
+  for (const [bytes, words] of texts) listing = listing.split(Buffer.from(bytes).toString('latin1')).join(words);
+  return listing.split('\n');
+}
+
+// Waits until the page has read the texts of the file listed, and tells the encoding it reads them in.
+async function textsRead(page) {
+  await waitFor(page, () => document.body.dataset.state === 'ready' && document.body.dataset.textEncoding !== undefined);
+  return page.evaluate(() => document.body.dataset.textEncoding);
 }
 
 // Counts in window.searches the searches the page asks of its worker (an init script).
@@ -479,6 +546,55 @@ for (const kind of browsersToTest()) {
         .map((e) => `${e.id || e.textContent} ${e.getBoundingClientRect().height.toFixed(1)} px`));
       assert.deepEqual(small, [], 'controls less than 24 px high at 390 px wide');
       await closePage(page);
+    });
+
+    test(`${title}: a file's texts show in their own encoding (Shift_JIS, windows-1252, UTF-8), Find finds typed words in it, the legend names the tracks, and the Text choice changes the reading and is kept`, async () => {
+      const { files, texts } = filesOfTexts();
+      const context = await newContext(session);
+      const page = await openPage(session, pagePath, { context });
+      await pick(page, [files.japanese, files.western, files.unicode]);
+      const program = /pc: c:1 +0H \/([^/]*)\//.exec(nativeListing(files.japanese).toString('latin1'))[1];
+      for (const [i, which, encoding] of [[1, 'japanese', 'shift_jis'], [2, 'western', 'windows-1252'], [3, 'unicode', 'utf-8']]) {
+        if (i > 1) await page.click(`#files li:nth-child(${i}) button`);
+        assert.equal(await textsRead(page), encoding, `Auto's reading of ${which}.mid`);
+        const rows = await shownRows(page);
+        assert.deepEqual(rows, listingRead(files[which], texts[which]).slice(0, rows.length), `${which}.mid as shown`);
+        const legend = await page.$$eval('#legend button', (buttons) => buttons.map((b) => ({ text: b.textContent, label: b.getAttribute('aria-label') })));
+        assert.equal(legend.length, 2);
+        assert.ok(legend[0].text.includes(texts[which][0][1]) && legend[0].label.startsWith('Track 2, '), JSON.stringify(legend[0]));
+        assert.equal(legend[1].text, 'Track 3', 'a track the file names nothing');
+        if (which === 'japanese') assert.ok(legend[0].text.includes(program), `the legend names the program: ${legend[0].text}`);
+      }
+      // typed words found as the file holds them
+      await page.click('#files li:nth-child(2) button');
+      await textsRead(page);
+      assert.equal(await find(page, 'Müller'), '1 of 1');
+      assert.deepEqual(await page.$$eval('#listing-lines mark', (marks) => marks.map((m) => m.textContent)), ['Müller']);
+      await page.click('#files li:nth-child(1) button');
+      await textsRead(page);
+      assert.equal(await find(page, 'さくら'), '1 of 1');
+      assert.deepEqual(await page.$$eval('#listing-lines mark', (marks) => marks.map((m) => m.textContent)), ['さくら']);
+      assert.equal(await find(page, 'ア'), '1 of 1', 'ア found in ヂ, whose second byte is the small letter of its');
+      // the bytes of ピアノ read as windows-1252 when it is chosen, and still after a reload
+      const pianoIn1252 = '\u0192s\u0192A\u0192m';  // 83 73 83 41 83 6D: ƒ s ƒ A ƒ m
+      await page.select('#text-encoding', 'windows-1252');
+      await waitFor(page, (words) => [...document.querySelectorAll('#listing-lines div')].some((r) => r.textContent.endsWith(`/${words}/`)), pianoIn1252);
+      assert.match((await page.$$eval('#legend button', (buttons) => buttons.map((b) => b.textContent)))[0], new RegExp(pianoIn1252));
+      await closePage(page);
+      const again = await openPage(session, pagePath, { context });
+      assert.equal(await again.$eval('#text-encoding', (select) => select.value), 'windows-1252');
+      await pick(again, files.japanese);
+      assert.equal(await textsRead(again), 'windows-1252');
+      // the listing's end on screen: track 2's lines among the last
+      await again.focus('#listing');
+      await again.keyboard.press('End');
+      const trackRow = (words) => [...document.querySelectorAll('#listing-lines div')].some((r) => r.textContent.endsWith(`/${words}/`));
+      await waitFor(again, trackRow, pianoIn1252);
+      await again.select('#text-encoding', 'auto');
+      assert.equal(await textsRead(again), 'shift_jis');
+      await waitFor(again, trackRow, 'ピアノ');
+      await closePage(again);
+      await context.context.close();
     });
 
     test(`${title}: the pages made no network request`, () => {
