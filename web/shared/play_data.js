@@ -18,3 +18,22 @@ export function readPlayData(buffer) {
   }
   return { head, lists };
 }
+
+// The data events of a copy (its buffer: text events and system exclusive, in listing order): their
+// ticks, tracks, kinds and offsets and lengths into `bytes`, a byte view of the copy's byte area; all
+// empty for a copy that holds none.
+export function playDataEvents(copy) {
+  const { lists } = readPlayData(copy);
+  const none = new Uint32Array(0);
+  const area = lists.data_event_bytes ?? none;
+  return {
+    ticks: lists.data_event_ticks ?? none, tracks: lists.data_event_tracks ?? none, kinds: lists.data_event_kinds ?? none,
+    offsets: lists.data_event_offsets ?? none, lengths: lists.data_event_lengths ?? none,
+    bytes: new Uint8Array(area.buffer, area.byteOffset, area.byteLength),
+  };
+}
+
+// The bytes of data event i of playDataEvents' `events`, a view in place.
+export function playDataEventBytes(events, i) {
+  return events.bytes.subarray(events.offsets[i], events.offsets[i] + events.lengths[i]);
+}
