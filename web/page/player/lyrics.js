@@ -1,0 +1,122 @@
+// The lyrics panel: the line of the words being sung and the next, the syllable sung marked, following
+// the place playing (the transport tells it each place it shows: while playing, at a seek, a loop's
+// wrap or a stop), whatever plays (the page's sound or a MIDI output). Shown only for a file that
+// sings: lyric events, or a karaoke file's text events (karaoke.js makes the lines).
+//
+// For a screen reader the panel is a region under its heading; the line sung is a polite live region
+// whose words are written once when the line becomes the one sung (so it is read once), and the
+// syllables are then marked by their attributes alone (aria-current on the one sung).
+import { $ } from '../dom.js';
+import { decodeFileText } from '../text_encoding.js';
+import { lyricLines } from './karaoke.js';
+import { playDataEventBytes, playDataEvents } from '../../shared/play_data.js';
+
+export const lyrics = {
+  lines: [],                   // the lines sung (karaoke.js): { tick, verse, syllables: [{ tick, text }] }
+  ticks: new Float64Array(0),  // each syllable's tick, line after line
+  lineOf: new Uint32Array(0),  // each syllable's line
+  firsts: new Uint32Array(0),  // each line's first syllable
+  line: -1,                    // the line shown as sung, -1 when none is shown
+  syllable: -1,                // the syllable marked as sung (-1: none yet, the place is before the first)
+};
+
+// Forgets the last file's words and hides the panel (a new listing).
+export function forgetLyrics() {
+  lyrics.lines = [];
+  lyrics.ticks = new Float64Array(0);
+  lyrics.lineOf = new Uint32Array(0);
+  lyrics.firsts = new Uint32Array(0);
+  lyrics.line = -1;
+  lyrics.syllable = -1;
+  $('lyrics').hidden = true;
+  $('lyrics-now').replaceChildren();
+  $('lyrics-next').replaceChildren();
+  $('lyrics-title').textContent = '';
+}
+
+// Takes the words of the file from its compact copy (an ArrayBuffer, before the player hands it on),
+// and shows the panel at tick when the file sings.
+export function takeLyrics(copy, tick) {
+  forgetLyrics();
+  const events = playDataEvents(copy);
+  const chosen = [];
+  for (let i = 0; i < events.kinds.length; i += 1) if (events.kinds[i] === 1 || events.kinds[i] === 5) chosen.push(i);
+  const words = decodeTexts(chosen.map((i) => playDataEventBytes(events, i)));
+  const texts = chosen.map((i, n) => ({ tick: events.ticks[i], track: events.tracks[i], kind: events.kinds[i], text: words[n] }));
+  const { title, lines } = lyricLines(texts);
+  if (lines.length === 0) return;
+  const count = lines.reduce((n, l) => n + l.syllables.length, 0);
+  lyrics.lines = lines;
+  lyrics.ticks = new Float64Array(count);
+  lyrics.lineOf = new Uint32Array(count);
+  lyrics.firsts = new Uint32Array(lines.length);
+  let s = 0;
+  lines.forEach((line, l) => {
+    lyrics.firsts[l] = s;
+    for (const syllable of line.syllables) {
+      lyrics.ticks[s] = syllable.tick;
+      lyrics.lineOf[s] = l;
+      s += 1;
+    }
+  });
+  $('lyrics-title').textContent = title ? `: ${title}` : '';
+  $('lyrics').hidden = false;
+  showLyricsAt(tick, true);
+}
+
+// The characters of each text: decoded as one text, so that the file's encoding is told from all of
+// its words at once (a NUL byte between two, which reads as NUL in every encoding the page knows),
+// or one by one when a text holds a NUL itself.
+function decodeTexts(list) {
+  const size = list.reduce((n, bytes) => n + bytes.length + 1, 0);
+  const joined = new Uint8Array(Math.max(0, size - 1));
+  let at = 0;
+  for (const bytes of list) {
+    joined.set(bytes, at);
+    at += bytes.length + 1;
+  }
+  const parts = list.length > 0 ? decodeFileText(joined).split('\0') : [];
+  return parts.length === list.length ? parts : list.map((bytes) => decodeFileText(bytes));
+}
+
+// The last syllable sung at tick or before, -1 when none is.
+function syllableAt(tick) {
+  let low = 0;
+  let high = lyrics.ticks.length;
+  while (low < high) {
+    const mid = (low + high) >> 1;
+    if (lyrics.ticks[mid] <= tick) low = mid + 1;
+    else high = mid;
+  }
+  return low - 1;
+}
+
+// Shows the words at tick: the line of the syllable sung then (the first line before any is) and the
+// next, the syllables sung so far marked, the one sung now most. Writes only what changed (`again`:
+// the whole panel anew).
+export function showLyricsAt(tick, again = false) {
+  if (lyrics.lines.length === 0) return;
+  const s = syllableAt(tick);
+  if (s === lyrics.syllable && !again) return;
+  const line = s < 0 ? 0 : lyrics.lineOf[s];
+  if (line !== lyrics.line || again) {
+    $('lyrics-now').replaceChildren(...lyrics.lines[line].syllables.map((syllable) => {
+      const span = document.createElement('span');
+      span.textContent = syllable.text;
+      return span;
+    }));
+    const next = lyrics.lines[line + 1];
+    $('lyrics-next').textContent = next ? next.syllables.map((syllable) => syllable.text).join('') : '';
+    $('lyrics-next-line').classList.toggle('verse', Boolean(next?.verse));
+    lyrics.line = line;
+  }
+  const first = lyrics.firsts[line];
+  [...$('lyrics-now').children].forEach((span, k) => {
+    const at = first + k;
+    span.classList.toggle('sung', at < s);
+    span.classList.toggle('now', at === s);
+    if (at === s) span.setAttribute('aria-current', 'true');
+    else span.removeAttribute('aria-current');
+  });
+  lyrics.syllable = s;
+}
