@@ -17,7 +17,9 @@
 // on its line, with its bytes (every note an output takes, up to a wrap of its track's total), a note
 // on with the duration of the roll's note it starts; any other with the bytes its line shows, and
 // among its track's controls; each tempo a tempo line of its track; each track's channels those of
-// its events, and its last tick that of its events and roll notes.
+// its events, and its last tick that of its events and roll notes. Its data events are the system
+// exclusive and text lines of the listing, in order (but those dropped), each at its track and total
+// with the bytes its line shows.
 //
 // The calls that follow (a new input, listing again from any number with the listing stopped after
 // any number of hand-overs, as the page stops it by throwing, searching, positions, names files and
@@ -32,6 +34,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "control/driver.h"
@@ -355,6 +358,64 @@ std::string event_text(std::uint32_t status, std::uint32_t first, std::uint32_t 
     }
 }
 
+// The kind of data event the event line at offset of the reference lists (0xF0 or 0xF7 for system
+// exclusive, the meta type for a text), and where its bytes start in the reference; kind 0 for a line
+// of no data event.
+std::pair<std::uint32_t, std::size_t> data_line(std::uint64_t offset) {
+    std::size_t tab = reference.find('\t', offset);
+    if (tab == std::string::npos) fail("an event line without its tab");
+    for (std::uint32_t kind : {0xF0u, 0xF7u}) {
+        std::string label = kind == 0xF0 ? "\t exclusive:" : "\t exclusive2:";
+        if (reference.compare(tab, label.size(), label) == 0) return {kind, tab + label.size()};
+    }
+    const char* labels[16] = {nullptr, "text", "copyright ", "sequence name ", nullptr, nullptr, "marker "};
+    for (std::uint32_t type = 1; type <= 15; ++type) {
+        char other[16];
+        std::snprintf(other, sizeof other, "type %x ", type);
+        std::string label = std::string("\t .:") + (labels[type] != nullptr ? labels[type] : other) + "/";
+        if (reference.compare(tab, label.size(), label) == 0) return {type, tab + label.size()};
+    }
+    return {0, 0};
+}
+
+// Checks the copy's data events (d, of `size` words, its lists from `at` on) against the listing: the
+// system exclusive and text lines told, in order, each kept with its track, total, kind and the bytes
+// its line shows, or counted as dropped; those dropped for a wrap of a track's total are past it.
+void check_data_events(const std::uint32_t* d, std::size_t size, const std::uint32_t* at) {
+    std::uint32_t count = d[play_head_data_events];
+    std::uint32_t words = d[play_head_data_event_byte_words];
+    if (static_cast<std::size_t>(at - d) + 5 * std::size_t{count} + words != size) fail("the copy's size is not that of its lists");
+    const std::uint32_t* ticks = at;
+    const std::uint32_t* tracks = ticks + count;
+    const std::uint32_t* kinds = tracks + count;
+    const std::uint32_t* offsets = kinds + count;
+    const std::uint32_t* lengths = offsets + count;
+    const std::uint32_t* area = lengths + count;
+    auto byte_at = [area](std::size_t i) { return (area[i / 4] >> (8 * (i % 4))) & 0xFFu; };
+    std::uint32_t lines = 0;
+    std::uint32_t k = 0;
+    for (const ToldLine& line : told_lines) {
+        auto [kind, body] = data_line(line.offset);
+        if (kind == 0) continue;
+        ++lines;
+        if (k == count) continue;
+        std::uint32_t t = tracks[k];
+        if (t >= track_numbers.size()) fail("a data event of a track the roll does not have");
+        if (track_numbers[t] != line.track || ticks[k] != line.total || kinds[k] != kind) continue;  // a dropped one
+        if (std::size_t{offsets[k]} + lengths[k] > std::size_t{words} * 4) fail("a data event's bytes outside the byte area");
+        std::string shown;
+        for (std::uint32_t i = 0; i < lengths[k]; ++i) {
+            std::uint32_t b = byte_at(std::size_t{offsets[k]} + i);
+            shown += kind >= 0xF0 ? hex_byte(b) : std::string(1, static_cast<char>(b));
+        }
+        if (kind < 0xF0) shown += "/";
+        if (reference.compare(body, shown.size(), shown) != 0) fail("a data event's bytes are not those its line shows");
+        ++k;
+    }
+    if (k != count) fail("a data event of the copy is no system exclusive or text line in order");
+    if (lines != count + d[play_head_data_events_dropped]) fail("the data events kept and dropped are not the listing's");
+}
+
 // Checks the compact copy of what is played (web_play_data) against the listing, its lines told and
 // the notes paired again from them, then lets it go as the page does.
 void check_play_data(const std::vector<PairedNote>& paired) {
@@ -370,10 +431,10 @@ void check_play_data(const std::vector<PairedNote>& paired) {
         fail("the copy's format or division is not the header's");
     }
     if (tracks != track_numbers.size()) fail("the copy's tracks are not the roll's");
-    if (size != play_head_words + 5 * std::size_t{tracks} + 2 + 2 * std::size_t{events} + 2 * std::size_t{longs} + 2 * std::size_t{controls} +
-                    3 * std::size_t{tempos}) {
-        fail("the copy's size is not that of its lists");
-    }
+    std::size_t data_at =
+        play_head_words + 5 * std::size_t{tracks} + 2 + 2 * std::size_t{events} + 2 * std::size_t{longs} + 2 * std::size_t{controls} + 3 * std::size_t{tempos};
+    if (data_at > size) fail("the copy's size is not that of its lists");
+    check_data_events(d, size, d + data_at);
     const std::uint32_t* first_events = d + play_head_words;
     const std::uint32_t* numbers = first_events + tracks + 1;
     const std::uint32_t* last_ticks = numbers + tracks;

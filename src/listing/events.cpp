@@ -9,6 +9,7 @@
 std::int32_t last_status = 0;
 void (*note_watcher)(std::int32_t status, std::int32_t note, std::int32_t velocity) = nullptr;
 void (*channel_event_watcher)(std::int32_t status, std::int32_t first, std::int32_t second) = nullptr;
+void (*data_event_watcher)(std::int32_t kind, std::uint32_t length) = nullptr;
 
 namespace {
 // Writes the program name of p between slashes.
@@ -41,6 +42,14 @@ void show_two_hex_bytes(std::int32_t status) {
 void show_controller(std::int32_t status, std::int32_t k) {
     put_text(controller_name(k));
     tell_channel_event(status, k, show_bytes_dec(1, " val "));
+}
+
+// Reads the length of a system exclusive event of status e, tells the data event watcher, and writes
+// its body in hex (none for a length that reads as negative).
+void show_exclusive_body(std::int32_t e) {
+    std::int32_t n = read_vlq();
+    if (data_event_watcher != nullptr) data_event_watcher(e, n < 0 ? 0 : static_cast<std::uint32_t>(n));
+    show_hex_body(n);
 }
 }  // namespace
 
@@ -94,7 +103,7 @@ void dump_status_event(std::int32_t e) {
     switch (e) {
         case 0xF0:
             put_text(" exclusive:");
-            show_hex_body(read_vlq());  // every byte the length covers, a closing 0xF7 included
+            show_exclusive_body(e);  // every byte the length covers, a closing 0xF7 included
             return;
         case 0xF1:
             put_text(" time code:");
@@ -110,7 +119,7 @@ void dump_status_event(std::int32_t e) {
             return;
         case 0xF7:
             put_text(" exclusive2:");
-            show_hex_body(read_vlq());
+            show_exclusive_body(e);
             return;
         case 0xFF:
             put_text(" .:");
@@ -206,4 +215,5 @@ void reset_event_state() {
     last_status = 0;
     note_watcher = nullptr;
     channel_event_watcher = nullptr;
+    data_event_watcher = nullptr;
 }

@@ -15,6 +15,12 @@ extern void (*note_watcher)(std::int32_t status, std::int32_t note, std::int32_t
 // the file from it; null in the console program. It must not write to the dump or change any listing
 // state.
 extern void (*channel_event_watcher)(std::int32_t status, std::int32_t first, std::int32_t second);
+// Told of every system exclusive event (kind 0xF0 or 0xF7) and every meta event of types 1 to 15
+// (kind the type: the texts) once its length is read and before its body is: the bytes the body
+// covers are the input's next `length` bytes, from input_next, as far as the input holds them (all of
+// them there when the input is in memory). The browser page plays and shows them from it; null in the
+// console program. It must not read the input, write to the dump or change any listing state.
+extern void (*data_event_watcher)(std::int32_t kind, std::uint32_t length);
 
 // Reads and lists one event after its line prefix.
 void dump_event();

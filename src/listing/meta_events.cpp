@@ -1,5 +1,6 @@
 #include "listing/meta_events.h"
 
+#include "listing/events.h"
 #include "stream/byte_stream.h"
 
 std::uint32_t ts_numerator = 1;
@@ -37,10 +38,10 @@ void dump_meta() {
             put_char(' ');
             break;
     }
-    show_text_meta();
+    auto length = static_cast<std::uint32_t>(read_vlq());
+    if (data_event_watcher != nullptr && t >= 0x01 && t <= 0x0F) data_event_watcher(t, length);
+    show_text_bytes(length, "");
 }
-
-void show_text_meta() { show_text_bytes(static_cast<std::uint32_t>(read_vlq()), ""); }
 
 void show_time_signature() {
     read_byte();  // the length, whatever it says: a time signature is four bytes

@@ -13,8 +13,6 @@ extern void (*tempo_watcher)(std::uint32_t microseconds);
 
 // Reads the type and body of one meta event (after its 0xFF) and writes its text.
 void dump_meta();
-// Reads a variable-length body length and writes the body raw between slashes.
-void show_text_meta();
 // Reads a time signature, writes it as n/d with its metronome fields, and keeps n and d.
 void show_time_signature();
 // Reads a key signature and writes its sharps or flats and its mode.

@@ -157,6 +157,8 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     std::uint32_t longs = d[fact(facts, "play.head.long_events")];
     std::uint32_t controls = d[fact(facts, "play.head.controls")];
     std::uint32_t tempos = d[fact(facts, "play.head.tempos")];
+    std::uint32_t data_events = d[fact(facts, "play.head.data_events")];
+    std::uint32_t byte_words = d[fact(facts, "play.head.data_event_byte_words")];
     EXPECT_EQ(d[fact(facts, "play.head.format")], 1u);
     EXPECT_EQ(d[fact(facts, "play.head.division")], 480u);
     EXPECT_EQ(tracks, 1u);
@@ -164,13 +166,18 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     EXPECT_EQ(longs, 1u);   // E 5, held to the track's end
     EXPECT_EQ(controls, 6u);  // all but the notes
     EXPECT_EQ(tempos, 0u);
+    EXPECT_EQ(data_events, 1u);  // the system exclusive
+    EXPECT_EQ(byte_words, 1u);
+    EXPECT_EQ(d[fact(facts, "play.head.data_events_dropped")], 0u);
     // the lists after the head, in the order the report gives, each of the length its name says
     std::map<std::string, std::uint32_t> lengths = {
         {"track_first_events", tracks + 1}, {"track_numbers", tracks},        {"track_last_ticks", tracks},
         {"track_channels", tracks},         {"track_first_controls", tracks + 1}, {"event_ticks", events},
         {"event_bytes", events},            {"long_event_indexes", longs},    {"long_event_durations", longs},
         {"control_ticks", controls},        {"control_bytes", controls},      {"tempo_ticks", tempos},
-        {"tempo_values", tempos},           {"tempo_tracks", tempos}};
+        {"tempo_values", tempos},           {"tempo_tracks", tempos},         {"data_event_ticks", data_events},
+        {"data_event_tracks", data_events}, {"data_event_kinds", data_events}, {"data_event_offsets", data_events},
+        {"data_event_lengths", data_events}, {"data_event_bytes", byte_words}};
     std::vector<std::string> order(lengths.size());
     for (const auto& [name, length] : lengths) {
         std::uint32_t place = fact(facts, "play.list." + name);
@@ -226,6 +233,13 @@ TEST(ModuleLayouts, ThePlayedCopyReadsAsTheFileThroughTheReport) {
     EXPECT_EQ(field(facts, "event", "status", bend), 0xE0u);
     EXPECT_EQ(field(facts, "event", "second", bend), 0x40u);
     EXPECT_EQ(fact(facts, "play.long_duration"), (1u << fact(facts, "play.event.duration.bits")) - 1);
+    // the system exclusive at 1680: its bytes after the length (7E 7F F7), the first in the low byte
+    EXPECT_EQ(list["data_event_ticks"][0], 1680u);
+    EXPECT_EQ(list["data_event_tracks"][0], 0u);
+    EXPECT_EQ(list["data_event_kinds"][0], 0xF0u);
+    EXPECT_EQ(list["data_event_offsets"][0], 0u);
+    EXPECT_EQ(list["data_event_lengths"][0], 3u);
+    EXPECT_EQ(list["data_event_bytes"][0], 0x7Eu | 0x7Fu << 8 | 0xF7u << 16);
     web_play_data_release();
 }
 

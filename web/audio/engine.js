@@ -248,9 +248,13 @@ export function engineWarmUp() {
     track_first_controls: [0, controls[0].length, controls[0].length + controls[1].length],
     event_ticks: tracks.flat().map((e) => e[1]), event_bytes: tracks.flat().map((e) => e[2] | ((e[2] & 0xf0) === 0x90 && e[2] >>> 15 ? 8 << 22 : 0)),
     long_event_indexes: [], long_event_durations: [], control_ticks: controls.flat().map((e) => e[1]), control_bytes: controls.flat().map((e) => e[2]),
-    tempo_ticks: [0], tempo_values: [400000], tempo_tracks: [0],
+    tempo_ticks: [0], tempo_values: [400000], tempo_tracks: [0], data_event_ticks: [], data_event_tracks: [], data_event_kinds: [],
+    data_event_offsets: [], data_event_lengths: [], data_event_bytes: [],
   };
-  const head = { format: 1, division: 96, tracks: 2, events: events.length, long_events: 0, controls: lists.control_ticks.length, tempos: 1, not_playable: 0 };
+  const head = {
+    format: 1, division: 96, tracks: 2, events: events.length, long_events: 0, controls: lists.control_ticks.length, tempos: 1, not_playable: 0,
+    data_events: 0, data_event_byte_words: 0, data_events_dropped: 0,
+  };
   const words = Uint32Array.from([...playHead.map((name) => head[name]), ...playLists.flatMap(([name]) => lists[name])]);
   seqLoad(words.buffer);
   seqSelect([0, 1]);

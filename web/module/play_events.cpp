@@ -7,6 +7,7 @@
 #include "listing/meta_events.h"
 #include "module_memory.h"
 #include "roll_notes.h"
+#include "stream/byte_stream.h"
 
 std::vector<std::uint32_t> channel_event_ticks;
 std::vector<std::uint32_t> channel_event_bytes;
@@ -17,6 +18,13 @@ std::vector<std::uint32_t> tempo_tracks;
 std::uint32_t events_not_playable = 0;
 bool note_events_kept = false;
 std::size_t play_events_kept_free = 0;
+std::vector<std::uint32_t> data_event_ticks;
+std::vector<std::uint32_t> data_event_tracks;
+std::vector<std::uint32_t> data_event_kinds;
+std::vector<std::uint32_t> data_event_offsets;
+std::vector<std::uint32_t> data_event_lengths;
+std::vector<std::uint8_t> data_event_byte_area;
+std::uint32_t data_events_dropped = 0;
 std::vector<std::uint32_t> play_data;
 
 namespace {
@@ -71,6 +79,42 @@ void gather_tempo(std::uint32_t microseconds) {
     tempo_ticks.push_back(running_total);
     tempo_values.push_back(microseconds);
     tempo_tracks.push_back(listed_track_index());
+}
+
+// Whether the memory held no more data events once: all after it are dropped, so that those kept are
+// the file's first.
+bool data_events_full = false;
+// The track whose data events are dropped from a wrap of its total on (none: all ones).
+std::uint32_t data_events_wrapped_track = 0xFFFFFFFF;
+
+// Keeps a data event (a system exclusive or text event) of `kind` at the running total, with the
+// bytes of its body that the input holds, which follow in the input; past a wrap of its track's total,
+// or when the memory has no room for it beside what the listing still needs, it is dropped.
+void gather_data_event(std::int32_t kind, std::uint32_t length) {
+    std::uint32_t track = listed_track_index();
+    bool same_track = !data_event_tracks.empty() && data_event_tracks.back() == track;
+    if (same_track && running_total < data_event_ticks.back()) data_events_wrapped_track = track;
+    if (data_events_full || data_events_wrapped_track == track) {
+        ++data_events_dropped;
+        return;
+    }
+    auto held = static_cast<std::size_t>(std::min<std::uint64_t>(length, static_cast<std::uint64_t>(input_limit - input_next)));
+    std::size_t area = data_event_byte_area.size();
+    bool grows = data_event_byte_area.capacity() - area < held || data_event_ticks.size() == data_event_ticks.capacity();
+    std::size_t growth = 2 * (data_event_byte_area.capacity() + held) + 2 * 5 * sizeof(std::uint32_t) * (data_event_ticks.capacity() + 1);
+    if ((grows && !room_for(growth + play_events_kept_free)) || area + held > 0xFFFFFFFF || !make_room(data_event_byte_area, held) ||
+        !make_room(data_event_ticks) || !make_room(data_event_tracks) || !make_room(data_event_kinds) || !make_room(data_event_offsets) ||
+        !make_room(data_event_lengths)) {
+        data_events_full = true;
+        ++data_events_dropped;
+        return;
+    }
+    data_event_ticks.push_back(running_total);
+    data_event_tracks.push_back(track);
+    data_event_kinds.push_back(static_cast<std::uint32_t>(kind));
+    data_event_offsets.push_back(static_cast<std::uint32_t>(area));
+    data_event_lengths.push_back(static_cast<std::uint32_t>(held));
+    data_event_byte_area.insert(data_event_byte_area.end(), input_next, input_next + held);
 }
 
 // Where the copy's lists are written (null while the copy is only counted).
@@ -207,8 +251,9 @@ std::uint32_t copy_playable_tempos(const PlayLists* out, std::uint32_t& count) {
 void release_play_events() {
     // swapped with empty lists: their memory goes back, not only their contents
     std::vector<std::uint8_t>().swap(note_velocities);
+    std::vector<std::uint8_t>().swap(data_event_byte_area);
     for (auto* list : {&channel_event_ticks, &channel_event_bytes, &track_first_events, &tempo_ticks, &tempo_values, &tempo_tracks,
-                       &play_data}) {
+                       &data_event_ticks, &data_event_tracks, &data_event_kinds, &data_event_offsets, &data_event_lengths, &play_data}) {
         std::vector<std::uint32_t>().swap(*list);
     }
 }
@@ -227,10 +272,16 @@ void start_play_events(std::size_t input_size) {
     tempo_values.clear();
     tempo_tracks.clear();
     events_not_playable = 0;
+    for (auto* list : {&data_event_ticks, &data_event_tracks, &data_event_kinds, &data_event_offsets, &data_event_lengths}) list->clear();
+    data_event_byte_area.clear();
+    data_events_dropped = 0;
+    data_events_full = false;
+    data_events_wrapped_track = 0xFFFFFFFF;
     std::vector<std::uint32_t>().swap(play_data);
     channel_event_watcher = gather_channel_event;
     note_events_kept = true;
     tempo_watcher = gather_tempo;
+    data_event_watcher = gather_data_event;
 }
 
 void finish_play_events() {
@@ -240,6 +291,7 @@ void finish_play_events() {
     channel_event_watcher = nullptr;
     note_events_kept = false;
     tempo_watcher = nullptr;
+    data_event_watcher = nullptr;
 }
 
 void make_play_data(std::int32_t format, std::uint32_t division) {
@@ -268,6 +320,13 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     lengths[play_list_tempo_ticks] = tempos;
     lengths[play_list_tempo_values] = tempos;
     lengths[play_list_tempo_tracks] = tempos;
+    auto data_events = static_cast<std::uint32_t>(data_event_ticks.size());
+    auto byte_words = static_cast<std::uint32_t>((data_event_byte_area.size() + 3) / 4);
+    for (auto list : {play_list_data_event_ticks, play_list_data_event_tracks, play_list_data_event_kinds, play_list_data_event_offsets,
+                      play_list_data_event_lengths}) {
+        lengths[list] = data_events;
+    }
+    lengths[play_list_data_event_bytes] = byte_words;
     std::size_t words = play_head_words;
     for (std::size_t length : lengths) words += length;
     if (!room_for(words * sizeof(std::uint32_t))) {  // a copy of no tracks, all of it left out
@@ -275,6 +334,7 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
         play_data[play_head_format] = static_cast<std::uint32_t>(format);
         play_data[play_head_division] = division;
         play_data[play_head_not_playable] = left_out + events + tempos;
+        play_data[play_head_data_events_dropped] = data_events_dropped + data_events;
         return;
     }
     play_data.assign(words, 0);
@@ -287,6 +347,9 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     head[play_head_controls] = controls;
     head[play_head_tempos] = tempos;
     head[play_head_not_playable] = left_out;
+    head[play_head_data_events] = data_events;
+    head[play_head_data_event_byte_words] = byte_words;
+    head[play_head_data_events_dropped] = data_events_dropped;
     std::uint32_t* list_at[play_list_count] = {};
     std::uint32_t* at = head + play_head_words;
     for (std::size_t list = 0; list < play_list_count; ++list) {
@@ -309,4 +372,13 @@ void make_play_data(std::int32_t format, std::uint32_t division) {
     std::copy(track_numbers.begin(), track_numbers.end(), numbers);
     copy_playable_events(&out, events, long_events, controls);
     copy_playable_tempos(&out, tempos);
+    std::copy(data_event_ticks.begin(), data_event_ticks.end(), list_at[play_list_data_event_ticks]);
+    std::copy(data_event_tracks.begin(), data_event_tracks.end(), list_at[play_list_data_event_tracks]);
+    std::copy(data_event_kinds.begin(), data_event_kinds.end(), list_at[play_list_data_event_kinds]);
+    std::copy(data_event_offsets.begin(), data_event_offsets.end(), list_at[play_list_data_event_offsets]);
+    std::copy(data_event_lengths.begin(), data_event_lengths.end(), list_at[play_list_data_event_lengths]);
+    std::uint32_t* byte_area = list_at[play_list_data_event_bytes];
+    for (std::size_t i = 0; i < data_event_byte_area.size(); ++i) {
+        byte_area[i / 4] |= std::uint32_t{data_event_byte_area[i]} << (8 * (i % 4));
+    }
 }

@@ -40,13 +40,21 @@ export const rollBounds = {
 export const signature = { numerator: 0, denominator: 1, seen: 2, fields: 3 };
 
 // The compact copy of what is played (32-bit words): a head, then the lists in this order, each as long
-// as the head's count named beside it (tracks + 1 where marked).
-export const playHead = ['format', 'division', 'tracks', 'events', 'long_events', 'controls', 'tempos', 'not_playable'];
+// as the head's count named beside it (tracks + 1 where marked). The data events (system exclusive and
+// the meta events of types 1 to 15, in listing order) each have a kind (0xf0 or 0xf7, or the meta
+// type) and bytes (those after the event's length, as the file holds them) at an offset and length in
+// bytes into data_event_bytes, a byte area of four bytes to a word, the first in the low eight bits.
+export const playHead = [
+  'format', 'division', 'tracks', 'events', 'long_events', 'controls', 'tempos', 'not_playable', 'data_events', 'data_event_byte_words',
+  'data_events_dropped',
+];
 export const playLists = [
   ['track_first_events', 'tracks+1'], ['track_numbers', 'tracks'], ['track_last_ticks', 'tracks'], ['track_channels', 'tracks'],
   ['track_first_controls', 'tracks+1'], ['event_ticks', 'events'], ['event_bytes', 'events'], ['long_event_indexes', 'long_events'],
   ['long_event_durations', 'long_events'], ['control_ticks', 'controls'], ['control_bytes', 'controls'], ['tempo_ticks', 'tempos'],
-  ['tempo_values', 'tempos'], ['tempo_tracks', 'tempos'],
+  ['tempo_values', 'tempos'], ['tempo_tracks', 'tempos'], ['data_event_ticks', 'data_events'], ['data_event_tracks', 'data_events'],
+  ['data_event_kinds', 'data_events'], ['data_event_offsets', 'data_events'], ['data_event_lengths', 'data_events'],
+  ['data_event_bytes', 'data_event_byte_words'],
 ];
 export const playLongDuration = 0x3ff;  // a note on's duration field at this value: the duration is in the long events
 export const playUnknownDuration = 0xffffffff;  // a long event's duration when the roll has no note for it

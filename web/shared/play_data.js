@@ -19,16 +19,16 @@ export function readPlayData(buffer) {
   return { head, lists };
 }
 
-// The data events of a copy (its buffer: text events and system exclusive, in listing order): their
-// ticks, tracks, kinds and offsets and lengths into `bytes`, a byte view of the copy's byte area; all
-// empty for a copy that holds none.
+// The data events of a copy (its buffer, or what readPlayData made of it: system exclusive and text
+// events, in listing order):
+// their ticks, tracks, kinds (0xf0 or 0xf7, or the meta event's type), and offsets and lengths into
+// `bytes`, a byte view of the copy's byte area.
 export function playDataEvents(copy) {
-  const { lists } = readPlayData(copy);
-  const none = new Uint32Array(0);
-  const area = lists.data_event_bytes ?? none;
+  const { lists } = copy instanceof ArrayBuffer ? readPlayData(copy) : copy;
+  const area = lists.data_event_bytes;
   return {
-    ticks: lists.data_event_ticks ?? none, tracks: lists.data_event_tracks ?? none, kinds: lists.data_event_kinds ?? none,
-    offsets: lists.data_event_offsets ?? none, lengths: lists.data_event_lengths ?? none,
+    ticks: lists.data_event_ticks, tracks: lists.data_event_tracks, kinds: lists.data_event_kinds,
+    offsets: lists.data_event_offsets, lengths: lists.data_event_lengths,
     bytes: new Uint8Array(area.buffer, area.byteOffset, area.byteLength),
   };
 }
