@@ -100,10 +100,12 @@ export function showLyricsAt(tick, again = false) {
   if (s === lyrics.syllable && !again) return;
   const line = s < 0 ? 0 : lyrics.lineOf[s];
   if (line !== lyrics.line || again) {
-    $('lyrics-now').replaceChildren(...lyrics.lines[line].syllables.map((syllable) => {
+    // a span for each syllable, the spaces around its letters left outside it (unmarked)
+    $('lyrics-now').replaceChildren(...lyrics.lines[line].syllables.flatMap((syllable) => {
+      const [, before, letters, after] = /^(\s*)(.*?)(\s*)$/su.exec(syllable.text);
       const span = document.createElement('span');
-      span.textContent = syllable.text;
-      return span;
+      span.textContent = letters;
+      return [before, span, after].filter((part) => part !== '');
     }));
     const next = lyrics.lines[line + 1];
     $('lyrics-next').textContent = next ? next.syllables.map((syllable) => syllable.text).join('') : '';
