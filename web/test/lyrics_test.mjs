@@ -156,7 +156,7 @@ for (const kind of browsersToTest()) {
       await closePage(page);
     });
 
-    test(`${title}: lyric events played to a MIDI output: each line in turn, one syllable marked at a time`, async () => {
+    test(`${title}: lyric events played to a MIDI output: each line in turn, written once, one syllable marked at a time`, async () => {
       const page = await openWith(session, 'twinkle.mid', { midi: true });
       await waitFor(page, () => !document.getElementById('lyrics').hidden, null, { timeout: 10000 }).catch(() => {});
       assert.equal((await panel(page)).heading, 'Lyrics', 'a file without a title');
@@ -171,6 +171,10 @@ for (const kind of browsersToTest()) {
           if (document.body.dataset.playing !== 'false' || window.marks.length < 2) requestAnimationFrame(look);
         };
         requestAnimationFrame(look);
+        // the words of the line sung as written (the live region is read again at each writing)
+        window.written = [];
+        new MutationObserver(() => window.written.push(document.getElementById('lyrics-now').textContent))
+          .observe(document.getElementById('lyrics-now'), { childList: true, characterData: true, subtree: true });
       });
       await page.click('#play');
       await waitFor(page, () => document.body.dataset.playing === 'false' && window.marks.length > 1, null, { timeout: 15000 });
@@ -185,6 +189,8 @@ for (const kind of browsersToTest()) {
       assert.deepEqual(marks.filter((m) => !expected.includes(m)), [], 'marks not of the song');
       assert.deepEqual(marks, expected.filter((m) => marks.includes(m)), 'marks out of order');
       assert.ok(marks.length >= expected.length - 2, `only ${marks.length} of ${expected.length} marks seen: ${marks.join(', ')}`);
+      assert.deepEqual(await page.evaluate(() => window.written), ['little star', 'How I wonder'], 'each line is written once, for a screen reader to read once');
+      assert.equal(await page.$eval('#lyrics-now', (p) => p.getAttribute('aria-live')), 'polite');
       await closePage(page);
     });
 
