@@ -5,3 +5,6 @@
 export function decodeFileText(bytes) {
   return new TextDecoder().decode(bytes);
 }
+
+// Calls listener() whenever the encoding in use may have changed; with UTF-8 always, it never does.
+export function whenTextEncodingChanges(listener) {}

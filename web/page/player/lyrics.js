@@ -1,27 +1,38 @@
 // The lyrics panel: the line of the words being sung and the next, the syllable sung marked, following
 // the place playing (the transport tells it each place it shows: while playing, at a seek, a loop's
 // wrap or a stop), whatever plays (the page's sound or a MIDI output). Shown only for a file that
-// sings: lyric events, or a karaoke file's text events (karaoke.js makes the lines).
+// sings: lyric events, or a karaoke file's text events (karaoke.js makes the lines), read in the
+// encoding the page reads the file's texts in, and again when that changes.
 //
 // For a screen reader the panel is a region under its heading; the line sung is a polite live region
 // whose words are written once when the line becomes the one sung (so it is read once), and the
 // syllables are then marked by their attributes alone (aria-current on the one sung).
 import { $ } from '../dom.js';
-import { decodeFileText } from '../text_encoding.js';
+import { decodeFileText, whenTextEncodingChanges } from '../text_encoding.js';
 import { lyricLines } from './karaoke.js';
 import { playDataEventBytes, playDataEvents } from '../../shared/play_data.js';
 
 export const lyrics = {
+  texts: [],                   // the file's text and lyric events: { tick, track, kind, bytes } (bytes kept
+                               // to be read again in another encoding)
   lines: [],                   // the lines sung (karaoke.js): { tick, verse, syllables: [{ tick, text }] }
   ticks: new Float64Array(0),  // each syllable's tick, line after line
   lineOf: new Uint32Array(0),  // each syllable's line
   firsts: new Uint32Array(0),  // each line's first syllable
   line: -1,                    // the line shown as sung, -1 when none is shown
   syllable: -1,                // the syllable marked as sung (-1: none yet, the place is before the first)
+  tick: 0,                     // the place shown last
+  listening: false,            // whether a change of the texts' encoding reads the words again
 };
 
 // Forgets the last file's words and hides the panel (a new listing).
 export function forgetLyrics() {
+  lyrics.texts = [];
+  forgetLines();
+}
+
+// Forgets the lines made of the words, and hides the panel.
+function forgetLines() {
   lyrics.lines = [];
   lyrics.ticks = new Float64Array(0);
   lyrics.lineOf = new Uint32Array(0);
@@ -34,16 +45,25 @@ export function forgetLyrics() {
   $('lyrics-title').textContent = '';
 }
 
-// Takes the words of the file from its compact copy (an ArrayBuffer, before the player hands it on),
-// and shows the panel at tick when the file sings.
+// Takes the file's text and lyric events from its compact copy (an ArrayBuffer, before the player
+// hands it on), and shows the panel at tick when the file sings.
 export function takeLyrics(copy, tick) {
-  forgetLyrics();
   const events = playDataEvents(copy);
-  const chosen = [];
-  for (let i = 0; i < events.kinds.length; i += 1) if (events.kinds[i] === 1 || events.kinds[i] === 5) chosen.push(i);
-  const words = decodeTexts(chosen.map((i) => playDataEventBytes(events, i)));
-  const texts = chosen.map((i, n) => ({ tick: events.ticks[i], track: events.tracks[i], kind: events.kinds[i], text: words[n] }));
-  const { title, lines } = lyricLines(texts);
+  lyrics.texts = [];
+  for (let i = 0; i < events.kinds.length; i += 1) {
+    if (events.kinds[i] !== 1 && events.kinds[i] !== 5) continue;
+    lyrics.texts.push({ tick: events.ticks[i], track: events.tracks[i], kind: events.kinds[i], bytes: playDataEventBytes(events, i).slice() });
+  }
+  lyrics.tick = tick;
+  if (!lyrics.listening) whenTextEncodingChanges(readLyrics);
+  lyrics.listening = true;
+  readLyrics();
+}
+
+// Reads the words (again) in the encoding in use, and shows them at the place shown last.
+function readLyrics() {
+  forgetLines();
+  const { title, lines } = lyricLines(lyrics.texts.map((t) => ({ ...t, text: decodeFileText(t.bytes) })));
   if (lines.length === 0) return;
   const count = lines.reduce((n, l) => n + l.syllables.length, 0);
   lyrics.lines = lines;
@@ -61,22 +81,7 @@ export function takeLyrics(copy, tick) {
   });
   $('lyrics-title').textContent = title ? `: ${title}` : '';
   $('lyrics').hidden = false;
-  showLyricsAt(tick, true);
-}
-
-// The characters of each text: decoded as one text, so that the file's encoding is told from all of
-// its words at once (a NUL byte between two, which reads as NUL in every encoding the page knows),
-// or one by one when a text holds a NUL itself.
-function decodeTexts(list) {
-  const size = list.reduce((n, bytes) => n + bytes.length + 1, 0);
-  const joined = new Uint8Array(Math.max(0, size - 1));
-  let at = 0;
-  for (const bytes of list) {
-    joined.set(bytes, at);
-    at += bytes.length + 1;
-  }
-  const parts = list.length > 0 ? decodeFileText(joined).split('\0') : [];
-  return parts.length === list.length ? parts : list.map((bytes) => decodeFileText(bytes));
+  showLyricsAt(lyrics.tick, true);
 }
 
 // The last syllable sung at tick or before, -1 when none is.
@@ -95,6 +100,7 @@ function syllableAt(tick) {
 // next, the syllables sung so far marked, the one sung now most. Writes only what changed (`again`:
 // the whole panel anew).
 export function showLyricsAt(tick, again = false) {
+  lyrics.tick = tick;
   if (lyrics.lines.length === 0) return;
   const s = syllableAt(tick);
   if (s === lyrics.syllable && !again) return;
