@@ -116,6 +116,7 @@ export function showLyricsAt(tick, again = false) {
     const next = lyrics.lines[line + 1];
     $('lyrics-next').textContent = next ? next.syllables.map((syllable) => syllable.text).join('') : '';
     $('lyrics-next-line').classList.toggle('verse', Boolean(next?.verse));
+    $('lyrics-next-said').hidden = !next;  // "Next line:" said only before one
     lyrics.line = line;
   }
   const first = lyrics.firsts[line];
