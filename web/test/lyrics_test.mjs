@@ -129,7 +129,7 @@ for (const kind of browsersToTest()) {
 
     // headless Firefox here has no sound output: there the karaoke file plays to the stand-in MIDI output
     const output = kind === 'firefox' ? 'a MIDI output' : 'the page\'s sound';
-    test(`${title}: a karaoke file shows its title, the line sung and the next, follows a seek standing and playing to ${output}; a file that sings nothing has no panel`, async () => {
+    test(`${title}: a karaoke file shows its title, the line sung and the next, follows a seek standing and playing to ${output} and a loop; a file that sings nothing has no panel`, async () => {
       const page = await openWith(session, 'row.kar', { midi: kind === 'firefox' });
       await waitFor(page, () => !document.getElementById('lyrics').hidden, null, { timeout: 10000 }).catch(() => {});
       assert.deepEqual(await panel(page), {
@@ -150,6 +150,32 @@ for (const kind of browsersToTest()) {
       const last = await panel(page);
       assert.deepEqual({ line: last.line, sung: last.sung, now: last.now, next: last.next },
         { line: 'Down the stream', sung: ['Down', 'the'], now: ['now:stream'], next: '' }, 'a seek while playing');
+      // a loop over "gently" (ticks 300 to 400, half a second) played twice round: the mark goes back
+      // from "ly" to "boat", and the verse after it never comes
+      await page.click('#stop');
+      await page.evaluate(() => window.smfdumpPage.seek(300));
+      await page.keyboard.press('[');
+      await page.evaluate(() => window.smfdumpPage.seek(400));
+      await page.keyboard.press(']');
+      await page.evaluate(() => {
+        window.marks = [];
+        const look = () => {
+          const seen = `${document.getElementById('lyrics-now').textContent}|${document.querySelector('#lyrics-now [aria-current]')?.textContent}`;
+          if (window.marks[window.marks.length - 1] !== seen) window.marks.push(seen);
+          if (!window.marksDone) requestAnimationFrame(look);
+        };
+        requestAnimationFrame(look);
+      });
+      await page.click('#play');
+      await new Promise((resolve) => setTimeout(resolve, 1300));
+      const looped = await page.evaluate(() => {
+        window.marksDone = true;
+        return window.marks;
+      });
+      await page.click('#play');
+      const round = looped.indexOf('boat gently|ly');
+      assert.ok(round >= 0 && looped.slice(round).includes('boat gently|boat'), `the marks did not go round the loop: ${looped.join(', ')}`);
+      assert.deepEqual(looped.filter((m) => !m.startsWith('boat gently|')), [], 'a mark outside the loop');
       await pickFiles(page, '#open-input', path.join(scratch, 'plain.mid'));
       await waitFor(page, () => document.body.dataset.state === 'ready' && document.getElementById('lyrics').hidden, null, { timeout: 30000 }).catch(() => {});
       assert.equal((await panel(page)).shown, false, 'the panel stays for a file without words');
