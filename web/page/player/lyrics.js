@@ -12,6 +12,9 @@ import { decodeFileText, whenTextEncodingChanges } from '../text_encoding.js';
 import { lyricLines } from './karaoke.js';
 import { playDataEventBytes, playDataEvents } from '../../shared/play_data.js';
 
+const textsKept = 20000;  // text and lyric events read at most (a song has hundreds): more would hold
+                          // up the page as the file opens, and the words past them are not shown
+
 export const lyrics = {
   texts: [],                   // the file's text and lyric events: { tick, track, kind, bytes } (bytes kept
                                // to be read again in another encoding)
@@ -45,12 +48,12 @@ function forgetLines() {
   $('lyrics-title').textContent = '';
 }
 
-// Takes the file's text and lyric events from its compact copy (an ArrayBuffer, before the player
-// hands it on), and shows the panel at tick when the file sings.
+// Takes the file's text and lyric events (the first textsKept) from its compact copy (an ArrayBuffer,
+// before the player hands it on), and shows the panel at tick when the file sings.
 export function takeLyrics(copy, tick) {
   const events = playDataEvents(copy);
   lyrics.texts = [];
-  for (let i = 0; i < events.kinds.length; i += 1) {
+  for (let i = 0; i < events.kinds.length && lyrics.texts.length < textsKept; i += 1) {
     if (events.kinds[i] !== 1 && events.kinds[i] !== 5) continue;
     lyrics.texts.push({ tick: events.ticks[i], track: events.tracks[i], kind: events.kinds[i], bytes: playDataEventBytes(events, i).slice() });
   }
