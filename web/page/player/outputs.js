@@ -16,6 +16,7 @@ import { $, setUsable } from '../dom.js';
 import { listed, listingTurn, showNotice } from '../files.js';
 import { ask } from '../lister.js';
 import { askPlayed } from './follow.js';
+import { takeLyrics } from './lyrics.js';
 import { midiAsk, midiHalt, midiOutputOf, midiPost, midiStart, midiStarted, midiStop } from './midi_out.js';
 import { settings } from './settings.js';
 import { fromEngine, pausePlaying, player, startPlaying } from './transport.js';
@@ -144,6 +145,7 @@ export function askPlayData() {
     if (turn !== listingTurn) return;
     output.data = data.data;
     output.dataTurn = turn;
+    takeLyrics(output.data, player.tick);
     askPlayed(true);  // the place's time and the length, now that the worker has the tempo map
   }, () => {});
   return output.dataAsked;

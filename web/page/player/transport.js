@@ -6,6 +6,7 @@
 import { $, setUsable, usable } from '../dom.js';
 import { listed, showNotice } from '../files.js';
 import { askPlayed, followRoll, following, resetFollow } from './follow.js';
+import { forgetLyrics, showLyricsAt } from './lyrics.js';
 import { engineAnswered, output, outputOf, readyEngine, resetOutput, toEngine } from './outputs.js';
 import { drawOverlay, requestOverlay } from './overlay.js';
 import { forgetLoop, settings } from './settings.js';
@@ -48,6 +49,7 @@ export function startPlayer(answer) {
   forgetLoop();
   player.markerUsed = roll.markings;
   resetFollow();
+  forgetLyrics();
   player.unplayable = unplayableReason(answer);
   $('player').hidden = false;
   setUsable($('play'), player.unplayable === '');
@@ -264,6 +266,7 @@ export function showPlace() {
   const spoken = `${time} ${$('play-position').textContent}`.trim();
   if (seekBar.getAttribute('aria-valuetext') !== spoken) seekBar.setAttribute('aria-valuetext', spoken);
   $('roll').dataset.playTick = value;
+  showLyricsAt(tick);
 }
 
 // A copy of the player's state, for tests and scripts outside the project: the transport's, the
