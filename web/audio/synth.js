@@ -1058,14 +1058,13 @@ function renderVoice(s, v, left, right, at, n) {
 
 // The modulators every zone has unless its table gives its own list (each: source, destination,
 // amount source, transform, as the file's words; and the amount in the destination's units): note-on
-// velocity to attenuation (concave, 96 dB) and to the filter's cutoff, channel pressure and the mod
-// wheel to the vibrato's depth, volume and expression to attenuation, pan, the reverb and chorus
-// sends, and the pitch wheel, times its sensitivity, to the fine tune. The velocity to cutoff one
-// counts only at velocities of 64 and up, as FluidSynth plays it (rendered there, a note at velocity
-// 63 is as bright as one at 127, one at 64 darker).
+// velocity to attenuation (concave, 96 dB), channel pressure and the mod wheel to the vibrato's depth,
+// volume and expression to attenuation, pan, the reverb and chorus sends, and the pitch wheel, times
+// its sensitivity, to the fine tune. As FluidSynth 2.3 renders them: velocity leaves the cutoff alone
+// (notes at velocities 127, 64, 63 and 40 have the same spectrum there), and CC 10 spans the whole
+// field once (at 32 a note sounds a quarter of the way from the left), an amount of 500, not 1000.
 export const defaultModulatorWords = Uint32Array.from([
   0x0502, 48, 0, 0,        // velocity, negative concave: attenuation
-  0x0102, 8, 0x0c02, 0,    // velocity, negative linear: cutoff, while velocity (switch) is at least 64
   0x000d, 6, 0, 0,         // channel pressure: vibrato LFO to pitch
   0x0081, 6, 0, 0,         // CC 1 (mod wheel): vibrato LFO to pitch
   0x0587, 48, 0, 0,        // CC 7 (volume), negative concave: attenuation
@@ -1075,7 +1074,7 @@ export const defaultModulatorWords = Uint32Array.from([
   0x00dd, 15, 0, 0,        // CC 93: chorus send
   0x020e, 52, 0x0010, 0,   // pitch wheel, bipolar, times its sensitivity: fine tune
 ]);
-export const defaultModulatorAmounts = Float32Array.from([960, -2400, 50, 50, 960, 1000, 960, 200, 200, 12700]);
+export const defaultModulatorAmounts = Float32Array.from([960, 50, 50, 960, 500, 960, 200, 200, 12700]);
 // The default list as a zone's fields.
 const defaultModulators = { mw: defaultModulatorWords, ma: defaultModulatorAmounts, m0: 0, mn: defaultModulatorAmounts.length };
 
