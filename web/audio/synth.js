@@ -334,6 +334,12 @@ function newVoice() {
     me: 0, meStage: 0, meCount: 0, meHold: 0, meAttack: 0, meDecay: 0, meSustain: 0, meRelease: 0,  // modulation envelope: level, stage (0 delay .. 5 release), frames of delay and hold left, steps a frame, sustain level
     ml: 0, mlPhase: 0, mlWait: 0, vl: 0, vlPhase: 0, vlWait: 0,  // the LFOs: value, phase (cycles), frames of delay left
     gc: 0,              // chorus gain of the last block
+    nl: 0, nr: 0, ns: 0, nc: 0,  // this block's gains to left, right, reverb and chorus
+    rate: 48000,        // the synthesizer's frames a second
+    cents: 0, pace0: 0, vlPitch: 0, mlPitch: 0, mePitch: 0, vlStep: 0, mlStep: 0,  // from the modulators: pitch (cents from the sample's own), the sample's frames a frame there, the LFOs' and envelope's depths, the LFOs' phase a frame
+    cutoff0: 0, meCutoff: 0, mlCutoff: 0, mlVolume: 0,  // the cutoff (cents) and its depths; the LFO's tremolo (cB)
+    toLeft: 0, toRight: 0, toReverb: 0, toChorus: 0,  // gains
+    strikes: 0,         // timed quanta in a row it took too long in
     cost: 0,            // milliseconds it took in a timed quantum
   };
 }
@@ -1049,8 +1055,8 @@ function renderVoice(s, v, left, right, at, n) {
   if (t.la) gain *= 1 - t.la * fadeIn * (0.5 + 0.5 * lfo);
   const pan = Math.min(1, Math.max(-1, (c.pan - 64) / 63 + t.pan));
   const angle = ((pan + 1) * Math.PI) / 4;
-  const gl = gain * Math.cos(angle), gr = gain * Math.sin(angle), gs = (gain * t.rv * c.reverb) / 127, gc = (gain * c.cc[93]) / 127;
-  mixVoice(s, v, left, right, at, n, gl, gr, gs, gc);
+  v.nl = gain * Math.cos(angle); v.nr = gain * Math.sin(angle); v.ns = (gain * t.rv * c.reverb) / 127; v.nc = (gain * c.cc[93]) / 127;
+  mixVoice(s, v, left, right, at, n);
   if (!alive) v.on = false;
 }
 
@@ -1117,13 +1123,13 @@ function modSource(v, c, word, none) {
   return u < 0 ? -modCurve(type, -u) : modCurve(type, u);
 }
 
-// Sums the modulators of voice v's zone into v.gen, from channel c's controllers now.
+// Sums the modulators of voice v's zone into v.gen, from channel c's controllers now, and reckons
+// what a block of the voice takes from them.
 function modulate(v, c) {
   const t = v.t, gen = v.gen, words = t.mw, amounts = t.ma;
   gen.fill(0);
   v.serial = c.serial;
-  if (!words) return;
-  const last = Math.min(t.m0 + t.mn, amounts.length, words.length >> 2);
+  const last = words ? Math.min(t.m0 + t.mn, amounts.length, words.length >> 2) : 0;
   for (let m = t.m0; m < last; m++) {
     const dest = words[4 * m + 1];
     if (dest > 60 || (words[4 * m] & 0xff) === 0) continue;  // no generator, or no primary source
@@ -1131,6 +1137,31 @@ function modulate(v, c) {
     if (words[4 * m + 3] === 2) value = Math.abs(value);
     if (Number.isFinite(value)) gen[dest] += value;
   }
+  const g = gen, rate = v.rate;
+  // pitch: the key's distance from the root and the tunings (cents); the depths of the LFOs and the envelope
+  v.cents = (v.key - t.root) * (t.st + g[G_SCALE]) + t.tune + 100 * g[G_COARSE] + g[G_FINE];
+  v.pace0 = t.sampleRate / rate;
+  v.vlPitch = t.vlp + g[G_VIB_LFO_PITCH]; v.mlPitch = t.mlp + g[G_MOD_LFO_PITCH]; v.mePitch = t.mep + g[G_MOD_ENV_PITCH];
+  v.vlStep = lfoHz(t.vlf, g[G_VIB_LFO_HZ]) / rate; v.mlStep = lfoHz(t.mlf, g[G_MOD_LFO_HZ]) / rate;
+  // the filter (its resonance peak taken back down by half its height)
+  v.cutoff0 = (t.fc > 0 ? 1200 * Math.log2(t.fc / 8.176) : cutoffOpen) + g[G_CUTOFF];
+  v.meCutoff = t.mef + g[G_MOD_ENV_CUTOFF]; v.mlCutoff = t.mlc + g[G_MOD_LFO_CUTOFF];
+  const qDb = Math.min(96, Math.max(0, t.qd + g[G_Q]));
+  v.q = Math.pow(10, (qDb - 3.01) / 20);
+  const filtered = v.cutoff0 < cutoffOpen || v.meCutoff !== 0 || v.mlCutoff !== 0;
+  // gains: the attenuation in centibels (the file's share is in t.g), pan, sends; the LFO's tremolo
+  const gain = t.g * Math.pow(10, -Math.min(1440, Math.max(-1440, g[G_ATTENUATION])) / 200 - (filtered ? qDb / 40 : 0));
+  const pan = Math.min(1, Math.max(-1, t.pan + g[G_PAN] / 500)), angle = ((pan + 1) * Math.PI) / 4;
+  v.toLeft = gain * Math.cos(angle); v.toRight = gain * Math.sin(angle);
+  v.toReverb = gain * reverbUnit * Math.min(1, Math.max(0, t.rs + g[G_REVERB] / 1000));
+  v.toChorus = gain * chorusUnit * Math.min(1, Math.max(0, t.cs + g[G_CHORUS] / 1000));
+  v.mlVolume = 10 * t.mlv + g[G_MOD_LFO_VOLUME];
+}
+
+// An LFO's rate in Hz: hz moved by cents, at most 100 Hz (the format's highest), never below 0.
+function lfoHz(hz, cents) {
+  const value = hz * Math.pow(2, Math.min(4500, cents) / 1200);
+  return value >= 0 ? Math.min(100, value) : 0;
 }
 
 // Seconds in timecents, a modulator's sum added, at most `most` timecents.
@@ -1146,6 +1177,7 @@ function framesOf(s, seconds) {
 // A sampled zone's voice at its note-on: its modulators summed and the times they move reckoned.
 function sampledStart(s, v, t) {
   const c = s.channels[v.ch], g = v.gen, key = v.key;
+  v.rate = s.rate;
   modulate(v, c);
   const below60 = 60 - key;
   // the start of the sample, moved by the offsets
@@ -1211,47 +1243,39 @@ function triangle(p) {
 
 // Adds n frames of sampled voice v to left and right (from frame `at`) and to the effects' inputs.
 function renderSampled(s, v, left, right, at, n) {
-  const t = v.t, c = s.channels[v.ch], g = v.gen, rate = s.rate;
+  const c = s.channels[v.ch];
   if (v.serial !== c.serial) modulate(v, c);
   // the LFOs and the modulation envelope as the block starts, then on by n frames
   if (v.vlWait > 0) v.vlWait -= n;
-  else { v.vl = triangle(v.vlPhase); v.vlPhase += Math.min(100, t.vlf * Math.pow(2, Math.min(4500, g[G_VIB_LFO_HZ]) / 1200)) * n / rate; v.vlPhase -= Math.floor(v.vlPhase); }
+  else { v.vl = triangle(v.vlPhase); v.vlPhase += v.vlStep * n; v.vlPhase -= Math.floor(v.vlPhase); }
   if (v.mlWait > 0) v.mlWait -= n;
-  else { v.ml = triangle(v.mlPhase); v.mlPhase += Math.min(100, t.mlf * Math.pow(2, Math.min(4500, g[G_MOD_LFO_HZ]) / 1200)) * n / rate; v.mlPhase -= Math.floor(v.mlPhase); }
+  else { v.ml = triangle(v.mlPhase); v.mlPhase += v.mlStep * n; v.mlPhase -= Math.floor(v.mlPhase); }
   const me = v.me, ml = v.ml, vl = v.vl;
   modEnvelope(v, n);
-  // pitch: the key's distance from the root, the tunings, the LFOs and the envelope
-  const cents = (v.key - t.root) * (t.st + g[G_SCALE]) + t.tune + 100 * g[G_COARSE] + g[G_FINE]
-    + vl * (t.vlp + g[G_VIB_LFO_PITCH]) + ml * (t.mlp + g[G_MOD_LFO_PITCH]) + me * (t.mep + g[G_MOD_ENV_PITCH]);
-  v.pace = Math.min(Math.pow(2, cents / 1200) * (t.sampleRate / rate), sampleStepMost);
+  // pitch: the tunings, the LFOs and the envelope
+  const cents = v.cents + vl * v.vlPitch + ml * v.mlPitch + me * v.mePitch;
+  v.pace = cents === 0 ? v.pace0 : Math.min(Math.pow(2, cents / 1200) * v.pace0, sampleStepMost);
   const buf = s.buf;
   const sounding = sampleFill(s, v, buf, n);
-  // the low-pass filter, and its resonance peak taken back down by half its height
-  const cutoff = (t.fc > 0 ? 1200 * Math.log2(t.fc / 8.176) : cutoffOpen) + g[G_CUTOFF] + me * (t.mef + g[G_MOD_ENV_CUTOFF]) + ml * (t.mlc + g[G_MOD_LFO_CUTOFF]);
-  let gain = t.g;
+  // the low-pass filter
+  const cutoff = v.cutoff0 + me * v.meCutoff + ml * v.mlCutoff;
   if (cutoff < cutoffOpen) {
-    const qDb = Math.min(96, Math.max(0, t.qd + g[G_Q]));
     v.cutoff = 8.176 * Math.pow(2, Math.max(1500, cutoff) / 1200);
-    v.q = Math.pow(10, (qDb - 3.01) / 20);
     filter(s, v, n);
-    gain *= Math.pow(10, -qDb / 40);
   }
   if (!Number.isFinite(buf[n - 1])) { s.nonFinite++; v.on = false; return; }
   const alive = envelope(s, v, n) && sounding;
-  // attenuation in centibels: the modulators' (velocity, volume, expression...) and the LFO's
-  gain *= Math.pow(10, -Math.min(1440, Math.max(-1440, g[G_ATTENUATION] + ml * (10 * t.mlv + g[G_MOD_LFO_VOLUME]))) / 200);
-  const pan = Math.min(1, Math.max(-1, t.pan + g[G_PAN] / 500));
-  const angle = ((pan + 1) * Math.PI) / 4;
-  const gl = gain * Math.cos(angle), gr = gain * Math.sin(angle);
-  const gs = gain * reverbUnit * Math.min(1, Math.max(0, t.rs + g[G_REVERB] / 1000));
-  const gc = gain * chorusUnit * Math.min(1, Math.max(0, t.cs + g[G_CHORUS] / 1000));
-  mixVoice(s, v, left, right, at, n, gl, gr, gs, gc);
+  // the gains reckoned by modulate, and the LFO's tremolo
+  const gain = ml === 0 || v.mlVolume === 0 ? 1 : Math.pow(10, -Math.min(1440, Math.max(-1440, ml * v.mlVolume)) / 200);
+  v.nl = gain * v.toLeft; v.nr = gain * v.toRight; v.ns = gain * v.toReverb; v.nc = gain * v.toChorus;
+  mixVoice(s, v, left, right, at, n);
   if (!alive) v.on = false;
 }
 
 // Adds n frames of s.buf times the envelope s.env to left, right and the effects' inputs, the gains
-// gliding from the last block's to these; keeps these for the next block.
-function mixVoice(s, v, left, right, at, n, gl, gr, gs, gc) {
+// gliding from the last block's to the new ones (v.nl, v.nr, v.ns, v.nc), which it keeps.
+function mixVoice(s, v, left, right, at, n) {
+  const gl = v.nl, gr = v.nr, gs = v.ns, gc = v.nc;
   const first = v.gl < 0;
   const l0 = first ? gl : v.gl, r0 = first ? gr : v.gr, s0 = first ? gs : v.gs, c0 = first ? gc : v.gc;
   const dl = (gl - l0) / n, dr = (gr - r0) / n, ds = (gs - s0) / n, dc = (gc - c0) / n;
@@ -1354,15 +1378,18 @@ function reverb(s, left, right, n) {
   }
 }
 
-// After a timed quantum: a voice that took more than half the quantum's budget is dropped (it fades
-// out), so that one voice gone slow cannot hold up the audio thread.
+// After a timed quantum: a voice that took more than half the quantum's budget in two timed quanta
+// in a row is dropped (it fades out), so that one voice gone slow cannot hold up the audio thread.
 function dropSlowVoices(s, frames) {
   const most = (0.5 * frames * 1000) / s.rate;
+  s.probe = false;
   for (const v of s.voices) {
-    if (v.on && !v.fading && v.cost > most) { fade(s, v); s.dropped++; }
+    // twice in a row: once may be a collection of garbage, or code being compiled, meanwhile
+    v.strikes = v.on && !v.fading && v.cost > most ? v.strikes + 1 : 0;
+    if (v.strikes >= 2) { fade(s, v); s.dropped++; v.strikes = 0; }
+    if (v.strikes > 0) s.probe = true;
     v.cost = 0;
   }
-  s.probe = false;
 }
 
 // Renders `frames` frames (at most 128) into left and right from frame firstFrame of the context,
