@@ -338,6 +338,7 @@ function newVoice() {
     rate: 48000,        // the synthesizer's frames a second
     cents: 0, pace0: 0, vlPitch: 0, mlPitch: 0, mePitch: 0, vlStep: 0, mlStep: 0,  // from the modulators: pitch (cents from the sample's own), the sample's frames a frame there, the LFOs' and envelope's depths, the LFOs' phase a frame
     cutoff0: 0, meCutoff: 0, mlCutoff: 0, mlVolume: 0,  // the cutoff (cents) and its depths; the LFO's tremolo (cB)
+    filtered: false,    // the filter runs
     toLeft: 0, toRight: 0, toReverb: 0, toChorus: 0,  // gains
     strikes: 0,         // timed quanta in a row it took too long in
     cost: 0,            // milliseconds it took in a timed quantum
@@ -1148,7 +1149,9 @@ function modulate(v, c) {
   v.meCutoff = t.mef + g[G_MOD_ENV_CUTOFF]; v.mlCutoff = t.mlc + g[G_MOD_LFO_CUTOFF];
   const qDb = Math.min(96, Math.max(0, t.qd + g[G_Q]));
   v.q = Math.pow(10, (qDb - 3.01) / 20);
-  const filtered = v.cutoff0 < cutoffOpen || v.meCutoff !== 0 || v.mlCutoff !== 0;
+  // (a resonance at the open cutoff still peaks there and takes the level down, as in FluidSynth: a
+  // closed hi-hat of FluidR3 with 10 dB of it sounds 5 dB softer there than without)
+  const filtered = v.filtered = v.cutoff0 < cutoffOpen || v.meCutoff !== 0 || v.mlCutoff !== 0 || qDb > 0;
   // gains: the attenuation in centibels (the file's share is in t.g), pan, sends; the LFO's tremolo
   const gain = t.g * Math.pow(10, -Math.min(1440, Math.max(-1440, g[G_ATTENUATION])) / 200 - (filtered ? qDb / 40 : 0));
   const pan = Math.min(1, Math.max(-1, t.pan + g[G_PAN] / 500)), angle = ((pan + 1) * Math.PI) / 4;
@@ -1258,9 +1261,9 @@ function renderSampled(s, v, left, right, at, n) {
   const buf = s.buf;
   const sounding = sampleFill(s, v, buf, n);
   // the low-pass filter
-  const cutoff = v.cutoff0 + me * v.meCutoff + ml * v.mlCutoff;
-  if (cutoff < cutoffOpen) {
-    v.cutoff = 8.176 * Math.pow(2, Math.max(1500, cutoff) / 1200);
+  if (v.filtered) {
+    const cutoff = v.cutoff0 + me * v.meCutoff + ml * v.mlCutoff;
+    v.cutoff = 8.176 * Math.pow(2, Math.min(cutoffOpen, Math.max(1500, cutoff)) / 1200);
     filter(s, v, n);
   }
   if (!Number.isFinite(buf[n - 1])) { s.nonFinite++; v.on = false; return; }
