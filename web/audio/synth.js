@@ -1569,16 +1569,19 @@ export function reportProgress(s, post) {
 }
 
 // Plays a made-up passage on a synthesizer of its own and throws the sound away: a note of each
-// family on each channel (one of them from a sampled zone as a SoundFont's table gives it), drums,
-// bend, vibrato and the sustain pedal, so that the engine compiles the code of every voice before a
-// live context's first notes wait on it. Returns the milliseconds.
+// family on each channel (one of them from sampled zones as a SoundFont's table gives them, with a
+// filter, both envelopes, both LFOs, sends and modulators of the table's own, more voices than the cap),
+// drums, bend, pressure, vibrato and the sustain pedal, so that the engine compiles the code of every
+// voice before a live context's first notes wait on it. Returns the milliseconds.
 export function synthWarmUp(rate) {
   const started = synthClock();
   const s = newSynth(rate);
   const cycle = Int16Array.from({ length: 100 }, (_, i) => Math.round(16000 * Math.sin((2 * Math.PI * i) / 100)));
-  const fields = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi', 'sampleRate', 'end', 'loopEnd', 'loop', 'root', 'fc', 'q'];
-  synthZones(s, { sample: cycle, fields, rows: Float64Array.from([0, 8, 0, 127, 0, 127, rate, 100, 100, 1, 69, 4000, 3]),
-    common: { dk: 1, ft: 0, fa: 1, fe: 0, fp: 0, vf: 0, rv: 1 } });
+  const fields = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi', 'sampleRate', 'end', 'loopEnd', 'loop', 'root', 'fc', 'qd',
+    'mea', 'mdc', 'mes', 'mep', 'mef', 'mlp', 'mlc', 'mlv', 'vlp', 'rs', 'cs', 'm0', 'mn'];
+  const zone = (program, m0, mn) => [0, program, 0, 127, 0, 127, rate, 100, 100, 1, 69, 4000, 3, 0.01, 0.05, 0.5, 100, 1200, 10, 300, 1, 20, 0.2, 0.3, m0, mn];
+  synthZones(s, { sample: cycle, fields, rows: Float64Array.from([...zone(8, 0, 9), ...zone(8, 9, 1), ...zone(9, 0, -1)]),
+    common: { dk: 1, ft: 0 }, modulators: { words: Uint32Array.from([...defaultModulatorWords, 0x00d2, 8, 0x000a, 2]), amounts: Float32Array.from([...defaultModulatorAmounts, -600]) } });
   const events = [];
   const at = (seconds, status, first, second) => events.push(seconds, packMessage(status, first, second));
   for (let c = 0; c < 16; c++) {
@@ -1599,6 +1602,15 @@ export function synthWarmUp(rate) {
   for (let k = 0; k < 47; k++) {
     at(0.001 * k, 0x99, 35 + k, 60 + k);
     at(0.03 + 0.001 * k, 0x89, 35 + k, 64);
+  }
+  // sampled zones in a chord wider than the voices, moved by every source their modulators read
+  for (let k = 0; k < 140; k++) at(0.002 + 0.00002 * k, 0x90 | (k % 2 ? 10 : 11), 20 + (k % 100), 30 + (k % 90));
+  for (const c of [10, 11]) {
+    at(0, 0xc0 | c, c === 10 ? 8 : 9, 0);
+    at(0.01, 0xb0 | c, 82, 90);
+    at(0.012, 0xa0 | c, 60, 70);
+    at(0.014, 0xd0 | c, 50, 0);
+    at(0.06, 0xb0 | c, 123, 0);
   }
   synthQueue(s, Float64Array.from(events));
   const left = new Float32Array(128), right = new Float32Array(128);
