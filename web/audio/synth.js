@@ -1604,7 +1604,7 @@ export function synthWarmUp(rate) {
     at(0.03 + 0.001 * k, 0x89, 35 + k, 64);
   }
   // sampled zones in a chord wider than the voices, moved by every source their modulators read
-  for (let k = 0; k < 140; k++) at(0.002 + 0.00002 * k, 0x90 | (k % 2 ? 10 : 11), 20 + (k % 100), 30 + (k % 90));
+  for (let k = 0; k < 70; k++) at(0.002 + 0.00002 * k, 0x90 | (k % 2 ? 10 : 11), 20 + k, 30 + k);
   for (const c of [10, 11]) {
     at(0, 0xc0 | c, c === 10 ? 8 : 9, 0);
     at(0.01, 0xb0 | c, 82, 90);
