@@ -1167,12 +1167,13 @@ function lfoHz(hz, cents) {
   return value >= 0 ? Math.min(100, value) : 0;
 }
 
-// Seconds in timecents, a modulator's sum added, at most `most` timecents.
+// A time of `seconds` lengthened by `added` timecents (a modulator's sum, a key's scaling), in seconds,
+// at most `most` timecents.
 function timecents(seconds, added, most) {
   return Math.pow(2, Math.min(most, 1200 * Math.log2(Math.max(seconds, 1e-6)) + added) / 1200);
 }
 
-// Frames in a time of seconds * 2^(cents / 1200), at least one and at most 2^31.
+// The frames in a time of `seconds`, at least one and at most 2^31.
 function framesOf(s, seconds) {
   return Math.min(2147483647, Math.max(1, Math.round(seconds * s.rate)));
 }
