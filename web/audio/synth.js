@@ -1284,12 +1284,21 @@ function mixVoice(s, v, left, right, at, n) {
   const l0 = first ? gl : v.gl, r0 = first ? gr : v.gr, s0 = first ? gs : v.gs, c0 = first ? gc : v.gc;
   const dl = (gl - l0) / n, dr = (gr - r0) / n, ds = (gs - s0) / n, dc = (gc - c0) / n;
   const buf = s.buf, env = s.env, send = s.send, chorus = s.chorusSend;
-  for (let i = 0; i < n; i++) {
-    const x = buf[i] * env[i];
-    left[at + i] += x * (l0 + dl * i);
-    right[at + i] += x * (r0 + dr * i);
-    send[at + i] += x * (s0 + ds * i);
-    chorus[at + i] += x * (c0 + dc * i);
+  if (c0 === 0 && gc === 0) {  // most voices send nothing to the chorus
+    for (let i = 0; i < n; i++) {
+      const x = buf[i] * env[i];
+      left[at + i] += x * (l0 + dl * i);
+      right[at + i] += x * (r0 + dr * i);
+      send[at + i] += x * (s0 + ds * i);
+    }
+  } else {
+    for (let i = 0; i < n; i++) {
+      const x = buf[i] * env[i];
+      left[at + i] += x * (l0 + dl * i);
+      right[at + i] += x * (r0 + dr * i);
+      send[at + i] += x * (s0 + ds * i);
+      chorus[at + i] += x * (c0 + dc * i);
+    }
   }
   v.gl = gl; v.gr = gr; v.gs = gs; v.gc = gc;
   v.frames += n;
