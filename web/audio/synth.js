@@ -36,6 +36,7 @@ const voicePool = 384;       // voices kept: the cap, and room for stolen ones t
 const blockMax = 64;         // frames between two updates of pitch, filter, gains and LFOs
 const silentLevel = 1e-4;    // an envelope below this (-80 dB) has ended
 const fadeSeconds = 0.003;   // how fast a stolen, cut or silenced voice fades
+const slowStrikes = 8;       // timed quanta in a row a voice must hold up before it is dropped
 const masterGain = 0.3;      // the mix's level before the soft limit
 const tableBits = 12;
 const tableSize = 1 << tableBits;
@@ -1313,8 +1314,8 @@ function sampleFill(s, v, out, n) {
   const looping = t.loop && t.loopEnd > t.loopStart && !(t.loop === 3 && v.released);
   const loopStart = t.loopStart, loopEnd = t.loopEnd, loopLength = loopEnd - loopStart;
   const last = looping ? loopEnd : t.end;  // indices from here wrap (looping) or stay at the end
-  let pos = v.pos;
-  for (let i = 0; i < n; i++) {
+  let pos = v.pos, i = 0;
+  while (i < n) {
     // past the loop's end it goes back a loop's length; past more than that, where it falls in the
     // loop is reckoned, never stepped to
     if (looping) {
@@ -1323,16 +1324,22 @@ function sampleFill(s, v, out, n) {
         if (pos >= loopEnd) pos = loopStart + ((pos - loopStart) % loopLength);
       }
     } else if (pos >= t.end - 1) { out.fill(0, i, n); v.pos = pos; return false; }
-    const j = Math.floor(pos), f = pos - j;
-    let a, b, c, d;
-    if (j > first && j + 2 < last) { a = data[j - 1]; b = data[j]; c = data[j + 1]; d = data[j + 2]; }
-    else {
-      a = data[j > first ? j - 1 : first];
-      b = data[j];
-      c = data[j + 1 < last ? j + 1 : looping ? j + 1 - loopLength : last - 1];
-      d = data[j + 2 < last ? j + 2 : looping ? j + 2 - loopLength : last - 1];
+    // the frames whose four points all lie inside, played without a look at the edges
+    const clear = pos >= first + 1 && pos < last - 2 ? Math.min(n - i, Math.ceil((last - 2 - pos) / step)) : 0;
+    for (const stop = i + clear; i < stop; i++) {
+      const j = pos | 0, f = pos - j;
+      const a = data[j - 1], b = data[j], c = data[j + 1], d = data[j + 2];
+      out[i] = (b + 0.5 * f * (c - a + f * (2 * a - 5 * b + 4 * c - d + f * (3 * (b - c) + d - a)))) * unit;
+      pos += step;
     }
-    out[i] = (b + 0.5 * f * (c - a + f * (2 * a - 5 * b + 4 * c - d + f * (3 * (b - c) + d - a)))) * unit;
+    if (clear > 0 || i >= n) continue;
+    // a frame near an edge: points before the start stay at it, points past the end at the last, or
+    // (looping) come from the loop's start
+    const j = Math.floor(pos), f = pos - j;
+    const a = data[j > first ? j - 1 : first], b = data[j];
+    const c = data[j + 1 < last ? j + 1 : looping ? j + 1 - loopLength : last - 1];
+    const d = data[j + 2 < last ? j + 2 : looping ? j + 2 - loopLength : last - 1];
+    out[i++] = (b + 0.5 * f * (c - a + f * (2 * a - 5 * b + 4 * c - d + f * (3 * (b - c) + d - a)))) * unit;
     pos += step;
   }
   v.pos = pos;
@@ -1391,15 +1398,15 @@ function reverb(s, left, right, n) {
   }
 }
 
-// After a timed quantum: a voice that took more than half the quantum's budget in two timed quanta
-// in a row is dropped (it fades out), so that one voice gone slow cannot hold up the audio thread.
+// After a timed quantum: a voice that took more than half the quantum's budget in slowStrikes timed
+// quanta in a row is dropped (it fades out), so that one voice gone slow cannot hold up the audio
+// thread; fewer in a row may be code being compiled, a collection of garbage, or the thread put aside.
 function dropSlowVoices(s, frames) {
   const most = (0.5 * frames * 1000) / s.rate;
   s.probe = false;
   for (const v of s.voices) {
-    // twice in a row: once may be a collection of garbage, or code being compiled, meanwhile
     v.strikes = v.on && !v.fading && v.cost > most ? v.strikes + 1 : 0;
-    if (v.strikes >= 2) { fade(s, v); s.dropped++; v.strikes = 0; }
+    if (v.strikes >= slowStrikes) { fade(s, v); s.dropped++; v.strikes = 0; }
     if (v.strikes > 0) s.probe = true;
     v.cost = 0;
   }
