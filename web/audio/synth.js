@@ -342,6 +342,7 @@ function newVoice() {
     filtered: false,    // the filter runs
     toLeft: 0, toRight: 0, toReverb: 0, toChorus: 0,  // gains
     strikes: 0,         // timed quanta in a row it took too long in
+    mv: 0,              // what the modulator source read last gives
     cost: 0,            // milliseconds it took in a timed quantum
   };
 }
@@ -1097,14 +1098,8 @@ const holdMost = 5000, decayMost = 8000;  // timecents: the longest key-scaled h
 const cutoffOpen = 13500;                 // cents: a cutoff this high is no filter
 const reverbUnit = 5, chorusUnit = 5;     // a send of 1 against the built-in sound's (whose full send is CC 91 at 127)
 
-// A curve of the format (0 linear, 1 concave, 2 convex) at x from 0 to 1.
-function modCurve(type, x) {
-  if (type === 1) return x >= 1 ? 1 : Math.min(1, -(5 / 12) * Math.log10(1 - x));
-  if (type === 2) return x <= 0 ? 0 : Math.max(0, 1 + (5 / 12) * Math.log10(x));
-  return x;
-}
-
-// What a modulator's source (its word) gives for voice v of channel c: -1 to 1; a source of no
+// Puts in v.mv what a modulator's source (its word) gives for voice v of channel c: -1 to 1, through
+// the source's curve (linear, concave, convex or switch), direction and polarity; a source of no
 // controller gives `none`.
 function modSource(v, c, word, none) {
   const index = word & 127;
@@ -1116,13 +1111,15 @@ function modSource(v, c, word, none) {
   else if (index === 13) x = c.pressure / 128;
   else if (index === 14) x = (c.bend + 8192) / 16384;
   else if (index === 16) x = Math.min(1, c.bendRange / 127);
-  else return index === 0 ? none : 0;
+  else { v.mv = index === 0 ? none : 0; return; }
   if (word & 256) x = 1 - x;               // from the top down
-  const type = word >> 10, bipolar = word & 512;
-  if (type === 3) return x >= 0.5 ? 1 : bipolar ? -1 : 0;  // switch
-  if (!bipolar) return modCurve(type, x);
-  const u = 2 * x - 1;
-  return u < 0 ? -modCurve(type, -u) : modCurve(type, u);
+  const type = word >> 10, bipolar = (word & 512) !== 0;
+  if (type === 3) { v.mv = x >= 0.5 ? 1 : bipolar ? -1 : 0; return; }  // switch
+  const sign = bipolar && x < 0.5 ? -1 : 1;
+  if (bipolar) x = Math.abs(2 * x - 1);    // a bipolar curve: the unipolar one both ways from the middle
+  if (type === 1) x = x >= 1 ? 1 : Math.min(1, -(5 / 12) * Math.log10(1 - x));       // concave
+  else if (type === 2) x = x <= 0 ? 0 : Math.max(0, 1 + (5 / 12) * Math.log10(x));  // convex
+  v.mv = sign * x;
 }
 
 // Sums the modulators of voice v's zone into v.gen, from channel c's controllers now, and reckons
@@ -1135,7 +1132,10 @@ function modulate(v, c) {
   for (let m = t.m0; m < last; m++) {
     const dest = words[4 * m + 1];
     if (dest > 60 || (words[4 * m] & 0xff) === 0) continue;  // no generator, or no primary source
-    let value = amounts[m] * modSource(v, c, words[4 * m], 0) * modSource(v, c, words[4 * m + 2], 1);
+    modSource(v, c, words[4 * m], 0);
+    const primary = v.mv;
+    modSource(v, c, words[4 * m + 2], 1);
+    let value = amounts[m] * primary * v.mv;
     if (words[4 * m + 3] === 2) value = Math.abs(value);
     if (Number.isFinite(value)) gen[dest] += value;
   }
@@ -1144,7 +1144,10 @@ function modulate(v, c) {
   v.cents = (v.key - t.root) * (t.st + g[G_SCALE]) + t.tune + 100 * g[G_COARSE] + g[G_FINE];
   v.pace0 = t.sampleRate / rate;
   v.vlPitch = t.vlp + g[G_VIB_LFO_PITCH]; v.mlPitch = t.mlp + g[G_MOD_LFO_PITCH]; v.mePitch = t.mep + g[G_MOD_ENV_PITCH];
-  v.vlStep = lfoHz(t.vlf, g[G_VIB_LFO_HZ]) / rate; v.mlStep = lfoHz(t.mlf, g[G_MOD_LFO_HZ]) / rate;
+  // the LFOs' rates: moved by cents, at most 100 Hz (the format's highest), never below 0
+  const vibHz = t.vlf * Math.pow(2, Math.min(4500, g[G_VIB_LFO_HZ]) / 1200), modHz = t.mlf * Math.pow(2, Math.min(4500, g[G_MOD_LFO_HZ]) / 1200);
+  v.vlStep = (vibHz >= 0 ? Math.min(100, vibHz) : 0) / rate;
+  v.mlStep = (modHz >= 0 ? Math.min(100, modHz) : 0) / rate;
   // the filter (its resonance peak taken back down by half its height)
   v.cutoff0 = (t.fc > 0 ? 1200 * Math.log2(t.fc / 8.176) : cutoffOpen) + g[G_CUTOFF];
   v.meCutoff = t.mef + g[G_MOD_ENV_CUTOFF]; v.mlCutoff = t.mlc + g[G_MOD_LFO_CUTOFF];
@@ -1160,12 +1163,6 @@ function modulate(v, c) {
   v.toReverb = gain * reverbUnit * Math.min(1, Math.max(0, t.rs + g[G_REVERB] / 1000));
   v.toChorus = gain * chorusUnit * Math.min(1, Math.max(0, t.cs + g[G_CHORUS] / 1000));
   v.mlVolume = 10 * t.mlv + g[G_MOD_LFO_VOLUME];
-}
-
-// An LFO's rate in Hz: hz moved by cents, at most 100 Hz (the format's highest), never below 0.
-function lfoHz(hz, cents) {
-  const value = hz * Math.pow(2, Math.min(4500, cents) / 1200);
-  return value >= 0 ? Math.min(100, value) : 0;
 }
 
 // A time of `seconds` lengthened by `added` timecents (a modulator's sum, a key's scaling), in seconds,
