@@ -357,7 +357,6 @@ function resetChannel(c) {
   c.cc[1] = 0; c.cc[11] = 127; c.cc[64] = 0;
   c.pressure = 0;                  // channel pressure
   c.keyPressure.fill(0);           // each key's pressure
-  c.serial++;
 }
 
 // A channel with every field, as at power-on.
@@ -370,7 +369,7 @@ function newChannel(ch) {
     mod: 0, expression: 127, pedal: false, bend: 0, rpn: 0x3fff,
     cc: new Uint8Array(128),       // every controller's last value, for the modulators
     pressure: 0, keyPressure: new Uint8Array(128),
-    serial: 0,                     // counts the changes the modulators read
+    serial: 0,                     // the synthesizer's count of changes at this channel's last one the modulators read
   };
   c.cc[7] = 100; c.cc[10] = 64; c.cc[91] = 40;
   resetChannel(c);
@@ -397,6 +396,7 @@ export function newSynth(rate) {
     voices: Array.from({ length: voicePool }, newVoice),
     notes: 0,                      // note-ons so far (the voices' order)
     now: 0,                        // the frame the events being played are at
+    changes: 0,                    // changes the modulators read, counted over every channel (each channel's serial is one)
     crowded: 0,                    // note-ons still to skip in this quantum, more than the voices
     seed: 0x1234567,               // the noise generator's state
     sampled: null,                 // sampled zones, chosen before the built-in timbres (see synthZones), or null
@@ -477,11 +477,11 @@ function midi(s, msg) {
   switch (status >> 4) {
     case 0x8: noteOff(s, ch, d1); break;
     case 0x9: if (d2 === 0) noteOff(s, ch, d1); else noteOn(s, ch, d1, d2); break;
-    case 0xa: c.keyPressure[d1] = d2; c.serial++; break;
+    case 0xa: c.keyPressure[d1] = d2; c.serial = ++s.changes; break;
     case 0xb: controller(s, ch, c, d1, d2); break;
     case 0xc: c.program = d1; break;
-    case 0xd: c.pressure = d1; c.serial++; break;
-    case 0xe: c.bend = ((d2 << 7) | d1) - 8192; c.serial++; break;
+    case 0xd: c.pressure = d1; c.serial = ++s.changes; break;
+    case 0xe: c.bend = ((d2 << 7) | d1) - 8192; c.serial = ++s.changes; break;
     default: break;
   }
 }
@@ -489,7 +489,7 @@ function midi(s, msg) {
 // Acts on a control change.
 function controller(s, ch, c, cc, value) {
   c.cc[cc] = value;
-  c.serial++;
+  c.serial = ++s.changes;  // never a number a voice saw before, even after a channel is made anew
   switch (cc) {
     case 0: c.bankMsb = value; break;
     case 32: c.bankLsb = value; break;
