@@ -17,11 +17,13 @@
 //                                   and at frame `end`
 //                             synthRender(s, left, right, frames, firstFrame)  fills both channels
 // stats: { quanta, meanMs, maxMs, maxFrame, slow, budgetMs, clock, voices, voicesPeak, voiceCap, late,
-// peak, nonFinite, queued, slowFrames }: render time per 128 frames (by `clock`: where an audio thread
-// has only Date.now(), single times are whole milliseconds; the mean of many is finer), the first frame
-// of the longest and the quanta that took longer than their budget, voices now and at most, events
-// played after their frame, the output's peak before the limit, values that were not numbers, events
-// queued, and the first frames of the first 32 quanta over their budget.
+// peak, nonFinite, dropped, refused, queued, slowFrames }: render time per 128 frames (by `clock`:
+// where an audio thread has only Date.now(), single times are whole milliseconds; the mean of many is
+// finer), the first frame of the longest and the quanta that took longer than their budget, voices
+// now and at most (not counting those fading out), events played after their frame, the output's peak
+// before the limit, values that were not numbers, voices dropped for holding up a quantum, notes
+// refused or stolen for want of voices, events queued, and the first frames of the first 32 quanta
+// over their budget.
 //
 // A voice: a source (oscillators, FM, plucked string, noise, drum model, or a sampled zone) -> optional
 // filter (low-, band- or high-pass; cutoff, resonance) -> envelope (delay, attack, hold, decay, sustain,
@@ -29,10 +31,12 @@
 // frame: a 128-frame quantum is split at event frames.
 import { packMessage, packedFirst, packedSecond, packedStatus } from '../shared/packing.js';
 
-const voiceCap = 128;        // voices sounding at once, at most
+const voiceCap = 256;        // voices sounding at once, at most (besides those fading out)
+const voicePool = 384;       // voices kept: the cap, and room for stolen ones to fade
 const blockMax = 64;         // frames between two updates of pitch, filter, gains and LFOs
 const silentLevel = 1e-4;    // an envelope below this (-80 dB) has ended
 const fadeSeconds = 0.003;   // how fast a stolen, cut or silenced voice fades
+const slowStrikes = 8;       // timed quanta in a row a voice must hold up before it is dropped
 const masterGain = 0.3;      // the mix's level before the soft limit
 const tableBits = 12;
 const tableSize = 1 << tableBits;
@@ -67,6 +71,13 @@ const timbreDefaults = {
   sample: null, sampleRate: 44100, start: 0, end: 0, loopStart: 0, loopEnd: 0, loop: 0, root: 60, tune: 0,  // sampled zone
   st: 100, unit: 1,                 // sampled zone: cents per key away from the root; the sample's full scale (1/32768 for Int16Array)
   dk: 0, kh: 0,                     // envelope: the decay falls in dB and stops at the sustain level (1, as SoundFonts'); hold's cents per key below 60
+  // sampled zone, as SoundFonts give it (the times in seconds, the depths in cents at full level):
+  qd: 0,                            // the low-pass filter's resonance in dB (fc in Hz; 0: open)
+  med: 0, mea: 0, meh: 0, mdc: 0, mes: 1, mer: 0, mkh: 0, mkd: 0, mep: 0, mef: 0,  // modulation envelope: delay, attack, hold, decay, sustain (0-1), release; hold's and decay's cents per key below 60; to pitch and to cutoff
+  mld: 0, mlf: 8.176, mlp: 0, mlc: 0, mlv: 0,  // modulation LFO: delay, Hz; to pitch and cutoff (cents), to volume (dB, quieter at its top)
+  vld: 0, vlf: 8.176, vlp: 0,       // vibrato LFO: delay, Hz, to pitch (cents)
+  rs: 0, cs: 0,                     // reverb and chorus sends (0-1)
+  mw: null, ma: null, m0: 0, mn: 0, // modulators: the table's words (4 each: source, destination, amount source, transform) and amounts; this zone's first and count
 };
 
 // A timbre with every field: the defaults, then what is given.
@@ -293,7 +304,9 @@ function newVoice() {
     on: false,          // sounding
     ch: 0, key: 0,      // the channel (0-15) and key that started it
     vel: 0,             // its velocity, 1-127
-    order: 0,           // when it started, counted in note-ons
+    order: 0,           // its note, counted in note-ons (a note's layers share it)
+    born: 0,            // the frame it started at
+    fading: false,      // stolen, cut or silenced: it fades out and no longer counts against the cap
     held: false,        // its key is down
     pedal: false,       // its key is up, the sustain pedal holds it
     released: false,    // its release has begun (or it is a drum, which ignores the note-off)
@@ -313,7 +326,24 @@ function newVoice() {
     string: null, stringMask: 0, write: 0, last: 0, loss: 1,  // pluck: delay line, its mask, write index, last value, loss per pass
     excite: 0, lowpass: 0,  // pluck: frames of the pluck still to come, its smoothing filter
     pos: 0,             // sample: position in the sample, in the sample's frames
-    hz: 0, age: 0, pitch: 0, cutoff: 0,  // this block's frequency, seconds since the start, fractional key and filter cutoff (Hz)
+    hz: 0, age: 0, pitch: 0, cutoff: 0, q: 0.7,  // this block's frequency, seconds since the start, fractional key, filter cutoff (Hz) and resonance
+    hold: 0, sustain: 1,  // envelope: the hold's frames, the sustain level
+    // a sampled zone's voice:
+    gen: new Float64Array(61),  // what its modulators add to each generator, in the generator's own units
+    serial: -1,         // the channel's serial when gen was summed
+    pace: 0,            // frames of the sample a frame
+    me: 0, meStage: 0, meCount: 0, meHold: 0, meAttack: 0, meDecay: 0, meSustain: 0, meRelease: 0,  // modulation envelope: level, stage (0 delay .. 5 release), frames of delay and hold left, steps a frame, sustain level
+    ml: 0, mlPhase: 0, mlWait: 0, vl: 0, vlPhase: 0, vlWait: 0,  // the LFOs: value, phase (cycles), frames of delay left
+    gc: 0,              // chorus gain of the last block
+    nl: 0, nr: 0, ns: 0, nc: 0,  // this block's gains to left, right, reverb and chorus
+    rate: 48000,        // the synthesizer's frames a second
+    cents: 0, pace0: 0, vlPitch: 0, mlPitch: 0, mePitch: 0, vlStep: 0, mlStep: 0,  // from the modulators: pitch (cents from the sample's own), the sample's frames a frame there, the LFOs' and envelope's depths, the LFOs' phase a frame
+    cutoff0: 0, meCutoff: 0, mlCutoff: 0, mlVolume: 0,  // the cutoff (cents) and its depths; the LFO's tremolo (cB)
+    filtered: false,    // the filter runs
+    toLeft: 0, toRight: 0, toReverb: 0, toChorus: 0,  // gains
+    strikes: 0,         // timed quanta in a row it took too long in
+    mv: 0,              // what the modulator source read last gives
+    cost: 0,            // milliseconds it took in a timed quantum
   };
 }
 
@@ -324,6 +354,9 @@ function resetChannel(c) {
   c.pedal = false;                 // CC 64
   c.bend = 0;                      // -8192 .. 8191
   c.rpn = 0x3fff;                  // the registered parameter chosen by CC 101/100; 0x3fff none
+  c.cc[1] = 0; c.cc[11] = 127; c.cc[64] = 0;
+  c.pressure = 0;                  // channel pressure
+  c.keyPressure.fill(0);           // each key's pressure
 }
 
 // A channel with every field, as at power-on.
@@ -334,7 +367,11 @@ function newChannel(ch) {
     volume: 100, pan: 64, reverb: 40,
     bendRange: 2,                  // semitones, set by RPN 0
     mod: 0, expression: 127, pedal: false, bend: 0, rpn: 0x3fff,
+    cc: new Uint8Array(128),       // every controller's last value, for the modulators
+    pressure: 0, keyPressure: new Uint8Array(128),
+    serial: 0,                     // the synthesizer's count of changes at this channel's last one the modulators read
   };
+  c.cc[7] = 100; c.cc[10] = 64; c.cc[91] = 40;
   resetChannel(c);
   return c;
 }
@@ -346,6 +383,7 @@ const allpassLengths = [556, 441];
 // A synthesizer rendering at `rate` frames per second, silent, with nothing queued.
 export function newSynth(rate) {
   const scale = rate / 44100;
+  const chorusSize = 1 << Math.max(6, Math.ceil(Math.log2(0.04 * rate)));  // 40 ms at least, a power of two
   const delays = (lengths, spread) => lengths.map((n) => ({ buf: new Float32Array(Math.round((n + spread) * scale)), i: 0, f: 0 }));
   const s = {
     rate,                          // frames per second
@@ -355,8 +393,10 @@ export function newSynth(rate) {
     qHead: 0, qTail: 0,            // the queue's first and one past its last event
     qSorted: true,                 // the queue is in frame order
     channels: Array.from({ length: 16 }, (_, ch) => newChannel(ch)),
-    voices: Array.from({ length: voiceCap }, newVoice),
+    voices: Array.from({ length: voicePool }, newVoice),
     notes: 0,                      // note-ons so far (the voices' order)
+    now: 0,                        // the frame the events being played are at
+    changes: 0,                    // changes the modulators read, counted over every channel (each channel's serial is one)
     crowded: 0,                    // note-ons still to skip in this quantum, more than the voices
     seed: 0x1234567,               // the noise generator's state
     sampled: null,                 // sampled zones, chosen before the built-in timbres (see synthZones), or null
@@ -366,10 +406,15 @@ export function newSynth(rate) {
     env: new Float32Array(blockMax),   // its envelope
     noise: new Float32Array(blockMax), // noise for its block
     send: new Float32Array(128),   // the reverb's input for the quantum
+    chorusSend: new Float32Array(128),  // the chorus's input
+    chorus: { left: new Float32Array(chorusSize), right: new Float32Array(chorusSize), i: 0, phase: 0 },  // its delay lines, where it writes, its sway's phase
     wave: { p: 0, dt: 0, pw: 0, level: 0 },  // the wave addWave adds next (see setWave)
     combs: [delays(combLengths, 0), delays(combLengths, 23)],
     allpasses: [delays(allpassLengths, 0), delays(allpassLengths, 23)],
     quanta: 0, msSum: 0, msMax: 0, msMaxFrame: 0, slow: 0, slowFrames: new Float64Array(32), voicesPeak: 0, late: 0, peak: 0, nonFinite: 0,  // statistics
+    probe: false,                  // the last quantum ran over its budget: time each voice in the next
+    dropped: 0,                    // voices dropped for holding up a quantum
+    refused: 0,                    // notes refused or stolen for want of voices
     every: 0, end: 0, nextReport: 0,   // progress reports while rendering offline
   };
   return s;
@@ -432,15 +477,19 @@ function midi(s, msg) {
   switch (status >> 4) {
     case 0x8: noteOff(s, ch, d1); break;
     case 0x9: if (d2 === 0) noteOff(s, ch, d1); else noteOn(s, ch, d1, d2); break;
+    case 0xa: c.keyPressure[d1] = d2; c.serial = ++s.changes; break;
     case 0xb: controller(s, ch, c, d1, d2); break;
     case 0xc: c.program = d1; break;
-    case 0xe: c.bend = ((d2 << 7) | d1) - 8192; break;
-    default: break;  // key and channel pressure
+    case 0xd: c.pressure = d1; c.serial = ++s.changes; break;
+    case 0xe: c.bend = ((d2 << 7) | d1) - 8192; c.serial = ++s.changes; break;
+    default: break;
   }
 }
 
 // Acts on a control change.
 function controller(s, ch, c, cc, value) {
+  c.cc[cc] = value;
+  c.serial = ++s.changes;  // never a number a voice saw before, even after a channel is made anew
   switch (cc) {
     case 0: c.bankMsb = value; break;
     case 32: c.bankLsb = value; break;
@@ -488,8 +537,9 @@ function noteOn(s, ch, key, vel) {
   }
   const c = s.channels[ch];
   const count = choose(s, c, key, vel);
+  if (count === 0) return;
   for (const v of s.voices) {
-    if (!v.on || v.ch !== ch) continue;
+    if (!v.on || v.ch !== ch || v.fading) continue;
     // a key struck again ends its previous sound; a drum's exclusive class cuts its mates (the
     // closed hi-hat the open one), whichever of the note's zones names it
     if (v.key === key && !v.released) { if (c.drums) fade(s, v); else release(s, v); }
@@ -497,21 +547,25 @@ function noteOn(s, ch, key, vel) {
       if (s.chosen[i].x && v.t.x === s.chosen[i].x) { fade(s, v); break; }
     }
   }
+  if (!makeRoom(s, count, key)) { s.refused++; return; }
+  s.notes++;
   for (let i = 0; i < count; i++) startVoice(s, takeVoice(s), ch, key, vel, s.chosen[i]);
 }
 
-// Fills s.chosen with the timbres for a note: the zones of the channel's sampled preset that hold its
-// key and velocity, else the built-in timbre.
+// Fills s.chosen with the timbres for a note and says how many: the zones of the channel's sampled
+// preset that hold its key and velocity (none: the note is silent), or the built-in timbre when the
+// SoundFont has no such preset.
 function choose(s, c, key, vel) {
   let count = 0;
   const set = s.sampled;
-  if (set) {
+  const preset = set ? sampledPreset(set, c) : noZones;
+  if (preset !== noZones) {
     const rows = set.rows, width = set.width;
-    for (const r of sampledPreset(set, c)) {
+    for (const r of preset) {
       const at = r * width;  // bank, program, keyLo, keyHi, velLo, velHi
       if (key >= rows[at + 2] && key <= rows[at + 3] && vel >= rows[at + 4] && vel <= rows[at + 5]) s.chosen[count++] = sampledZone(set, r);
     }
-    if (count > 0) return count;
+    return count;
   }
   const t = c.drums ? drums[key] : programs[c.program];
   if (t) s.chosen[count++] = t;
@@ -534,20 +588,48 @@ function sampledZone(set, r) {
   if (!z) {
     const fields = Object.assign({ src: 'sample', sample: set.sample, end: set.sample.length, unit: set.unit }, set.common);
     for (let k = 0; k < set.width; k++) fields[set.fields[k]] = set.rows[r * set.width + k];
+    if (set.modWords && fields.mn >= 0) { fields.mw = set.modWords; fields.ma = set.modAmounts; }
+    else Object.assign(fields, defaultModulators);
     z = set.made[r] = timbre(fields);
   }
   return z;
 }
 
-// A voice to play: a silent one, else the oldest released, else the oldest.
+// Whether voice a is to be stolen before voice b: released before held, then the older note, then
+// the quieter, then the higher key (a chord struck at once keeps its bass).
+function stealsFirst(a, b) {
+  if (a.released !== b.released) return a.released;
+  if (a.born !== b.born) return a.born < b.born;
+  const la = a.level * Math.max(0, a.gl + a.gr), lb = b.level * Math.max(0, b.gl + b.gr);
+  if (la !== lb) return la < lb;
+  return a.key > b.key;
+}
+
+// Makes room under the cap for a note of `need` voices at key: steals whole notes (every voice of
+// the note fades); false when the note itself is the one to go (every note it would steal began at
+// this same frame, on a key no higher).
+function makeRoom(s, need, key) {
+  let active = 0;
+  for (const v of s.voices) if (v.on && !v.fading) active++;
+  while (active + need > voiceCap) {
+    let victim = null;
+    for (const v of s.voices) if (v.on && !v.fading && (!victim || stealsFirst(v, victim))) victim = v;
+    if (!victim || (victim.born === s.now && !victim.released && victim.key <= key)) return false;
+    const order = victim.order, ch = victim.ch;
+    for (const v of s.voices) if (v.on && !v.fading && v.order === order && v.ch === ch) { fade(s, v); active--; }
+    s.refused++;
+  }
+  return true;
+}
+
+// A voice to play: a silent one, else (every voice still fading) the quietest fading one, cut.
 function takeVoice(s) {
-  let oldest = null, oldestReleased = null;
+  let quietest = s.voices[0];
   for (const v of s.voices) {
     if (!v.on) return v;
-    if (v.released && (!oldestReleased || v.order < oldestReleased.order)) oldestReleased = v;
-    if (!oldest || v.order < oldest.order) oldest = v;
+    if (v.fading && (!quietest.fading || v.level < quietest.level)) quietest = v;
   }
-  return oldestReleased || oldest;
+  return quietest;
 }
 
 // Seconds scaled by how high the key is: higher notes of plucked and struck sounds die sooner.
@@ -560,8 +642,9 @@ function startVoice(s, v, ch, key, vel, t) {
   const rate = s.rate;
   v.on = true;
   v.ch = ch; v.key = key; v.vel = vel;
-  v.order = ++s.notes;
-  v.held = true; v.pedal = false; v.released = false;
+  v.order = s.notes;
+  v.born = s.now;
+  v.held = true; v.pedal = false; v.released = false; v.fading = false;
   v.t = t;
   v.source = sources[t.src] || sources.osc;
   v.frames = 0;
@@ -570,7 +653,10 @@ function startVoice(s, v, ch, key, vel, t) {
   v.attack = 1 / Math.max(1, t.a * rate);
   v.decay = Math.pow(0.001, 1 / Math.max(1, keyScaled(t, key, t.d) * rate));
   v.step = Math.pow(0.001, 1 / Math.max(1, t.r * rate));
-  v.gl = v.gr = v.gs = -1;  // no gains yet: the first block starts at its own
+  v.hold = Math.round(t.h * (t.kh ? Math.pow(2, (t.kh * (60 - key)) / 1200) : 1) * rate);
+  v.sustain = t.s;
+  v.q = t.q;
+  v.gl = v.gr = v.gs = v.gc = -1;  // no gains yet: the first block starts at its own
   v.p1 = v.p2 = v.p3 = 0;
   v.partials.fill(0);
   v.f1 = v.f2 = v.d1 = v.d2 = 0;
@@ -585,6 +671,7 @@ function release(s, v) {
   v.released = true;
   if (v.t.src === 'drum') return;  // drums play out; only a struck key again or a class mate cuts them
   if (v.stage < 4) v.stage = 4;
+  if (v.t.src === 'sample') sampledRelease(s, v);
 }
 
 // Fades a voice out within a few milliseconds.
@@ -592,6 +679,7 @@ function fade(s, v) {
   v.held = false;
   v.pedal = false;
   v.released = true;
+  v.fading = true;
   v.stage = 4;
   v.step = Math.pow(0.001, 1 / (fadeSeconds * s.rate));
 }
@@ -851,38 +939,9 @@ const sources = {
     },
   },
   sample: {
-    // a sampled zone played at any rate with linear interpolation, looping between its loop points;
-    // its pitch: the key's distance from the root at st cents a key, the zone's tune, then bend and
-    // vibrato (what moves key away from the note's own), resampled to the context's rate
-    start(s, v, t) { v.pos = t.start; },
-    render(s, v, out, n) {
-      const t = v.t, data = t.sample, unit = t.unit;
-      const cents = (v.key - t.root) * t.st + t.tune + (v.pitch - v.key) * 100;
-      // a zone's tuning may ask for any step: at most sampleStepMost frames a frame (one not a number
-      // ends the voice)
-      const step = Math.min(Math.pow(2, cents / 1200) * (t.sampleRate / s.rate), sampleStepMost);
-      if (!(step >= 0)) { out.fill(0, 0, n); return false; }
-      let pos = v.pos;
-      const looping = t.loop && t.loopEnd > t.loopStart && !(t.loop === 3 && v.released);
-      const loopLength = t.loopEnd - t.loopStart;
-      for (let i = 0; i < n; i++) {
-        // past the loop's end it goes back a loop's length; past more than that, where it falls in the
-        // loop is reckoned, never stepped to
-        if (looping) {
-          if (pos >= t.loopEnd) {
-            pos -= loopLength;
-            if (pos >= t.loopEnd) pos = t.loopStart + ((pos - t.loopStart) % loopLength);
-          }
-        }
-        else if (pos >= t.end - 1) { out.fill(0, i, n); v.pos = pos; return false; }
-        const j = Math.floor(pos), f = pos - j;
-        const next = looping && j + 1 >= t.loopEnd ? t.loopStart : j + 1;
-        out[i] = (data[j] + (data[next] - data[j]) * f) * unit;
-        pos += step;
-      }
-      v.pos = pos;
-      return true;
-    },
+    // a sampled zone (see renderSampled, which plays it)
+    start: sampledStart,
+    render: sampleFill,
   },
 };
 
@@ -905,7 +964,7 @@ function envelope(s, v, n) {
   let level = v.level, stage = v.stage, i = 0;
   while (i < n) {
     if (stage === 3) {  // decay, then sustain
-      const sustain = t.s, k = v.decay;
+      const sustain = v.sustain, k = v.decay;
       if (t.dk) {  // falls at a steady rate in dB, and stays at the sustain level once there
         for (; i < n; i++) { if (level > sustain) level = Math.max(sustain, level * k); env[i] = level; }
         if (level < silentLevel) stage = 5;
@@ -920,7 +979,7 @@ function envelope(s, v, n) {
     } else if (stage === 1) {  // attack
       const step = v.attack;
       for (; i < n && level < 1; i++) { level += step; env[i] = level < 1 ? level : 1; }
-      if (level >= 1) { level = 1; stage = 2; v.countdown = Math.round(t.h * (t.kh ? Math.pow(2, (t.kh * (60 - v.key)) / 1200) : 1) * s.rate); }
+      if (level >= 1) { level = 1; stage = 2; v.countdown = v.hold; }
     } else if (stage === 0 || stage === 2) {  // delay, hold
       const m = Math.min(n - i, v.countdown);
       env.fill(level, i, i + m);
@@ -940,7 +999,7 @@ function envelope(s, v, n) {
 // Runs a state-variable filter (the timbre's mode and resonance, the cutoff v.cutoff in Hz) over n
 // frames of s.buf for voice v.
 function filter(s, v, n) {
-  const buf = s.buf, mode = v.t.ft, cutoff = v.cutoff, q = v.t.q;
+  const buf = s.buf, mode = v.t.ft, cutoff = v.cutoff, q = v.q;
   const g = Math.tan(Math.PI * Math.min(Math.max(cutoff, 10) / s.rate, 0.45)), k = 1 / q;
   const a1 = 1 / (1 + g * (g + k)), a2 = g * a1, a3 = g * a2;
   let ic1 = v.f1, ic2 = v.f2;
@@ -955,6 +1014,7 @@ function filter(s, v, n) {
 // Adds n frames of voice v to left and right (from frame `at`) and to the reverb's input.
 function renderVoice(s, v, left, right, at, n) {
   const t = v.t, c = s.channels[v.ch], rate = s.rate;
+  if (t.src === 'sample') { renderSampled(s, v, left, right, at, n); return; }
   const seconds = v.frames / rate;
   // the LFO, its depth faded in over ld seconds
   v.lfoPhase += (t.lr * n) / rate;
@@ -998,20 +1058,314 @@ function renderVoice(s, v, left, right, at, n) {
   if (t.la) gain *= 1 - t.la * fadeIn * (0.5 + 0.5 * lfo);
   const pan = Math.min(1, Math.max(-1, (c.pan - 64) / 63 + t.pan));
   const angle = ((pan + 1) * Math.PI) / 4;
-  const gl = gain * Math.cos(angle), gr = gain * Math.sin(angle), gs = (gain * t.rv * c.reverb) / 127;
-  // gains glide across the block from the last block's
-  const l0 = v.gl < 0 ? gl : v.gl, r0 = v.gl < 0 ? gr : v.gr, s0 = v.gl < 0 ? gs : v.gs;
-  const dl = (gl - l0) / n, dr = (gr - r0) / n, ds = (gs - s0) / n;
-  const env = s.env, send = s.send;
-  for (let i = 0; i < n; i++) {
-    const x = buf[i] * env[i];
-    left[at + i] += x * (l0 + dl * i);
-    right[at + i] += x * (r0 + dr * i);
-    send[at + i] += x * (s0 + ds * i);
-  }
-  v.gl = gl; v.gr = gr; v.gs = gs;
-  v.frames += n;
+  v.nl = gain * Math.cos(angle); v.nr = gain * Math.sin(angle); v.ns = (gain * t.rv * c.reverb) / 127; v.nc = (gain * c.cc[93]) / 127;
+  mixVoice(s, v, left, right, at, n);
   if (!alive) v.on = false;
+}
+
+// ---- sampled zones: modulators, envelopes and LFOs as SoundFonts describe them ---------------------
+
+// The modulators every zone has unless its table gives its own list (each: source, destination,
+// amount source, transform, as the file's words; and the amount in the destination's units): note-on
+// velocity to attenuation (concave, 96 dB), channel pressure and the mod wheel to the vibrato's depth,
+// volume and expression to attenuation, pan, the reverb and chorus sends, and the pitch wheel, times
+// its sensitivity, to the fine tune. As FluidSynth 2.3 renders them: velocity leaves the cutoff alone
+// (notes at velocities 127, 64, 63 and 40 have the same spectrum there), and CC 10 spans the whole
+// field once (at 32 a note sounds a quarter of the way from the left), an amount of 500, not 1000.
+export const defaultModulatorWords = Uint32Array.from([
+  0x0502, 48, 0, 0,        // velocity, negative concave: attenuation
+  0x000d, 6, 0, 0,         // channel pressure: vibrato LFO to pitch
+  0x0081, 6, 0, 0,         // CC 1 (mod wheel): vibrato LFO to pitch
+  0x0587, 48, 0, 0,        // CC 7 (volume), negative concave: attenuation
+  0x028a, 17, 0, 0,        // CC 10 (pan), bipolar: pan
+  0x058b, 48, 0, 0,        // CC 11 (expression), negative concave: attenuation
+  0x00db, 16, 0, 0,        // CC 91: reverb send
+  0x00dd, 15, 0, 0,        // CC 93: chorus send
+  0x020e, 52, 0x0010, 0,   // pitch wheel, bipolar, times its sensitivity: fine tune
+]);
+export const defaultModulatorAmounts = Float32Array.from([960, 50, 50, 960, 500, 960, 200, 200, 12700]);
+// The default list as a zone's fields.
+const defaultModulators = { mw: defaultModulatorWords, ma: defaultModulatorAmounts, m0: 0, mn: defaultModulatorAmounts.length };
+
+// Generators a modulator may move (their numbers in the format).
+const G_MOD_LFO_PITCH = 5, G_VIB_LFO_PITCH = 6, G_MOD_ENV_PITCH = 7, G_CUTOFF = 8, G_Q = 9, G_MOD_LFO_CUTOFF = 10,
+  G_MOD_ENV_CUTOFF = 11, G_MOD_LFO_VOLUME = 13, G_CHORUS = 15, G_REVERB = 16, G_PAN = 17, G_MOD_LFO_DELAY = 21,
+  G_MOD_LFO_HZ = 22, G_VIB_LFO_DELAY = 23, G_VIB_LFO_HZ = 24, G_MOD_ENV_DELAY = 25, G_MOD_ENV_ATTACK = 26,
+  G_MOD_ENV_HOLD = 27, G_MOD_ENV_DECAY = 28, G_MOD_ENV_SUSTAIN = 29, G_MOD_ENV_RELEASE = 30, G_KEY_MOD_HOLD = 31,
+  G_KEY_MOD_DECAY = 32, G_DELAY = 33, G_ATTACK = 34, G_HOLD = 35, G_DECAY = 36, G_SUSTAIN = 37, G_RELEASE = 38,
+  G_KEY_HOLD = 39, G_KEY_DECAY = 40, G_ATTENUATION = 48, G_COARSE = 51, G_FINE = 52, G_SCALE = 56;
+const holdMost = 5000, decayMost = 8000;  // timecents: the longest key-scaled hold and decay (18 s and 102 s)
+const cutoffOpen = 13500;                 // cents: a cutoff this high is no filter
+const reverbUnit = 5, chorusUnit = 5;     // a send of 1 against the built-in sound's (whose full send is CC 91 at 127)
+
+// Puts in v.mv what a modulator's source (its word) gives for voice v of channel c: -1 to 1, through
+// the source's curve (linear, concave, convex or switch), direction and polarity; a source of no
+// controller gives `none`.
+function modSource(v, c, word, none) {
+  const index = word & 127;
+  let x;
+  if (word & 128) x = c.cc[index] / 128;
+  else if (index === 2) x = v.vel / 128;
+  else if (index === 3) x = v.key / 128;
+  else if (index === 10) x = c.keyPressure[v.key] / 128;
+  else if (index === 13) x = c.pressure / 128;
+  else if (index === 14) x = (c.bend + 8192) / 16384;
+  else if (index === 16) x = Math.min(1, c.bendRange / 127);
+  else { v.mv = index === 0 ? none : 0; return; }
+  if (word & 256) x = 1 - x;               // from the top down
+  const type = word >> 10, bipolar = (word & 512) !== 0;
+  if (type === 3) { v.mv = x >= 0.5 ? 1 : bipolar ? -1 : 0; return; }  // switch
+  const sign = bipolar && x < 0.5 ? -1 : 1;
+  if (bipolar) x = Math.abs(2 * x - 1);    // a bipolar curve: the unipolar one both ways from the middle
+  if (type === 1) x = x >= 1 ? 1 : Math.min(1, -(5 / 12) * Math.log10(1 - x));       // concave
+  else if (type === 2) x = x <= 0 ? 0 : Math.max(0, 1 + (5 / 12) * Math.log10(x));  // convex
+  v.mv = sign * x;
+}
+
+// Sums the modulators of voice v's zone into v.gen, from channel c's controllers now, and reckons
+// what a block of the voice takes from them.
+function modulate(v, c) {
+  const t = v.t, gen = v.gen, words = t.mw, amounts = t.ma;
+  gen.fill(0);
+  v.serial = c.serial;
+  const last = words ? Math.min(t.m0 + t.mn, amounts.length, words.length >> 2) : 0;
+  for (let m = t.m0; m < last; m++) {
+    const dest = words[4 * m + 1];
+    if (dest > 60 || (words[4 * m] & 0xff) === 0) continue;  // no generator, or no primary source
+    modSource(v, c, words[4 * m], 0);
+    const primary = v.mv;
+    modSource(v, c, words[4 * m + 2], 1);
+    let value = amounts[m] * primary * v.mv;
+    if (words[4 * m + 3] === 2) value = Math.abs(value);
+    if (Number.isFinite(value)) gen[dest] += value;
+  }
+  const g = gen, rate = v.rate;
+  // pitch: the key's distance from the root and the tunings (cents); the depths of the LFOs and the envelope
+  v.cents = (v.key - t.root) * (t.st + g[G_SCALE]) + t.tune + 100 * g[G_COARSE] + g[G_FINE];
+  v.pace0 = t.sampleRate / rate;
+  v.vlPitch = t.vlp + g[G_VIB_LFO_PITCH]; v.mlPitch = t.mlp + g[G_MOD_LFO_PITCH]; v.mePitch = t.mep + g[G_MOD_ENV_PITCH];
+  // the LFOs' rates: moved by cents, at most 100 Hz (the format's highest), never below 0
+  const vibHz = t.vlf * Math.pow(2, Math.min(4500, g[G_VIB_LFO_HZ]) / 1200), modHz = t.mlf * Math.pow(2, Math.min(4500, g[G_MOD_LFO_HZ]) / 1200);
+  v.vlStep = (vibHz >= 0 ? Math.min(100, vibHz) : 0) / rate;
+  v.mlStep = (modHz >= 0 ? Math.min(100, modHz) : 0) / rate;
+  // the filter (its resonance peak taken back down by half its height)
+  v.cutoff0 = (t.fc > 0 ? 1200 * Math.log2(t.fc / 8.176) : cutoffOpen) + g[G_CUTOFF];
+  v.meCutoff = t.mef + g[G_MOD_ENV_CUTOFF]; v.mlCutoff = t.mlc + g[G_MOD_LFO_CUTOFF];
+  const qDb = Math.min(96, Math.max(0, t.qd + g[G_Q]));
+  v.q = Math.pow(10, (qDb - 3.01) / 20);
+  // (a resonance at the open cutoff still peaks there and takes the level down, as in FluidSynth: a
+  // closed hi-hat of FluidR3 with 10 dB of it sounds 5 dB softer there than without)
+  const filtered = v.filtered = v.cutoff0 < cutoffOpen || v.meCutoff !== 0 || v.mlCutoff !== 0 || qDb > 0;
+  // gains: the attenuation in centibels (the file's share is in t.g), pan, sends; the LFO's tremolo
+  const gain = t.g * Math.pow(10, -Math.min(1440, Math.max(-1440, g[G_ATTENUATION])) / 200 - (filtered ? qDb / 40 : 0));
+  const pan = Math.min(1, Math.max(-1, t.pan + g[G_PAN] / 500)), angle = ((pan + 1) * Math.PI) / 4;
+  v.toLeft = gain * Math.cos(angle); v.toRight = gain * Math.sin(angle);
+  v.toReverb = gain * reverbUnit * Math.min(1, Math.max(0, t.rs + g[G_REVERB] / 1000));
+  v.toChorus = gain * chorusUnit * Math.min(1, Math.max(0, t.cs + g[G_CHORUS] / 1000));
+  v.mlVolume = 10 * t.mlv + g[G_MOD_LFO_VOLUME];
+}
+
+// A time of `seconds` lengthened by `added` timecents (a modulator's sum, a key's scaling), in seconds,
+// at most `most` timecents.
+function timecents(seconds, added, most) {
+  return Math.pow(2, Math.min(most, 1200 * Math.log2(Math.max(seconds, 1e-6)) + added) / 1200);
+}
+
+// The frames in a time of `seconds`, at least one and at most 2^31.
+function framesOf(s, seconds) {
+  return Math.min(2147483647, Math.max(1, Math.round(seconds * s.rate)));
+}
+
+// A sampled zone's voice at its note-on: its modulators summed and the times they move reckoned.
+function sampledStart(s, v, t) {
+  const c = s.channels[v.ch], g = v.gen, key = v.key;
+  v.rate = s.rate;
+  modulate(v, c);
+  const below60 = 60 - key;
+  // the start of the sample, moved by the offsets
+  v.pos = Math.min(Math.max(t.start, t.start + g[0] + 32768 * g[4]), Math.max(t.start, t.end - 2));
+  // volume envelope (decay and release to -60 dB in the synthesizer's own terms)
+  v.countdown = Math.round(timecents(t.dl, g[G_DELAY], 8000) * s.rate);
+  v.attack = 1 / framesOf(s, timecents(t.a, g[G_ATTACK], 8000));
+  v.hold = Math.round(timecents(t.h, g[G_HOLD] + (t.kh + g[G_KEY_HOLD]) * below60, holdMost) * s.rate);
+  const decay = 0.6 * timecents(t.d / 0.6, g[G_DECAY] + (50 * t.ks + g[G_KEY_DECAY]) * below60, decayMost);
+  v.decay = Math.pow(0.001, 1 / framesOf(s, decay));
+  v.sustain = Math.min(1, t.s * Math.pow(10, -Math.max(0, g[G_SUSTAIN]) / 200));
+  // modulation envelope: linear in level, its decay and release the time to fall all the way
+  v.me = 0; v.meStage = 0;
+  v.meCount = Math.round(timecents(t.med, g[G_MOD_ENV_DELAY], 8000) * s.rate);
+  v.meAttack = 1 / framesOf(s, timecents(t.mea, g[G_MOD_ENV_ATTACK], 8000));
+  v.meDecay = 1 / framesOf(s, timecents(t.mdc, g[G_MOD_ENV_DECAY] + (t.mkd + g[G_KEY_MOD_DECAY]) * below60, decayMost));
+  v.meHold = Math.round(timecents(t.meh, g[G_MOD_ENV_HOLD] + (t.mkh + g[G_KEY_MOD_HOLD]) * below60, holdMost) * s.rate);
+  v.meSustain = Math.min(1, Math.max(0, t.mes - g[G_MOD_ENV_SUSTAIN] / 1000));
+  // LFOs: silent through their delays, then triangles from 0 upwards
+  v.ml = v.vl = 0; v.mlPhase = v.vlPhase = 0;
+  v.mlWait = Math.round(timecents(t.mld, g[G_MOD_LFO_DELAY], 8000) * s.rate);
+  v.vlWait = Math.round(timecents(t.vld, g[G_VIB_LFO_DELAY], 8000) * s.rate);
+  v.f1 = v.f2 = 0;
+}
+
+// A sampled zone's voice at its release: the release times, as its modulators have them now.
+function sampledRelease(s, v) {
+  const t = v.t, g = v.gen;
+  if (!v.fading) v.step = Math.pow(0.001, 1 / framesOf(s, 0.6 * timecents(t.r / 0.6, g[G_RELEASE], 8000)));
+  v.meStage = 5;
+  v.meRelease = 1 / framesOf(s, timecents(t.mer, g[G_MOD_ENV_RELEASE], 8000));
+}
+
+// Moves voice v's modulation envelope on by n frames (its level in v.me).
+function modEnvelope(v, n) {
+  let left = n;
+  while (left > 0) {
+    const stage = v.meStage;
+    if (stage === 0 || stage === 2) {  // delay, hold
+      const count = stage === 0 ? v.meCount : v.meHold, m = Math.min(left, count);
+      left -= m;
+      if (stage === 0) v.meCount -= m; else v.meHold -= m;
+      if (m === count) v.meStage++;
+    } else if (stage === 1) {  // attack
+      const m = Math.min(left, Math.ceil((1 - v.me) / v.meAttack));
+      v.me = Math.min(1, v.me + m * v.meAttack);
+      left -= m;
+      if (v.me >= 1) v.meStage = 2;
+    } else if (stage === 3) {  // decay, then sustain
+      v.me = Math.max(v.meSustain, v.me - left * v.meDecay);
+      left = 0;
+    } else {  // release
+      v.me = Math.max(0, v.me - left * v.meRelease);
+      left = 0;
+    }
+  }
+}
+
+// A triangle LFO's value at phase p (cycles): 0, up to 1 at a quarter, down to -1 at three quarters.
+function triangle(p) {
+  return p < 0.25 ? 4 * p : p < 0.75 ? 2 - 4 * p : 4 * p - 4;
+}
+
+// Adds n frames of sampled voice v to left and right (from frame `at`) and to the effects' inputs.
+function renderSampled(s, v, left, right, at, n) {
+  const c = s.channels[v.ch];
+  if (v.serial !== c.serial) modulate(v, c);
+  // the LFOs and the modulation envelope as the block starts, then on by n frames
+  if (v.vlWait > 0) v.vlWait -= n;
+  else { v.vl = triangle(v.vlPhase); v.vlPhase += v.vlStep * n; v.vlPhase -= Math.floor(v.vlPhase); }
+  if (v.mlWait > 0) v.mlWait -= n;
+  else { v.ml = triangle(v.mlPhase); v.mlPhase += v.mlStep * n; v.mlPhase -= Math.floor(v.mlPhase); }
+  const me = v.me, ml = v.ml, vl = v.vl;
+  modEnvelope(v, n);
+  // pitch: the tunings, the LFOs and the envelope
+  const cents = v.cents + vl * v.vlPitch + ml * v.mlPitch + me * v.mePitch;
+  v.pace = cents === 0 ? v.pace0 : Math.min(Math.pow(2, cents / 1200) * v.pace0, sampleStepMost);
+  const buf = s.buf;
+  const sounding = sampleFill(s, v, buf, n);
+  // the low-pass filter
+  if (v.filtered) {
+    const cutoff = v.cutoff0 + me * v.meCutoff + ml * v.mlCutoff;
+    v.cutoff = 8.176 * Math.pow(2, Math.min(cutoffOpen, Math.max(1500, cutoff)) / 1200);
+    filter(s, v, n);
+  }
+  if (!Number.isFinite(buf[n - 1])) { s.nonFinite++; v.on = false; return; }
+  const alive = envelope(s, v, n) && sounding;
+  // the gains reckoned by modulate, and the LFO's tremolo
+  const gain = ml === 0 || v.mlVolume === 0 ? 1 : Math.pow(10, -Math.min(1440, Math.max(-1440, ml * v.mlVolume)) / 200);
+  v.nl = gain * v.toLeft; v.nr = gain * v.toRight; v.ns = gain * v.toReverb; v.nc = gain * v.toChorus;
+  mixVoice(s, v, left, right, at, n);
+  if (!alive) v.on = false;
+}
+
+// Adds n frames of s.buf times the envelope s.env to left, right and the effects' inputs, the gains
+// gliding from the last block's to the new ones (v.nl, v.nr, v.ns, v.nc), which it keeps.
+function mixVoice(s, v, left, right, at, n) {
+  const gl = v.nl, gr = v.nr, gs = v.ns, gc = v.nc;
+  const first = v.gl < 0;
+  const l0 = first ? gl : v.gl, r0 = first ? gr : v.gr, s0 = first ? gs : v.gs, c0 = first ? gc : v.gc;
+  const dl = (gl - l0) / n, dr = (gr - r0) / n, ds = (gs - s0) / n, dc = (gc - c0) / n;
+  const buf = s.buf, env = s.env, send = s.send, chorus = s.chorusSend;
+  if (c0 === 0 && gc === 0) {  // most voices send nothing to the chorus
+    for (let i = 0; i < n; i++) {
+      const x = buf[i] * env[i];
+      left[at + i] += x * (l0 + dl * i);
+      right[at + i] += x * (r0 + dr * i);
+      send[at + i] += x * (s0 + ds * i);
+    }
+  } else {
+    for (let i = 0; i < n; i++) {
+      const x = buf[i] * env[i];
+      left[at + i] += x * (l0 + dl * i);
+      right[at + i] += x * (r0 + dr * i);
+      send[at + i] += x * (s0 + ds * i);
+      chorus[at + i] += x * (c0 + dc * i);
+    }
+  }
+  v.gl = gl; v.gr = gr; v.gs = gs; v.gc = gc;
+  v.frames += n;
+}
+
+// Fills n frames of out with sampled voice v's sample at v.pace frames a frame, by 4-point (cubic)
+// interpolation, looping between its loop points (the points around the loop's end taken from its
+// start); false once it has played past its end.
+function sampleFill(s, v, out, n) {
+  const t = v.t, data = t.sample, unit = t.unit, step = v.pace, first = t.start;
+  if (!(step >= 0)) { out.fill(0, 0, n); return false; }  // a step not a number ends the voice
+  const looping = t.loop && t.loopEnd > t.loopStart && !(t.loop === 3 && v.released);
+  const loopStart = t.loopStart, loopEnd = t.loopEnd, loopLength = loopEnd - loopStart;
+  const last = looping ? loopEnd : t.end;  // indices from here wrap (looping) or stay at the end
+  let pos = v.pos, i = 0;
+  while (i < n) {
+    // past the loop's end it goes back a loop's length; past more than that, where it falls in the
+    // loop is reckoned, never stepped to
+    if (looping) {
+      if (pos >= loopEnd) {
+        pos -= loopLength;
+        if (pos >= loopEnd) pos = loopStart + ((pos - loopStart) % loopLength);
+      }
+    } else if (pos >= t.end - 1) { out.fill(0, i, n); v.pos = pos; return false; }
+    // the frames whose four points all lie inside, played without a look at the edges
+    const clear = pos >= first + 1 && pos < last - 2 ? Math.min(n - i, Math.ceil((last - 2 - pos) / step)) : 0;
+    for (const stop = i + clear; i < stop; i++) {
+      const j = pos | 0, f = pos - j;
+      const a = data[j - 1], b = data[j], c = data[j + 1], d = data[j + 2];
+      out[i] = (b + 0.5 * f * (c - a + f * (2 * a - 5 * b + 4 * c - d + f * (3 * (b - c) + d - a)))) * unit;
+      pos += step;
+    }
+    if (clear > 0 || i >= n) continue;
+    // a frame near an edge: points before the start stay at it, points past the end at the last, or
+    // (looping) come from the loop's start
+    const j = Math.floor(pos), f = pos - j;
+    const a = data[j > first ? j - 1 : first], b = data[j];
+    const c = data[j + 1 < last ? j + 1 : looping ? j + 1 - loopLength : last - 1];
+    const d = data[j + 2 < last ? j + 2 : looping ? j + 2 - loopLength : last - 1];
+    out[i++] = (b + 0.5 * f * (c - a + f * (2 * a - 5 * b + 4 * c - d + f * (3 * (b - c) + d - a)))) * unit;
+    pos += step;
+  }
+  v.pos = pos;
+  return true;
+}
+
+// Adds the chorus of s.chorusSend (n frames) to left and right: three taps a side, 7 to 13 ms late,
+// their delays swaying slowly and apart.
+function chorus(s, left, right, n) {
+  const ch = s.chorus, send = s.chorusSend, size = ch.left.length, mask = size - 1, rate = s.rate;
+  let w = ch.i, phase = ch.phase;
+  const base = 0.010 * rate, depth = 0.003 * rate, dp = 0.6 / rate;
+  for (let i = 0; i < n; i++) {
+    const x = send[i] * 0.3;
+    ch.left[w] = x; ch.right[w] = x;
+    let l = 0, r = 0;
+    for (let k = 0; k < 3; k++) {
+      let p = phase + k / 3; if (p >= 1) p -= 1;
+      const dl = base + depth * sine(p), dr = base + depth * sine(p < 0.5 ? p + 0.5 : p - 0.5);
+      const il = w - dl, jl = Math.floor(il), fl = il - jl, a = ch.left[jl & mask];
+      const ir = w - dr, jr = Math.floor(ir), fr = ir - jr, b = ch.right[jr & mask];
+      l += a + (ch.left[(jl + 1) & mask] - a) * fl;
+      r += b + (ch.right[(jr + 1) & mask] - b) * fr;
+    }
+    left[i] += l; right[i] += r;
+    w = (w + 1) & mask;
+    phase += dp; if (phase >= 1) phase -= 1;
+  }
+  ch.i = w; ch.phase = phase;
 }
 
 // Adds the reverb of s.send (n frames) to left and right: four damped combs and two all-passes a side.
@@ -1041,6 +1395,20 @@ function reverb(s, left, right, n) {
   }
 }
 
+// After a timed quantum: a voice that took more than half the quantum's budget in slowStrikes timed
+// quanta in a row is dropped (it fades out), so that one voice gone slow cannot hold up the audio
+// thread; fewer in a row may be code being compiled, a collection of garbage, or the thread put aside.
+function dropSlowVoices(s, frames) {
+  const most = (0.5 * frames * 1000) / s.rate;
+  s.probe = false;
+  for (const v of s.voices) {
+    v.strikes = v.on && !v.fading && v.cost > most ? v.strikes + 1 : 0;
+    if (v.strikes >= slowStrikes) { fade(s, v); s.dropped++; v.strikes = 0; }
+    if (v.strikes > 0) s.probe = true;
+    v.cost = 0;
+  }
+}
+
 // Renders `frames` frames (at most 128) into left and right from frame firstFrame of the context,
 // applying queued events at their frames.
 function renderQuantum(s, left, right, frames, firstFrame) {
@@ -1048,6 +1416,7 @@ function renderQuantum(s, left, right, frames, firstFrame) {
   left.fill(0, 0, frames);
   right.fill(0, 0, frames);
   s.send.fill(0);
+  s.chorusSend.fill(0);
   if (!s.qSorted) sortQueue(s);
   // note-ons beyond the voices in this quantum: the first of them would be stolen by the last (a
   // drum note without a sound takes no voice)
@@ -1060,6 +1429,7 @@ function renderQuantum(s, left, right, frames, firstFrame) {
   let at = 0;
   while (at < frames) {
     // events due by this frame; one before it came late
+    s.now = s.frame + at;
     while (s.qHead < s.qTail && s.qFrame[s.qHead] <= s.frame + at) {
       if (s.qFrame[s.qHead] < s.frame) s.late++;
       midi(s, s.qMsg[s.qHead]);
@@ -1070,15 +1440,22 @@ function renderQuantum(s, left, right, frames, firstFrame) {
     if (s.qHead < s.qTail) end = Math.min(end, s.qFrame[s.qHead] - s.frame);
     const n = end - at;
     let voices = 0;
+    const timed = s.probe;
     for (const v of s.voices) {
       if (!v.on) continue;
-      voices++;
-      renderVoice(s, v, left, right, at, n);
+      if (!v.fading) voices++;
+      if (timed) {
+        const started = synthClock();
+        renderVoice(s, v, left, right, at, n);
+        v.cost += synthClock() - started;
+      } else renderVoice(s, v, left, right, at, n);
     }
     if (voices > s.voicesPeak) s.voicesPeak = voices;
     at = end;
   }
+  if (s.probe) dropSlowVoices(s, frames);
   reverb(s, left, right, frames);
+  chorus(s, left, right, frames);
   // the master level and a soft limit above 0.75
   let peak = s.peak;
   for (let side = 0; side < 2; side++) {
@@ -1099,11 +1476,11 @@ function renderQuantum(s, left, right, frames, firstFrame) {
 // What the engine tells of itself: render time per quantum, voices, late events, output peak.
 export function synthStats(s) {
   let voices = 0;
-  for (const v of s.voices) if (v.on) voices++;
+  for (const v of s.voices) if (v.on && !v.fading) voices++;
   return {
     quanta: s.quanta, meanMs: s.quanta ? s.msSum / s.quanta : 0, maxMs: s.msMax, maxFrame: s.msMaxFrame, slow: s.slow,
     budgetMs: (128 / s.rate) * 1000, clock: synthClockName, voices, voicesPeak: s.voicesPeak, voiceCap, late: s.late, peak: s.peak,
-    nonFinite: s.nonFinite, queued: s.qTail - s.qHead, slowFrames: Array.from(s.slowFrames.subarray(0, Math.min(s.slow, s.slowFrames.length))),
+    nonFinite: s.nonFinite, dropped: s.dropped, refused: s.refused, queued: s.qTail - s.qHead, slowFrames: Array.from(s.slowFrames.subarray(0, Math.min(s.slow, s.slowFrames.length))),
   };
 }
 
@@ -1114,16 +1491,21 @@ const zoneKeys = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi'];
 //  - zone objects, each { bank (128 for drums), program, keyLo, keyHi, velLo, velHi, sample
 //    (Float32Array, or Int16Array at full scale 32768), sampleRate, start, end, loopStart, loopEnd
 //    (frames of the sample), loop (0 none, 1 loops, 3 loops until the release), root (key), tune
-//    (cents added), st (cents a key) } with any timbre field besides (envelope, filter, LFO, pan, rv, x);
+//    (cents added), st (cents a key) } with any timbre field besides (the volume and modulation
+//    envelopes, filter, LFOs, pan, sends, x; see timbreDefaults), playing the default modulators;
 //  - a table { sample (one array, as above, that every zone plays a part of), fields (names of the
 //    zone fields, zoneKeys first), rows (Float64Array: one value of each field a zone), common (fields
-//    the same in every zone) }: a SoundFont's thousands of zones go over as two arrays handed over,
-//    and each becomes a timbre only when a note first plays it.
-// A note plays every zone of its preset that matches; none, the built-in sound. [] drops the zones.
+//    the same in every zone), modulators (optional: { words, amounts }, the modulator table, four words
+//    a modulator, each zone's list from its fields m0 (first) and mn (count, -1 for the defaults)) }:
+//    a SoundFont's thousands of zones go over as arrays handed over, and each becomes a timbre only
+//    when a note first plays it.
+// A note plays every zone of its preset that matches (none: it is silent); a preset the zones lack
+// entirely, the built-in sound. [] drops the zones.
 export function synthZones(s, zones) {
   if (!Array.isArray(zones)) {
     const sample = zones.sample || s.incoming;
     s.sampled = sample ? sampledSet(sample, zones.fields, zones.rows, zones.common || {}) : null;
+    if (s.sampled && zones.modulators) { s.sampled.modWords = zones.modulators.words; s.sampled.modAmounts = zones.modulators.amounts; }
     s.incoming = null;
     return;
   }
@@ -1131,7 +1513,7 @@ export function synthZones(s, zones) {
   const whole = { keyLo: 0, keyHi: 127, velLo: 0, velHi: 127 };
   zones.forEach((z, r) => zoneKeys.forEach((f, k) => { rows[r * zoneKeys.length + k] = z[f] ?? whole[f]; }));
   s.sampled = zones.length > 0 ? sampledSet(null, zoneKeys, rows, {}) : null;
-  if (s.sampled) s.sampled.made = zones.map((z) => timbre(Object.assign({ src: 'sample', end: z.sample.length, unit: z.sample instanceof Int16Array ? 1 / 32768 : 1 }, z)));
+  if (s.sampled) s.sampled.made = zones.map((z) => timbre(Object.assign({ src: 'sample', end: z.sample.length, unit: z.sample instanceof Int16Array ? 1 / 32768 : 1 }, defaultModulators, z)));
 }
 
 // Puts a piece of a sample array where it goes (see the top); the piece at 0 begins a new array.
@@ -1152,6 +1534,7 @@ function sampledSet(sample, fields, rows, common) {
     sample, fields, rows, common, width, presets,
     unit: sample instanceof Int16Array ? 1 / 32768 : 1,
     made: new Array(count).fill(null),  // each zone's timbre, once made
+    modWords: null, modAmounts: null,   // the modulator table, when the zones give one
   };
 }
 
@@ -1170,6 +1553,7 @@ export function synthRender(s, left, right, frames, firstFrame) {
   if (ms > (frames / s.rate) * 1000) {
     if (s.slow < s.slowFrames.length) s.slowFrames[s.slow] = firstFrame;
     s.slow++;
+    s.probe = true;
   }
   if (ms > s.msMax) {
     s.msMax = ms;
@@ -1199,16 +1583,19 @@ export function reportProgress(s, post) {
 }
 
 // Plays a made-up passage on a synthesizer of its own and throws the sound away: a note of each
-// family on each channel (one of them from a sampled zone as a SoundFont's table gives it), drums,
-// bend, vibrato and the sustain pedal, so that the engine compiles the code of every voice before a
-// live context's first notes wait on it. Returns the milliseconds.
+// family on each channel (one of them from sampled zones as a SoundFont's table gives them, with a
+// filter, both envelopes, both LFOs, sends and modulators of the table's own, more voices than the cap),
+// drums, bend, pressure, vibrato and the sustain pedal, so that the engine compiles the code of every
+// voice before a live context's first notes wait on it. Returns the milliseconds.
 export function synthWarmUp(rate) {
   const started = synthClock();
   const s = newSynth(rate);
   const cycle = Int16Array.from({ length: 100 }, (_, i) => Math.round(16000 * Math.sin((2 * Math.PI * i) / 100)));
-  const fields = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi', 'sampleRate', 'end', 'loopEnd', 'loop', 'root', 'fc', 'q'];
-  synthZones(s, { sample: cycle, fields, rows: Float64Array.from([0, 8, 0, 127, 0, 127, rate, 100, 100, 1, 69, 4000, 3]),
-    common: { dk: 1, ft: 0, fa: 1, fe: 0, fp: 0, vf: 0, rv: 1 } });
+  const fields = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi', 'sampleRate', 'end', 'loopEnd', 'loop', 'root', 'fc', 'qd',
+    'mea', 'mdc', 'mes', 'mep', 'mef', 'mlp', 'mlc', 'mlv', 'vlp', 'rs', 'cs', 'm0', 'mn'];
+  const zone = (program, m0, mn) => [0, program, 0, 127, 0, 127, rate, 100, 100, 1, 69, 4000, 3, 0.01, 0.05, 0.5, 100, 1200, 10, 300, 1, 20, 0.2, 0.3, m0, mn];
+  synthZones(s, { sample: cycle, fields, rows: Float64Array.from([...zone(8, 0, 9), ...zone(8, 9, 1), ...zone(9, 0, -1)]),
+    common: { dk: 1, ft: 0 }, modulators: { words: Uint32Array.from([...defaultModulatorWords, 0x00d2, 8, 0x000a, 2]), amounts: Float32Array.from([...defaultModulatorAmounts, -600]) } });
   const events = [];
   const at = (seconds, status, first, second) => events.push(seconds, packMessage(status, first, second));
   for (let c = 0; c < 16; c++) {
@@ -1229,6 +1616,15 @@ export function synthWarmUp(rate) {
   for (let k = 0; k < 47; k++) {
     at(0.001 * k, 0x99, 35 + k, 60 + k);
     at(0.03 + 0.001 * k, 0x89, 35 + k, 64);
+  }
+  // sampled zones in a chord wider than the voices, moved by every source their modulators read
+  for (let k = 0; k < 70; k++) at(0.002 + 0.00002 * k, 0x90 | (k % 2 ? 10 : 11), 20 + k, 30 + k);
+  for (const c of [10, 11]) {
+    at(0, 0xc0 | c, c === 10 ? 8 : 9, 0);
+    at(0.01, 0xb0 | c, 82, 90);
+    at(0.012, 0xa0 | c, 60, 70);
+    at(0.014, 0xd0 | c, 50, 0);
+    at(0.06, 0xb0 | c, 123, 0);
   }
   synthQueue(s, Float64Array.from(events));
   const left = new Float32Array(128), right = new Float32Array(128);

@@ -10,17 +10,24 @@ const sfAttenuationShare = 0.4;   // of each dB of initial attenuation the file 
 const sfDecayDb = 100;            // a decay or release time is the time to fall this many dB
 const sfReleaseLeast = 0.0156;    // seconds: a shorter release clicks (FluidSynth's floor, -7200 timecents)
 const sfFilterOpen = 19900;       // Hz: a cutoff this high (13500 cents, the format's top) is no filter
-const sfVibratoHz = 8.176;        // the vibrato LFO's rate when a zone leaves it (0 cents), which the mod wheel deepens
+const sfLfoHz = 8.176;            // an LFO's rate when a zone leaves it (0 cents)
 
 // The fields of each zone's row, in the table the synthesizer takes (audio/synth.js, synthZones), and those
 // the same for every zone.
 const sfZoneFields = ['bank', 'program', 'keyLo', 'keyHi', 'velLo', 'velHi', 'sampleRate', 'start', 'end', 'loopStart', 'loopEnd',
-  'loop', 'root', 'tune', 'st', 'x', 'pan', 'g', 'dl', 'a', 'h', 'kh', 'd', 'ks', 's', 'r', 'fc', 'q'];
+  'loop', 'root', 'tune', 'st', 'x', 'pan', 'g', 'dl', 'a', 'h', 'kh', 'd', 'ks', 's', 'r', 'fc', 'qd',
+  'med', 'mea', 'meh', 'mdc', 'mes', 'mer', 'mkh', 'mkd', 'mep', 'mef', 'mld', 'mlf', 'mlp', 'mlc', 'mlv', 'vld', 'vlf', 'vlp',
+  'rs', 'cs', 'm0', 'mn'];
 const sfZoneCommon = {
   dk: 1,                               // the decay falls in dB and stops at the sustain level
-  ft: 0, fa: 1, fe: 0, fp: 0, vf: 0,   // a low-pass filter at a cutoff in Hz, moved by nothing
-  lr: sfVibratoHz, rv: 1,
+  ft: 0,                               // the filter is a low-pass one
 };
+
+// Field `name` of a region's values v, or `absent` where the reader's tables have no such field.
+function sfValue(v, name, absent) {
+  const at = sfRegionValue[name];
+  return at === undefined ? absent : v[at];
+}
 
 // The zones of font (from soundFontTables) playing from pcm, as a table for the synthesizer: one row a
 // region. frames[i]: how many frames of sample i pcm holds (0: none, its regions are left out);
@@ -37,7 +44,9 @@ export function soundFontZones(font, pcm, frames, rates) {
       else dropped++;
     }
   }
-  return { zones: { sample: pcm, fields: sfZoneFields, rows: rows.slice(0, count * width), common: sfZoneCommon }, count, dropped };
+  // each region's modulators (the defaults where the reader gives no table)
+  const modulators = font.modulatorWords && font.modulatorAmounts ? { words: font.modulatorWords, amounts: font.modulatorAmounts } : null;
+  return { zones: { sample: pcm, fields: sfZoneFields, rows: rows.slice(0, count * width), common: sfZoneCommon, modulators }, count, dropped };
 }
 
 // Writes region r of preset p as a zone's row (sfZoneFields) at rows[at]; false when nothing of it can
@@ -59,15 +68,27 @@ function sfZoneRow(rows, at, font, p, r, frames, rates) {
     loopEnd - loopStart < 1 ? 0 : w[sfRegionWord.loop_mode],  // a loop in frames the decoder did not give is none
     w[sfRegionWord.root_key], v[sfRegionValue.coarse_tune] * 100 + v[sfRegionValue.fine_tune] + v[sfRegionValue.pitch_correction], v[sfRegionValue.scale_tuning],
     w[sfRegionWord.exclusive_class], v[sfRegionValue.pan],
-    // g: attenuation, and the filter's resonance peak taken back down by half its height in dB
-    sfLevel * Math.pow(10, (-sfAttenuationShare * v[sfRegionValue.attenuation] - (filtered ? qDb / 2 : 0)) / 20),
+    // g: the file's attenuation (the modulators' is the synthesizer's)
+    sfLevel * Math.pow(10, (-sfAttenuationShare * v[sfRegionValue.attenuation]) / 20),
     // the volume envelope (the synthesizer's decay and release times are to -60 dB)
     v[sfRegionValue.delay], v[sfRegionValue.attack], v[sfRegionValue.hold], v[sfRegionValue.key_to_hold],
     (v[sfRegionValue.decay] * 60) / sfDecayDb, v[sfRegionValue.key_to_decay] / 50,
     sustainDb >= 96 ? 0 : Math.pow(10, -sustainDb / 20),
     (Math.max(sfReleaseLeast, v[sfRegionValue.release]) * 60) / sfDecayDb,
-    // the low-pass filter: 0 dB of resonance is a flat response (Q 0.707)
-    filtered ? cutoff : 0, Math.pow(10, (qDb - 3.01) / 20),
+    // the low-pass filter: its cutoff (0: open) and resonance in dB
+    filtered ? cutoff : 0, qDb,
+    // the modulation envelope: times in seconds, sustain as a share of full level
+    sfValue(v, 'mod_env_delay', 0), sfValue(v, 'mod_env_attack', 0), sfValue(v, 'mod_env_hold', 0), sfValue(v, 'mod_env_decay', 0),
+    sfValue(v, 'mod_env_sustain', 1), sfValue(v, 'mod_env_release', 0),
+    sfValue(v, 'key_to_mod_env_hold', 0), sfValue(v, 'key_to_mod_env_decay', 0), sfValue(v, 'mod_env_to_pitch', 0), sfValue(v, 'mod_env_to_filter', 0),
+    // the LFOs
+    sfValue(v, 'mod_lfo_delay', 0), sfValue(v, 'mod_lfo_frequency', sfLfoHz), sfValue(v, 'mod_lfo_to_pitch', 0),
+    sfValue(v, 'mod_lfo_to_filter', 0), sfValue(v, 'mod_lfo_to_volume', 0),
+    sfValue(v, 'vib_lfo_delay', 0), sfValue(v, 'vib_lfo_frequency', sfLfoHz), sfValue(v, 'vib_lfo_to_pitch', 0),
+    sfValue(v, 'reverb_send', 0), sfValue(v, 'chorus_send', 0),
+    // the region's modulators in the table (a count of -1: the defaults)
+    sfRegionWord.first_modulator === undefined ? 0 : w[sfRegionWord.first_modulator],
+    sfRegionWord.modulator_count === undefined || !font.modulatorWords ? -1 : w[sfRegionWord.modulator_count],
   ], at);
   return true;
 }
