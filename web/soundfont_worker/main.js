@@ -5,6 +5,7 @@
 // is used), has the C++ reader read them (sf_read), and answers
 //   { type: 'progress', id, task: 'soundfont', share }   while the bytes come in and the samples go out
 //   { type: 'soundfont', id, sentence }                  the reader's sentence for a file it can't play
+//   { type: 'soundfont', id, unreadable: true }          when the browser could not give the file's bytes
 //   { type: 'soundfont', id, font }                      else what it read (see soundFontTables), the
 //                                                        samples' buffers handed over, not copied
 //   { type: 'error', id, request, message }              when the reading failed
@@ -28,7 +29,15 @@ function readSoundFont(wasm, id, file) {
   const reader = new FileReaderSync();
   const step = 16 << 20;
   for (let pos = 0; pos < file.size; pos += step) {
-    const piece = new Uint8Array(reader.readAsArrayBuffer(file.slice(pos, Math.min(file.size, pos + step))));
+    let piece = null;
+    try {
+      piece = new Uint8Array(reader.readAsArrayBuffer(file.slice(pos, Math.min(file.size, pos + step))));
+    } catch {
+      // the file moved, changed or gone since it was chosen, or a kept copy the browser lost
+      postMessage({ type: 'soundfont', id, unreadable: true });
+      wasm._sf_drop_input();
+      return;
+    }
     wasm.HEAPU8.set(piece, at + pos);
     report((0.8 * (pos + piece.length)) / file.size);
   }
@@ -41,7 +50,7 @@ function readSoundFont(wasm, id, file) {
   const font = soundFontTables(wasm, report);
   wasm._sf_drop_input();
   if (font === null) {
-    postMessage({ type: 'soundfont', id, sentence: 'The SoundFont\'s samples would take more than 2 GB once decoded, more than the page can hold.' });
+    postMessage({ type: 'soundfont', id, sentence: 'Its samples would take more than 2 GB, more than the page can hold.' });
     return;
   }
   const transfer = [font.presets.buffer, font.regionWords.buffer, font.regionValues.buffer, font.samples.buffer,
@@ -51,11 +60,11 @@ function readSoundFont(wasm, id, file) {
 
 // What the last good read gave, taken out of the module M: { name, version, remark, presetFields,
 // regionWordFields, regionValueFields, sampleFields, presets, presetNames, regionWords, regionValues,
-// samples (the tables, as soundfont.h lays them out), pcm (every 16-bit sample one after another, in
-// one Int16Array), starts (each sample's first frame in pcm; an Ogg Vorbis one's is where its decoded
-// frames are to go), ogg ([{ sample, bytes }]: the Ogg Vorbis streams, for the page to decode) }; null
-// when the samples would take more than sfFramesMost frames (an Ogg Vorbis stream's count is what its
-// last page claims).
+// samples (the tables, as soundfont.h lays them out), pcm (the 16-bit samples in one Int16Array),
+// starts (each 16-bit sample's first frame in pcm), ogg ([{ samples, bytes }]: each distinct Ogg Vorbis
+// stream once, with the samples that play it, for the page to decode) }; null when the 16-bit samples
+// would take more than sfFramesMost frames. pcm holds the bytes the samples cover, each byte once:
+// samples whose bytes overlap share their frames, so that pcm is never larger than the file.
 function soundFontTables(M, report) {
   const tablesAt = (M._sf_tables() >>> 0) >>> 2;
   const t = (entry) => M.HEAPU32[tablesAt + entry] >>> 0;
@@ -85,35 +94,65 @@ function soundFontTables(M, report) {
     pcm: null,
     ogg: [],
   };
-  // every sample's place in pcm, its frames counted as the reader gives them (an Ogg stream's too)
-  let frames = 0;
-  for (let i = 0; i < sampleCount; i++) {
-    font.starts[i] = frames;
-    frames += samples[i * sampleFields + sfSample.frames];
-  }
+  const input = t(sfTable.input);
+  const spans = sfPcmSpans(samples, sampleFields, font.starts);
+  const frames = spans.reduce((sum, span) => sum + (span.to - span.from) / 2, 0);
   if (frames > sfFramesMost) return null;
   font.pcm = new Int16Array(frames);
-  const input = t(sfTable.input);
+  // byte by byte: a span may start at an odd offset in the file
   const pcmBytes = new Uint8Array(font.pcm.buffer);
-  let done = 0;
-  for (let i = 0; i < sampleCount; i++) {
-    const s = i * sampleFields;
-    const from = input + samples[s + sfSample.byte_offset], length = samples[s + sfSample.byte_length];
-    if (length === 0) continue;
-    if (samples[s + sfSample.type] & sfOggStream) {
-      font.ogg.push({ sample: i, bytes: M.HEAPU8.slice(from, from + length) });
-    } else {
-      // byte by byte: the sample may start at an odd offset in the file
-      pcmBytes.set(M.HEAPU8.subarray(from, from + length), font.starts[i] * 2);
-    }
-    done += samples[s + sfSample.frames];
-    if (i % 64 === 0) report(0.8 + (0.2 * done) / Math.max(1, frames));
-  }
+  spans.forEach((span, i) => {
+    pcmBytes.set(M.HEAPU8.subarray(input + span.from, input + span.to), span.at * 2);
+    if (i % 16 === 0) report(0.8 + (0.2 * span.at) / Math.max(1, frames));
+  });
   if (!sfLittleEndian) {
     const view = new DataView(font.pcm.buffer);
     for (let i = 0; i < font.pcm.length; i++) font.pcm[i] = view.getInt16(2 * i, true);
   }
+  // each distinct stream once: samples that name the same bytes decode them once
+  const streams = new Map();
+  for (let i = 0; i < sampleCount; i++) {
+    const s = i * sampleFields, from = samples[s + sfSample.byte_offset], length = samples[s + sfSample.byte_length];
+    if (length === 0 || !(samples[s + sfSample.type] & sfOggStream)) continue;
+    const key = `${from} ${length}`;
+    if (!streams.has(key)) {
+      streams.set(key, { samples: [], bytes: M.HEAPU8.slice(input + from, input + from + length) });
+      font.ogg.push(streams.get(key));
+    }
+    streams.get(key).samples.push(i);
+  }
   return font;
+}
+
+// The spans of the file's bytes that its 16-bit samples cover, in file order, overlapping ones joined
+// (only where they agree on which bytes begin a frame, as every sample of a well-made file does): each
+// { from, to (bytes of the file), at (its first frame in pcm) }. Sets starts[i] for each such sample.
+function sfPcmSpans(samples, F, starts) {
+  const order = [];
+  for (let i = 0; i < samples.length / F; i++) {
+    if (samples[i * F + sfSample.byte_length] > 0 && !(samples[i * F + sfSample.type] & sfOggStream)) order.push(i);
+  }
+  order.sort((a, b) => samples[a * F + sfSample.byte_offset] - samples[b * F + sfSample.byte_offset]);
+  const spans = [], open = [null, null];  // the last span of samples starting at even and at odd bytes
+  const owners = [];  // [sample, its span]
+  for (const i of order) {
+    const from = samples[i * F + sfSample.byte_offset], to = from + samples[i * F + sfSample.byte_length];
+    let span = open[from % 2];
+    if (span === null || from > span.to) {
+      span = { from, to, at: 0 };
+      open[from % 2] = span;
+      spans.push(span);
+    }
+    span.to = Math.max(span.to, to);
+    owners.push([i, span]);
+  }
+  let at = 0;
+  for (const span of spans) {
+    span.at = at;
+    at += (span.to - span.from) / 2;
+  }
+  for (const [i, span] of owners) starts[i] = span.at + (samples[i * F + sfSample.byte_offset] - span.from) / 2;
+  return spans;
 }
 
 // Answers the page's one request: a module is started for it, and the worker is ended after.
