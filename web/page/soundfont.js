@@ -16,6 +16,7 @@ const soundFontDecoders = 4;         // Ogg Vorbis streams being decoded at once
 let soundFontWorker = null;          // the worker reading a SoundFont, while it reads
 let soundFontPlaying = null;         // the SoundFont the synthesizer plays: { file, name, title, presets, remark }; null: the built-in sound
 let soundFontLoads = 0;              // loads begun so far: a load finding a later one begun gives way to it
+let soundFontFrames = 0;             // frames of samples the page made for the last SoundFont it took: its 16-bit ones and those decoded
 
 // Connects the buttons and loads the SoundFont kept from the last visit, if any.
 export function startSoundFont() {
@@ -75,6 +76,7 @@ async function loadSoundFont(file, { keep = false, name = file.name, kept = fals
         if (!stale()) showSoundFontProgress(0.6 + 0.4 * share, `Decoding the samples of ${name}…`);
       });
       if (stale()) return false;
+      soundFontFrames = decoded.pcm.length;
       const { zones, count, dropped } = soundFontZones(font, decoded.pcm, decoded.frames, decoded.rates);
       if (count === 0) {
         sentence = decoded.sentence || 'The SoundFont has no sample that can be played here.';
@@ -112,6 +114,11 @@ async function loadSoundFont(file, { keep = false, name = file.name, kept = fals
   }
   if (!stale()) showSoundState([soundFontPlaying.remark, keeping].filter((s) => s).join(' '));
   return true;
+}
+
+// Frames of samples the page made for the last SoundFont it took (the 16-bit ones and those decoded).
+export function soundFontFramesMade() {
+  return soundFontFrames;
 }
 
 // Reads file in a worker of its own (the SoundFont worker, with the module whose reader reads it):
