@@ -172,3 +172,21 @@ export function overlappingSoundFont(frames, count, step, length) {
     instruments: [instrument('Overlaps', 0)], instrumentZones: zones, instrumentGenerators: generators, samples,
   });
 }
+
+// Files that claim far more than they hold, by which the page once allocated: each { name, file, most
+// (the frames of samples the page may make of it at most) }. vorbis: a real Ogg Vorbis stream of half a
+// second at 22,050 Hz, or null to leave out the one made of it.
+export const claimedFrames = 0x30000000;  // 805,306,368 frames: 1.6 GB of 16-bit samples
+export function hostileSoundFonts(vorbis) {
+  const hostile = [
+    // an Ogg page claiming that many frames, holding no Vorbis stream (under 500 bytes)
+    { name: 'damaged-ogg.sf3', file: oggSoundFont(oggPage({ granule: claimedFrames, type: 2 | 4, packet: text('no Vorbis header here') })).file, most: 0 },
+    // 512 headers over the same 2 MB: once 1 GB, a copy each
+    { name: 'overlapping.sf2', file: overlappingSoundFont(1000000, 512, 0, 1000000).file, most: 1000046 },
+    // 16,000 headers of 32,000 frames, each 2 frames on from the last: once 1 GB
+    { name: 'many-overlapping.sf2', file: overlappingSoundFont(64000, 16000, 2, 32000).file, most: 64046 },
+  ];
+  // the real stream, its last page claiming as many frames: it holds 11,025 (a second at most)
+  if (vorbis) hostile.push({ name: 'lying-granule.sf3', file: oggSoundFont(withGranule(vorbis, claimedFrames)).file, most: 22050 });
+  return hostile;
+}

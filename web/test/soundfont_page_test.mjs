@@ -16,7 +16,7 @@ import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { browserKinds, browsersToTest, closePage, launch, openPage, pickFiles, textOf, waitFor } from './browsers.mjs';
 import { execFileSync } from 'node:child_process';
-import { oggPage, oggSoundFont, overlappingSoundFont, sineSoundFont, withGranule } from './sf2.mjs';
+import { hostileSoundFonts, sineSoundFont } from './sf2.mjs';
 import { installMeasures } from './sound_measures.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -44,12 +44,8 @@ const damagedPath = path.join(scratch, 'damaged.sf2');
 fs.writeFileSync(damagedPath, damaged);
 const damagedSentence = `The SoundFont is damaged: its sample data claims 5,000,000 bytes and only ${(damaged.length - sine.sdtaAt - 8).toLocaleString('en-US')} are left.`;
 
-// Hostile files: each claims far more than it holds, and the page once allocated by the claim.
-const claimedFrames = 0x30000000;  // 805,306,368 frames: 1.6 GB of 16-bit samples
-// an Ogg page claiming that many frames, holding no Vorbis stream (680 bytes once a SoundFont)
-const damagedOgg = oggSoundFont(oggPage({ granule: claimedFrames, type: 2 | 4, packet: Buffer.from('no Vorbis header here') }));
-// a real Vorbis stream (half a second of A4 at 22,050 Hz, from sox, when the machine has it) whose last page claims as much
-let vorbis = null;
+// Hostile files (see hostileSoundFonts), with what the page says of each.
+let vorbis = null;  // half a second of A4 at 22,050 Hz as Ogg Vorbis, from sox when the machine has it
 try {
   const made = path.join(scratch, 'a4.ogg');
   execFileSync('sox', ['-n', '-r', '22050', '-c', '1', made, 'synth', '0.5', 'sine', '440'], { stdio: 'ignore' });
@@ -57,19 +53,14 @@ try {
 } catch {
   // no sox: the lying stream is left out, and said so
 }
-const hostile = [
-  // name, its bytes, what the page may make of it at most (frames), what it says
-  ['damaged-ogg.sf3', damagedOgg.file, 0, /^Sound: the SoundFont sine\.sf2 .*damaged-ogg\.sf3 can't be played: None of its Ogg Vorbis samples can be decoded; they are damaged\. sine\.sf2 plays on\.$/],
-  // 512 headers over the same 2 MB: once 1 GB, a copy each
-  ['overlapping.sf2', overlappingSoundFont(1000000, 512, 0, 1000000).file, 1000046, /^Sound: the SoundFont overlapping\.sf2 /],
-  // 16,000 headers of 32,000 frames, each 2 frames on from the last: once 1 GB
-  ['many-overlapping.sf2', overlappingSoundFont(64000, 16000, 2, 32000).file, 64046, /^Sound: the SoundFont many-overlapping\.sf2 /],
-];
-if (vorbis) {
-  hostile.push(['lying-granule.sf3', oggSoundFont(withGranule(vorbis, claimedFrames)).file, 22050,
-    /^Sound: the SoundFont lying-granule\.sf3 .* 1 of its 1 Ogg Vorbis samples decode to another length than the file claims; each plays what it holds\. It is kept/]);
-}
-for (const [file, bytes] of hostile) fs.writeFileSync(path.join(scratch, file), bytes);
+const hostile = hostileSoundFonts(vorbis);
+const hostileSays = {
+  'damaged-ogg.sf3': /^Sound: the SoundFont sine\.sf2 .*damaged-ogg\.sf3 can't be played: None of its Ogg Vorbis samples can be decoded; they are damaged\. sine\.sf2 plays on\.$/,
+  'overlapping.sf2': /^Sound: the SoundFont overlapping\.sf2 /,
+  'many-overlapping.sf2': /^Sound: the SoundFont many-overlapping\.sf2 /,
+  'lying-granule.sf3': /^Sound: the SoundFont lying-granule\.sf3 .* 1 of its 1 Ogg Vorbis samples decode to another length than the file claims; each plays what it holds\. It is kept/,
+};
+for (const h of hostile) fs.writeFileSync(path.join(scratch, h.name), h.file);
 
 // A note of the sine's program, E5 (659.26 Hz), alone, reverb off.
 const sineNote = [program(0, 0, 20), control(0, 0, 91, 0), noteOn(0.1, 0, 76, 100), noteOff(0.9, 0, 76)];
@@ -131,7 +122,7 @@ for (const kind of browsersToTest()) {
     test('hostile SoundFonts that claim more than they hold load in bounded time and memory while the sound in use plays on', long, async (t) => {
       if (!vorbis) t.diagnostic('sox is not there: the Vorbis stream with a lying length is left out');
       const page = await soundPage();
-      for (const [file, bytes, most, says] of hostile) {
+      for (const { name: file, file: bytes, most } of hostile) {
         await pickSoundFont(page, sinePath);
         await render(page, sineNote, 1);
         await measure(page, 'keep');
@@ -142,7 +133,7 @@ for (const kind of browsersToTest()) {
         const ms = Date.now() - started;
         await page.evaluate(() => window.rendering);
         assert.ok(await measure(page, 'likeness', 0, 1) > 0.9999, `${file}: the sound in use changed while it loaded`);
-        assert.match(state, says, file);
+        assert.match(state, hostileSays[file], file);
         assert.ok(ms < 30000, `${file}: ${ms} ms to load`);
         const made = await page.evaluate(() => window.smfdumpPage.soundFontFramesMade());
         assert.ok(made <= Math.max(most, 1600), `${file} (${bytes.length} bytes): the page made ${made} frames of samples, not at most ${most}`);
