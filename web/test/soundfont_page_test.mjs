@@ -42,6 +42,8 @@ const damaged = Buffer.from(sine.file);
 damaged.writeUInt32LE(5000000, sine.sdtaAt + 4);
 const damagedPath = path.join(scratch, 'damaged.sf2');
 fs.writeFileSync(damagedPath, damaged);
+const otherPath = path.join(scratch, 'other.sf2');  // the same, by another name
+fs.writeFileSync(otherPath, sine.file);
 const damagedSentence = `The SoundFont is damaged: its sample data claims 5,000,000 bytes and only ${(damaged.length - sine.sdtaAt - 8).toLocaleString('en-US')} are left.`;
 
 // Hostile files (see hostileSoundFonts), with what the page says of each.
@@ -158,6 +160,44 @@ for (const kind of browsersToTest()) {
       await page.reload();
       assert.equal(await page.evaluate(() => window.smfdumpPage.keptSoundFont()), null);
       assert.equal(await soundState(page), 'Sound: the built-in General MIDI synthesizer.');
+      await closePage(page);
+    });
+
+    test('what the page says when this browser has no room to keep a SoundFont, or what it kept is damaged', long, async () => {
+      const page = await soundPage();
+      const builtIn = 'Sound: the built-in General MIDI synthesizer.';
+      // Puts value in the page's store as the SoundFont in use, in the page.
+      const keepInStore = (value) => page.evaluate((v) => new Promise((resolve, reject) => {
+        const open = indexedDB.open('smfdump', 1);
+        open.onupgradeneeded = () => open.result.createObjectStore('soundfont');
+        open.onsuccess = () => {
+          const change = open.result.transaction('soundfont', 'readwrite');
+          change.objectStore('soundfont').put(v.blob ? { name: v.name, blob: new Blob([v.blob]) } : v, 'in use');
+          change.oncomplete = () => { open.result.close(); resolve(); };
+          change.onerror = () => reject(change.error);
+        };
+      }), value);
+      const reloaded = async () => {
+        await page.reload();
+        await waitFor(page, () => document.getElementById('soundfont-progress-box').hidden
+          && !document.getElementById('sound-state').textContent.includes('Reading'), null, { timeout: 60000, polling: 50 });
+        await waitFor(page, () => window.smfdumpPage.keptSoundFont().then((kept) => kept === null), null, { polling: 100 });
+        return soundState(page);
+      };
+      // over the quota: the new one plays, and the older one kept is not kept either
+      await pickSoundFont(page, sinePath);
+      await page.evaluate(() => {
+        IDBObjectStore.prototype.put = () => { throw new DOMException('The quota has been exceeded.', 'QuotaExceededError'); };
+      });
+      assert.equal(await pickSoundFont(page, otherPath),
+        'Sound: the SoundFont other.sf2 (“Sine Test Set”), 2 presets. It plays now, but this browser has no room to keep it for your next visit.');
+      assert.equal(await reloaded(), builtIn);
+      // a kept copy whose bytes are not a SoundFont is the browser's copy, and is forgotten
+      await keepInStore({ name: 'sine.sf2', blob: 'RIFF and then nothing of a SoundFont' });
+      assert.match(await reloaded(), /^Sound: the built-in General MIDI synthesizer\. The copy of sine\.sf2 kept in this browser can't be played: .+ The built-in sound plays on\.$/);
+      // what is kept is not what this page keeps
+      await keepInStore('junk');
+      assert.equal(await reloaded(), `${builtIn} What this browser kept of your last SoundFont is damaged, so the built-in sound plays; load the SoundFont again to use it.`);
       await closePage(page);
     });
 
