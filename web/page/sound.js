@@ -251,6 +251,7 @@ export function soundZones(zones) {
 function soundLetSamplesGo(zones) {
   if (zones !== soundZoneList || soundWay !== 'worklet' || Array.isArray(zones) || !zones.sample) return;
   soundZoneList = { ...zones, sample: null, frames: zones.sample.length };
+  soundZonesWanted.set(soundNode.port, soundZoneList);  // which held the samples too
 }
 
 // Posts zones to a processor; resolves once posted. A sample array they share goes over in pieces,
