@@ -151,7 +151,7 @@ function readSoundFontInWorker(file, onProgress) {
       ended();
       reject(new Error(event.message || 'the reading stopped'));
     };
-    worker.postMessage({ type: 'soundfont', id: 1, file });
+    worker.postMessage({ type: 'soundfont', id: 1, file, size: file.size });
   });
 }
 

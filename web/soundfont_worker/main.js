@@ -1,8 +1,8 @@
 // The SoundFont worker: the page starts one for each SoundFont it reads (so that a listing goes on
 // meanwhile, and the module's memory, grown to the SoundFont's size, goes back when the page ends the
-// worker) and asks it { type: 'soundfont', id, file }. The worker reads the file's bytes into the
-// listing module (its factory createSmfdump comes first in the worker's text; only its SoundFont reader
-// is used), has the C++ reader read them (sf_read), and answers
+// worker) and asks it { type: 'soundfont', id, file, size (its bytes, as the page saw it) }. The worker
+// reads the file's bytes into the listing module (its factory createSmfdump comes first in the worker's
+// text; only its SoundFont reader is used), has the C++ reader read them (sf_read), and answers
 //   { type: 'progress', id, task: 'soundfont', share }   while the bytes come in and the samples go out
 //   { type: 'soundfont', id, sentence }                  the reader's sentence for a file it can't play
 //   { type: 'soundfont', id, unreadable: true }          when the browser could not give the file's bytes
@@ -18,9 +18,15 @@ const sfFramesMost = 2 ** 30;  // frames of all samples together, decoded: 2 GB,
 // Whether this machine keeps numbers with their low byte first, as the file and WebAssembly do.
 const sfLittleEndian = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
 
-// Reads the SoundFont file (a File or Blob) into the module wasm and answers the page (see the top).
-function readSoundFont(wasm, id, file) {
+// Reads the SoundFont file (a File or Blob) of `size` bytes, as the page saw it, into the module wasm
+// and answers the page (see the top).
+function readSoundFont(wasm, id, file, size) {
   const report = progressReporter(postMessage, id, 'soundfont');
+  if (file.size !== size) {
+    // Chromium hands over a file gone since it was chosen as an empty one
+    postMessage({ type: 'soundfont', id, unreadable: true });
+    return;
+  }
   const at = file.size <= largestInput ? wasm._sf_input(file.size) >>> 0 : 0;
   if (at === 0) {
     postMessage({ type: 'soundfont', id, sentence: `There is not memory enough to read a SoundFont of ${Math.round(file.size / 1e6)} MB.` });
@@ -29,11 +35,16 @@ function readSoundFont(wasm, id, file) {
   const reader = new FileReaderSync();
   const step = 16 << 20;
   for (let pos = 0; pos < file.size; pos += step) {
+    const end = Math.min(file.size, pos + step);
     let piece = null;
     try {
-      piece = new Uint8Array(reader.readAsArrayBuffer(file.slice(pos, Math.min(file.size, pos + step))));
+      piece = new Uint8Array(reader.readAsArrayBuffer(file.slice(pos, end)));
     } catch {
-      // the file moved, changed or gone since it was chosen, or a kept copy the browser lost
+      piece = null;
+    }
+    if (piece === null || piece.length !== end - pos) {
+      // the file moved, changed or gone since it was chosen (Chromium may give nothing of it rather than
+      // fail), or a kept copy the browser lost
       postMessage({ type: 'soundfont', id, unreadable: true });
       wasm._sf_drop_input();
       return;
@@ -157,10 +168,10 @@ function sfPcmSpans(samples, F, starts) {
 
 // Answers the page's one request: a module is started for it, and the worker is ended after.
 self.onmessage = async (event) => {
-  const { type, id, file } = event.data;
+  const { type, id, file, size } = event.data;
   if (type !== 'soundfont') return;
   try {
-    readSoundFont(await createSmfdump(), id, file);
+    readSoundFont(await createSmfdump(), id, file, size);
   } catch (e) {
     postMessage({ type: 'error', id, request: type, message: String(e && e.message ? e.message : e) });
   }

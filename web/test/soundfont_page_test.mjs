@@ -163,7 +163,7 @@ for (const kind of browsersToTest()) {
       await closePage(page);
     });
 
-    test('what the page says when this browser has no room to keep a SoundFont, or what it kept is damaged', long, async () => {
+    test('what the page says when a file is gone once chosen, this browser has no room to keep a SoundFont, or what it kept is damaged', long, async () => {
       const page = await soundPage();
       const builtIn = 'Sound: the built-in General MIDI synthesizer.';
       // Puts value in the page's store as the SoundFont in use, in the page.
@@ -184,6 +184,27 @@ for (const kind of browsersToTest()) {
         await waitFor(page, () => window.smfdumpPage.keptSoundFont().then((kept) => kept === null), null, { polling: 100 });
         return soundState(page);
       };
+      // a file gone once chosen, before the worker has started to read it: the browser's own words stay out
+      const vanishing = path.join(scratch, 'vanishing.sf2');
+      fs.writeFileSync(vanishing, hostile.find((h) => h.name === 'overlapping.sf2').file);
+      await page.evaluate(() => {
+        // the SoundFont worker is handed the file only when the test says
+        const RealWorker = window.Worker;
+        window.Worker = function HeldWorker(url) {
+          const worker = new RealWorker(url);
+          const post = worker.postMessage.bind(worker);
+          worker.postMessage = (message) => { window.handOver = () => post(message); };
+          window.Worker = RealWorker;
+          return worker;
+        };
+      });
+      await pickFiles(page, '#soundfont-input', vanishing);
+      await waitFor(page, () => window.handOver !== undefined, null, { polling: 20 });
+      fs.rmSync(vanishing);
+      await page.evaluate(() => window.handOver());
+      await waitFor(page, () => document.getElementById('soundfont-progress-box').hidden
+        && document.getElementById('sound-state').textContent.includes('vanishing'), null, { timeout: 60000, polling: 50 });
+      assert.equal(await soundState(page), `${builtIn} vanishing.sf2 can't be played: This browser could not read the file; it may have been moved or changed since it was chosen. The built-in sound plays on.`);
       // over the quota: the new one plays, and the older one kept is not kept either
       await pickSoundFont(page, sinePath);
       await page.evaluate(() => {
