@@ -158,7 +158,8 @@ function readSoundFontInWorker(file, onProgress) {
 // Decodes the Ogg Vorbis streams of an .sf3 file with the browser's decodeAudioData (in an
 // OfflineAudioContext at the sample's rate, so that the frames are the ones the regions count), each
 // distinct stream once, and keeps of each what it decodes to and the regions can use: never what the
-// file claims, nor more than soundFontFramesMost frames in all. Resolves with { pcm (font.pcm, the
+// file claims, nor more than soundFontFramesMost frames in all. Streams that overlap others are decoded
+// only while all decoded come to no more than twice the bytes the streams cover together. Resolves with { pcm (font.pcm, the
 // decoded frames after it), frames, rates (of each sample, as pcm has it), sentence (on what could not
 // be had, or '') }; font.starts tells where each sample's frames are.
 async function decodeSoundFontSamples(font, onProgress) {
@@ -186,21 +187,28 @@ async function decodeSoundFontSamples(font, onProgress) {
     return contexts.get(rate);
   };
   const decoded = new Array(font.ogg.length).fill(null);  // each stream's frames kept: { samples, pcm, rate }
-  let next = 0, done = 0, kept = 0;
-  const faults = { damaged: 0, short: 0, lengths: 0, over: 0 };  // samples of each kind of fault
+  let next = 0, done = 0, kept = 0, bytesLeft = 2 * font.oggBytes.length;
+  const faults = { damaged: 0, short: 0, lengths: 0, over: 0, overlaps: 0 };  // samples of each kind of fault
   const decodeNext = async () => {
     while (next < font.ogg.length) {
       const k = next++;
       const stream = font.ogg[k];
-      font.ogg[k] = null;  // its bytes go once decoded
+      font.ogg[k] = null;
       const first = stream.samples[0], claimed = font.samples[first * F + sfSample.frames];
       let buffer = null;
-      try {
-        buffer = await contextAt(rates[first]).decodeAudioData(stream.bytes.buffer);
-      } catch {
-        // Chromium refuses streams of a few dozen frames; longer ones that fail are damaged
-        if (claimed < soundFontShortest) faults.short += stream.samples.length;
-        else faults.damaged += stream.samples.length;
+      if (stream.samples.every((s) => used[s] === 0)) {
+        // no region plays it: not decoded
+      } else if ((bytesLeft -= stream.length) < 0) {
+        faults.overlaps += stream.samples.length;
+      } else {
+        try {
+          // a copy of its own: the decoder takes the bytes it is given
+          buffer = await contextAt(rates[first]).decodeAudioData(font.oggBytes.slice(stream.at, stream.at + stream.length).buffer);
+        } catch {
+          // Chromium refuses streams of a few dozen frames; longer ones that fail are damaged
+          if (claimed < soundFontShortest) faults.short += stream.samples.length;
+          else faults.damaged += stream.samples.length;
+        }
       }
       if (buffer !== null) {
         const rate = buffer.sampleRate;
@@ -236,6 +244,7 @@ async function decodeSoundFontSamples(font, onProgress) {
     decoded[k] = null;
   });
   font.pcm = null;
+  font.oggBytes = null;
   return { pcm, frames, rates, sentence: soundFontDecodeSentence(faults, oggSamples) };
 }
 
@@ -244,7 +253,7 @@ const soundFontShortest = 1024;      // frames: a stream claiming fewer that won
 const soundFontLengthSlack = 4096;   // frames a stream may decode to beyond its claim (a Vorbis block) and not be said
 const soundFontFramesMost = 2 ** 30; // frames the page keeps of all samples: 2 GB
 
-// What the faults found while decoding tell ({ damaged, short, lengths, over }: samples of each), in
+// What the faults found while decoding tell ({ damaged, short, lengths, over, overlaps }: samples of each), in
 // the page's words, of a file with `all` Ogg Vorbis samples; '' for none.
 function soundFontDecodeSentence(faults, all) {
   const sentences = [];
@@ -252,6 +261,7 @@ function soundFontDecodeSentence(faults, all) {
   else if (faults.damaged > 0) sentences.push(`${faults.damaged} of its ${all} Ogg Vorbis samples are damaged and can't be decoded; the notes that use them are left out.`);
   if (faults.short > 0) sentences.push(`${faults.short} of its ${all} Ogg Vorbis samples are too short for this browser to decode; the notes that use them are left out.`);
   if (faults.lengths > 0) sentences.push(`${faults.lengths} of its ${all} Ogg Vorbis samples decode to another length than the file claims; each plays what it holds.`);
+  if (faults.overlaps > 0) sentences.push(`${faults.overlaps} of its ${all} Ogg Vorbis samples are left out: their streams overlap others more than the file holds.`);
   if (faults.over > 0) sentences.push(`${faults.over} of its Ogg Vorbis samples are left out: with them its samples would take more than 2 GB.`);
   return sentences.join(' ');
 }

@@ -65,17 +65,18 @@ function readSoundFont(wasm, id, file, size) {
     return;
   }
   const transfer = [font.presets.buffer, font.regionWords.buffer, font.regionValues.buffer, font.samples.buffer,
-    font.pcm.buffer, font.starts.buffer, ...font.ogg.map((o) => o.bytes.buffer)];
+    font.pcm.buffer, font.starts.buffer, font.oggBytes.buffer];
   postMessage({ type: 'soundfont', id, font }, transfer);
 }
 
 // What the last good read gave, taken out of the module M: { name, version, remark, presetFields,
 // regionWordFields, regionValueFields, sampleFields, presets, presetNames, regionWords, regionValues,
 // samples (the tables, as soundfont.h lays them out), pcm (the 16-bit samples in one Int16Array),
-// starts (each 16-bit sample's first frame in pcm), ogg ([{ samples, bytes }]: each distinct Ogg Vorbis
-// stream once, with the samples that play it, for the page to decode) }; null when the 16-bit samples
-// would take more than sfFramesMost frames. pcm holds the bytes the samples cover, each byte once:
-// samples whose bytes overlap share their frames, so that pcm is never larger than the file.
+// starts (each 16-bit sample's first frame in pcm), oggBytes (the Ogg Vorbis samples' bytes in one
+// Uint8Array), ogg ([{ samples, at, length }]: each distinct Ogg Vorbis stream once, its place in
+// oggBytes and the samples that play it, for the page to decode) }; null when the 16-bit samples would
+// take more than sfFramesMost frames. pcm and oggBytes hold the bytes the samples cover, each byte
+// once: samples whose bytes overlap share them, so that neither is ever larger than the file.
 function soundFontTables(M, report) {
   const tablesAt = (M._sf_tables() >>> 0) >>> 2;
   const t = (entry) => M.HEAPU32[tablesAt + entry] >>> 0;
@@ -103,31 +104,29 @@ function soundFontTables(M, report) {
     samples,
     starts: new Float64Array(sampleCount),
     pcm: null,
+    oggBytes: null,
     ogg: [],
   };
   const input = t(sfTable.input);
-  const spans = sfPcmSpans(samples, sampleFields, font.starts);
-  const frames = spans.reduce((sum, span) => sum + (span.to - span.from) / 2, 0);
-  if (frames > sfFramesMost) return null;
-  font.pcm = new Int16Array(frames);
+  const pcm = sfSpans(samples, sampleFields, false);
+  if (pcm.bytes / 2 > sfFramesMost) return null;
+  font.pcm = new Int16Array(pcm.bytes / 2);
   // byte by byte: a span may start at an odd offset in the file
-  const pcmBytes = new Uint8Array(font.pcm.buffer);
-  spans.forEach((span, i) => {
-    pcmBytes.set(M.HEAPU8.subarray(input + span.from, input + span.to), span.at * 2);
-    if (i % 16 === 0) report(0.8 + (0.2 * span.at) / Math.max(1, frames));
-  });
+  sfCopySpans(M, input, pcm.spans, new Uint8Array(font.pcm.buffer), (share) => report(0.8 + 0.2 * share));
+  for (const [i, at] of pcm.places) font.starts[i] = at / 2;
   if (!sfLittleEndian) {
     const view = new DataView(font.pcm.buffer);
     for (let i = 0; i < font.pcm.length; i++) font.pcm[i] = view.getInt16(2 * i, true);
   }
+  const ogg = sfSpans(samples, sampleFields, true);
+  font.oggBytes = new Uint8Array(ogg.bytes);
+  sfCopySpans(M, input, ogg.spans, font.oggBytes, () => {});
   // each distinct stream once: samples that name the same bytes decode them once
   const streams = new Map();
-  for (let i = 0; i < sampleCount; i++) {
-    const s = i * sampleFields, from = samples[s + sfSample.byte_offset], length = samples[s + sfSample.byte_length];
-    if (length === 0 || !(samples[s + sfSample.type] & sfOggStream)) continue;
-    const key = `${from} ${length}`;
+  for (const [i, at] of ogg.places) {
+    const length = samples[i * sampleFields + sfSample.byte_length], key = `${at} ${length}`;
     if (!streams.has(key)) {
-      streams.set(key, { samples: [], bytes: M.HEAPU8.slice(input + from, input + from + length) });
+      streams.set(key, { samples: [], at, length });
       font.ogg.push(streams.get(key));
     }
     streams.get(key).samples.push(i);
@@ -135,35 +134,45 @@ function soundFontTables(M, report) {
   return font;
 }
 
-// The spans of the file's bytes that its 16-bit samples cover, in file order, overlapping ones joined
-// (only where they agree on which bytes begin a frame, as every sample of a well-made file does): each
-// { from, to (bytes of the file), at (its first frame in pcm) }. Sets starts[i] for each such sample.
-function sfPcmSpans(samples, F, starts) {
+// The spans of the file's bytes that its 16-bit samples (ogg false) or its Ogg Vorbis streams (ogg
+// true) cover, in file order, overlapping ones joined (16-bit samples only where they agree on which
+// bytes begin a frame, as every sample of a well-made file does): { spans ([{ from, to (bytes of the
+// file), at (their place in the joined bytes) }]), bytes (joined), places ([sample, its place in the
+// joined bytes]) }.
+function sfSpans(samples, F, ogg) {
   const order = [];
   for (let i = 0; i < samples.length / F; i++) {
-    if (samples[i * F + sfSample.byte_length] > 0 && !(samples[i * F + sfSample.type] & sfOggStream)) order.push(i);
+    if (samples[i * F + sfSample.byte_length] > 0 && Boolean(samples[i * F + sfSample.type] & sfOggStream) === ogg) order.push(i);
   }
   order.sort((a, b) => samples[a * F + sfSample.byte_offset] - samples[b * F + sfSample.byte_offset]);
   const spans = [], open = [null, null];  // the last span of samples starting at even and at odd bytes
   const owners = [];  // [sample, its span]
   for (const i of order) {
     const from = samples[i * F + sfSample.byte_offset], to = from + samples[i * F + sfSample.byte_length];
-    let span = open[from % 2];
+    const parity = ogg ? 0 : from % 2;
+    let span = open[parity];
     if (span === null || from > span.to) {
       span = { from, to, at: 0 };
-      open[from % 2] = span;
+      open[parity] = span;
       spans.push(span);
     }
     span.to = Math.max(span.to, to);
     owners.push([i, span]);
   }
-  let at = 0;
+  let bytes = 0;
   for (const span of spans) {
-    span.at = at;
-    at += (span.to - span.from) / 2;
+    span.at = bytes;
+    bytes += span.to - span.from;
   }
-  for (const [i, span] of owners) starts[i] = span.at + (samples[i * F + sfSample.byte_offset] - span.from) / 2;
-  return spans;
+  return { spans, bytes, places: owners.map(([i, span]) => [i, span.at + samples[i * F + sfSample.byte_offset] - span.from]) };
+}
+
+// Copies the spans of the file (at `input` in M's memory) into `into`, each at its place; onShare(0 to 1) as it goes.
+function sfCopySpans(M, input, spans, into, onShare) {
+  spans.forEach((span, k) => {
+    into.set(M.HEAPU8.subarray(input + span.from, input + span.to), span.at);
+    if (k % 16 === 0) onShare(span.at / Math.max(1, into.length));
+  });
 }
 
 // Answers the page's one request: a module is started for it, and the worker is ended after.

@@ -134,20 +134,22 @@ export function withGranule(stream, granule) {
 }
 
 // A SoundFont 3 file whose one preset ("Ogg", program 30) plays one Ogg Vorbis sample, `stream`, at
-// 22,050 Hz, looped over its first `loopFrames` frames.
-export function oggSoundFont(stream, loopFrames = 1000) {
+// 22,050 Hz, looped over its first `loopFrames` frames; with `count` above 1, that many sample headers
+// name it, header i ending i bytes short of its end (each a stream of its own, all overlapping), one
+// instrument zone each on key i % 128, so that every one is in use.
+export function oggSoundFont(stream, loopFrames = 1000, count = 1) {
   const sampleData = Buffer.concat([stream, Buffer.alloc(stream.length % 2)]);
-  const file = soundfont({
-    name: 'Ogg Test Set',
-    sampleData,
-    presets: [preset('Ogg', 30, 0, 0)],
-    presetZones: [zone(0, 0)],
-    presetGenerators: [gen(G.instrument, 0)],
-    instruments: [instrument('Ogg', 0)],
-    instrumentZones: [zone(0, 0)],
-    instrumentGenerators: [gen(G.sampleModes, 1), gen(G.rootKey, 69), gen(G.sampleId, 0)],
+  const generators = [], zones = [], samples = [];
+  for (let i = 0; i < count; i++) {
+    zones.push(zone(generators.length, 0));
+    generators.push(gen(G.keyRange, (i % 128) * 257), gen(G.sampleModes, 1), gen(G.rootKey, 69), gen(G.sampleId, i));
     // an Ogg Vorbis sample's start and end count bytes of the sample data; its loop, frames from its first
-    samples: [sample('Ogg A4', 0, stream.length, 0, loopFrames, 22050, 69, 0, 0, 0x11)],
+    samples.push(sample(`Ogg A4 ${i}`, 0, stream.length - i, 0, loopFrames, 22050, 69, 0, 0, 0x11));
+  }
+  const file = soundfont({
+    name: 'Ogg Test Set', sampleData,
+    presets: [preset('Ogg', 30, 0, 0)], presetZones: [zone(0, 0)], presetGenerators: [gen(G.instrument, 0)],
+    instruments: [instrument('Ogg', 0)], instrumentZones: zones, instrumentGenerators: generators, samples,
   });
   file.file.writeUInt16LE(3, file.file.indexOf('ifil') + 8);  // version 3: samples may be Ogg Vorbis
   return file;
@@ -187,6 +189,11 @@ export function hostileSoundFonts(vorbis) {
     { name: 'many-overlapping.sf2', file: overlappingSoundFont(64000, 16000, 2, 32000).file, most: 64046 },
   ];
   // the real stream, its last page claiming as many frames: it holds 11,025 (a second at most)
-  if (vorbis) hostile.push({ name: 'lying-granule.sf3', file: oggSoundFont(withGranule(vorbis, claimedFrames)).file, most: 22050 });
+  if (vorbis) {
+    hostile.push({ name: 'lying-granule.sf3', file: oggSoundFont(withGranule(vorbis, claimedFrames)).file, most: 22050 });
+    // 4,000 streams over the same bytes, each a byte shorter than the last (the reader's search for
+    // their last pages, bounded, finds the first hundred or so): once a decode each
+    hostile.push({ name: 'overlapping-ogg.sf3', file: oggSoundFont(vorbis, 1000, 4000).file, most: 2 * 22050 });
+  }
   return hostile;
 }

@@ -60,6 +60,7 @@ const hostileSays = {
   'damaged-ogg.sf3': /^Sound: the SoundFont sine\.sf2 .*damaged-ogg\.sf3 can't be played: None of its Ogg Vorbis samples can be decoded; they are damaged\. sine\.sf2 plays on\.$/,
   'overlapping.sf2': /^Sound: the SoundFont overlapping\.sf2 /,
   'many-overlapping.sf2': /^Sound: the SoundFont many-overlapping\.sf2 /,
+  'overlapping-ogg.sf3': /^Sound: the SoundFont overlapping-ogg\.sf3 .* \d+ of its \d+ Ogg Vorbis samples are left out: their streams overlap others more than the file holds\./,
   'lying-granule.sf3': /^Sound: the SoundFont lying-granule\.sf3 .* 1 of its 1 Ogg Vorbis samples decode to another length than the file claims; each plays what it holds\. It is kept/,
 };
 for (const h of hostile) fs.writeFileSync(path.join(scratch, h.name), h.file);
