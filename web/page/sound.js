@@ -121,10 +121,11 @@ async function soundConnect(context, worklet) {
   if (worklet && context.audioWorklet) {
     try {
       await context.audioWorklet.addModule(soundSourceUrl());
+      const given = soundZoneList;  // the zones the node starts with
       soundNode = soundWorkletNode(context, (message) => soundPlayerListener(message), true);
       soundWay = 'worklet';
       await soundZonesTaken.get(soundNode);
-      soundLetSamplesGo(soundZoneList);
+      soundLetSamplesGo(given);
       return;
     } catch (error) {
       // a Content-Security-Policy without data: scripts, or a browser without data: worklets
