@@ -2,7 +2,8 @@
 # The page with a SoundFont (bench/soundfont_page_bench.mjs says what it measures): loading Debian's
 # fluid-soundfont-gm (FluidR3_GM.sf2, 145 MB) through "Load SoundFont…" in Chromium and Firefox, and
 # playing with it, the 20 MB benchmark file too. When that can't be installed, the 6 MB
-# timgm6mb-soundfont instead, and said so.
+# timgm6mb-soundfont instead, and said so. Then SoundFonts that claim more than they hold
+# (bench/soundfont_page_hostile.mjs): each one's loading time and the memory it took.
 #
 #   bash bench/soundfont_page.sh [SOUNDFONT]       (from anywhere in the clone)
 #
@@ -38,3 +39,6 @@ trap 'rm -f "$big20"' EXIT
 build-bench/bench/make_big_smf "$big20" 20
 SMFDUMP_BROWSERS=$(IFS=,; echo "${browsers[*]}") \
   node bench/soundfont_page_bench.mjs "$font" build-web "$rounds" "$big20" | tee "$out/soundfont-page-report.txt"
+echo "== SoundFonts that claim more than they hold"
+SMFDUMP_BROWSERS=$(IFS=,; echo "${browsers[*]}") \
+  node bench/soundfont_page_hostile.mjs build-web | tee -a "$out/soundfont-page-report.txt"

@@ -3,7 +3,10 @@
 //  - loading it through "Load SoundFont…" in headless Chromium and Firefox, the browsers taking turns
 //    round by round (medians of the rounds): from the file picked to the page saying it plays it, the
 //    main thread's longest gap between frames meanwhile, and, with the sound already playing (so that
-//    the samples also go to the audio thread), the audio thread's longest render of a quantum;
+//    the samples also go to the audio thread), the audio thread's longest render of a quantum, and the
+//    resident memory of the browser's page processes (Chromium's renderers, Firefox's content
+//    processes: the page, its workers and its audio thread) before the pick and once loaded (in
+//    Chromium after the page's garbage is collected, which its audio thread's and workers' is not);
 //  - playing with it in Chromium, live: a dense passage (a note every 5 ms, 0.2 s each, on sixteen
 //    channels of different families: 128 voices at once), the audio thread's render time per 128
 //    frames against the 2.9 ms a quantum lasts at 44.1 kHz, and the same passage offline in both;
@@ -13,7 +16,8 @@
 //
 //   node bench/soundfont_page_bench.mjs SOUNDFONT BUILD_WEB_DIR ROUNDS BIG20
 import path from 'node:path';
-import { browserKinds, browsersToTest, closePage, launch, openPage, pickFiles, waitFor } from '../web/test/browsers.mjs';
+import fs from 'node:fs';
+import { browserKinds, browserProcesses, browsersToTest, closePage, launch, openPage, pickFiles, waitFor } from '../web/test/browsers.mjs';
 
 const [font, webDir = 'build-web', roundsText = '5', big20 = null] = process.argv.slice(2);
 const rounds = Number(roundsText);
@@ -48,12 +52,32 @@ function watchFrames() {
   requestAnimationFrame(frame);
 }
 
+// The resident memory (MB) of the browser's processes that run pages, workers and audio threads, now.
+function pagesResidentMb(session) {
+  const mark = session.kind === 'chromium' ? '--type=renderer' : '-contentproc';
+  let kb = 0;
+  for (const pid of browserProcesses(session)) {
+    try {
+      if (!fs.readFileSync(`/proc/${pid}/cmdline`, 'latin1').includes(mark)) continue;
+      const rss = /VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${pid}/status`, 'latin1'));
+      if (rss) kb += Number(rss[1]);
+    } catch {
+      // a process gone meanwhile
+    }
+  }
+  return kb / 1024;
+}
+
+// Resolves after ms milliseconds.
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
 const name = path.basename(font);
 const open = [];
 for (const kind of browsersToTest()) {
   // a live AudioContext starts without a click only when Chromium is told so
-  const session = await launch(kind, { extraArgs: ['--autoplay-policy=no-user-gesture-required'] });
-  open.push({ kind, title: browserKinds[kind].title, session, load: [], gap: [], audioMax: [], running: false });
+  // Chromium lets the page collect its garbage when asked (window.gc), so that memory let go is not counted
+  const session = await launch(kind, { extraArgs: ['--autoplay-policy=no-user-gesture-required', ...(kind === 'chromium' ? ['--js-flags=--expose-gc'] : [])] });
+  open.push({ kind, title: browserKinds[kind].title, session, load: [], gap: [], audioMax: [], before: [], after: [], running: false });
 }
 
 // One load in a fresh page (an empty IndexedDB), the sound playing when the browser's context runs.
@@ -76,6 +100,9 @@ async function loadOnce(b) {
     }).observe(state, { childList: true, characterData: true, subtree: true });
   }, name);
   await page.evaluate(watchFrames);
+  await pause(1000);  // the worklet's start settled
+  await page.evaluate(() => window.gc?.());
+  b.before.push(pagesResidentMb(b.session));
   await pickFiles(page, '#soundfont-input', font);
   await waitFor(page, () => window.loaded !== undefined, null, { timeout: 120000, polling: 100 });
   const r = await page.evaluate(async (running) => ({
@@ -83,6 +110,10 @@ async function loadOnce(b) {
     stats: running ? await window.smfdumpPage.soundStats() : null,
   }), b.running);
   if (!r.state.includes('kept in this browser')) console.log(`${b.title}: ${r.state}`);
+  await pause(1000);
+  await page.evaluate(() => window.gc?.());
+  await pause(2000);  // what the load let go of, collected
+  b.after.push(pagesResidentMb(b.session));
   b.load.push(r.ms);
   b.gap.push(r.gap);
   if (r.stats) b.audioMax.push(r.stats.maxMs);
@@ -97,6 +128,8 @@ for (const b of open) {
   report(`${b.title}: loading ${name}, ms from the pick to the page playing it (median of ${rounds})`, median(b.load).toFixed(0),
     chromium ? '<= 2000' : '', chromium ? median(b.load) <= 2000 : null);
   report(`${b.title}: loading ${name}, the main thread's longest gap between frames, ms (median)`, median(b.gap).toFixed(0));
+  report(`${b.title}: loading ${name}, the page processes' resident MB before the pick, and 3 s after it plays (medians)`,
+    `${median(b.before).toFixed(0)}, ${median(b.after).toFixed(0)}`);
   if (b.audioMax.length > 0) {
     report(`${b.title}: loading ${name} while the sound runs, the audio thread's longest quantum, ms (median)`, median(b.audioMax).toFixed(0), '< 2.90', median(b.audioMax) < 2.9);
   } else {

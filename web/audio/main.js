@@ -16,6 +16,16 @@ import { playerProcessor, synthProcessor } from '../shared/protocol.js';
 export { newSynth, synthClear, synthQueue, synthRender, synthSilence, synthStats, synthZones } from './synth.js';
 export { engineOnMainThread } from './engine.js';
 
+// Answers the page's { type: 'lend', id, at, frames } with a copy of that part of the sample array the
+// synthesizer's zones play: { type: 'lent', id, length (of the whole array; 0: none), at, part }. The
+// page keeps no copy of a SoundFont's samples once the live synthesizer has them, and borrows them
+// thus, a piece a message, for a synthesizer rendering offline.
+function lendSamples(synth, m, post) {
+  const sample = synth.sampled ? synth.sampled.sample : null;
+  const part = sample ? sample.slice(m.at, m.at + m.frames) : null;
+  post({ type: 'lent', id: m.id, length: sample ? sample.length : 0, at: m.at, part }, part ? [part.buffer] : []);
+}
+
 // Registers both processors in an audio worklet.
 function hostWorklet() {
   // One synthesizer per node, rendering each quantum at the context's frame.
@@ -58,6 +68,10 @@ function hostWorklet() {
         if (m.type === 'timing') {
           this.timing.meanMs = this.timing.sumMs / Math.max(1, this.timing.quanta);
           post(this.timing);
+          return;
+        }
+        if (m.type === 'lend') {
+          lendSamples(this.synth, m, post);
           return;
         }
         if (!engineTake(m, this.inbox, currentFrame / sampleRate)) hostMessage(this.synth, m, post);  // else the synthesizer's own

@@ -13,7 +13,7 @@ import { fromEngine, playerState, seek } from './player/transport.js';
 import { drawRoll, drawView, fitRoll, notePoint, rollShown, rollView, showLegend, zoomRoll } from './roll.js';
 import { saveListing } from './save.js';
 import { renderWav, soundClear, soundContextNow, soundLatency, soundNow, soundPlayerListen, soundPlayerPost, soundRender, soundSend, soundSilence, soundStart, soundStats, soundZones } from './sound.js';
-import { keptSoundFont, startSoundFont } from './soundfont.js';
+import { keptSoundFont, soundFontFramesMade, startSoundFont } from './soundfont.js';
 import { rollRowHeight, rollX, rollY } from '../shared/roll_geometry.js';
 
 // Sets up the buttons, the drop target, the listing's scrolling and the theme, then the worker.
@@ -118,6 +118,7 @@ function pageDoor() {
     soundPlayerListen,
     get soundContext() { return soundContextNow(); },
     keptSoundFont,
+    soundFontFramesMade,
   };
 }
 

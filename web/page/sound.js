@@ -21,7 +21,9 @@
 //   soundZones(zones)    sampled instruments for every synthesizer from now on (audio/synth.js,
 //                        synthZones: zone objects, or a table of them sharing one sample array, which each
 //                        processor gets a copy of, a piece at a time); [] gives back the built-in
-//                        sound. Resolves once the synthesizer playing has them.
+//                        sound. Resolves once the synthesizer playing has them. Once the live worklet
+//                        has a table's samples the page lets its own copy go, and a worklet rendering
+//                        offline borrows the live one's, a piece at a time.
 //   soundRender(events, seconds, onProgress)  renders offline with the same synthesizer in a worklet,
 //                        faster than real time; resolves with { buffer (AudioBuffer), stats, ms }
 //   renderWav(events, seconds, onProgress)    the same as a Blob 'audio/wav', 16-bit stereo, 44,100 Hz
@@ -46,6 +48,7 @@ let soundStarting = null;               // the promise of the first start
 let soundAsked = 0;                     // the id of the last question to a processor
 const soundAnswers = new Map();         // answers awaited from processors, by question id
 let soundZoneList = [];                 // the sampled zones given by soundZones: zone objects, or a table of them
+                                        // (its sample null, and `frames` long, once only the live worklet holds it)
 const soundZonesWanted = new WeakMap(); // each processor's port: the zones last meant for it
 const soundZonesTaken = new WeakMap();  // each worklet node: the promise of its zones handed over
 let soundPlayer = null;                 // the player's engine on the main thread (the ScriptProcessor way)
@@ -93,9 +96,9 @@ function soundAsk(node, message) {
 // Takes a message from a processor: an answer to a question, else hands it to other.
 function soundHeard(message, other) {
   const resolve = soundAnswers.get(message.id);
-  if (message.type === 'stats' && resolve) {
+  if ((message.type === 'stats' || message.type === 'lent') && resolve) {
     soundAnswers.delete(message.id);
-    resolve(message.stats);
+    resolve(message.type === 'stats' ? message.stats : message);
   } else if (other) {
     other(message);
   }
@@ -118,9 +121,11 @@ async function soundConnect(context, worklet) {
   if (worklet && context.audioWorklet) {
     try {
       await context.audioWorklet.addModule(soundSourceUrl());
+      const given = soundZoneList;  // the zones the node starts with
       soundNode = soundWorkletNode(context, (message) => soundPlayerListener(message), true);
       soundWay = 'worklet';
       await soundZonesTaken.get(soundNode);
+      soundLetSamplesGo(given);
       return;
     } catch (error) {
       // a Content-Security-Policy without data: scripts, or a browser without data: worklets
@@ -232,16 +237,29 @@ export async function soundStats() {
 // one playing has them.
 export function soundZones(zones) {
   soundZoneList = zones;
-  if (soundEngine) soundAudio.synthZones(soundEngine, zones);
-  else if (soundNode) return soundPostZones(soundNode.port, zones);
+  if (soundEngine) {
+    soundAudio.synthZones(soundEngine, zones);
+  } else if (soundNode) {
+    const taken = soundPostZones(soundNode.port, zones).then(() => soundLetSamplesGo(zones));
+    soundZonesTaken.set(soundNode, taken);
+    return taken;
+  }
   return Promise.resolve();
+}
+
+// Lets the page's copy of the samples of zones go, when they are still the zones in use and the live
+// worklet has them: from then on the live worklet holds the one copy, and lends it (soundPostZones).
+function soundLetSamplesGo(zones) {
+  if (zones !== soundZoneList || soundWay !== 'worklet' || Array.isArray(zones) || !zones.sample) return;
+  soundZoneList = { ...zones, sample: null, frames: zones.sample.length };
+  soundZonesWanted.set(soundNode.port, soundZoneList);  // which held the samples too
 }
 
 // Posts zones to a processor; resolves once posted. A sample array they share goes over in pieces,
 // each a small copy handed over, a few between other tasks, before the table that plays it: neither
-// thread copies a SoundFont's tens of megabytes at once (Firefox copies what a port hands over), and
-// the page keeps its own for the next processor. Zones meant for the port after these, while the
-// pieces go, are posted instead.
+// thread copies a SoundFont's tens of megabytes at once (Firefox copies what a port hands over). The
+// pieces are the page's own while it holds the array, else borrowed from the live worklet. Zones meant
+// for the port after these, while the pieces go, are posted instead.
 async function soundPostZones(port, zones) {
   soundZonesWanted.set(port, zones);
   if (Array.isArray(zones)) {
@@ -253,12 +271,14 @@ async function soundPostZones(port, zones) {
     port.postMessage({ type: 'zones', zones: given }, [...copies.values()].map((a) => a.buffer));
     return;
   }
-  const sample = zones.sample, piece = 1 << 19;  // frames a piece: a megabyte of 16-bit samples
-  for (let at = 0; at < sample.length; at += piece) {
-    if (at > 0 && at % (2 * piece) === 0) await soundYield();
+  const sample = zones.sample, length = sample ? sample.length : zones.frames, piece = 1 << 19;  // frames a piece: a megabyte of 16-bit samples
+  for (let at = 0; at < length; at += piece) {
+    if (sample && at > 0 && at % (2 * piece) === 0) await soundYield();
     if (soundZonesWanted.get(port) !== zones) return;
-    const part = sample.slice(at, at + piece);
-    port.postMessage({ type: 'samples', length: sample.length, at, part }, [part.buffer]);
+    const part = sample ? sample.slice(at, at + piece) : (await soundAsk(soundNode, { type: 'lend', at, frames: piece })).part;
+    // the live worklet's zones changed meanwhile: these are no longer to be had, nor wanted
+    if (part === null || soundZonesWanted.get(port) !== zones || (!sample && soundZoneList !== zones)) return;
+    port.postMessage({ type: 'samples', length, at, part }, [part.buffer]);
   }
   const rows = zones.rows.slice();
   port.postMessage({ type: 'zones', zones: { ...zones, sample: null, rows } }, [rows.buffer]);

@@ -7,15 +7,16 @@
 import { $ } from './dom.js';
 import { soundZones } from './sound.js';
 import { soundFontZones } from './soundfont_zones.js';
-import { sfOggStream, sfSample } from '../shared/layouts.js';
+import { sfOggStream, sfRegionWord, sfSample } from '../shared/layouts.js';
 
 const soundFontDbName = 'smfdump';   // the page's IndexedDB database
 const soundFontStoreName = 'soundfont';  // its store of SoundFonts; the one in use is under soundFontKey
 const soundFontKey = 'in use';
 const soundFontDecoders = 4;         // Ogg Vorbis streams being decoded at once
 let soundFontWorker = null;          // the worker reading a SoundFont, while it reads
-let soundFontPlaying = null;         // the SoundFont the synthesizer plays: { file, name, title, presets, zones, remark }; null: the built-in sound
+let soundFontPlaying = null;         // the SoundFont the synthesizer plays: { file, name, title, presets, remark }; null: the built-in sound
 let soundFontLoads = 0;              // loads begun so far: a load finding a later one begun gives way to it
+let soundFontFrames = 0;             // frames of samples the page made for the last SoundFont it took: its 16-bit ones and those decoded
 
 // Connects the buttons and loads the SoundFont kept from the last visit, if any.
 export function startSoundFont() {
@@ -51,11 +52,13 @@ function showSoundFontProgress(share, text = '') {
 }
 
 // Loads a SoundFont file (a File, or a Blob with a name) and plays it from now on; kept for the next
-// visit when options.keep. Resolves with whether it plays.
-async function loadSoundFont(file, { keep = false, name = file.name } = {}) {
+// visit when options.keep; options.kept: the file is the copy this browser kept. Resolves with whether
+// it plays. What it says names the file: the user's by its name, the kept copy as this browser's.
+async function loadSoundFont(file, { keep = false, name = file.name, kept = false } = {}) {
   soundFontLoads += 1;
   const load = soundFontLoads;
   const stale = () => load !== soundFontLoads;
+  const who = kept ? `The copy of ${name} kept in this browser` : name;
   showSoundFontProgress(0, `Reading ${name}…`);
   let sentence = null;
   try {
@@ -63,7 +66,9 @@ async function loadSoundFont(file, { keep = false, name = file.name } = {}) {
       if (!stale()) showSoundFontProgress(0.6 * share, `Reading ${name}…`);
     });
     if (stale()) return false;
-    if (read.sentence) {
+    if (read.unreadable) {
+      sentence = kept ? 'This browser could not give back its bytes.' : 'This browser could not read the file; it may have been moved or changed since it was chosen.';
+    } else if (read.sentence) {
       sentence = read.sentence;
     } else {
       const font = read.font;
@@ -71,38 +76,49 @@ async function loadSoundFont(file, { keep = false, name = file.name } = {}) {
         if (!stale()) showSoundFontProgress(0.6 + 0.4 * share, `Decoding the samples of ${name}…`);
       });
       if (stale()) return false;
-      const { zones, count, dropped } = soundFontZones(font, font.pcm, decoded.frames, decoded.rates);
+      soundFontFrames = decoded.pcm.length;
+      const { zones, count, dropped } = soundFontZones(font, decoded.pcm, decoded.frames, decoded.rates);
       if (count === 0) {
         sentence = decoded.sentence || 'The SoundFont has no sample that can be played here.';
       } else {
         const remark = [font.remark, decoded.sentence, dropped > 0 && !decoded.sentence ? `${dropped} regions whose samples could not be had are left out.` : '']
           .filter((s) => s).join(' ');
         // what the synthesizer plays from here on, whatever comes while the samples go over to it
-        soundFontPlaying = { file, name, title: font.name, presets: font.presetNames.length, zones, remark };
+        soundFontPlaying = { file, name, title: font.name, presets: font.presetNames.length, remark };
         await soundZones(zones);
       }
     }
-  } catch (error) {
-    sentence = `It could not be read here: ${error.message}.`;
+  } catch {
+    // a worker that stopped, or memory the page could not have: never the browser's own words
+    sentence = 'The page could not finish reading it; it may be short of memory.';
   }
   if (stale()) return false;
   showSoundFontProgress(null);
   if (sentence !== null) {
     const stays = soundFontPlaying ? `${soundFontPlaying.name} plays on.` : 'The built-in sound plays on.';
-    showSoundState(`${name} can't be played: ${sentence} ${stays}`);
+    showSoundState(`${who} can't be played: ${sentence} ${stays}`);
     return false;
   }
-  let kept = '';
+  let keeping = '';
   if (keep) {
     try {
       await keepSoundFont({ name, blob: file });
-      kept = 'It is kept in this browser for your next visit.';
+      keeping = 'It is kept in this browser for your next visit.';
     } catch (error) {
-      kept = `This browser would not keep it for your next visit (${error && error.message ? error.message : error}).`;
+      // nothing older comes back on the next visit in its place
+      await keepSoundFont(null).catch(() => {});
+      keeping = error && error.name === 'QuotaExceededError'
+        ? 'It plays now, but this browser has no room to keep it for your next visit.'
+        : 'It plays now, but this browser would not keep it for your next visit.';
     }
   }
-  if (!stale()) showSoundState([soundFontPlaying.remark, kept].filter((s) => s).join(' '));
+  if (!stale()) showSoundState([soundFontPlaying.remark, keeping].filter((s) => s).join(' '));
   return true;
+}
+
+// Frames of samples the page made for the last SoundFont it took (the 16-bit ones and those decoded).
+export function soundFontFramesMade() {
+  return soundFontFrames;
 }
 
 // Reads file in a worker of its own (the SoundFont worker, with the module whose reader reads it):
@@ -135,73 +151,140 @@ function readSoundFontInWorker(file, onProgress) {
       ended();
       reject(new Error(event.message || 'the reading stopped'));
     };
-    worker.postMessage({ type: 'soundfont', id: 1, file });
+    worker.postMessage({ type: 'soundfont', id: 1, file, size: file.size });
   });
 }
 
-// Decodes the Ogg Vorbis streams of an .sf3 file into font.pcm, each at its own rate, with the
-// browser's decodeAudioData (in an OfflineAudioContext at the sample's rate, so that the frames are
-// the ones the regions count). Resolves with { frames, rates (of each sample, as pcm has it), sentence
-// (on what could not be decoded, or '') }.
+// Decodes the Ogg Vorbis streams of an .sf3 file with the browser's decodeAudioData (in an
+// OfflineAudioContext at the sample's rate, so that the frames are the ones the regions count), each
+// distinct stream once, and keeps of each what it decodes to and the regions can use: never what the
+// file claims, nor more than soundFontFramesMost frames in all. Streams that overlap others are decoded
+// only while all decoded come to no more than twice the bytes the streams cover together. Resolves with { pcm (font.pcm, the
+// decoded frames after it), frames, rates (of each sample, as pcm has it), sentence (on what could not
+// be had, or '') }; font.starts tells where each sample's frames are.
 async function decodeSoundFontSamples(font, onProgress) {
   const count = font.starts.length, F = font.sampleFields;
   const frames = new Float64Array(count), rates = new Float64Array(count);
+  let oggSamples = 0;
   for (let i = 0; i < count; i++) {
+    const ogg = (font.samples[i * F + sfSample.type] & sfOggStream) !== 0;
     rates[i] = font.samples[i * F + sfSample.rate];
-    frames[i] = font.samples[i * F + sfSample.type] & sfOggStream ? 0 : font.samples[i * F + sfSample.frames];
+    frames[i] = ogg ? 0 : font.samples[i * F + sfSample.frames];
+    if (ogg && font.samples[i * F + sfSample.byte_length] > 0) oggSamples += 1;
   }
-  if (font.ogg.length === 0) return { frames, rates, sentence: '' };
-  const contexts = new Map();  // an OfflineAudioContext for each rate, or the error making one gave
+  if (font.ogg.length === 0) return { pcm: font.pcm, frames, rates, sentence: '' };
+  const used = soundFontFramesUsed(font);
+  const contexts = new Map();  // an OfflineAudioContext for each rate
   const contextAt = (rate) => {
     if (!contexts.has(rate)) {
       try {
         contexts.set(rate, new OfflineAudioContext(1, 1, rate));
-      } catch (error) {
-        contexts.set(rate, error);
+      } catch {
+        // a rate this browser's contexts can't have: decoded at another, which the regions are scaled to
+        contexts.set(rate, rate === soundFontDecodeRate ? null : contextAt(soundFontDecodeRate));
       }
     }
     return contexts.get(rate);
   };
-  let next = 0, done = 0, failed = 0, odd = 0;
+  const decoded = new Array(font.ogg.length).fill(null);  // each stream's frames kept: { samples, pcm, rate }
+  let next = 0, done = 0, kept = 0, bytesLeft = 2 * font.oggBytes.length;
+  const faults = { damaged: 0, short: 0, lengths: 0, over: 0, overlaps: 0 };  // samples of each kind of fault
   const decodeNext = async () => {
     while (next < font.ogg.length) {
-      const { sample, bytes } = font.ogg[next++];
-      const context = contextAt(rates[sample]);
-      if (context instanceof Error) {
-        odd += 1;  // a rate the browser's contexts can't have
+      const k = next++;
+      const stream = font.ogg[k];
+      font.ogg[k] = null;
+      const first = stream.samples[0], claimed = font.samples[first * F + sfSample.frames];
+      let buffer = null;
+      if (stream.samples.every((s) => used[s] === 0)) {
+        // no region plays it: not decoded
+      } else if ((bytesLeft -= stream.length) < 0) {
+        faults.overlaps += stream.samples.length;
       } else {
         try {
-          const buffer = await context.decodeAudioData(bytes.buffer);
-          frames[sample] = soundFontPutSamples(font, sample, buffer.getChannelData(0));
+          // a copy of its own: the decoder takes the bytes it is given
+          buffer = await contextAt(rates[first]).decodeAudioData(font.oggBytes.slice(stream.at, stream.at + stream.length).buffer);
         } catch {
-          failed += 1;  // Chromium refuses streams of a few dozen frames
+          // Chromium refuses streams of a few dozen frames; longer ones that fail are damaged
+          if (claimed < soundFontShortest) faults.short += stream.samples.length;
+          else faults.damaged += stream.samples.length;
         }
       }
-      font.ogg[next - 1] = null;  // its bytes can go
+      if (buffer !== null) {
+        const rate = buffer.sampleRate;
+        let want = 0;  // the frames the regions play, at the rate decoded
+        for (const s of stream.samples) want = Math.max(want, Math.ceil((used[s] * rate) / font.samples[s * F + sfSample.rate]));
+        const n = Math.min(buffer.length, want);
+        if (Math.abs(buffer.length - (claimed * rate) / rates[first]) > soundFontLengthSlack) faults.lengths += stream.samples.length;
+        if (kept + n > soundFontFramesMost) {
+          faults.over += stream.samples.length;
+        } else {
+          decoded[k] = { samples: stream.samples, pcm: soundFontInt16(buffer.getChannelData(0), n), rate };
+          kept += n;
+        }
+      }
       done += 1;
       onProgress(done / font.ogg.length);
     }
   };
   await Promise.all(Array.from({ length: soundFontDecoders }, decodeNext));
-  let sentence = '';
-  if (failed === font.ogg.length) {
-    sentence = 'This browser can\'t decode the Ogg Vorbis samples of an .sf3 SoundFont; its .sf2 version plays here.';
-  } else if (failed + odd > 0) {
-    sentence = `${failed + odd} of its ${font.ogg.length} Ogg Vorbis samples could not be decoded here${odd ? ' (rates this browser can\'t decode at)' : ''}; the notes that use them are left out.`;
-  }
-  return { frames, rates, sentence };
+  // the 16-bit samples, then each stream's frames
+  const pcm = new Int16Array(font.pcm.length + kept);
+  pcm.set(font.pcm);
+  let at = font.pcm.length;
+  decoded.forEach((d, k) => {
+    if (d === null) return;
+    pcm.set(d.pcm, at);
+    for (const s of d.samples) {
+      font.starts[s] = at;
+      frames[s] = d.pcm.length;
+      rates[s] = d.rate;
+    }
+    at += d.pcm.length;
+    decoded[k] = null;
+  });
+  font.pcm = null;
+  font.oggBytes = null;
+  return { pcm, frames, rates, sentence: soundFontDecodeSentence(faults, oggSamples) };
 }
 
-// Puts decoded values (Float32Array, -1 to 1) into font.pcm where sample goes, at most as many frames
-// as the file counts for it; returns how many went.
-function soundFontPutSamples(font, sample, values) {
-  const room = font.samples[sample * font.sampleFields + sfSample.frames];
-  const n = Math.min(room, values.length), pcm = font.pcm, at = font.starts[sample];
+const soundFontDecodeRate = 48000;   // frames a second of a stream whose own rate no context here takes
+const soundFontShortest = 1024;      // frames: a stream claiming fewer that won't decode is too short for the browser
+const soundFontLengthSlack = 4096;   // frames a stream may decode to beyond its claim (a Vorbis block) and not be said
+const soundFontFramesMost = 2 ** 30; // frames the page keeps of all samples: 2 GB
+
+// What the faults found while decoding tell ({ damaged, short, lengths, over, overlaps }: samples of each), in
+// the page's words, of a file with `all` Ogg Vorbis samples; '' for none.
+function soundFontDecodeSentence(faults, all) {
+  const sentences = [];
+  if (faults.damaged === all) sentences.push('None of its Ogg Vorbis samples can be decoded; they are damaged.');
+  else if (faults.damaged > 0) sentences.push(`${faults.damaged} of its ${all} Ogg Vorbis samples are damaged and can't be decoded; the notes that use them are left out.`);
+  if (faults.short > 0) sentences.push(`${faults.short} of its ${all} Ogg Vorbis samples are too short for this browser to decode; the notes that use them are left out.`);
+  if (faults.lengths > 0) sentences.push(`${faults.lengths} of its ${all} Ogg Vorbis samples decode to another length than the file claims; each plays what it holds.`);
+  if (faults.overlaps > 0) sentences.push(`${faults.overlaps} of its ${all} Ogg Vorbis samples are left out: their streams overlap others more than the file holds.`);
+  if (faults.over > 0) sentences.push(`${faults.over} of its Ogg Vorbis samples are left out: with them its samples would take more than 2 GB.`);
+  return sentences.join(' ');
+}
+
+// For each sample of font, the frames its regions play from its first (their furthest end): what a
+// decoded stream need keep.
+function soundFontFramesUsed(font) {
+  const used = new Float64Array(font.starts.length), W = font.regionWordFields;
+  for (let r = 0; r < font.regionWords.length / W; r++) {
+    const sample = font.regionWords[r * W + sfRegionWord.sample];
+    if (sample < used.length) used[sample] = Math.max(used[sample], font.regionWords[r * W + sfRegionWord.end]);
+  }
+  return used;
+}
+
+// The first n decoded values (Float32Array, -1 to 1) as 16-bit samples.
+function soundFontInt16(values, n) {
+  const out = new Int16Array(n);
   for (let i = 0; i < n; i++) {
     const x = values[i];
-    pcm[at + i] = x >= 1 ? 32767 : x <= -1 ? -32768 : Math.round(x * 32767);
+    out[i] = x >= 1 ? 32767 : x <= -1 ? -32768 : Math.round(x * 32767);
   }
-  return n;
+  return out;
 }
 
 // Gives back the built-in sound, and forgets the kept SoundFont.
@@ -220,17 +303,33 @@ async function useBuiltInSound() {
   }
 }
 
-// Loads the SoundFont kept from the last visit, if there is one; one that no longer plays is forgotten.
+// Loads the SoundFont kept from the last visit, if there is one; one that no longer plays is forgotten,
+// and what this browser kept that is not a SoundFont kept by this page is forgotten with a sentence.
 async function restoreSoundFont() {
   showSoundState();
-  let kept = null;
+  let db = null;
   try {
-    kept = await keptSoundFont();
+    db = await soundFontDatabase();
   } catch {
     return;  // no IndexedDB here (a private window may have none): the built-in sound
   }
-  if (!kept || soundFontLoads > 0) return;  // a file chosen meanwhile comes first
-  const plays = await loadSoundFont(kept.blob, { name: kept.name });
+  let kept = null, whole = true;
+  try {
+    kept = await keptSoundFont(db);
+    whole = kept === null || (typeof kept === 'object' && typeof kept.name === 'string' && kept.blob instanceof Blob);
+  } catch {
+    whole = false;  // the store could not be read
+  } finally {
+    db.close();
+  }
+  if (soundFontLoads > 0) return;  // a file chosen meanwhile comes first
+  if (!whole) {
+    await keepSoundFont(null).catch(() => {});
+    showSoundState('What this browser kept of your last SoundFont is damaged, so the built-in sound plays; load the SoundFont again to use it.');
+    return;
+  }
+  if (kept === null) return;
+  const plays = await loadSoundFont(kept.blob, { name: kept.name, kept: true });
   if (plays) {
     showSoundState([soundFontPlaying.remark, 'It was kept from your last visit.'].filter((s) => s).join(' '));
   } else if (soundFontPlaying === null) {
@@ -267,16 +366,17 @@ async function keepSoundFont(entry) {
   }
 }
 
-// Resolves with the SoundFont kept in use ({ name, blob }), or null.
-export async function keptSoundFont() {
-  const db = await soundFontDatabase();
+// Resolves with what is kept as the SoundFont in use ({ name, blob } as this page keeps it), or null;
+// in the database db when given, else in its own connection.
+export async function keptSoundFont(db = null) {
+  const open = db || await soundFontDatabase();
   try {
     return await new Promise((resolve, reject) => {
-      const request = db.transaction(soundFontStoreName).objectStore(soundFontStoreName).get(soundFontKey);
-      request.onsuccess = () => resolve(request.result || null);
+      const request = open.transaction(soundFontStoreName).objectStore(soundFontStoreName).get(soundFontKey);
+      request.onsuccess = () => resolve(request.result ?? null);
       request.onerror = () => reject(request.error);
     });
   } finally {
-    db.close();
+    if (!db) open.close();
   }
 }

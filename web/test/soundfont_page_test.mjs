@@ -15,7 +15,8 @@ import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { browserKinds, browsersToTest, closePage, launch, openPage, pickFiles, textOf, waitFor } from './browsers.mjs';
-import { sineSoundFont } from './sf2.mjs';
+import { execFileSync } from 'node:child_process';
+import { hostileSoundFonts, sineSoundFont } from './sf2.mjs';
 import { installMeasures } from './sound_measures.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -41,7 +42,28 @@ const damaged = Buffer.from(sine.file);
 damaged.writeUInt32LE(5000000, sine.sdtaAt + 4);
 const damagedPath = path.join(scratch, 'damaged.sf2');
 fs.writeFileSync(damagedPath, damaged);
+const otherPath = path.join(scratch, 'other.sf2');  // the same, by another name
+fs.writeFileSync(otherPath, sine.file);
 const damagedSentence = `The SoundFont is damaged: its sample data claims 5,000,000 bytes and only ${(damaged.length - sine.sdtaAt - 8).toLocaleString('en-US')} are left.`;
+
+// Hostile files (see hostileSoundFonts), with what the page says of each.
+let vorbis = null;  // half a second of A4 at 22,050 Hz as Ogg Vorbis, from sox when the machine has it
+try {
+  const made = path.join(scratch, 'a4.ogg');
+  execFileSync('sox', ['-n', '-r', '22050', '-c', '1', made, 'synth', '0.5', 'sine', '440'], { stdio: 'ignore' });
+  vorbis = fs.readFileSync(made);
+} catch {
+  // no sox: the lying stream is left out, and said so
+}
+const hostile = hostileSoundFonts(vorbis);
+const hostileSays = {
+  'damaged-ogg.sf3': /^Sound: the SoundFont sine\.sf2 .*damaged-ogg\.sf3 can't be played: None of its Ogg Vorbis samples can be decoded; they are damaged\. sine\.sf2 plays on\.$/,
+  'overlapping.sf2': /^Sound: the SoundFont overlapping\.sf2 /,
+  'many-overlapping.sf2': /^Sound: the SoundFont many-overlapping\.sf2 /,
+  'overlapping-ogg.sf3': /^Sound: the SoundFont overlapping-ogg\.sf3 .* \d+ of its \d+ Ogg Vorbis samples are left out: their streams overlap others more than the file holds\./,
+  'lying-granule.sf3': /^Sound: the SoundFont lying-granule\.sf3 .* 1 of its 1 Ogg Vorbis samples decode to another length than the file claims; each plays what it holds\. It is kept/,
+};
+for (const h of hostile) fs.writeFileSync(path.join(scratch, h.name), h.file);
 
 // A note of the sine's program, E5 (659.26 Hz), alone, reverb off.
 const sineNote = [program(0, 0, 20), control(0, 0, 91, 0), noteOn(0.1, 0, 76, 100), noteOff(0.9, 0, 76)];
@@ -100,6 +122,29 @@ for (const kind of browsersToTest()) {
       await closePage(page);
     });
 
+    test('hostile SoundFonts that claim more than they hold load in bounded time and memory while the sound in use plays on', long, async (t) => {
+      if (!vorbis) t.diagnostic('sox is not there: the Vorbis stream with a lying length is left out');
+      const page = await soundPage();
+      for (const { name: file, file: bytes, most } of hostile) {
+        await pickSoundFont(page, sinePath);
+        await render(page, sineNote, 1);
+        await measure(page, 'keep');
+        // the sine rendered while the file loads
+        await page.evaluate((e) => { window.rendering = window.soundTest.render(e, 1, false); }, sineNote);
+        const started = Date.now();
+        const state = await pickSoundFont(page, path.join(scratch, file));
+        const ms = Date.now() - started;
+        await page.evaluate(() => window.rendering);
+        assert.ok(await measure(page, 'likeness', 0, 1) > 0.9999, `${file}: the sound in use changed while it loaded`);
+        assert.match(state, hostileSays[file], file);
+        assert.ok(ms < 30000, `${file}: ${ms} ms to load`);
+        const made = await page.evaluate(() => window.smfdumpPage.soundFontFramesMade());
+        assert.ok(made <= Math.max(most, 1600), `${file} (${bytes.length} bytes): the page made ${made} frames of samples, not at most ${most}`);
+        t.diagnostic(`${file}: ${bytes.length} bytes, ${ms} ms, ${made} frames made`);
+      }
+      await closePage(page);
+    });
+
     test('a SoundFont loaded survives a reload, at its own pitch resampled, until "Use built-in sound"', long, async () => {
       const page = await soundPage();
       await pickSoundFont(page, sinePath);
@@ -119,8 +164,69 @@ for (const kind of browsersToTest()) {
       await closePage(page);
     });
 
+    test('what the page says when a file is gone once chosen, this browser has no room to keep a SoundFont, or what it kept is damaged', long, async () => {
+      const page = await soundPage();
+      const builtIn = 'Sound: the built-in General MIDI synthesizer.';
+      // Puts value in the page's store as the SoundFont in use, in the page.
+      const keepInStore = (value) => page.evaluate((v) => new Promise((resolve, reject) => {
+        const open = indexedDB.open('smfdump', 1);
+        open.onupgradeneeded = () => open.result.createObjectStore('soundfont');
+        open.onsuccess = () => {
+          const change = open.result.transaction('soundfont', 'readwrite');
+          change.objectStore('soundfont').put(v.blob ? { name: v.name, blob: new Blob([v.blob]) } : v, 'in use');
+          change.oncomplete = () => { open.result.close(); resolve(); };
+          change.onerror = () => reject(change.error);
+        };
+      }), value);
+      const reloaded = async () => {
+        await page.reload();
+        await waitFor(page, () => document.getElementById('soundfont-progress-box').hidden
+          && !document.getElementById('sound-state').textContent.includes('Reading'), null, { timeout: 60000, polling: 50 });
+        await waitFor(page, () => window.smfdumpPage.keptSoundFont().then((kept) => kept === null), null, { polling: 100 });
+        return soundState(page);
+      };
+      // a file gone once chosen, before the worker has started to read it: the browser's own words stay out
+      const vanishing = path.join(scratch, 'vanishing.sf2');
+      fs.writeFileSync(vanishing, hostile.find((h) => h.name === 'overlapping.sf2').file);
+      await page.evaluate(() => {
+        // the SoundFont worker is handed the file only when the test says
+        const RealWorker = window.Worker;
+        window.Worker = function HeldWorker(url) {
+          const worker = new RealWorker(url);
+          const post = worker.postMessage.bind(worker);
+          worker.postMessage = (message) => { window.handOver = () => post(message); };
+          window.Worker = RealWorker;
+          return worker;
+        };
+      });
+      await pickFiles(page, '#soundfont-input', vanishing);
+      await waitFor(page, () => window.handOver !== undefined, null, { polling: 20 });
+      fs.rmSync(vanishing);
+      await page.evaluate(() => window.handOver());
+      await waitFor(page, () => document.getElementById('soundfont-progress-box').hidden
+        && document.getElementById('sound-state').textContent.includes('vanishing'), null, { timeout: 60000, polling: 50 });
+      assert.equal(await soundState(page), `${builtIn} vanishing.sf2 can't be played: This browser could not read the file; it may have been moved or changed since it was chosen. The built-in sound plays on.`);
+      // over the quota: the new one plays, and the older one kept is not kept either
+      await pickSoundFont(page, sinePath);
+      await page.evaluate(() => {
+        IDBObjectStore.prototype.put = () => { throw new DOMException('The quota has been exceeded.', 'QuotaExceededError'); };
+      });
+      assert.equal(await pickSoundFont(page, otherPath),
+        'Sound: the SoundFont other.sf2 (“Sine Test Set”), 2 presets. It plays now, but this browser has no room to keep it for your next visit.');
+      assert.equal(await reloaded(), builtIn);
+      // a kept copy whose bytes are not a SoundFont is the browser's copy, and is forgotten
+      await keepInStore({ name: 'sine.sf2', blob: 'RIFF and then nothing of a SoundFont' });
+      assert.match(await reloaded(), /^Sound: the built-in General MIDI synthesizer\. The copy of sine\.sf2 kept in this browser can't be played: .+ The built-in sound plays on\.$/);
+      // what is kept is not what this page keeps
+      await keepInStore('junk');
+      assert.equal(await reloaded(), `${builtIn} What this browser kept of your last SoundFont is damaged, so the built-in sound plays; load the SoundFont again to use it.`);
+      await closePage(page);
+    });
+
     test('the volume envelope falls in dB to its sustain level and releases at its rate, 0.4 of the attenuation applied', long, async () => {
       const page = await soundPage();
+      // with the live sound started, the page lets its copy of the samples go and the render borrows the live one's
+      await page.evaluate(() => window.smfdumpPage.soundStart());
       await pickSoundFont(page, sinePath);
       // the plain sine and the enveloped one, one after the other, A4 at full velocity
       await render(page, [program(0, 0, 20), program(0, 1, 21), control(0, 0, 91, 0), control(0, 1, 91, 0),
@@ -196,7 +302,7 @@ for (const kind of browsersToTest()) {
       }
       const page = await soundPage();
       // Chromium refuses a few streams of a few dozen frames, and says so
-      assert.match(await pickSoundFont(page, fluidMono), /^Sound: the SoundFont FluidR3Mono_GM\.sf3, 197 presets\. (\d+ of its 1037 Ogg Vorbis samples could not be decoded here; the notes that use them are left out\. )?It is kept/);
+      assert.match(await pickSoundFont(page, fluidMono), /^Sound: the SoundFont FluidR3Mono_GM\.sf3, 197 presets\. (\d+ of its 1037 Ogg Vorbis samples are too short for this browser to decode; the notes that use them are left out\. )?It is kept/);
       const events = [program(0, 0, 0), control(0, 0, 91, 0), noteOn(0.1, 0, 69, 100), noteOff(1.1, 0, 69), noteOn(1.3, 9, 38, 100)];
       await render(page, events, 1.6);
       const pitch = await measure(page, 'pitch', 0.4, 1.0);
