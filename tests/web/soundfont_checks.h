@@ -157,6 +157,7 @@ inline const char* soundfont_tables_fault(const char* fault, std::size_t size) {
             float value = soundfont_region_values[r * region_value_fields + v];
             if (!(value >= region_value_ranges[v][0] && value <= region_value_ranges[v][1])) return "a region value outside its range";
         }
+        if (region[region_modulator_count] > region_modulator_limit) return "a region with more modulators than a voice follows";
         if (std::uint64_t{region[region_first_modulator]} + region[region_modulator_count] > modulators) {
             return "a region's modulators lie outside the modulator table";
         }

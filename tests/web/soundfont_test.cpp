@@ -78,14 +78,17 @@ std::string modulators_text(std::size_t r) {
         std::snprintf(text, sizeof text, "%s%u %04X*%04X %g", out.empty() ? "" : ", ", mw[modulator_destination],
                       mw[modulator_source], mw[modulator_amount_source], static_cast<double>(soundfont_modulator_amounts[m]));
         out += text;
-        if (mw[modulator_transform] != 0) out += "/" + number(mw[modulator_transform]);
+        if (mw[modulator_transform] != 0) {
+            out += '/';
+            out += number(mw[modulator_transform]);
+        }
     }
     return out;
 }
 
 // The standard's ten default modulators as modulators_text gives them.
 const std::string default_modulators_text =
-    "6 000D*0000 50, 6 0081*0000 50, 8 0102*0000 0, 15 00DD*0000 200, 16 00DB*0000 200, 17 028A*0000 1000, "
+    "6 000D*0000 50, 6 0081*0000 50, 8 0102*0000 0, 15 00DD*0000 200, 16 00DB*0000 200, 17 028A*0000 500, "
     "48 0502*0000 960, 48 0587*0000 960, 48 058B*0000 960, 52 020E*0010 12700";
 
 // The s-th sample of the last read on one line.
@@ -309,7 +312,7 @@ TEST(SoundfontRead, ModulatorListsMergeOverTheDefaults) {
     ASSERT_EQ(read(soundfont(p)), "");
     EXPECT_EQ(modulators_text(0),
               "5 0095*0000 30, 6 000D*0000 50, 6 0081*0000 90, 8 00CA*0000 1700, 8 0102*0000 -1000/2, 15 00DD*0000 200, "
-              "16 00DB*0000 200, 17 028A*0000 1000, 48 0502*0000 1060, 48 0587*0000 960, 48 058B*0000 960, 52 020E*0010 12700");
+              "16 00DB*0000 200, 17 028A*0000 500, 48 0502*0000 1060, 48 0587*0000 960, 48 058B*0000 960, 52 020E*0010 12700");
     EXPECT_EQ(modulators_text(1), default_modulators_text);
     EXPECT_EQ(soundfont_modulators_left_out, 2u);
     EXPECT_STREQ(soundfont_remark,
@@ -324,6 +327,18 @@ TEST(SoundfontRead, ModulatorListsMergeOverTheDefaults) {
     EXPECT_EQ(modulators_text(0), default_modulators_text);
     EXPECT_EQ(soundfont_region_words[region_first_modulator], soundfont_region_words[region_word_fields + region_first_modulator]);
     EXPECT_EQ(soundfont_modulator_amounts.size(), 10u);
+    // a zone of 130 modulators of its own, each distinct: a voice follows the first 128 of its list
+    p = example();
+    p.preset_modulators.clear();
+    p.instrument_modulators.clear();
+    for (std::uint16_t cc = 70; cc <= 82; ++cc) {                         // CC 70 to 82 (unipolar, linear)
+        for (std::uint16_t destination : {5, 6, 7, 8, 9, 10, 11, 17, 48, 51}) {  // pitch, filter, pan, attenuation, tuning
+            p.instrument_modulators.push_back(modulator(static_cast<std::uint16_t>(0x0080 | cc), destination, 7, 0, 0));
+        }
+    }
+    ASSERT_EQ(read(soundfont(p)), "");
+    EXPECT_EQ(soundfont_region_words[region_modulator_count], region_modulator_limit);
+    EXPECT_STREQ(soundfont_remark, "1 region has more modulators than a voice can follow: only the first 128 are played.");
 }
 
 TEST(SoundfontRead, PresetAbove127IsLeftOutAndTheRestRead) {

@@ -18,6 +18,7 @@ std::uint32_t soundfont_modulator_count = 0;
 std::uint32_t soundfont_regions_dropped = 0;
 std::uint32_t soundfont_loops_mended = 0;
 std::uint32_t soundfont_modulators_left_out = 0;
+std::uint32_t soundfont_modulator_lists_cut = 0;
 std::uint32_t soundfont_presets_refused = 0;
 std::uint32_t soundfont_layers_dropped = 0;
 char soundfont_message[soundfont_sentence_size] = {};
@@ -147,7 +148,7 @@ constexpr Modulator default_modulators[] = {
     {8, 0x0102, 0x0000, 0, 0},      // velocity (linear, falling) to filter cutoff: -2400 cents in the standard, 0 here (above)
     {15, 0x00DD, 0x0000, 0, 200},   // CC 93 to chorus send: 20%
     {16, 0x00DB, 0x0000, 0, 200},   // CC 91 to reverb send: 20%
-    {17, 0x028A, 0x0000, 0, 1000},  // CC 10 (bipolar) to pan: 1000 (half a turn either way)
+    {17, 0x028A, 0x0000, 0, 500},   // CC 10 (bipolar) to pan: 1000 in the standard, which puts CC 10 = 32 hard left; FluidSynth 2.3 sounds it a quarter of the way from the left, as 500 does
     {48, 0x0502, 0x0000, 0, 960},   // velocity (concave, falling) to attenuation: 96 dB
     {48, 0x0587, 0x0000, 0, 960},   // CC 7 (volume, concave, falling) to attenuation: 96 dB
     {48, 0x058B, 0x0000, 0, 960},   // CC 11 (expression, concave, falling) to attenuation: 96 dB
@@ -953,6 +954,10 @@ bool add_region(const Generators& instrument, const Generators& preset, std::uin
     // its modulators: the preset zone's added to the instrument zone's
     std::vector<Modulator> modulators;
     merge_modulators(instrument_modulators.data(), instrument_modulators.size(), preset_zone_modulators, true, modulators);
+    if (modulators.size() > region_modulator_limit) {
+        modulators.resize(region_modulator_limit);
+        ++soundfont_modulator_lists_cut;
+    }
     std::uint32_t first_modulator = 0;
     if (!store_modulators(modulators, first_modulator)) return false;
     // the loop, mended when it reaches outside the frames played: clamped into them, and not looped
@@ -1230,6 +1235,14 @@ void write_remark() {
         say(soundfont_modulators_left_out == 1 ? "is" : "are");
         say(" left out: linked to another, or with a source or destination that is not defined.");
     }
+    if (soundfont_modulator_lists_cut > 0) {
+        if (sentence_used > 0) say(" ");
+        say_count(soundfont_modulator_lists_cut);
+        say(soundfont_modulator_lists_cut == 1 ? " region has" : " regions have");
+        say(" more modulators than a voice can follow: only the first ");
+        say_count(region_modulator_limit);
+        say(" are played.");
+    }
 }
 
 // Gives back the memory of a vector.
@@ -1281,7 +1294,7 @@ void forget_all_but_the_sentence() {
     soundfont_name[0] = '\0';
     soundfont_version_major = soundfont_version_minor = 0;
     soundfont_modulator_count = soundfont_regions_dropped = soundfont_loops_mended = 0;
-    soundfont_modulators_left_out = soundfont_presets_refused = soundfont_layers_dropped = 0;
+    soundfont_modulators_left_out = soundfont_modulator_lists_cut = soundfont_presets_refused = soundfont_layers_dropped = 0;
     regions_offered = 0;
     soundfont_remark[0] = '\0';
     file_data = nullptr;

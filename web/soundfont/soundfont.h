@@ -128,6 +128,7 @@ constexpr std::uint32_t region_limit = 200000;
 constexpr std::uint64_t region_offer_limit = 2000000;  // regions the zones make before the layer limit drops any
 constexpr std::uint64_t merge_read_limit = 50000000;   // generators and modulators read while merging
 constexpr std::uint32_t modulator_limit = 1000000;     // entries in the modulator table (20 MB)
+constexpr std::uint32_t region_modulator_limit = 128;  // modulators in one region's list: a voice sums them all at each change of a controller (the defaults are ten; real sets add a few)
 constexpr std::uint32_t layer_limit = 64;              // regions of a preset that may sound on one key and velocity
 constexpr std::uint64_t layer_work_limit = 50000000;    // key and velocity cells visited while holding presets to layer_limit
 
@@ -142,6 +143,7 @@ extern char soundfont_name[257];                  // the name the file gives its
 extern std::uint32_t soundfont_version_major;     // the format version the file states (ifil): 2 for .sf2, 3 for .sf3; 0 when it states none
 extern std::uint32_t soundfont_version_minor;
 extern std::uint32_t soundfont_modulator_count;   // the file's own modulators, preset and instrument level
+extern std::uint32_t soundfont_modulator_lists_cut;  // regions whose list of modulators was cut to region_modulator_limit
 extern std::uint32_t soundfont_modulators_left_out;  // of those, how many are left out: linked, or with an undefined source or destination
 extern std::uint32_t soundfont_presets_refused;   // presets left out because their program is above 127
 extern std::uint32_t soundfont_layers_dropped;    // regions dropped because more than layer_limit of a preset would sound at once

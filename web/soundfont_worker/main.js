@@ -65,13 +65,13 @@ function readSoundFont(wasm, id, file, size) {
     return;
   }
   const transfer = [font.presets.buffer, font.regionWords.buffer, font.regionValues.buffer, font.samples.buffer,
-    font.pcm.buffer, font.starts.buffer, font.oggBytes.buffer];
+    font.modulatorWords.buffer, font.modulatorAmounts.buffer, font.pcm.buffer, font.starts.buffer, font.oggBytes.buffer];
   postMessage({ type: 'soundfont', id, font }, transfer);
 }
 
 // What the last good read gave, taken out of the module M: { name, version, remark, presetFields,
 // regionWordFields, regionValueFields, sampleFields, presets, presetNames, regionWords, regionValues,
-// samples (the tables, as soundfont.h lays them out), pcm (the 16-bit samples in one Int16Array),
+// samples, modulatorWords, modulatorAmounts (the tables, as soundfont.h lays them out), pcm (the 16-bit samples in one Int16Array),
 // starts (each 16-bit sample's first frame in pcm), oggBytes (the Ogg Vorbis samples' bytes in one
 // Uint8Array), ogg ([{ samples, at, length }]: each distinct Ogg Vorbis stream once, its place in
 // oggBytes and the samples that play it, for the page to decode) }; null when the 16-bit samples would
@@ -92,6 +92,7 @@ function soundFontTables(M, report) {
   }
   const samples = words(t(sfTable.samples), sampleCount * sampleFields);
   const regionValuesAt = t(sfTable.region_values) >>> 2;
+  const modulatorCount = t(sfTable.modulator_total), modulatorAmountsAt = t(sfTable.modulator_amounts) >>> 2;
   const font = {
     name: M.UTF8ToString(t(sfTable.name)),
     version: `${t(sfTable.version_major)}.${t(sfTable.version_minor)}`,
@@ -102,6 +103,9 @@ function soundFontTables(M, report) {
     regionWords: words(t(sfTable.region_words), regionCount * regionWordFields),
     regionValues: new Float32Array(M.HEAPU32.buffer.slice(regionValuesAt * 4, (regionValuesAt + regionCount * regionValueFields) * 4)),
     samples,
+    // each region's modulators: modulatorWords holds sfModulator.fields words each, modulatorAmounts one float each
+    modulatorWords: words(t(sfTable.modulator_words), modulatorCount * t(sfTable.modulator_word_fields)),
+    modulatorAmounts: new Float32Array(M.HEAPU32.buffer.slice(modulatorAmountsAt * 4, (modulatorAmountsAt + modulatorCount) * 4)),
     starts: new Float64Array(sampleCount),
     pcm: null,
     oggBytes: null,
