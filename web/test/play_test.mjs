@@ -308,6 +308,8 @@ async function openPlaying(session, { clear = false, refuseSysex = false, file =
   await page.focus('#play-to');
   await waitFor(page, () => document.querySelector('#play-to option[value="midi:test"]') !== null);
   await page.select('#play-to', 'midi:test');
+  // the events pass to the output's engine: a Play before that would play on the page's sound first
+  await waitFor(page, () => !document.getElementById('play-to').disabled && document.getElementById('play').getAttribute('aria-disabled') === 'false');
   return page;
 }
 
