@@ -115,7 +115,11 @@ const gsSong = file(1, 96, [
 ]);
 const gsPath = path.join(scratch, 'gs.mid');
 fs.writeFileSync(gsPath, gsSong);
-const gsSeconds = (tick) => tick / 192;  // at 96 ticks a quarter, 120 beats a minute
+const gsSeconds = (tick) => tick / 192;
+// In the page: whether the GS file was played to its end since window.sent held `from` messages: its
+// last note off sent (velocity 0, as the file has it; a halt's are 64) and the player stopped.
+const playedToTheEnd = (from) => document.body.dataset.playing === 'false'
+  && window.sent.slice(from).filter((m) => m[1] === 0x8a && m[3] === 0).length >= (from === 0 ? 3 : 1);  // at 96 ticks a quarter, 120 beats a minute
 const resetPauseMs = 50;                 // after a reset, a start waits so long
 const byteMs = 1000 / 3125;              // and a message's bytes take so long on a MIDI cable
 
@@ -728,7 +732,7 @@ for (const kind of browsersToTest()) {
     test(`${title}: system exclusive reaches the MIDI output whole, in order and on time, asked for with sysex; a seek sends it first again, paced, then the channel state`, async () => {
       const page = await openPlaying(session, { file: gsPath });
       await page.click('#play');
-      await waitFor(page, () => document.body.dataset.playing === 'false' && window.sent.some((m) => m[1] === 0x8a), null, { timeout: 10000, polling: 50 });
+      await waitFor(page, playedToTheEnd, 0, { timeout: 10000, polling: 50 });
       assert.ok((await page.evaluate(() => window.midiAsked)).some((options) => options.sysex === true), 'MIDI access was not asked with sysex');
       const sent = await sentMessages(page);
       const sysex = sent.filter((m) => m.bytes[0] === 0xf0);
@@ -748,7 +752,7 @@ for (const kind of browsersToTest()) {
       assert.ok(tick > 192 && tick < 384, `the ruler's click went to tick ${tick}`);
       const before = (await received(page)).length;
       await page.click('#play');
-      await waitFor(page, (n) => document.body.dataset.playing === 'false' && window.sent.slice(n).some((m) => m[1] === 0x8a), before, { timeout: 10000, polling: 50 });
+      await waitFor(page, playedToTheEnd, before, { timeout: 10000, polling: 50 });
       const again = (await received(page)).slice(before);
       const start = again[0].time;
       const paced = [0, resetPauseMs, resetPauseMs + gsRhythm.length * byteMs];
@@ -766,7 +770,7 @@ for (const kind of browsersToTest()) {
     test(`${title}: refused leave to send system exclusive, the page says so in a line and plays the rest`, async () => {
       const page = await openPlaying(session, { file: gsPath, refuseSysex: true });
       await page.click('#play');
-      await waitFor(page, () => document.body.dataset.playing === 'false' && window.sent.some((m) => m[1] === 0x8a), null, { timeout: 10000, polling: 50 });
+      await waitFor(page, playedToTheEnd, 0, { timeout: 10000, polling: 50 });
       const notice = await page.$eval('#notice', (e) => (e.hidden ? '' : e.textContent));
       assert.match(notice, /^System exclusive is not sent[^.]*\.$/, 'one sentence saying system exclusive is not sent');
       const sent = await sentMessages(page);
