@@ -182,7 +182,7 @@ export function seqLoad(buffer) {
 // The whole MIDI messages that bytes (an escape event's) hold, one after another, each a Uint8Array:
 // channel messages with their data bytes (no running status), system common and real-time messages,
 // system exclusive from F0 to F7; null when the bytes are not all such messages (or are none).
-export function seqWholeMessages(bytes) {
+function seqWholeMessages(bytes) {
   const sizes = { 0xf1: 2, 0xf2: 3, 0xf3: 2, 0xf6: 1, 0xf8: 1, 0xfa: 1, 0xfb: 1, 0xfc: 1, 0xfe: 1, 0xff: 1 };
   const out = [];
   let i = 0;
@@ -208,7 +208,7 @@ export function seqWholeMessages(bytes) {
 
 // Whether a system exclusive message resets a module: General MIDI System On or Off, General MIDI 2
 // On, the GS reset, XG System On (any device number).
-export function seqSysexResets(m) {
+function seqSysexResets(m) {
   if (m.length === 6 && m[1] === 0x7e && m[3] === 0x09 && m[4] >= 1 && m[4] <= 3) return true;
   if (m.length === 11 && m[1] === 0x41 && m[3] === 0x42 && m[4] === 0x12 && m[5] === 0x40 && m[6] === 0x00 && m[7] === 0x7f) return true;
   return m.length === 9 && m[1] === 0x43 && (m[2] & 0xf0) === 0x10 && m[3] === 0x4c && m[4] === 0 && m[5] === 0 && m[6] === 0x7e;
