@@ -119,7 +119,20 @@ const gsSeconds = (tick) => tick / 192;
 // In the page: whether the GS file was played to its end since window.sent held `from` messages: its
 // last note off sent (velocity 0, as the file has it; a halt's are 64) and the player stopped.
 const playedToTheEnd = (from) => document.body.dataset.playing === 'false'
-  && window.sent.slice(from).filter((m) => m[1] === 0x8a && m[3] === 0).length >= (from === 0 ? 3 : 1);  // at 96 ticks a quarter, 120 beats a minute
+  && window.sent.slice(from).filter((m) => m[1] === 0x8a && m[3] === 0).length >= (from === 0 ? 3 : 1);
+
+// Waits until the GS file was played to its end since `from` messages were sent; else fails telling
+// what was sent and shown.
+async function untilPlayedToTheEnd(page, from) {
+  try {
+    await waitFor(page, playedToTheEnd, from, { timeout: 10000, polling: 50 });
+  } catch (error) {
+    const seen = await page.evaluate((n) => ({
+      playing: document.body.dataset.playing, notice: document.getElementById('notice').textContent, sent: window.sent.slice(n), asked: window.midiAsked,
+    }), from);
+    throw new Error(`the GS file was not played to its end: ${JSON.stringify(seen)}`, { cause: error });
+  }
+}  // at 96 ticks a quarter, 120 beats a minute
 const resetPauseMs = 50;                 // after a reset, a start waits so long
 const byteMs = 1000 / 3125;              // and a message's bytes take so long on a MIDI cable
 
@@ -732,7 +745,7 @@ for (const kind of browsersToTest()) {
     test(`${title}: system exclusive reaches the MIDI output whole, in order and on time, asked for with sysex; a seek sends it first again, paced, then the channel state`, async () => {
       const page = await openPlaying(session, { file: gsPath });
       await page.click('#play');
-      await waitFor(page, playedToTheEnd, 0, { timeout: 10000, polling: 50 });
+      await untilPlayedToTheEnd(page, 0);
       assert.ok((await page.evaluate(() => window.midiAsked)).some((options) => options.sysex === true), 'MIDI access was not asked with sysex');
       const sent = await sentMessages(page);
       const sysex = sent.filter((m) => m.bytes[0] === 0xf0);
@@ -752,7 +765,7 @@ for (const kind of browsersToTest()) {
       assert.ok(tick > 192 && tick < 384, `the ruler's click went to tick ${tick}`);
       const before = (await received(page)).length;
       await page.click('#play');
-      await waitFor(page, playedToTheEnd, before, { timeout: 10000, polling: 50 });
+      await untilPlayedToTheEnd(page, before);
       const again = (await received(page)).slice(before);
       const start = again[0].time;
       const paced = [0, resetPauseMs, resetPauseMs + gsRhythm.length * byteMs];
@@ -770,7 +783,7 @@ for (const kind of browsersToTest()) {
     test(`${title}: refused leave to send system exclusive, the page says so in a line and plays the rest`, async () => {
       const page = await openPlaying(session, { file: gsPath, refuseSysex: true });
       await page.click('#play');
-      await waitFor(page, playedToTheEnd, 0, { timeout: 10000, polling: 50 });
+      await untilPlayedToTheEnd(page, 0);
       const notice = await page.$eval('#notice', (e) => (e.hidden ? '' : e.textContent));
       assert.match(notice, /^System exclusive is not sent[^.]*\.$/, 'one sentence saying system exclusive is not sent');
       const sent = await sentMessages(page);
@@ -915,7 +928,7 @@ for (const kind of browsersToTest()) {
         ]]),
       };
       for (const [name, bytes] of Object.entries(kits)) {
-        const page = await openWithFile(session, `${name}.mid`, bytes);
+        const page = await openWithFile(session, `${name}-kits.mid`, bytes);  // not gs.mid, which the MIDI tests play
         const wav = readWav((await saveByClick(page, '#save-wav', { timeout: 120000 })).saved);
         const [drums, rhythm, plain] = [0.5, 1.5, 2.5].map((at) => character(wav, at));
         const same = unlike(rhythm, drums);
