@@ -380,7 +380,7 @@ std::pair<std::uint32_t, std::size_t> data_line(std::uint64_t offset) {
 
 // Checks the copy's data events (d, of `size` words, its lists from `at` on) against the listing: the
 // system exclusive and text lines told, in order, each kept with its track, total, kind and the bytes
-// its line shows, or counted as dropped; those dropped for a wrap of a track's total are past it.
+// its line shows, or counted as dropped.
 void check_data_events(const std::uint32_t* d, std::size_t size, const std::uint32_t* at) {
     std::uint32_t count = d[play_head_data_events];
     std::uint32_t words = d[play_head_data_event_byte_words];

@@ -35,10 +35,14 @@
 // sounding at `time` and the file's seconds there as written; `time` in the host's clock: the
 // context's seconds, or the page's milliseconds for Web MIDI; ticks per unit of that clock; the notes
 // sounding, see seqSounding), { type: 'ended', start, tick } at the end, and
-// for Web MIDI { type: 'midi', start, data } (the number of the play that made them, so that the page
-// drops an older play's; a Float64Array: time in the page's milliseconds, then status, first and
-// second data byte, for each message).
-import { seq, seqLoad, seqPosition, seqPrepare, seqRun, seqSecondsAt, seqSelect, seqSetEnd, seqSetLoop, seqSetMuted, seqSetSpeed, seqSetTranspose, seqShift, seqSounding, seqStart, seqStop, seqUnload } from './sequencer.js';
+// for Web MIDI { type: 'midi', start, data, sysex } (the number of the play that made them, so that
+// the page drops an older play's; a Float64Array: time in the page's milliseconds, then status, first
+// and second data byte, for each message; a system exclusive message has status 0xf0 and its bytes in
+// the list `sysex`, at the place its first data byte gives).
+import {
+  seq, seqLoad, seqPosition, seqPrepare, seqRun, seqSecondsAt, seqSelect, seqSetEnd, seqSetLoop, seqSetMuted, seqSetSpeed, seqSetSysexPacing, seqSetTranspose,
+  seqShift, seqSounding, seqStart, seqStop, seqUnload,
+} from './sequencer.js';
 import { synthQueue, synthRender } from './synth.js';
 import { playHead, playLists } from '../shared/layouts.js';
 import { packMessage } from '../shared/packing.js';
@@ -47,7 +51,8 @@ const engine = {
   lead: 0,              // seconds from a request to the first message it makes
   post: () => {},       // sends a message to the page
   queue: () => {},      // takes the messages made (a Float64Array of time and packed bytes, two numbers
-                        // each) and the number of the play that made them
+                        // each; a system exclusive message packed as 0xf0 | i << 8), the number of the
+                        // play that made them, and the list of system exclusive messages (i's bytes)
   toHost: 1,            // the factor from the engine's seconds to the host's unit of time
   hostOrigin: 0,        // the host's time at the engine's time 0 (in the host's unit)
   out: new Float64Array(512),  // the messages made in one step: time, status | first << 8 | second << 16
@@ -91,7 +96,7 @@ function engineEmit(time, status, first, second) {
 // Hands the messages made on, and starts afresh.
 function engineFlush() {
   if (engine.outCount === 0) return;
-  engine.queue(engine.out.subarray(0, engine.outCount), engine.start);
+  engine.queue(engine.out.subarray(0, engine.outCount), engine.start, seq.sysexMessages);
   engine.outCount = 0;
 }
 
@@ -216,7 +221,7 @@ export function engineQuantum(inbox, frame, frames, rate) {
 // through post. Returns the functions the page's sound calls: message(m) and render(left, right, frames, firstFrame).
 export function engineOnMainThread(s, rate, post) {
   const inbox = [];
-  engineSetHost({ post, queue: (events) => synthQueue(s, events) });
+  engineSetHost({ post, queue: (events, start, sysex) => synthQueue(s, events, sysex) });
   return {
     message: (m) => engineTake(m, inbox, s.frame / rate),
     render: (left, right, frames, firstFrame) => {
@@ -273,11 +278,13 @@ export function engineWarmUp() {
   return Date.now() - started;
 }
 
-// Tells the engine of its host: post(message, transfer) reaches the page, queue(events) takes the
-// messages made; lead, toHost and waits as the engine's state describes them, readInSteps for a live
-// audio thread. What is not given stays as it was.
+// Tells the engine of its host: post(message, transfer) reaches the page, queue(events, start, sysex)
+// takes the messages made; lead, toHost and waits as the engine's state describes them, readInSteps
+// for a live audio thread; pacesSysex for a hardware module (see seqSetSysexPacing). What is not
+// given stays as it was.
 export function engineSetHost(host) {
   for (const key of ['post', 'queue', 'lead', 'toHost', 'waits', 'readInSteps']) {
     if (host[key] !== undefined) engine[key] = host[key];
   }
+  if (host.pacesSysex !== undefined) seqSetSysexPacing(host.pacesSysex);
 }

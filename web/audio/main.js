@@ -58,7 +58,7 @@ function hostWorklet() {
       this.synth = newSynth(sampleRate);
       const post = (m, transfer) => this.port.postMessage(m, transfer);
       this.post = post;
-      engineSetHost({ post, queue: (events) => synthQueue(this.synth, events), readInSteps: live });
+      engineSetHost({ post, queue: (events, start, sysex) => synthQueue(this.synth, events, sysex), readInSteps: live });
       this.inbox = [];  // the engine's messages that play or stop, for the next quantum (see engineTake)
       this.timing = { type: 'timing', quanta: 0, sumMs: 0, meanMs: 0, maxMs: 0, maxFrame: 0, warmUpMs: 0 };
       // live, the first notes must not wait for the code of their voices, nor the sequencer's, to be compiled
@@ -112,17 +112,22 @@ function hostTimerWorker() {
   const lookahead = 0.07;
   let pageOrigin = 0;  // performance.timeOrigin of the page, to give times in the page's clock
   const clock = () => (performance.timeOrigin + performance.now() - pageOrigin) / 1000;
-  const queue = (events, start) => {
+  const queue = (events, start, messages) => {
     const data = new Float64Array(events.length * 2);
+    const sysex = [];  // the batch's system exclusive messages, each copied once for each time it is sent
     for (let i = 0, j = 0; i < events.length; i += 2, j += 4) {
       data[j] = events[i] * 1000;
       data[j + 1] = packedStatus(events[i + 1]);
       data[j + 2] = packedFirst(events[i + 1]);
       data[j + 3] = packedSecond(events[i + 1]);
+      if (data[j + 1] === 0xf0) {
+        data[j + 2] = sysex.length;
+        sysex.push(messages[events[i + 1] >>> 8]);
+      }
     }
-    postMessage({ type: 'midi', start, data }, [data.buffer]);
+    postMessage({ type: 'midi', start, data, sysex }, [data.buffer]);
   };
-  engineSetHost({ post: (m, transfer) => postMessage(m, transfer), queue, lead: 0.06, toHost: 1000, waits: false });
+  engineSetHost({ post: (m, transfer) => postMessage(m, transfer), queue, lead: 0.06, toHost: 1000, waits: false, pacesSysex: true });
   self.onmessage = (e) => {
     if (e.data.type === 'clock') {
       pageOrigin = e.data.origin;

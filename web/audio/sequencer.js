@@ -15,6 +15,17 @@
 // map, then the host's time from the anchor, the host time at which a given second of the file
 // sounds, and the speed.
 //
+// System exclusive: each message goes out whole (F0 to F7), at the tick of its first packet: an F0
+// event that does not end in F7 is joined with the F7 events that continue it in its track (up to the
+// one that ends in F7); an F7 event that continues nothing sends its bytes as they are, each MIDI
+// message in them apart, when they are whole MIDI messages (else, like a packet never ended, it is
+// left out and counted). Those of one tick go out before its channel events. A start (a play, a seek,
+// a loop's wrap) sends first the system exclusive of the sequence's tracks up to its tick (from the
+// last reset of General MIDI, GS or XG among them on: what came before it is undone by it), then the
+// channel state; paced for a hardware module when asked (seqSetSysexPacing): after a reset 50 ms,
+// after any other message the time MIDI's 3125 bytes a second take to carry it, and the music starts
+// after the last.
+//
 // Order: the events of one tick go out in the file's order, track after track in the order of the
 // file, except that a note off goes just before a note on of the same key and channel that comes
 // before it at that tick (so that a note struck again at the tick another one of its key ends is
@@ -36,12 +47,17 @@
 //   seqPosition(now)                the tick sounding at host time `now`, and how fast ticks go by
 //   seqSounding(tick, most)         the notes sounding at tick: start, end, key, track of each
 //   seqSecondsAt(tick)              the file's seconds at tick (at the speed written)
+//   seqSetSysexPacing(on)           paces the system exclusive a start sends (see above)
 // emit(time, status, first, second) is called for each message in order of time; program change and
-// channel pressure have no second data byte (it is given as 0).
-import { readPlayData } from '../shared/play_data.js';
+// channel pressure have no second data byte (it is given as 0). A system exclusive message (or one a
+// file's escape event sends) is emit(time, 0xf0, i, 0): its bytes are seq.sysexMessages[i].
+import { playDataEventBytes, playDataEvents, readPlayData } from '../shared/play_data.js';
 import { makeTempoMap, secondsAt, segmentAt, sequenceOf, tickAt, unplayableTiming } from '../shared/tempo_map.js';
 
 const seqNotSent = 255;  // the key sent of a note on that was not sent (a muted track's, or transposed out of range)
+const seqSysexMost = 1 << 23;  // messages kept at most: an index fits beside the status in a packed message
+const seqResetPause = 0.05;    // seconds a hardware module is given after a reset, in a start's pacing
+const seqBytesPerSecond = 3125;  // what a MIDI cable carries
 
 export const seq = {
   // ---- the file ----
@@ -66,12 +82,21 @@ export const seq = {
   tempoValues: null,      // its microseconds per quarter note
   tempoTracks: null,      // its track
   notPlayable: 0,         // events the copy left out (bytes above 127, past a wrapped total)
+  sysexMessages: [],      // the system exclusive messages whole (Uint8Array each, F0 to F7), and the
+                          // messages of escape events, each track's in order of time, track after track
+  sysexTicks: new Uint32Array(0),   // each one's tick
+  sysexFirst: new Uint32Array(1),   // per track, its first message (and the count at the end)
+  sysexResets: new Uint8Array(0),   // 1 for each that resets a module (General MIDI, GS or XG)
+  sysexSkipped: 0,        // system exclusive events left out (a packet never ended, an escape of no whole messages)
+  sysexPaced: false,      // whether a start paces its system exclusive for a hardware module
   // ---- the sequence: the tracks that sound together, and their tempo map ----
   tracks: [],             // track indexes played, in file order
   map: { ticks: new Float64Array(1), seconds: new Float64Array(1), perTick: new Float64Array(1), at: 0 },  // the tempo map (see tempo_map.js)
   endTick: 0,             // the last tick of the sequence: its last roll note's end or event
   usedChannels: 0,        // the channels the sequence's events use, a bit each
   chases: [],             // the state before the ticks started from lately (see seqChaseNew), newest first
+  sysexOrder: new Uint32Array(0),  // the sequence's system exclusive messages in the order they play
+  sysexAt: 0,             // the next of them to play
   // ---- playing ----
   playing: false,         // whether messages are being made
   anchorTime: 0,          // the host time at which anchorSeconds of the file sound
@@ -135,6 +160,8 @@ export function seqLoad(buffer) {
   seq.tempoTicks = lists.tempo_ticks;
   seq.tempoValues = lists.tempo_values;
   seq.tempoTracks = lists.tempo_tracks;
+  seqSysexRead(playDataEvents({ lists }), tracks);
+  seq.sysexOrder = new Uint32Array(0);
   seq.muted = new Uint8Array(tracks);
   seq.playing = false;
   seqForgetSounding();
@@ -147,7 +174,136 @@ export function seqLoad(buffer) {
   for (let t = 0; t < tracks; t += 1) {
     list.push({ index: t, number: seq.trackNumbers[t], events: seq.firstEvents[t + 1] - seq.firstEvents[t] });
   }
-  return { format, division, tracks: list, notPlayable, unplayable: seqUnplayable() };
+  return { format, division, tracks: list, notPlayable, unplayable: seqUnplayable(), sysex: seq.sysexMessages.length, sysexSkipped: seq.sysexSkipped };
+}
+
+// ---- system exclusive ----
+
+// The whole MIDI messages that bytes (an escape event's) hold, one after another, each a Uint8Array:
+// channel messages with their data bytes (no running status), system common and real-time messages,
+// system exclusive from F0 to F7; null when the bytes are not all such messages (or are none).
+function seqWholeMessages(bytes) {
+  const sizes = { 0xf1: 2, 0xf2: 3, 0xf3: 2, 0xf6: 1, 0xf8: 1, 0xfa: 1, 0xfb: 1, 0xfc: 1, 0xfe: 1, 0xff: 1 };
+  const out = [];
+  let i = 0;
+  while (i < bytes.length) {
+    const status = bytes[i];
+    let end;
+    if (status === 0xf0) {
+      end = i + 1;
+      while (end < bytes.length && bytes[end] < 0x80) end += 1;
+      if (bytes[end] !== 0xf7) return null;
+      end += 1;
+    } else {
+      const size = status < 0x80 ? 0 : status < 0xf0 ? ((status & 0xe0) === 0xc0 ? 2 : 3) : sizes[status] ?? 0;
+      end = i + size;
+      if (size === 0 || end > bytes.length) return null;
+      for (let j = i + 1; j < end; j += 1) if (bytes[j] >= 0x80) return null;
+    }
+    out.push(bytes.slice(i, end));
+    i = end;
+  }
+  return out.length > 0 ? out : null;
+}
+
+// Whether a system exclusive message resets a module: General MIDI System On or Off, General MIDI 2
+// On, the GS reset, XG System On (any device number).
+function seqSysexResets(m) {
+  if (m.length === 6 && m[1] === 0x7e && m[3] === 0x09 && m[4] >= 1 && m[4] <= 3) return true;
+  if (m.length === 11 && m[1] === 0x41 && m[3] === 0x42 && m[4] === 0x12 && m[5] === 0x40 && m[6] === 0x00 && m[7] === 0x7f) return true;
+  return m.length === 9 && m[1] === 0x43 && (m[2] & 0xf0) === 0x10 && m[3] === 0x4c && m[4] === 0 && m[5] === 0 && m[6] === 0x7e;
+}
+
+// Makes the messages of the data events (playDataEvents) of `tracks` tracks: the system exclusive
+// packets joined into whole messages, escapes split into theirs (see the top of this file).
+function seqSysexRead(events, tracks) {
+  const messages = [];
+  const ticks = [];
+  const first = new Uint32Array(tracks + 1);
+  let skipped = 0;
+  let open = null;  // the packets of a message not yet ended: { tick, parts }
+  let track = -1;
+  const keep = (tick, m) => {
+    if (messages.length >= seqSysexMost) {
+      skipped += 1;
+      return;
+    }
+    messages.push(m);
+    ticks.push(tick);
+  };
+  const to = (t) => {  // the events of track t on; a packet left open is never ended
+    if (open) skipped += 1;
+    open = null;
+    while (track < t) {
+      track += 1;
+      first[track] = messages.length;
+    }
+  };
+  for (let i = 0; i < events.kinds.length; i += 1) {
+    const kind = events.kinds[i];
+    if (kind !== 0xf0 && kind !== 0xf7) continue;
+    if (events.tracks[i] >= tracks) break;
+    if (events.tracks[i] !== track) to(events.tracks[i]);
+    const bytes = playDataEventBytes(events, i);
+    if (kind === 0xf0) {
+      if (open) skipped += 1;
+      open = { tick: events.ticks[i], parts: [Uint8Array.of(0xf0), bytes] };
+    } else if (open) {
+      open.parts.push(bytes);
+    } else {
+      const whole = seqWholeMessages(bytes);
+      if (whole) for (const m of whole) keep(events.ticks[i], m);
+      else skipped += 1;
+      continue;
+    }
+    if (bytes[bytes.length - 1] !== 0xf7) continue;
+    const length = open.parts.reduce((sum, part) => sum + part.length, 0);
+    const m = new Uint8Array(length);
+    let at = 0;
+    for (const part of open.parts) {
+      m.set(part, at);
+      at += part.length;
+    }
+    const tick = open.tick;
+    open = null;
+    // data bytes only between F0 and F7, as an output takes it
+    if (m.subarray(1, m.length - 1).every((b) => b < 0x80)) keep(tick, m);
+    else skipped += 1;
+  }
+  to(tracks);
+  seq.sysexMessages = messages;
+  seq.sysexTicks = Uint32Array.from(ticks);
+  seq.sysexFirst = first;
+  seq.sysexResets = Uint8Array.from(messages, (m) => (m[0] === 0xf0 && seqSysexResets(m) ? 1 : 0));
+  seq.sysexSkipped = skipped;
+}
+
+// Paces (or not) the system exclusive a start sends, for a hardware module (see the top of this file).
+export function seqSetSysexPacing(on) {
+  seq.sysexPaced = on;
+}
+
+// Sends from host time `at` the system exclusive of the sequence up to tick (from the last reset
+// among them on), in order, paced when asked; returns the host time after them.
+function seqSysexChase(tick, at, emit) {
+  const order = seq.sysexOrder;
+  let end = 0;  // the first past tick
+  for (let high = order.length; end < high;) {
+    const mid = (end + high) >>> 1;
+    if (seq.sysexTicks[order[mid]] <= tick) end = mid + 1;
+    else high = mid;
+  }
+  let from = end;
+  while (from > 0 && !seq.sysexResets[order[from - 1]]) from -= 1;
+  if (from > 0) from -= 1;  // the reset itself
+  let time = at;
+  for (let i = from; i < end; i += 1) {
+    const m = order[i];
+    emit(time, 0xf0, m, 0);
+    if (seq.sysexPaced) time += seq.sysexResets[m] ? seqResetPause : seq.sysexMessages[m].length / seqBytesPerSecond;
+  }
+  seq.sysexAt = end;
+  return time;
 }
 
 // Lets go of the compact copy: returns its buffer (to hand on; null when none was held).
@@ -209,6 +365,18 @@ export function seqSelect(trackIndexes) {
   seq.usedChannels = 0;
   for (const t of seq.tracks) seq.usedChannels |= seq.trackChannels[t];
   seq.chases = [];
+  // the system exclusive of the sequence's tracks: by tick, then by the track's place, as the file has them
+  const order = [];
+  const places = new Map();
+  seq.tracks.forEach((t, k) => {
+    for (let m = seq.sysexFirst[t]; m < seq.sysexFirst[t + 1]; m += 1) {
+      order.push(m);
+      places.set(m, k);
+    }
+  });
+  order.sort((a, b) => seq.sysexTicks[a] - seq.sysexTicks[b] || places.get(a) - places.get(b) || a - b);
+  seq.sysexOrder = Uint32Array.from(order);
+  seq.sysexAt = 0;
 }
 
 // The file's seconds at tick, from the tempo map (at the speed written).
@@ -725,13 +893,15 @@ export function seqChase(tick, at, emit) {
 // from tick on.
 export function seqStart(tick, at, emit) {
   tick = Math.max(0, Math.floor(tick));
-  seqChase(tick, at, emit);
+  const after = seqSysexChase(tick, at, emit);
+  seqChase(tick, after, emit);
   seqStreamsFrom(tick);
   seqForgetSounding();
-  seq.before = { time: -Infinity, seconds: seqSecondsAt(tick), speed: seq.speed };
-  seq.anchorTime = at;
+  // while a paced chase is sent, the place stands still at tick
+  seq.before = { time: after > at ? at : -Infinity, seconds: seqSecondsAt(tick), speed: after > at ? 0 : seq.speed };
+  seq.anchorTime = after;
   seq.anchorSeconds = seqSecondsAt(tick);
-  seq.horizon = at;
+  seq.horizon = after;
   seq.playing = true;
 }
 
@@ -743,7 +913,17 @@ export function seqRun(until, emit) {
   if (!seq.playing) return false;
   for (;;) {
     const tick = seq.streamCount > 0 ? seq.streamTicks[0] : Infinity;
-    if (seq.loopB > seq.loopA && seq.loopA >= 0 && tick >= seq.loopB) {
+    const looping = seq.loopB > seq.loopA && seq.loopA >= 0;
+    const sysex = seq.sysexAt < seq.sysexOrder.length ? seq.sysexTicks[seq.sysexOrder[seq.sysexAt]] : Infinity;
+    if (sysex <= tick && sysex < seq.endAt && sysex <= seq.endTick && !(looping && sysex >= seq.loopB)) {
+      // a system exclusive message before the channel events of its tick
+      const time = Math.max(seqTimeOf(sysex), seq.horizon);
+      if (time >= until) break;
+      emit(time, 0xf0, seq.sysexOrder[seq.sysexAt], 0);
+      seq.sysexAt += 1;
+      continue;
+    }
+    if (looping && tick >= seq.loopB) {
       // a loop end already passed (the loop was set behind the place playing) wraps at once
       const time = Math.max(seqTimeOf(seq.loopB), seq.horizon);
       if (time >= until) break;

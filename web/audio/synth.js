@@ -5,7 +5,9 @@
 //
 // Port messages, and the same calls on the main thread (s = newSynth(rate)):
 //   { type: 'events', data }  synthQueue(s, data)  a Float64Array of pairs [time (the context's seconds),
-//                                                  status | data1 << 8 | data2 << 16]
+//                                                  status | data1 << 8 | data2 << 16]; system exclusive
+//                                                  (0xf0 | i << 8, the bytes of message i of a list)
+//                                                  comes only from the player's engine
 //   { type: 'clear' }         synthClear(s)        drops the queued events
 //   { type: 'silence' }       synthSilence(s)      ends every voice at once (a 3 ms fade)
 //   { type: 'zones', zones }  synthZones(s, zones) sampled instruments (see synthZones): zone objects, or
@@ -362,7 +364,8 @@ function resetChannel(c) {
 // A channel with every field, as at power-on.
 function newChannel(ch) {
   const c = {
-    drums: ch === 9,               // channel 10 plays the drum kit whatever its bank
+    rhythm: ch === 9,              // a rhythm part: channel 10, or another made one by GS system exclusive
+    drums: ch === 9,               // plays a drum kit: a rhythm part whatever its bank, or an XG kit bank
     program: 0, bankMsb: 0, bankLsb: 0,
     volume: 100, pan: 64, reverb: 40,
     bendRange: 2,                  // semitones, set by RPN 0
@@ -391,6 +394,9 @@ export function newSynth(rate) {
     qFrame: new Float64Array(1024),  // queued events: their frames
     qMsg: new Int32Array(1024),    // and messages (status | data1 << 8 | data2 << 16)
     qHead: 0, qTail: 0,            // the queue's first and one past its last event
+    qSysex: [],                    // the system exclusive messages queued (Uint8Array each), by index
+    mode: '',                      // the last reset's: 'gm', 'gm2', 'gs', 'xg' ('' before any)
+    masterVolume: 1,               // set by system exclusive (universal, or GS), 0 to 1
     qSorted: true,                 // the queue is in frame order
     channels: Array.from({ length: 16 }, (_, ch) => newChannel(ch)),
     voices: Array.from({ length: voicePool }, newVoice),
@@ -423,8 +429,9 @@ export function newSynth(rate) {
 // ---- the event queue ----------------------------------------------------------------------------
 
 // Queues packed events: pairs of [time in seconds, message]; one without a time to play is dropped.
-export function synthQueue(s, data) {
+export function synthQueue(s, data, sysex) {
   const n = data.length >> 1;
+  if (s.qHead === s.qTail) s.qSysex.length = 0;  // those queued before were all played
   if (s.qTail + n > s.qFrame.length) {
     const live = s.qTail - s.qHead;
     let size = s.qFrame.length;
@@ -442,8 +449,14 @@ export function synthQueue(s, data) {
     const frame = Math.round(data[2 * i] * s.rate);
     if (!Number.isFinite(frame)) continue;
     if (s.qTail > s.qHead && frame < s.qFrame[s.qTail - 1]) s.qSorted = false;
+    let msg = data[2 * i + 1];
+    if (packedStatus(msg) === 0xf0) {  // its bytes are kept aside, the message points at them
+      if (!sysex?.[msg >>> 8]) continue;
+      s.qSysex.push(sysex[msg >>> 8]);
+      msg = 0xf0 | ((s.qSysex.length - 1) << 8);
+    }
     s.qFrame[s.qTail] = frame;
-    s.qMsg[s.qTail] = data[2 * i + 1];
+    s.qMsg[s.qTail] = msg;
     s.qTail++;
   }
 }
@@ -464,6 +477,7 @@ function sortQueue(s) {
 export function synthClear(s) {
   s.qHead = 0;
   s.qTail = 0;
+  s.qSysex.length = 0;
   s.qSorted = true;
 }
 
@@ -472,6 +486,7 @@ export function synthClear(s) {
 // Acts on one channel message.
 function midi(s, msg) {
   const status = packedStatus(msg), d1 = packedFirst(msg), d2 = packedSecond(msg);
+  if (status === 0xf0) systemExclusive(s, s.qSysex[msg >>> 8]);
   if (status < 0x80 || status >= 0xf0) return;  // data without status, system messages
   const ch = status & 15, c = s.channels[ch];
   switch (status >> 4) {
@@ -491,7 +506,7 @@ function controller(s, ch, c, cc, value) {
   c.cc[cc] = value;
   c.serial = ++s.changes;  // never a number a voice saw before, even after a channel is made anew
   switch (cc) {
-    case 0: c.bankMsb = value; break;
+    case 0: c.bankMsb = value; c.drums = playsKit(s, c); break;
     case 32: c.bankLsb = value; break;
     case 1: c.mod = value; break;
     case 7: c.volume = value; break;
@@ -513,6 +528,68 @@ function controller(s, ch, c, cc, value) {
       for (const v of s.voices) if (v.on && v.ch === ch && v.held) noteOffVoice(s, c, v);
       break;
     default: break;
+  }
+}
+
+// Whether channel c plays a drum kit: a rhythm part does, whatever its bank; after XG System On bank
+// MSB 127 is a drum kit and 126 the SFX kit (the built-in sound has one kit; a SoundFont's is its bank
+// 128 preset of the channel's program); after General MIDI 2 On, MSB 120. (Elsewhere those banks are
+// melodic: GS's 127 is its MT-32 set, which falls back to the capital tones.)
+function playsKit(s, c) {
+  if (c.rhythm) return true;
+  if (s.mode === 'gm2') return c.bankMsb === 120;
+  return s.mode === 'xg' && (c.bankMsb === 127 || c.bankMsb === 126);
+}
+
+// Puts every channel as a reset of General MIDI, GS or XG does (mode: which): controllers, programs,
+// banks, volume, pan, reverb send, bend range, channel 10 alone a rhythm part; and the master volume.
+function resetModule(s, mode) {
+  s.mode = mode;
+  s.masterVolume = 1;
+  s.channels.forEach((c, ch) => Object.assign(c, newChannel(ch)));
+}
+
+// Acts on a system exclusive message (its bytes, F0 to F7), or on a message a file's escape event
+// sends as it is (a channel message is played; the rest is ignored). Honoured: General MIDI System On
+// and Off, General MIDI 2 On, the GS reset and XG System On (see resetModule); the universal master
+// volume and GS's; GS's "use for rhythm part" (a part's channel plays the drum kit, or not). Anything
+// else is ignored. A GS message is taken whatever its checksum: modules differ in what they do with a
+// wrong one, and a file's author heard it on one that took it.
+function systemExclusive(s, m) {
+  if (!m || m.length === 0) return;
+  if (m[0] !== 0xf0) {
+    if (m[0] >= 0x80 && m[0] < 0xf0) midi(s, packMessage(m[0], m[1] ?? 0, m[2] ?? 0));
+    return;
+  }
+  // universal non-real-time (7E) General MIDI messages, any device: 09 01 on, 09 02 off, 09 03 GM2 on
+  if (m.length >= 6 && m[1] === 0x7e && m[3] === 0x09 && m[4] >= 1 && m[4] <= 3) {
+    resetModule(s, ['gm', 'gm', 'gm2'][m[4] - 1]);
+    return;
+  }
+  // universal real-time (7F) master volume: 04 01, then 14 bits, low seven first
+  if (m.length >= 8 && m[1] === 0x7f && m[3] === 0x04 && m[4] === 0x01) {
+    s.masterVolume = (m[5] | (m[6] << 7)) / 16383;
+    return;
+  }
+  // XG System On: 43 1n 4C 00 00 7E 00
+  if (m.length >= 8 && m[1] === 0x43 && (m[2] & 0xf0) === 0x10 && m[3] === 0x4c && m[4] === 0 && m[5] === 0 && m[6] === 0x7e) {
+    resetModule(s, 'xg');
+    return;
+  }
+  // GS data set: 41 dev 42 12, an address of three bytes, data, checksum
+  if (m.length < 11 || m[1] !== 0x41 || m[3] !== 0x42 || m[4] !== 0x12) return;
+  const address = (m[5] << 16) | (m[6] << 8) | m[7];
+  const value = m[8];
+  if (address === 0x40007f) {
+    resetModule(s, 'gs');
+  } else if (address === 0x400004) {
+    s.masterVolume = Math.min(127, value) / 127;
+  } else if ((address & 0xfff0ff) === 0x401015) {
+    // parts by the address's middle nibble: 1 to 9 are channels 1 to 9, 0 channel 10, A to F 11 to 16
+    const part = (address >> 8) & 0x0f;
+    const c = s.channels[part === 0 ? 9 : part <= 9 ? part - 1 : part];
+    c.rhythm = value !== 0;
+    c.drums = playsKit(s, c);
   }
 }
 
@@ -1461,7 +1538,7 @@ function renderQuantum(s, left, right, frames, firstFrame) {
   for (let side = 0; side < 2; side++) {
     const out = side === 0 ? left : right;
     for (let i = 0; i < frames; i++) {
-      let x = out[i] * masterGain;
+      let x = out[i] * masterGain * s.masterVolume;
       const a = Math.abs(x);
       if (a > peak) peak = a;
       if (a > 0.75) x = Math.sign(x) * (0.75 + 0.25 * Math.tanh((a - 0.75) / 0.25));

@@ -6,7 +6,7 @@
 // compared with the times reckoned here; and playing live, the roll and the listing follow.
 //
 //   node --test web/test/play_test.mjs      (SMFDUMP_PAGE names the page, SMFDUMP_BROWSERS the browsers)
-import { seqChase, seqLoad, seqPrepare, seqSelect } from '../audio/sequencer.js';
+import { seq, seqChase, seqLoad, seqPrepare, seqRun, seqSelect, seqSetSysexPacing, seqStart } from '../audio/sequencer.js';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
@@ -15,6 +15,7 @@ import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { browserKinds, browsersToTest, closePage, launch, openPage, pickFiles, saveByClick, waitFor } from './browsers.mjs';
+import { unlike } from './sound_measures.mjs';
 import { endOfTrack, event, file, readTracks, tempo } from './smf.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -87,6 +88,54 @@ fs.writeFileSync(busyPath, file(0, 96, [[
   endOfTrack(3840 - 2784),
 ]]));
 
+// A GS file's system exclusive at 96 ticks a quarter, 120 beats a minute: the GS reset, a message in
+// three packets (channel 11 made a rhythm part), the GS master volume; an escape event of no whole
+// MIDI message and a packet never ended, both left out. Channel 11 plays key 38 after each.
+const gsReset = [0xf0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7f, 0x00, 0x41, 0xf7];
+const gsRhythm = [0xf0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x1a, 0x15, 0x02, 0x0f, 0xf7];   // part A (channel 11): drum map 2
+const gsVolume = [0xf0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x04, 100, 0x58, 0xf7];    // master volume 100
+const gsSong = file(1, 96, [
+  [
+    tempo(0, 500000),
+    event(0, [0xf0, 10, ...gsReset.slice(1)]),            // the reset, whole (its length 10: F0 not counted)
+    event(24, [0xf0, 5, 0x41, 0x10, 0x42, 0x12, 0x40]),   // the rhythm part's first packet (tick 24) ...
+    event(6, [0xf7, 3, 0x1a, 0x15, 0x02]),                // ... its second (30) ...
+    event(6, [0xf7, 2, 0x0f, 0xf7]),                      // ... and its last (36)
+    event(156, [0xf0, 10, ...gsVolume.slice(1)]),         // master volume (192)
+    event(8, [0xf7, 2, 64, 65]),                          // an escape of two data bytes (200): left out
+    event(300, [0xf0, 2, 0x43, 0x10]),                    // a packet never ended (500): left out
+    endOfTrack(),
+  ],
+  [
+    event(48, [0x9a, 38, 100]), event(24, [0x8a, 38, 0]),    // key 38 on channel 11 at 48
+    event(168, [0x9a, 38, 101]), event(24, [0x8a, 38, 0]),   // at 240
+    event(120, [0x9a, 38, 102]), event(24, [0x8a, 38, 0]),   // at 384
+    endOfTrack(),
+  ],
+]);
+const gsPath = path.join(scratch, 'gs.mid');
+fs.writeFileSync(gsPath, gsSong);
+const gsSeconds = (tick) => tick / 192;
+// In the page: whether the GS file was played to its end since window.sent held `from` messages: its
+// last note off sent (velocity 0, as the file has it; a halt's are 64) and the player stopped.
+const playedToTheEnd = (from) => document.body.dataset.playing === 'false'
+  && window.sent.slice(from).filter((m) => m[1] === 0x8a && m[3] === 0).length >= (from === 0 ? 3 : 1);
+
+// Waits until the GS file was played to its end since `from` messages were sent; else fails telling
+// what was sent and shown.
+async function untilPlayedToTheEnd(page, from) {
+  try {
+    await waitFor(page, playedToTheEnd, from, { timeout: 10000, polling: 50 });
+  } catch (error) {
+    const seen = await page.evaluate((n) => ({
+      playing: document.body.dataset.playing, notice: document.getElementById('notice').textContent, sent: window.sent.slice(n), asked: window.midiAsked,
+    }), from);
+    throw new Error(`the GS file was not played to its end: ${JSON.stringify(seen)}`, { cause: error });
+  }
+}  // at 96 ticks a quarter, 120 beats a minute
+const resetPauseMs = 50;                 // after a reset, a start waits so long
+const byteMs = 1000 / 3125;              // and a message's bytes take so long on a MIDI cable
+
 // The file's seconds at tick, reckoned here from the tempo map above.
 function secondsAt(tick) {
   let seconds = 0;
@@ -156,15 +205,58 @@ test('a start read ahead in pieces sends the same state as one read whole', asyn
   }
 });
 
+// The system exclusive of the GS file: the packets joined whole, those left out counted; a start
+// sends first those up to its tick from the last reset on (paced), then the channel state, then the
+// music; past the start each at its tick, before the channel events of that tick.
+test('system exclusive packets are joined whole, and a start sends those before it first, paced, then the channel state', async () => {
+  const createSmfdump = createRequire(import.meta.url)(path.join(path.dirname(pagePath), 'smfdump_web.js'));
+  const M = await createSmfdump();
+  Object.assign(M, { takeListingPiece: () => {}, takeEventLine: () => {}, takeNote: () => {} });
+  M._web_builtin_names();
+  M.HEAPU8.set(gsSong, M._web_input(gsSong.length) >>> 0);
+  M._web_list();
+  const where = (M._web_play_data() >>> 0) / 4;
+  const info = seqLoad(M.HEAPU32.slice(where, where + (M._web_play_data_words() >>> 0)).buffer);
+  assert.deepEqual([info.sysex, info.sysexSkipped], [3, 2]);
+  assert.deepEqual(seq.sysexMessages.map((m) => [...m]), [gsReset, gsRhythm, gsVolume]);
+  seqSelect(info.tracks.map((t) => t.index));
+  const sent = [];
+  // each message with its time in microseconds, whole
+  const emit = (time, status, first, second) => sent.push([Math.round(time * 1e6), ...(status === 0xf0 ? seq.sysexMessages[first] : [status, first, second])]);
+  const us = (seconds) => Math.round(seconds * 1e6);
+  seqSetSysexPacing(true);
+  try {
+    // from tick 200: the three, 50 ms after the reset, the rest by their length; the state after them
+    seqStart(200, 0, emit);
+    const after = (resetPauseMs + 2 * gsRhythm.length * byteMs) / 1000;
+    assert.deepEqual(sent.slice(0, 4).map(([time, ...bytes]) => [time, bytes]), [
+      [0, gsReset], [us(resetPauseMs / 1000), gsRhythm], [us((resetPauseMs + gsRhythm.length * byteMs) / 1000), gsVolume], [us(after), [0xba, 121, 0]],
+    ]);
+    sent.length = 0;
+    seqRun(after + gsSeconds(240 - 200) + 0.001, emit);
+    assert.deepEqual(sent[0], [us(after + gsSeconds(240 - 200)), 0x9a, 38, 101], 'the music starts after the chase');
+    // from the start: the reset at 0 alone is chased; the rest plays at its tick
+    sent.length = 0;
+    seqStart(0, 0, emit);
+    seqRun(10, emit);
+    const sysex = sent.filter((m) => m[1] === 0xf0).map(([time, ...bytes]) => [time, bytes]);
+    const start = resetPauseMs / 1000;
+    assert.deepEqual(sysex, [[0, gsReset], [us(start + gsSeconds(24)), gsRhythm], [us(start + gsSeconds(192)), gsVolume]]);
+  } finally {
+    seqSetSysexPacing(false);
+  }
+});
+
 // ---- the page ----------------------------------------------------------------------------------
 
 // Installed before the page's script: a MIDI access with one output, "Test synth", whose sends are
 // kept in window.sent as [timestamp, ...bytes]. With `clear`, the output has clear(), which drops what
 // was sent for later than now, as a browser drops what it holds queued (Chromium's outputs have none).
 // While window.midiFails is set, send() throws, as it does for a port that went away.
-function standInMidi({ clear = false } = {}) {
+function standInMidi({ clear = false, refuseSysex = false } = {}) {
   window.sent = [];
   window.midiFails = false;
+  window.midiAsked = [];  // the options of each request for MIDI access
   const output = {
     id: 'test',
     name: 'Test synth',
@@ -180,7 +272,11 @@ function standInMidi({ clear = false } = {}) {
       window.sent = window.sent.filter(([time]) => time <= now);
     };
   }
-  navigator.requestMIDIAccess = () => Promise.resolve({ outputs: new Map([['test', output]]), inputs: new Map(), onstatechange: null });
+  navigator.requestMIDIAccess = (options) => {
+    window.midiAsked.push(options ?? {});
+    if (options?.sysex && refuseSysex) return Promise.reject(new DOMException('System exclusive is not allowed.', 'NotAllowedError'));
+    return Promise.resolve({ outputs: new Map([['test', output]]), inputs: new Map(), onstatechange: null });
+  };
 }
 
 // A file to read places by: 4/4 at 96 ticks a quarter and 120 beats a minute, a note a beat long on
@@ -220,15 +316,17 @@ async function assertPlace(page, tick, what) {
   assert.ok(Math.abs(shown.seek - tick) <= 48, `${what}: the seek bar stands at ${shown.seek}`);
 }
 
-// Opens the page with the stand-in (with clear() or not), lists a file (the song unless told) and
-// chooses the stand-in output to play to.
-async function openPlaying(session, { clear = false, file = songPath } = {}) {
-  const page = await openPage(session, pagePath, { initScript: `(${standInMidi})(${JSON.stringify({ clear })})` });
+// Opens the page with the stand-in (with clear() or not, refusing system exclusive or not), lists a
+// file (the song unless told) and chooses the stand-in output to play to.
+async function openPlaying(session, { clear = false, refuseSysex = false, file = songPath } = {}) {
+  const page = await openPage(session, pagePath, { initScript: `(${standInMidi})(${JSON.stringify({ clear, refuseSysex })})` });
   await pickFiles(page, '#open-input', file);
   await waitFor(page, () => document.body.dataset.state === 'ready', null, { timeout: 60000 });
   await page.focus('#play-to');
   await waitFor(page, () => document.querySelector('#play-to option[value="midi:test"]') !== null);
   await page.select('#play-to', 'midi:test');
+  // the events pass to the output's engine: a Play before that would play on the page's sound first
+  await waitFor(page, () => !document.getElementById('play-to').disabled && document.getElementById('play').getAttribute('aria-disabled') === 'false');
   return page;
 }
 
@@ -387,6 +485,24 @@ function readWav(saved) {
     return Math.sqrt(sum / Math.max(1, b - a));
   };
   return { sound, seconds: frames / 44100, rms };
+}
+
+// A note's character in a WAV file's sound, from `from` seconds: as the page's sound tests take it
+// (sound_measures.mjs): its RMS envelope in six 40 ms windows (scaled to its loudest), its brightness
+// (RMS of the first difference over RMS) and its zero crossings a second.
+function character(wav, from) {
+  const envelope = [];
+  for (let w = 0; w < 6; w += 1) envelope.push(wav.rms(from + w * 0.04, from + (w + 1) * 0.04));
+  const loudest = Math.max(...envelope);
+  let d = 0;
+  let q = 0;
+  let crossings = 0;
+  for (let i = Math.round((from + 0.02) * 44100) + 1; i < Math.round((from + 0.2) * 44100); i += 1) {
+    d += (wav.sound[i] - wav.sound[i - 1]) ** 2;
+    q += wav.sound[i] ** 2;
+    if ((wav.sound[i] >= 0) !== (wav.sound[i - 1] >= 0)) crossings += 1;
+  }
+  return { envelope: envelope.map((e) => e / loudest), brightness: Math.sqrt(d / q), crossings: crossings / 0.18 };
 }
 
 // The onsets of a sound near the times given: for each, the end of the first 5 ms window (moved 0.5 ms
@@ -626,6 +742,56 @@ for (const kind of browsersToTest()) {
       });
     }
 
+    test(`${title}: system exclusive reaches the MIDI output whole, in order and on time, asked for with sysex; a seek sends it first again, paced, then the channel state`, async () => {
+      const page = await openPlaying(session, { file: gsPath });
+      await page.click('#play');
+      await untilPlayedToTheEnd(page, 0);
+      assert.ok((await page.evaluate(() => window.midiAsked)).some((options) => options.sysex === true), 'MIDI access was not asked with sysex');
+      const sent = await sentMessages(page);
+      const sysex = sent.filter((m) => m.bytes[0] === 0xf0);
+      assert.deepEqual(sysex.map((m) => m.bytes), [gsReset, gsRhythm, gsVolume], 'the packets joined whole, those left out not sent');
+      assert.deepEqual(sent[0].bytes, gsReset, 'the reset at tick 0 comes first of all');
+      // the music starts once the reset had its pause; each message at its tick's time from there
+      const firstNote = sent.find((m) => m.bytes[0] === 0x9a);
+      for (const [m, tick] of [[sysex[1], 24], [sysex[2], 192], [firstNote, 48]]) {
+        const due = resetPauseMs + gsSeconds(tick) * 1000;
+        assert.ok(Math.abs(m.time - due) < 1, `${m.bytes} at tick ${tick} was sent for ${m.time} ms, not ${due}`);
+      }
+      console.log(`# ${title}: from the start, the chase's system exclusive took ${(firstNote.time - gsSeconds(48) * 1000).toFixed(2)} ms before the music`);
+      // a seek past the master volume: the three again, from the reset, paced, then the channel state
+      const point = await rulerPoint(page, 300);
+      await page.mouse.click(point.x, point.y);
+      const tick = Number(await page.evaluate(() => document.getElementById('roll').dataset.playTick));
+      assert.ok(tick > 192 && tick < 384, `the ruler's click went to tick ${tick}`);
+      const before = (await received(page)).length;
+      await page.click('#play');
+      await untilPlayedToTheEnd(page, before);
+      const again = (await received(page)).slice(before);
+      const start = again[0].time;
+      const paced = [0, resetPauseMs, resetPauseMs + gsRhythm.length * byteMs];
+      assert.deepEqual(again.slice(0, 3).map((m) => m.bytes), [gsReset, gsRhythm, gsVolume], 'the system exclusive before the place is sent first');
+      again.slice(0, 3).forEach((m, i) => assert.ok(Math.abs(m.time - start - paced[i]) < 0.01, `message ${i} of the chase sent ${m.time - start} ms in, not ${paced[i]}`));
+      const state = start + paced[2] + gsVolume.length * byteMs;
+      assert.deepEqual(again[3].bytes, [0xba, 121, 0], 'the channel state comes after the system exclusive');
+      assert.ok(Math.abs(again[3].time - state) < 0.01, `the channel state was sent ${again[3].time - start} ms in`);
+      const note = again.find((m) => m.bytes[0] === 0x9a);
+      assert.ok(Math.abs(note.time - (state + gsSeconds(384 - tick) * 1000)) < 1, 'the music after the chase is off time');
+      console.log(`# ${title}: after a seek, the chase's system exclusive took ${(state - start).toFixed(2)} ms before the channel state and the music`);
+      await closePage(page);
+    });
+
+    test(`${title}: refused leave to send system exclusive, the page says so in a line and plays the rest`, async () => {
+      const page = await openPlaying(session, { file: gsPath, refuseSysex: true });
+      await page.click('#play');
+      await untilPlayedToTheEnd(page, 0);
+      const notice = await page.$eval('#notice', (e) => (e.hidden ? '' : e.textContent));
+      assert.match(notice, /^System exclusive is not sent[^.]*\.$/, 'one sentence saying system exclusive is not sent');
+      const sent = await sentMessages(page);
+      assert.ok(!sent.some((m) => m.bytes[0] === 0xf0), 'system exclusive was sent without leave');
+      assert.equal(sent.filter((m) => m.bytes[0] === 0x9a).length, 3, 'the notes were not all played');
+      await closePage(page);
+    });
+
     test(`${title}: an output whose send() throws stops playing and says so`, async () => {
       const page = await openPlaying(session, { file: busyPath });
       await page.click('#play');
@@ -738,6 +904,39 @@ for (const kind of browsersToTest()) {
       sameOnsets(onsetsNear(second, frameTimes), frameTimes, 'a time code');
       await closePage(frames);
       await closePage(page);
+    });
+
+    // Key 38 on a rhythm part other than channel 10 (GS: channel 11 made one by system exclusive; XG:
+    // channel 2 on bank MSB 127 after XG System On) sounds as the drum kit does on channel 10, unlike
+    // the same key on a plain channel (3, program 1). Half a second apart, reverb off, compared by
+    // their characters (envelope, brightness, zero crossings).
+    test(`${title}: saved as WAV, a GS rhythm part and an XG drum bank sound as channel 10's drum kit does`, async () => {
+      const hits = (rhythm) => [
+        event(96, [0x99, 38, 100]), event(48, [0x89, 38, 0]),                           // channel 10 at 0.5 s
+        event(144, [0x90 | rhythm, 38, 100]), event(48, [0x80 | rhythm, 38, 0]),        // the rhythm part at 1.5 s
+        event(144, [0x92, 38, 100]), event(48, [0x82, 38, 0]),                          // channel 3 at 2.5 s
+        endOfTrack(96),
+      ];
+      const noReverb = [9, 10, 1, 2].map((c) => event(0, [0xb0 | c, 91, 0]));  // channels 10, 11, 2 and 3
+      const kits = {
+        gs: file(0, 96, [[tempo(0, 500000), event(0, [0xf0, 10, ...gsReset.slice(1)]), event(0, [0xf0, 10, ...gsRhythm.slice(1)]), ...noReverb, ...hits(10)]]),
+        xg: file(0, 96, [[
+          tempo(0, 500000),
+          event(0, [0xf0, 8, 0x43, 0x10, 0x4c, 0x00, 0x00, 0x7e, 0x00, 0xf7]),  // XG System On
+          event(0, [0xb1, 0, 127]), event(0, [0xc1, 0]),                          // channel 2: bank MSB 127, kit 1
+          ...noReverb, ...hits(1),
+        ]]),
+      };
+      for (const [name, bytes] of Object.entries(kits)) {
+        const page = await openWithFile(session, `${name}-kits.mid`, bytes);  // not gs.mid, which the MIDI tests play
+        const wav = readWav((await saveByClick(page, '#save-wav', { timeout: 120000 })).saved);
+        const [drums, rhythm, plain] = [0.5, 1.5, 2.5].map((at) => character(wav, at));
+        const same = unlike(rhythm, drums);
+        const other = unlike(plain, drums);
+        console.log(`# ${title}: ${name}: unlike the drum kit on channel 10: the rhythm part ${same.toFixed(3)}, a plain channel ${other.toFixed(3)}`);
+        assert.ok(same < 0.1 && other > 5 * same, `${name}: the rhythm part (${same.toFixed(3)}) does not sound as channel 10 does, or the plain channel (${other.toFixed(3)}) does`);
+        await closePage(page);
+      }
     });
 
     test(`${title}: format 2 plays the track of the line chosen, at its own tempo`, async () => {

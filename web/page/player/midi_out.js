@@ -8,6 +8,11 @@
 // last message sent, whether or not the output can drop what it holds queued (clear()). The worker's
 // batches carry the number of the play that made them; after a halt, those of an older play (posted
 // before the halt, come after it) are dropped. An output whose send() throws stops playing.
+//
+// System exclusive needs the browser's leave (MIDI access asked with sysex: true), asked once, when a
+// file that has some is first played to an output: given, the output of that access is played to and
+// each message is sent whole with its timestamp; refused, they are not sent (the page says so) and the
+// rest plays.
 import { $ } from '../dom.js';
 
 const midiOut = {
@@ -24,6 +29,8 @@ const midiOut = {
   settled: -Infinity,    // the time up to which `sounding` counts what was sent
   ahead: [],             // the notes and channel modes sent for after `settled`: time, status, first, second
   last: -Infinity,       // the latest timestamp sent (messages are never sent for before it)
+  sysexAccess: null,     // the MIDIAccess that may send system exclusive, once given
+  sysexAsked: null,      // the promise of its request (true when given), once made
 };
 
 // Messages sent for less than this many milliseconds ago may still be queued: clear() may drop them.
@@ -64,6 +71,20 @@ function midiListOutputs() {
   if (select.value !== chosen && chosen !== '') select.dispatchEvent(new Event('change'));  // the output played to is gone
 }
 
+// Asks the browser (once) for leave to send system exclusive; resolves true when it is given, and from
+// then on the outputs played to are that access's.
+export function midiAskSysex() {
+  if (!midiOut.sysexAsked) {
+    midiOut.sysexAsked = typeof navigator.requestMIDIAccess !== 'function' ? Promise.resolve(false)
+      : navigator.requestMIDIAccess({ sysex: true }).then((access) => {
+        midiOut.sysexAccess = access;
+        if (midiOut.output) midiOut.output = access.outputs.get(midiOut.output.id) ?? midiOut.output;
+        return true;
+      }, () => false);
+  }
+  return midiOut.sysexAsked;
+}
+
 // The MIDIOutput of a "Play to" value, or null.
 export function midiOutputOf(value) {
   if (!midiOut.access || !value.startsWith('midi:')) return null;
@@ -74,7 +95,7 @@ export function midiOutputOf(value) {
 // told when the output's send() throws.
 export function midiStart(output, onMessage, onFail) {
   midiStop();
-  midiOut.output = output;
+  midiOut.output = midiOut.sysexAccess?.outputs.get(output.id) ?? output;
   midiOut.onMessage = onMessage;
   midiOut.onFail = onFail;
   midiOut.play = -1;
@@ -89,7 +110,7 @@ export function midiStart(output, onMessage, onFail) {
   midiOut.worker.postMessage({ type: 'clock', origin: performance.timeOrigin });
   midiOut.worker.onmessage = (event) => {
     const m = event.data;
-    if (m.type === 'midi') midiSend(m.data, m.start);
+    if (m.type === 'midi') midiSend(m.data, m.start, m.sysex);
     else midiOut.onMessage(m);
   };
 }
@@ -139,13 +160,21 @@ function midiSendOne(bytes, time) {
 
 // Sends a batch of the worker's messages (time, status, first, second, four numbers each) with their
 // timestamps, unless it is of a play other than the one going on (made before a halt, come after it).
-function midiSend(data, play) {
+// Status 0xf0: the message is sysex[first] (system exclusive, sent whole where the browser gave leave,
+// or the messages of a file's escape event).
+function midiSend(data, play, sysex) {
   if (play !== midiOut.play) return;
   midiSettle(performance.now() - midiUnsure);
   for (let i = 0; i < data.length; i += 4) {
     const status = data[i + 1];
     const kind = status & 0xf0;
-    const bytes = kind === 0xc0 || kind === 0xd0 ? [status, data[i + 2]] : [status, data[i + 2], data[i + 3]];
+    let bytes;
+    if (status === 0xf0) {
+      bytes = sysex?.[data[i + 2]];
+      if (!bytes || (bytes[0] === 0xf0 && !midiOut.sysexAccess)) continue;
+    } else {
+      bytes = kind === 0xc0 || kind === 0xd0 ? [status, data[i + 2]] : [status, data[i + 2], data[i + 3]];
+    }
     if (!midiSendOne(bytes, data[i])) return;
   }
 }

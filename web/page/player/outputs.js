@@ -17,7 +17,8 @@ import { listed, listingTurn, showNotice } from '../files.js';
 import { ask } from '../lister.js';
 import { askPlayed } from './follow.js';
 import { takeLyrics } from './lyrics.js';
-import { midiAsk, midiHalt, midiOutputOf, midiPost, midiStart, midiStarted, midiStop } from './midi_out.js';
+import { midiAsk, midiAskSysex, midiHalt, midiOutputOf, midiPost, midiStart, midiStarted, midiStop } from './midi_out.js';
+import { playDataEvents } from '../../shared/play_data.js';
 import { settings } from './settings.js';
 import { fromEngine, pausePlaying, player, startPlaying } from './transport.js';
 import { roll } from '../roll.js';
@@ -31,6 +32,7 @@ export const output = {
   answers: new Map(),  // the engine's answers awaited, by their type ('returned', 'lent'): resolve
   engineTurn: -1,      // the listing whose events the engine in use holds
   sent: '',            // the settings the engine was last given (tracks and the rest), to send only changes
+  sysex: 0,            // the file's system exclusive events (F0 and F7), once its copy is here
 };
 
 // The page's own sound.
@@ -48,6 +50,11 @@ const pageOutput = {
 // sends what it makes with timestamps.
 const midiOutput = {
   start: async () => {
+    // a file with system exclusive asks leave to send it, the first time; refused, the rest plays
+    await askPlayData();
+    if (output.sysex > 0 && !(await midiAskSysex())) {
+      showNotice('System exclusive is not sent: the browser did not allow it to be sent to MIDI outputs; the rest plays.');
+    }
     if (midiStarted()) return;
     const chosen = midiOutputOf(output.target);
     if (!chosen) throw new Error('the MIDI output is gone');
@@ -79,6 +86,7 @@ export function resetOutput() {
   output.sent = '';
   output.data = null;
   output.dataAsked = null;
+  output.sysex = 0;
 }
 
 // Gives the engine in use a message (see audio/engine.js).
@@ -145,6 +153,8 @@ export function askPlayData() {
     if (turn !== listingTurn) return;
     output.data = data.data;
     output.dataTurn = turn;
+    const kinds = data.data ? playDataEvents(data.data).kinds : [];
+    output.sysex = kinds.reduce((n, kind) => n + (kind === 0xf0 || kind === 0xf7 ? 1 : 0), 0);
     takeLyrics(output.data, player.tick);
     askPlayed(true);  // the place's time and the length, now that the worker has the tempo map
   }, () => {});
