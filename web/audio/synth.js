@@ -1271,8 +1271,10 @@ function renderSampled(s, v, left, right, at, n) {
   }
   if (!Number.isFinite(buf[n - 1])) { s.nonFinite++; v.on = false; return; }
   const alive = envelope(s, v, n) && sounding;
-  // the gains reckoned by modulate, and the LFO's tremolo
-  const gain = ml === 0 || v.mlVolume === 0 ? 1 : Math.pow(10, -Math.min(1440, Math.max(-1440, ml * v.mlVolume)) / 200);
+  // the gains reckoned by modulate, and the LFO's tremolo: a positive depth makes the LFO's upward
+  // swing louder, as the format has it (and FluidSynth plays it: TimGM6mb's key 90 of program 64 swells
+  // by 4 dB in its LFO's first quarter cycle)
+  const gain = ml === 0 || v.mlVolume === 0 ? 1 : Math.pow(10, Math.min(1440, Math.max(-1440, ml * v.mlVolume)) / 200);
   v.nl = gain * v.toLeft; v.nr = gain * v.toRight; v.ns = gain * v.toReverb; v.nc = gain * v.toChorus;
   mixVoice(s, v, left, right, at, n);
   if (!alive) v.on = false;
