@@ -7,7 +7,10 @@ import { sfPreset, sfRegionValue, sfRegionWord, sfSample } from '../shared/layou
 
 const sfLevel = 2;                // a SoundFont's level against the built-in sound's: General MIDI sets sound about half as loud
 const sfAttenuationShare = 0.4;   // of each dB of initial attenuation the file gives, as the hardware the format came from (and every player since) applies it
-const sfDecayDb = 100;            // a decay or release time is the time to fall this many dB
+// a decay or release time is the time to fall this many dB: FluidSynth's envelope spans 96 dB, and
+// its releases fall at 96 dB over the release time (TimGM6mb's flute, key 72, release 0.62 s: 61.8 dB
+// in 0.4 s, where 100 dB over the time fell 64.8)
+const sfDecayDb = 96;
 const sfReleaseLeast = 0.0156;    // seconds: a shorter release clicks (FluidSynth's floor, -7200 timecents)
 const sfFilterOpen = 19900;       // Hz: a cutoff this high (13500 cents, the format's top) is no filter
 const sfLfoHz = 8.176;            // an LFO's rate when a zone leaves it (0 cents)
