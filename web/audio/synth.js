@@ -391,6 +391,7 @@ export function newSynth(rate) {
   const s = {
     rate,                          // frames per second
     frame: 0,                      // the frame number of the next frame to render
+    effects: true,                 // reverb and chorus mixed in (false: the dry sound alone)
     qFrame: new Float64Array(1024),  // queued events: their frames
     qMsg: new Int32Array(1024),    // and messages (status | data1 << 8 | data2 << 16)
     qHead: 0, qTail: 0,            // the queue's first and one past its last event
@@ -1540,8 +1541,10 @@ function renderQuantum(s, left, right, frames, firstFrame) {
     at = end;
   }
   if (s.probe) dropSlowVoices(s, frames);
-  reverb(s, left, right, frames);
-  chorus(s, left, right, frames);
+  if (s.effects) {
+    reverb(s, left, right, frames);
+    chorus(s, left, right, frames);
+  }
   // the master level and a soft limit above 0.75
   let peak = s.peak;
   for (let side = 0; side < 2; side++) {
@@ -1655,6 +1658,7 @@ export function hostMessage(s, m, post) {
   else if (m.type === 'zones') synthZones(s, m.zones);
   else if (m.type === 'samples') synthSamples(s, m.length, m.at, m.part);
   else if (m.type === 'stats') post({ type: 'stats', id: m.id, stats: synthStats(s) });
+  else if (m.type === 'effects') s.effects = m.on;
   else if (m.type === 'report') { s.every = m.every; s.end = m.end; s.nextReport = m.every; }
 }
 

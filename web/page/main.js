@@ -12,7 +12,7 @@ import { drawOverlay } from './player/overlay.js';
 import { fromEngine, playerState, seek } from './player/transport.js';
 import { drawRoll, drawView, fitRoll, notePoint, rollShown, rollView, showLegend, zoomRoll } from './roll.js';
 import { saveListing } from './save.js';
-import { renderWav, soundClear, soundContextNow, soundLatency, soundNow, soundPlayerListen, soundPlayerPost, soundRender, soundSend, soundSilence, soundStart, soundStats, soundZones } from './sound.js';
+import { renderWav, soundClear, soundEffects, soundContextNow, soundLatency, soundNow, soundPlayerListen, soundPlayerPost, soundRender, soundSend, soundSilence, soundStart, soundStats, soundZones } from './sound.js';
 import { keptSoundFont, soundFontFramesMade, startSoundFont } from './soundfont.js';
 import { rollRowHeight, rollX, rollY } from '../shared/roll_geometry.js';
 
@@ -105,6 +105,7 @@ function pageDoor() {
     get player() { return playerState(); },  // a copy of the player's state: playing, tick, loop, speed, ...
     fromEngine,
     soundStart,
+    soundEffects,
     soundSend,
     soundClear,
     soundSilence,

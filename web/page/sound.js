@@ -43,6 +43,7 @@ let soundContext = null;                // the AudioContext, made by the first s
 let soundNode = null;                   // what plays: an AudioWorkletNode or a ScriptProcessorNode
 let soundWay = '';                      // 'worklet' or 'script-processor', once started
 let soundEngine = null;                 // the synthesizer on the main thread (the ScriptProcessor way)
+let soundEffectsOn = true;              // reverb and chorus mixed in (off: the dry sound, for comparing with another synthesizer's)
 let soundAudio = null;                  // the audio side's functions on the main thread, once imported
 let soundStarting = null;               // the promise of the first start
 let soundAsked = 0;                     // the id of the last question to a processor
@@ -110,6 +111,7 @@ function soundHeard(message, other) {
 function soundWorkletNode(context, other, live = false) {
   const node = new AudioWorkletNode(context, playerProcessor, { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2], processorOptions: { live } });
   node.port.onmessage = (event) => soundHeard(event.data, other);
+  if (!soundEffectsOn) node.port.postMessage({ type: 'effects', on: false });
   const none = Array.isArray(soundZoneList) && soundZoneList.length === 0;
   soundZonesTaken.set(node, none ? Promise.resolve() : soundPostZones(node.port, soundZoneList));
   node.connect(context.destination);
@@ -136,6 +138,7 @@ async function soundConnect(context, worklet) {
   // playing only; offline rendering always uses the worklet.
   const audio = await soundLoadMainThread();
   soundEngine = audio.newSynth(context.sampleRate);
+  soundEngine.effects = soundEffectsOn;
   audio.synthZones(soundEngine, soundZoneList);
   // the player's engine beside it, rendering through it
   soundPlayer = audio.engineOnMainThread(soundEngine, context.sampleRate, (message) => soundPlayerListener(message));
@@ -294,6 +297,14 @@ function soundYield() {
     channel.port1.onmessage = () => resolve();
     channel.port2.postMessage(0);
   });
+}
+
+// Mixes reverb and chorus in (on) or leaves the sound dry, in every synthesizer from now on; the
+// zones' own sends and the channels' CC 91 and 93 then go nowhere.
+export function soundEffects(on) {
+  soundEffectsOn = on;
+  if (soundEngine) soundEngine.effects = on;
+  else if (soundNode && soundWay === 'worklet') soundNode.port.postMessage({ type: 'effects', on });
 }
 
 // Renders events offline for `seconds` with the synthesizer in a worklet; resolves with

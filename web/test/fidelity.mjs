@@ -116,6 +116,9 @@ export async function renderInPage(session, pagePath, font, files, outDir) {
   const { context, downloads } = await newContext(session);
   const page = await openPage(session, pagePath, { context: { context, downloads } });
   try {
+    // the page's reverb and chorus off, as FluidSynth's are: a zone's own sends (a kick's 3%, a
+    // piano's 7%) would otherwise still be heard, which CC 91 and 93 at 0 do not take away
+    await page.evaluate(() => window.smfdumpPage.soundEffects(false));
     await pickFiles(page, '#soundfont-input', font);
     await waitFor(page, (name) => document.getElementById('sound-state').textContent.startsWith(`Sound: the SoundFont ${name}`),
       path.basename(font), { timeout: 600000, polling: 200 });
