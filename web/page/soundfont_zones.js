@@ -13,7 +13,6 @@ const sfAttenuationShare = 0.4;   // of each dB of initial attenuation the file 
 const sfDecayDb = 96;
 const sfReleaseLeast = 0.0156;    // seconds: a shorter release clicks (FluidSynth's floor, -7200 timecents)
 const sfFilterOpen = 19900;       // Hz: a cutoff this high (13500 cents, the format's top) is no filter
-const sfLfoHz = 8.176;            // an LFO's rate when a zone leaves it (0 cents)
 
 // The fields of each zone's row, in the table the synthesizer takes (audio/synth.js, synthZones), and those
 // the same for every zone.
@@ -25,12 +24,6 @@ const sfZoneCommon = {
   dk: 1,                               // the decay falls in dB and stops at the sustain level
   ft: 0,                               // the filter is a low-pass one
 };
-
-// Field `name` of a region's values v, or `absent` where the reader's tables have no such field.
-function sfValue(v, name, absent) {
-  const at = sfRegionValue[name];
-  return at === undefined ? absent : v[at];
-}
 
 // The zones of font (from soundFontTables) playing from pcm, as a table for the synthesizer: one row a
 // region. frames[i]: how many frames of sample i pcm holds (0: none, its regions are left out);
@@ -47,8 +40,8 @@ export function soundFontZones(font, pcm, frames, rates) {
       else dropped++;
     }
   }
-  // each region's modulators (the defaults where the reader gives no table)
-  const modulators = font.modulatorWords && font.modulatorAmounts ? { words: font.modulatorWords, amounts: font.modulatorAmounts } : null;
+  // each region's modulators: the reader's table, which every region's m0 and mn point into
+  const modulators = { words: font.modulatorWords, amounts: font.modulatorAmounts };
   return { zones: { sample: pcm, fields: sfZoneFields, rows: rows.slice(0, count * width), common: sfZoneCommon, modulators }, count, dropped };
 }
 
@@ -81,17 +74,16 @@ function sfZoneRow(rows, at, font, p, r, frames, rates) {
     // the low-pass filter: its cutoff (0: open) and resonance in dB
     filtered ? cutoff : 0, qDb,
     // the modulation envelope: times in seconds, sustain as a share of full level
-    sfValue(v, 'mod_env_delay', 0), sfValue(v, 'mod_env_attack', 0), sfValue(v, 'mod_env_hold', 0), sfValue(v, 'mod_env_decay', 0),
-    sfValue(v, 'mod_env_sustain', 1), sfValue(v, 'mod_env_release', 0),
-    sfValue(v, 'key_to_mod_env_hold', 0), sfValue(v, 'key_to_mod_env_decay', 0), sfValue(v, 'mod_env_to_pitch', 0), sfValue(v, 'mod_env_to_filter', 0),
+    v[sfRegionValue.mod_env_delay], v[sfRegionValue.mod_env_attack], v[sfRegionValue.mod_env_hold], v[sfRegionValue.mod_env_decay],
+    v[sfRegionValue.mod_env_sustain], v[sfRegionValue.mod_env_release],
+    v[sfRegionValue.key_to_mod_env_hold], v[sfRegionValue.key_to_mod_env_decay], v[sfRegionValue.mod_env_to_pitch], v[sfRegionValue.mod_env_to_filter],
     // the LFOs
-    sfValue(v, 'mod_lfo_delay', 0), sfValue(v, 'mod_lfo_frequency', sfLfoHz), sfValue(v, 'mod_lfo_to_pitch', 0),
-    sfValue(v, 'mod_lfo_to_filter', 0), sfValue(v, 'mod_lfo_to_volume', 0),
-    sfValue(v, 'vib_lfo_delay', 0), sfValue(v, 'vib_lfo_frequency', sfLfoHz), sfValue(v, 'vib_lfo_to_pitch', 0),
-    sfValue(v, 'reverb_send', 0), sfValue(v, 'chorus_send', 0),
-    // the region's modulators in the table (a count of -1: the defaults)
-    sfRegionWord.first_modulator === undefined ? 0 : w[sfRegionWord.first_modulator],
-    sfRegionWord.modulator_count === undefined || !font.modulatorWords ? -1 : w[sfRegionWord.modulator_count],
+    v[sfRegionValue.mod_lfo_delay], v[sfRegionValue.mod_lfo_frequency], v[sfRegionValue.mod_lfo_to_pitch],
+    v[sfRegionValue.mod_lfo_to_filter], v[sfRegionValue.mod_lfo_to_volume],
+    v[sfRegionValue.vib_lfo_delay], v[sfRegionValue.vib_lfo_frequency], v[sfRegionValue.vib_lfo_to_pitch],
+    v[sfRegionValue.reverb_send], v[sfRegionValue.chorus_send],
+    // the region's modulators in the table
+    w[sfRegionWord.first_modulator], w[sfRegionWord.modulator_count],
   ], at);
   return true;
 }
